@@ -1,0 +1,40 @@
+# Compiler settings shared by every target of the project.
+add_library(zandrel_options INTERFACE)
+target_compile_options(zandrel_options INTERFACE -Wall -Wextra -Wpedantic)
+if(ZANDREL_WERROR)
+  target_compile_options(zandrel_options INTERFACE -Werror)
+endif()
+# Rendering must give the same pixels at every optimisation level: never let
+# the compiler fuse or reassociate floating-point operations.
+target_compile_options(zandrel_options INTERFACE -ffp-contract=off -fno-fast-math)
+if(ZANDREL_SANITIZE)
+  target_compile_options(zandrel_options INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(zandrel_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# Fails the configure step when a target that must stay toolkit-free links Qt,
+# directly or through another library.
+function(zandrel_forbid_qt target)
+  set(pending ${target})
+  set(seen "")
+  while(pending)
+    list(POP_FRONT pending current)
+    if(current IN_LIST seen)
+      continue()
+    endif()
+    list(APPEND seen ${current})
+    if(current MATCHES "^Qt[0-9]*::")
+      message(FATAL_ERROR "${target} must not depend on Qt, but reaches ${current}")
+    endif()
+    if(TARGET ${current})
+      get_target_property(deps ${current} LINK_LIBRARIES)
+      get_target_property(ideps ${current} INTERFACE_LINK_LIBRARIES)
+      foreach(dep IN LISTS deps ideps)
+        if(dep AND NOT dep MATCHES "NOTFOUND$")
+          list(APPEND pending ${dep})
+        endif()
+      endforeach()
+    endif()
+  endwhile()
+endfunction()

@@ -1,0 +1,231 @@
+#include "data/VxDataMgr.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "platform/FileStream.h"
+
+namespace {
+
+__extension__ typedef __int128 int128;
+
+// Larger views could not be held in memory together with their bitmaps.
+constexpr int64_t MaxViewVoxels = int64_t{1} << 28;
+
+int64_t Saturate(int128 Value) {
+  constexpr int64_t lo = std::numeric_limits<int64_t>::min();
+  constexpr int64_t hi = std::numeric_limits<int64_t>::max();
+  return Value < lo ? lo : (Value > hi ? hi : static_cast<int64_t>(Value));
+}
+
+bool IsSignallingNaN(uint32_t Bits) {
+  return (Bits & 0x7F800000u) == 0x7F800000u && (Bits & 0x007FFFFFu) != 0 &&
+         (Bits & 0x00400000u) == 0;
+}
+
+} // namespace
+
+TVxDataMgr& DataMgr = *new TVxDataMgr;
+
+TVxDataMgr::TVxDataMgr() = default;
+TVxDataMgr::~TVxDataMgr() = default;
+
+void TVxDataMgr::OpenFile(const std::string& Name) {
+  CloseFile();
+  FErrorText.clear();
+  if (!platform::FileExists(Name)) {
+    FErrorText = "File does not exist";
+    return;
+  }
+  try {
+    FStream = std::make_unique<platform::TFileStream>(Name);
+    FFileName = Name;
+  } catch (const platform::EFOpenError& error) {
+    FErrorText = error.what();
+  }
+}
+
+void TVxDataMgr::CloseFile() {
+  FFileName.clear();
+  FStream.reset();
+}
+
+void TVxDataMgr::SetParameters(int32_t HeaderBytes, int32_t VoxelsPerRow, int32_t RowsPerSlice,
+                               int32_t SlicesPerVolume, TVoxelType VoxelType,
+                               TByteOrder ByteOrder, int32_t IntensityMin, int32_t IntensityMax,
+                               bool FlagOverUnder) {
+  FHeaderBytes = HeaderBytes;
+  FDims = {VoxelsPerRow, RowsPerSlice, SlicesPerVolume};
+  FStrides[0] = VoxelsPerRow;
+  FStrides[1] = Saturate(int128{VoxelsPerRow} * RowsPerSlice);
+  FStrides[2] = Saturate(int128{FStrides[1]} * SlicesPerVolume);
+  FVoxelType = VoxelType;
+  FByteOrder = ByteOrder;
+  FIntensityMin = IntensityMin;
+  FIntensityMax = IntensityMax;
+  FFlagOverUnder = FlagOverUnder;
+}
+
+int64_t TVxDataMgr::VoxelIndex(int32_t i0, int32_t i1, int32_t i2, int32_t i3) const {
+  return Saturate(int128{i0} + int128{i1} * FStrides[0] + int128{i2} * FStrides[1] +
+                  int128{i3} * FStrides[2]);
+}
+
+int64_t TVxDataMgr::VoxelFileOffset(int32_t i0, int32_t i1, int32_t i2, int32_t i3) const {
+  return Saturate(int128{VoxelIndex(i0, i1, i2, i3)} * BytesPerVoxel[FVoxelType] + FHeaderBytes);
+}
+
+int16_t TVxDataMgr::DecodeInt16(int64_t p, const uint8_t* Buffer) const {
+  uint8_t bytes[2];
+  std::memcpy(bytes, Buffer + p * 2, 2);
+  if (FByteOrder == boBigEndian)
+    std::swap(bytes[0], bytes[1]);
+  return static_cast<int16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+int32_t TVxDataMgr::DecodeInt32(int64_t p, const uint8_t* Buffer) const {
+  uint8_t bytes[4];
+  std::memcpy(bytes, Buffer + p * 4, 4);
+  if (FByteOrder == boBigEndian)
+    std::reverse(bytes, bytes + 4);
+  return static_cast<int32_t>(uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 |
+                              uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24);
+}
+
+float TVxDataMgr::DecodeFloat32(int64_t p, const uint8_t* Buffer) const {
+  const auto bits = static_cast<uint32_t>(DecodeInt32(p, Buffer));
+  float value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+double TVxDataMgr::ProbeValue(TViewKind View, int32_t X, int32_t Y) const {
+  const int64_t p = int64_t{Y} * FDims[0] + X;
+  const int64_t bytesPerVoxel = BytesPerVoxel[FVoxelType];
+  const std::vector<uint8_t>& buffer = FViewBuffer.at(View);
+  if (p < 0 || p >= FViewVoxelCount.at(View))
+    return 0.0;
+  // After a type change without a new render the old count may reach past the buffer.
+  if ((p + 1) * bytesPerVoxel > static_cast<int64_t>(buffer.size()))
+    return 0.0;
+  switch (FVoxelType) {
+  case vtByte:
+    return buffer[p];
+  case vtInt16:
+    return DecodeInt16(p, buffer.data());
+  case vtInt32:
+    return DecodeInt32(p, buffer.data());
+  case vtFloat32:
+    if (IsSignallingNaN(static_cast<uint32_t>(DecodeInt32(p, buffer.data()))))
+      return 0.0;
+    return DecodeFloat32(p, buffer.data());
+  }
+  return 0.0;
+}
+
+TVxDataMgr::TViewGeometry TVxDataMgr::GeometryOf(TViewKind View) const {
+  TViewGeometry geometry;
+  geometry.Width = std::max(FDims[0], 0);
+  geometry.Height = std::max(View == vkCrossSlice ? FDims[2] : FDims[1], 0);
+  const int64_t voxels = int64_t{geometry.Width} * geometry.Height;
+  geometry.Bytes = voxels > MaxViewVoxels ? -1 : voxels * BytesPerVoxel[FVoxelType];
+  return geometry;
+}
+
+bool TVxDataMgr::PrepareBuffer(TViewKind View, int64_t Bytes) {
+  std::vector<uint8_t>& buffer = FViewBuffer[View];
+  if (static_cast<int64_t>(buffer.size()) >= Bytes)
+    return true;
+  try {
+    // Rounded up so that every voxel of any type starting inside the buffer ends inside it.
+    buffer.resize(static_cast<size_t>(std::max(ViewBufferSize, (Bytes + 7) / 8 * 8)));
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+int64_t TVxDataMgr::ReadAt(int64_t Offset, uint8_t* Target, int64_t Count) {
+  if (!FStream || FStream->Seek(Offset) != Offset)
+    return 0;
+  return FStream->Read(Target, Count);
+}
+
+// Clears everything the buffer may still hold past the voxels just read,
+// including the bytes of a trailing partial voxel.
+void TVxDataMgr::FinishRead(TViewKind View, int64_t BytesRead, int64_t DirtyEnd) {
+  const int64_t bytesPerVoxel = BytesPerVoxel[FVoxelType];
+  const int64_t whole = BytesRead / bytesPerVoxel * bytesPerVoxel;
+  uint8_t* data = FViewBuffer[View].data();
+  if (DirtyEnd > whole)
+    std::memset(data + whole, 0, static_cast<size_t>(DirtyEnd - whole));
+  FViewDirtyBytes[View] = whole;
+}
+
+void TVxDataMgr::ReadSlice(TViewKind View, int32_t Volume, int32_t Index, int64_t Bytes) {
+  const int64_t got = ReadAt(VoxelFileOffset(0, 0, Index, Volume), FViewBuffer[View].data(), Bytes);
+  FViewVoxelCount[View] = got / BytesPerVoxel[FVoxelType];
+  FinishRead(View, got, std::max(FViewDirtyBytes[View], got));
+}
+
+void TVxDataMgr::ReadCrossSlice(int32_t Volume, int32_t Index, int32_t Width) {
+  const int64_t bytesPerVoxel = BytesPerVoxel[FVoxelType];
+  const int64_t rowBytes = int64_t{Width} * bytesPerVoxel;
+  uint8_t* data = FViewBuffer[vkCrossSlice].data();
+  if (FViewDirtyBytes[vkCrossSlice] > 0)
+    std::memset(data, 0, static_cast<size_t>(FViewDirtyBytes[vkCrossSlice]));
+  int64_t count = 0;
+  int64_t dirty = 0;
+  for (int32_t k = 0; k < FDims[2]; ++k) {
+    uint8_t* target = data + k * rowBytes;
+    const int64_t got = ReadAt(VoxelFileOffset(0, Index, k, Volume), target, rowBytes);
+    const int64_t whole = got / bytesPerVoxel * bytesPerVoxel;
+    if (got > whole)
+      std::memset(target + whole, 0, static_cast<size_t>(got - whole));
+    count += got / bytesPerVoxel;
+    if (whole > 0)
+      dirty = k * rowBytes + whole;
+  }
+  FViewVoxelCount[vkCrossSlice] = count;
+  FViewDirtyBytes[vkCrossSlice] = dirty;
+}
+
+void TVxDataMgr::RenderView(int32_t Volume, int32_t Index, TViewKind View, TImageControl& Image) {
+  TValueRange range{2147483648.0f, -2147483648.0f};
+  if (View == vkSlice) {
+    FSliceMin = range.Min;
+    FSliceMax = range.Max;
+  }
+  FViewVoxelCount[View] = 0;
+  const TViewGeometry geometry = GeometryOf(View);
+  TBitmap24& bitmap = Image.Picture();
+  try {
+    if (geometry.Bytes < 0) {
+      bitmap.SetSize(0, 0);
+    } else {
+      bitmap.SetSize(geometry.Width, geometry.Height);
+      if (!PrepareBuffer(View, geometry.Bytes)) {
+        TViewPainter::Fill(bitmap, colour::Yellow);
+      } else {
+        if (View == vkCrossSlice)
+          ReadCrossSlice(Volume, Index, geometry.Width);
+        else
+          ReadSlice(View, Volume, Index, geometry.Bytes);
+        const TViewSource source{FViewBuffer[View].data(), FViewVoxelCount[View], FVoxelType,
+                                 FByteOrder, geometry.Width, geometry.Height};
+        const TIntensityWindow window(FIntensityMin, FIntensityMax, FFlagOverUnder);
+        FPainter.Paint(source, window, bitmap, View == vkSlice ? &range : nullptr);
+        if (View == vkSlice) {
+          FSliceMin = range.Min;
+          FSliceMax = range.Max;
+        }
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    TViewPainter::Fill(bitmap, colour::Yellow);
+  }
+  Image.Repaint();
+}

@@ -1,0 +1,56 @@
+#include "platform/FileStream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+bool FileExists(const std::string& Name) {
+  struct stat info {};
+  return !Name.empty() && ::stat(Name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+TFileStream::TFileStream(const std::string& Name) {
+  // O_NONBLOCK: a FIFO must not wait for a writer, and a device must not stall
+  // a read. Regular files ignore it.
+  do {
+    FHandle = ::open(Name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  } while (FHandle < 0 && errno == EINTR);
+  if (FHandle < 0)
+    throw EFOpenError("Cannot open file " + Name);
+}
+
+TFileStream::~TFileStream() {
+  if (FHandle >= 0)
+    ::close(FHandle);
+}
+
+int64_t TFileStream::Seek(int64_t Offset) {
+  if (Offset < 0)
+    return -1;
+  const off_t reached = ::lseek(FHandle, static_cast<off_t>(Offset), SEEK_SET);
+  return reached < 0 ? -1 : static_cast<int64_t>(reached);
+}
+
+int64_t TFileStream::Read(void* Buffer, int64_t Count) {
+  auto* target = static_cast<char*>(Buffer);
+  int64_t total = 0;
+  // A single read() may deliver less than asked (large requests, devices), so
+  // keep going until the end of the file or an error.
+  while (total < Count) {
+    const auto chunk = static_cast<size_t>(std::min<int64_t>(Count - total, INT_MAX));
+    const ssize_t got = ::read(FHandle, target + total, chunk);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      break;
+    total += got;
+  }
+  return total;
+}
+
+} // namespace platform

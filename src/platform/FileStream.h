@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace platform {
+
+// Raised when an existing file cannot be opened; the text is the one the user sees.
+class EFOpenError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// True when Name is an existing entry that is not a directory.
+bool FileExists(const std::string& Name);
+
+// A read-only view of a file. Opening never blocks (a named pipe without a
+// writer opens at once and reads as empty) and never locks other programs out.
+class TFileStream {
+public:
+  // Throws EFOpenError with "Cannot open file <Name>" when the file cannot be opened.
+  explicit TFileStream(const std::string& Name);
+  ~TFileStream();
+  TFileStream(const TFileStream&) = delete;
+  TFileStream& operator=(const TFileStream&) = delete;
+
+  // Moves to Offset bytes from the start and returns the position the file
+  // reports afterwards, or -1 when it cannot be positioned there.
+  int64_t Seek(int64_t Offset);
+  // Reads up to Count bytes at the current position; returns how many arrived
+  // (0 at the end of the file or on failure).
+  int64_t Read(void* Buffer, int64_t Count);
+
+private:
+  int FHandle = -1;
+};
+
+} // namespace platform
