@@ -33,7 +33,9 @@ int BitLength(uint128 Value) {
   return 64 - std::countl_zero(static_cast<uint64_t>(Value));
 }
 
-TExtended Special(TKind Kind, bool Negative) { return {Kind, Negative, 0, 0}; }
+TExtended Special(TKind Kind, bool Negative) {
+  return {Kind, Negative, 0, 0};
+}
 
 // Magnitude * 2^Exponent, rounded to 64 bits with ties to even.
 TExtended Round64(bool Negative, uint128 Magnitude, int32_t Exponent) {

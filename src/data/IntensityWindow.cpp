@@ -3,10 +3,10 @@
 #include "data/ExtendedFloat.h"
 
 TIntensityWindow::TIntensityWindow(int32_t IntensityMin, int32_t IntensityMax, bool FlagOverUnder)
-  : FIntensityMin(IntensityMin)
-  , FIntensityMax(IntensityMax)
-  , FFlagOverUnder(FlagOverUnder)
-  , FMinF(static_cast<float>(IntensityMin)) {
+    : FIntensityMin(IntensityMin)
+    , FIntensityMax(IntensityMax)
+    , FFlagOverUnder(FlagOverUnder)
+    , FMinF(static_cast<float>(IntensityMin)) {
   // The difference of two 32-bit ends can exceed 32 bits; take it exactly.
   FWidth = static_cast<float>(static_cast<int64_t>(IntensityMax) - IntensityMin);
   if (FWidth == 0.0f)
@@ -21,8 +21,7 @@ TIntensityWindow::TIntensityWindow(int32_t IntensityMin, int32_t IntensityMax, b
 int32_t TIntensityWindow::ExactLevel(float V) const {
   if (std::isnan(V))
     return BadLevel;
-  const auto mapped =
-      extended::ToSingle(extended::Product(extended::Difference(V, FMinF), FScale));
+  const auto mapped = extended::ToSingle(extended::Product(extended::Difference(V, FMinF), FScale));
   if (mapped.Overflow)
     return BadLevel;
   float m = mapped.Value;

@@ -9,7 +9,9 @@ inline constexpr uint32_t LightBlue = 0x00FFFF; // beyond the end of the file
 inline constexpr uint32_t Green = 0x00FF00;     // under the window
 inline constexpr uint32_t Red = 0xFF0000;       // over the window
 inline constexpr uint32_t Yellow = 0xFFFF00;    // a number that cannot be mapped
-constexpr uint32_t Grey(int32_t Level) { return static_cast<uint32_t>(Level) * 0x010101u; }
+constexpr uint32_t Grey(int32_t Level) {
+  return static_cast<uint32_t>(Level) * 0x010101u;
+}
 } // namespace colour
 
 // Maps voxel values to colours through the intensity window. Values are taken
@@ -21,6 +23,9 @@ public:
 
   TIntensityWindow(int32_t IntensityMin, int32_t IntensityMax, bool FlagOverUnder);
 
+  int32_t IntensityMin() const { return FIntensityMin; }
+  int32_t IntensityMax() const { return FIntensityMax; }
+  bool FlagOverUnder() const { return FFlagOverUnder; }
   float MinF() const { return FMinF; }
   float Width() const { return FWidth; }
   float Scale() const { return FScale; }

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <cstdint>
-#include <vector>
-
 #include "data/Bitmap24.h"
 #include "data/IntensityWindow.h"
 #include "data/VoxelTypes.h"
+
+#include <cstdint>
+#include <vector>
 
 // The raw bytes of one view as read from the file.
 struct TViewSource {
@@ -27,6 +27,7 @@ struct TValueRange {
 // between renders: it only changes with the window or the voxel type.
 class TViewPainter {
 public:
+  TViewPainter();
   // The bitmap must already be Width x Height. When Range is given it takes in
   // every value of the view except NaNs, positions beyond the file as 0.
   void Paint(const TViewSource& Source, const TIntensityWindow& Window, TBitmap24& Bitmap,
@@ -36,8 +37,17 @@ public:
 
 private:
   const std::vector<uint32_t>& TableFor(TVoxelType Type, const TIntensityWindow& Window);
+  void PrepareMapped(const TViewSource& Source);
+  void PaintTableRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes, int32_t Count,
+                     bool Swap);
+  void PaintMappedRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes, int32_t Count,
+                      bool Swap, const TIntensityWindow& Window, TValueRange* Range);
 
   std::vector<uint32_t> FTable;
   TVoxelType FTableType = vtByte;
   TIntensityWindow FTableWindow{0, 0, false};
+  // Scratch of one row of 32-bit voxels: the values and their classification.
+  std::vector<float> FValues;
+  std::vector<int32_t> FCodes;
+  std::vector<uint32_t> FCodeWords;
 };

@@ -1,12 +1,12 @@
 #include "data/VxDataMgr.h"
 
+#include "platform/FileStream.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
-
-#include "platform/FileStream.h"
 
 namespace {
 
@@ -54,9 +54,8 @@ void TVxDataMgr::CloseFile() {
 }
 
 void TVxDataMgr::SetParameters(int32_t HeaderBytes, int32_t VoxelsPerRow, int32_t RowsPerSlice,
-                               int32_t SlicesPerVolume, TVoxelType VoxelType,
-                               TByteOrder ByteOrder, int32_t IntensityMin, int32_t IntensityMax,
-                               bool FlagOverUnder) {
+                               int32_t SlicesPerVolume, TVoxelType VoxelType, TByteOrder ByteOrder,
+                               int32_t IntensityMin, int32_t IntensityMax, bool FlagOverUnder) {
   FHeaderBytes = HeaderBytes;
   FDims = {VoxelsPerRow, RowsPerSlice, SlicesPerVolume};
   FStrides[0] = VoxelsPerRow;
@@ -214,8 +213,9 @@ void TVxDataMgr::RenderView(int32_t Volume, int32_t Index, TViewKind View, TImag
           ReadCrossSlice(Volume, Index, geometry.Width);
         else
           ReadSlice(View, Volume, Index, geometry.Bytes);
-        const TViewSource source{FViewBuffer[View].data(), FViewVoxelCount[View], FVoxelType,
-                                 FByteOrder, geometry.Width, geometry.Height};
+        const TViewSource source{
+            FViewBuffer[View].data(), FViewVoxelCount[View], FVoxelType, FByteOrder,
+            geometry.Width,           geometry.Height};
         const TIntensityWindow window(FIntensityMin, FIntensityMax, FFlagOverUnder);
         FPainter.Paint(source, window, bitmap, View == vkSlice ? &range : nullptr);
         if (View == vkSlice) {

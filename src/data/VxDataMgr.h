@@ -1,14 +1,14 @@
 #pragma once
 
+#include "data/Bitmap24.h"
+#include "data/ViewPainter.h"
+#include "data/VoxelTypes.h"
+
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "data/Bitmap24.h"
-#include "data/ViewPainter.h"
-#include "data/VoxelTypes.h"
 
 namespace platform {
 class TFileStream;
