@@ -1,6 +1,7 @@
 #include "data/ViewPainter.h"
 
 #include "data/PixelRow.h"
+#include "data/RowClassifier.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,10 +10,9 @@
 
 namespace {
 
-// Codes of the per-pixel classification of 32-bit values; below these, the grey level.
-constexpr int32_t CodeUnder = 256;
-constexpr int32_t CodeOver = 257;
-constexpr int32_t CodeCheck = 258;
+using rowclassifier::CodeCheck;
+using rowclassifier::CodeOver;
+using rowclassifier::CodeUnder;
 
 // Sequential min/max exactly as the values are met: the first of equal values
 // (say -0.0 before 0.0) is kept, and NaNs never compare.
@@ -39,56 +39,38 @@ void TakeInIntegers(TValueRange& Range, const uint8_t* Bytes, int32_t Count, boo
   TakeIn(Range, static_cast<float>(high));
 }
 
+// Keeps the sign of a zero extreme as the sequential scan would: the first
+// value met that equals it wins, the incoming extreme counting as met first.
+float FirstEqual(float Incoming, float Extreme, const float* Values, int32_t Count) {
+  if (Extreme != 0.0f || Incoming == 0.0f)
+    return Incoming == Extreme ? Incoming : Extreme;
+  for (int32_t x = 0; x < Count; ++x)
+    if (Values[x] == 0.0f)
+      return Values[x];
+  return Extreme;
+}
+
+// The sequential min/max over singles, in vector lanes so that the loop is
+// not bound by the latency of one compare chain; NaNs never compare.
 void TakeInSingles(TValueRange& Range, const float* Values, int32_t Count) {
-  float low = Range.Min;
-  float high = Range.Max;
-  for (int32_t x = 0; x < Count; ++x) {
-    low = Values[x] < low ? Values[x] : low;
-    high = Values[x] > high ? Values[x] : high;
+  typedef float TLanes __attribute__((vector_size(16)));
+  TLanes low = {Range.Min, Range.Min, Range.Min, Range.Min};
+  TLanes high = {Range.Max, Range.Max, Range.Max, Range.Max};
+  int32_t x = 0;
+  for (; x + 4 <= Count; x += 4) {
+    TLanes v;
+    std::memcpy(&v, Values + x, sizeof v);
+    low = v < low ? v : low;
+    high = v > high ? v : high;
   }
-  Range = {low, high};
-}
-
-// The fast classification needs the window's ends as the singles between
-// which a value is inside: a single compares below the integer IntensityMin
-// exactly when it lies below the least single not below it.
-struct TSingleBounds {
-  float LowestInside;
-  float HighestInside;
-};
-
-TSingleBounds BoundsOf(int32_t IntensityMin, int32_t IntensityMax) {
-  auto lowest = static_cast<float>(IntensityMin);
-  if (static_cast<double>(lowest) < IntensityMin)
-    lowest = std::nextafter(lowest, INFINITY);
-  auto highest = static_cast<float>(IntensityMax);
-  if (static_cast<double>(highest) > IntensityMax)
-    highest = std::nextafter(highest, -INFINITY);
-  return {lowest, highest};
-}
-
-// Single-precision estimate of every level of a row, in a loop the compiler
-// can vectorise. Singles err by at most 1.5 units in the last place against
-// the defined arithmetic, under 2^-14 for levels below 256; whatever lies within
-// 2^-13 of a half level, is huge, infinite or NaN is left to the exact path.
-template <bool Flag>
-void Classify(const float* Values, int32_t* Codes, int32_t Count, float MinF, float Scale,
-              TSingleBounds Bounds) {
-  // Every step is a select on 32-bit lanes, so that the loop vectorises.
-  for (int32_t x = 0; x < Count; ++x) {
-    const float v = Values[x];
-    const float m = (v - MinF) * Scale;
-    const float clamped = std::min(255.0f, std::max(0.0f, m)); // a NaN becomes 0
-    const float rounded = (clamped + 0x1p23f) - 0x1p23f;
-    auto code = static_cast<int32_t>(rounded);
-    if (Flag) {
-      code = v < Bounds.LowestInside ? CodeUnder : code;
-      code = v > Bounds.HighestInside ? CodeOver : code;
-    }
-    code = std::fabs(clamped - rounded) > 0.5f - 0x1p-13f ? CodeCheck : code;
-    code = std::fabs(m) < 0x1p126f ? code : CodeCheck; // also NaN
-    Codes[x] = code;
+  for (; x < Count; ++x) {
+    low[0] = Values[x] < low[0] ? Values[x] : low[0];
+    high[0] = Values[x] > high[0] ? Values[x] : high[0];
   }
+  const float lowest = std::min({low[0], low[1], low[2], low[3]});
+  const float highest = std::max({high[0], high[1], high[2], high[3]});
+  Range = {FirstEqual(Range.Min, lowest, Values, Count),
+           FirstEqual(Range.Max, highest, Values, Count)};
 }
 
 } // namespace
@@ -135,22 +117,12 @@ void TViewPainter::PaintMappedRow(uint8_t* Row, const TViewSource& Source, const
                                   TValueRange* Range) {
   float* values = FValues.data();
   int32_t* codes = FCodes.data();
-  if (Source.Type == vtInt32) {
-    for (int32_t x = 0; x < Count; ++x)
-      values[x] = static_cast<float>(pixelrow::Load<int32_t>(Bytes, x, Swap));
-    if (Range)
-      TakeInIntegers<int32_t>(*Range, Bytes, Count, Swap);
-  } else {
-    for (int32_t x = 0; x < Count; ++x)
-      values[x] = pixelrow::Load<float>(Bytes, x, Swap);
-    if (Range)
-      TakeInSingles(*Range, values, Count);
-  }
-  const TSingleBounds bounds = BoundsOf(Window.IntensityMin(), Window.IntensityMax());
-  if (Window.FlagOverUnder())
-    Classify<true>(values, codes, Count, Window.MinF(), Window.Scale(), bounds);
-  else
-    Classify<false>(values, codes, Count, Window.MinF(), Window.Scale(), bounds);
+  rowclassifier::ClassifyRow(Bytes, Count, rowclassifier::ParamsFor(Source.Type, Swap, Window),
+                             values, codes);
+  if (Range && Source.Type == vtInt32)
+    TakeInIntegers<int32_t>(*Range, Bytes, Count, Swap);
+  else if (Range)
+    TakeInSingles(*Range, values, Count);
   const uint32_t* words = FCodeWords.data();
   pixelrow::Write(Row, 0, Count, Source.Width, [&](int32_t x) {
     return codes[x] < CodeCheck ? words[codes[x]] : pixelrow::PixelWord(Window.ColourOf(values[x]));
