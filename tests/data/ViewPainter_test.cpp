@@ -1,0 +1,355 @@
+#include "data/TestFiles.h"
+#include "data/ViewPainter.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testfiles::ExpectPixels;
+using testfiles::Green;
+using testfiles::Grey;
+using testfiles::LightBlue;
+using testfiles::PixelAt;
+using testfiles::Red;
+using testfiles::Yellow;
+
+constexpr float NoMin = 2147483648.0f;
+constexpr float NoMax = -2147483648.0f;
+
+// Grey level of a value whose mapped level is exact in double arithmetic:
+// clamped to 0..255, then rounded to the nearest integer with halves to even.
+int EvenLevel(double Mapped) {
+  const double clamped = std::clamp(Mapped, 0.0, 255.0);
+  const double down = std::floor(clamped);
+  const double rest = clamped - down;
+  const int level = static_cast<int>(down);
+  if (rest > 0.5 || (rest == 0.5 && level % 2 == 1))
+    return level + 1;
+  return level;
+}
+
+// A view of one row per Width voxels, painted into a bitmap of its own size.
+struct TPaintJob {
+  std::vector<uint8_t> Bytes;
+  TVoxelType Type = vtByte;
+  TByteOrder Order = boLittleEndian;
+  int32_t Width = 0;
+  int32_t Height = 0;
+  int64_t Count = -1; // -1: every voxel lies in the file
+
+  TViewSource Source() const {
+    return {Bytes.data(), Count < 0 ? int64_t{Width} * Height : Count, Type, Order, Width, Height};
+  }
+};
+
+TPaintJob JobOf(TVoxelType Type, TByteOrder Order, const std::vector<double>& Values,
+                int32_t Width) {
+  TPaintJob job;
+  job.Type = Type;
+  job.Order = Order;
+  job.Width = Width;
+  job.Height = static_cast<int32_t>(Values.size()) / Width;
+  for (double v : Values)
+    testfiles::AppendVoxel(job.Bytes, Type, Order, v);
+  return job;
+}
+
+TValueRange Paint(TViewPainter& Painter, const TPaintJob& Job, const TIntensityWindow& Window,
+                  TBitmap24& Bitmap) {
+  Bitmap.SetSize(Job.Width, Job.Height);
+  TValueRange range{NoMin, NoMax};
+  Painter.Paint(Job.Source(), Window, Bitmap, &range);
+  return range;
+}
+
+TEST(ViewPainter, PositionsFromTheCountOnAreLightBlueEvenMidRow) {
+  const TVoxelType types[] = {vtByte, vtInt16, vtInt32, vtFloat32};
+  struct TSplit {
+    int32_t Width, Height;
+    int64_t Count;
+  };
+  const TSplit splits[] = {{5, 3, 7}, {4, 3, 6}, {4, 3, 0}, {4, 3, 12}, {1, 4, 3}, {7, 1, 6}};
+  for (TVoxelType type : types)
+    for (const TSplit& split : splits) {
+      std::vector<double> values;
+      for (int64_t p = 0; p < int64_t{split.Width} * split.Height; ++p)
+        values.push_back(p < split.Count ? 10.0 * (p + 1) : 0.0);
+      TPaintJob job = JobOf(type, boLittleEndian, values, split.Width);
+      job.Count = split.Count;
+      TViewPainter painter;
+      TBitmap24 bitmap;
+      const TValueRange range = Paint(painter, job, TIntensityWindow(0, 255, false), bitmap);
+      const std::string what = "type " + std::to_string(type) + ", " + std::to_string(split.Width) +
+                               " x " + std::to_string(split.Height) + ", count " +
+                               std::to_string(split.Count);
+      ExpectPixels(
+          bitmap,
+          [&](int64_t p) {
+            return p < split.Count ? Grey(static_cast<int>(10 * (p + 1))) : LightBlue;
+          },
+          what);
+      const bool allInFile = split.Count == int64_t{split.Width} * split.Height;
+      EXPECT_EQ(range.Min, allInFile ? 10.0f : 0.0f) << what;
+      EXPECT_EQ(range.Max, static_cast<float>(10 * split.Count)) << what;
+    }
+}
+
+TEST(ViewPainter, ValuesBeyondTheCountTakePartAsZeroWhateverTheBytes) {
+  // The bytes past the count are garbage here; the range must not see them.
+  TPaintJob job = JobOf(vtInt16, boLittleEndian, {40, 50, 60, 250, -250, 77}, 3);
+  job.Count = 3;
+  TViewPainter painter;
+  TBitmap24 bitmap;
+  const TValueRange range = Paint(painter, job, TIntensityWindow(0, 255, true), bitmap);
+  EXPECT_EQ(range.Min, 0.0f);
+  EXPECT_EQ(range.Max, 60.0f);
+  ExpectPixels(
+      bitmap, [](int64_t p) { return p < 3 ? Grey(static_cast<int>(40 + 10 * p)) : LightBlue; },
+      "garbage past the count");
+}
+
+TEST(ViewPainter, DecodesBigEndianVoxels) {
+  // Window -100..155: Scale 1, so a value v paints grey v + 100. Read with the
+  // wrong byte order each of these would paint another grey.
+  struct TCase {
+    TVoxelType Type;
+    std::vector<uint8_t> Bytes;
+    double Value;
+  };
+  const TCase cases[] = {
+      {vtInt16, {0x00, 0x07}, 7},
+      {vtInt16, {0xFF, 0xF9}, -7},
+      {vtInt16, {0x00, 0x9B}, 155},
+      {vtInt32, {0x00, 0x00, 0x00, 0x2A}, 42},
+      {vtInt32, {0xFF, 0xFF, 0xFF, 0xB0}, -80},
+      {vtInt32, {0x00, 0x00, 0x00, 0x01}, 1},
+      {vtFloat32, {0x41, 0x48, 0x00, 0x00}, 12.5},  // 112.5 paints the even 112
+      {vtFloat32, {0xC2, 0xC7, 0x00, 0x00}, -99.5}, // 0.5 paints 0
+      {vtFloat32, {0x42, 0x1A, 0x00, 0x00}, 38.5},  // 138.5 paints 138
+      {vtFloat32, {0x3F, 0x80, 0x00, 0x00}, 1.0},
+  };
+  for (const TCase& c : cases) {
+    TPaintJob job;
+    job.Type = c.Type;
+    job.Order = boBigEndian;
+    job.Width = 1;
+    job.Height = 1;
+    job.Bytes = c.Bytes;
+    TViewPainter painter;
+    TBitmap24 bitmap;
+    const TValueRange range = Paint(painter, job, TIntensityWindow(-100, 155, false), bitmap);
+    EXPECT_EQ(PixelAt(bitmap, 0, 0), Grey(EvenLevel(c.Value + 100.0)))
+        << "type " << int(c.Type) << " value " << c.Value;
+    EXPECT_EQ(range.Min, static_cast<float>(c.Value));
+    EXPECT_EQ(range.Max, static_cast<float>(c.Value));
+  }
+}
+
+TEST(ViewPainter, RangeFollowsThePaintOrder) {
+  // Minimum and maximum are taken with strict comparisons in paint order, so of
+  // two equal zeros the first one met stays.
+  TViewPainter painter;
+  TBitmap24 bitmap;
+  const TIntensityWindow window(0, 255, false);
+  const TValueRange negativeFirst =
+      Paint(painter, JobOf(vtFloat32, boLittleEndian, {-0.0, 0.0}, 2), window, bitmap);
+  EXPECT_TRUE(std::signbit(negativeFirst.Min));
+  EXPECT_TRUE(std::signbit(negativeFirst.Max));
+  const TValueRange positiveFirst =
+      Paint(painter, JobOf(vtFloat32, boLittleEndian, {0.0, -0.0}, 1), window, bitmap);
+  EXPECT_FALSE(std::signbit(positiveFirst.Min));
+  EXPECT_FALSE(std::signbit(positiveFirst.Max));
+
+  const TValueRange ints =
+      Paint(painter, JobOf(vtInt16, boBigEndian, {5, -3, 9, 0, -3, 9}, 3), window, bitmap);
+  EXPECT_EQ(ints.Min, -3.0f);
+  EXPECT_EQ(ints.Max, 9.0f);
+}
+
+TEST(ViewPainter, NaNsAreYellowAndOutsideTheRangeInfinitiesInside) {
+  const uint32_t quietNaN = 0x7FC00000, signallingNaN = 0x7F800001, negativeNaN = 0xFFC00001,
+                 plusInf = 0x7F800000, minusInf = 0xFF800000;
+  TPaintJob job;
+  job.Type = vtFloat32;
+  job.Width = 4;
+  job.Height = 2;
+  const uint32_t bits[] = {quietNaN,
+                           std::bit_cast<uint32_t>(7.0f),
+                           signallingNaN,
+                           std::bit_cast<uint32_t>(-3.0f),
+                           negativeNaN,
+                           0x7FFFFFFF,
+                           std::bit_cast<uint32_t>(2.5f),
+                           0xFFBFFFFF};
+  for (uint32_t b : bits)
+    testfiles::AppendFloatBits(job.Bytes, b, boLittleEndian);
+  TViewPainter painter;
+  TBitmap24 bitmap;
+  TValueRange range = Paint(painter, job, TIntensityWindow(0, 255, true), bitmap);
+  const uint32_t expected[] = {Yellow, Grey(7), Yellow, Green, Yellow, Yellow, Grey(2), Yellow};
+  ExpectPixels(
+      bitmap, [&](int64_t p) { return expected[p]; }, "NaNs");
+  EXPECT_EQ(range.Min, -3.0f);
+  EXPECT_EQ(range.Max, 7.0f);
+
+  job.Bytes.clear();
+  for (uint32_t b : {plusInf, minusInf, quietNaN, std::bit_cast<uint32_t>(1.5f)})
+    testfiles::AppendFloatBits(job.Bytes, b, boLittleEndian);
+  job.Height = 1;
+  range = Paint(painter, job, TIntensityWindow(0, 255, false), bitmap);
+  ExpectPixels(
+      bitmap,
+      [](int64_t p) {
+        return std::array{Grey(255), Grey(0), Yellow, Grey(2)}[p];
+      },
+      "infinities");
+  EXPECT_EQ(range.Min, -std::numeric_limits<float>::infinity());
+  EXPECT_EQ(range.Max, std::numeric_limits<float>::infinity());
+}
+
+TEST(ViewPainter, MappedLevelsBeyondTheSingleRangeAreYellow) {
+  // Window 0..1: Scale 255, so any value above FLT_MAX / 255 (about 1.33e38)
+  // overflows when mapped, while 1e36 still maps to a finite level.
+  const std::vector<double> values = {3e38, -3e38, 2e36, 1e36, -1e36, 0.5, 1.0, 1e-45};
+  const std::vector<uint32_t> expected = {Yellow,  Yellow,    Yellow,    Grey(255),
+                                          Grey(0), Grey(128), Grey(255), Grey(0)};
+  TViewPainter painter;
+  TBitmap24 bitmap;
+  for (bool flag : {false, true}) {
+    const TValueRange range = Paint(painter, JobOf(vtFloat32, boLittleEndian, values, 4),
+                                    TIntensityWindow(0, 1, flag), bitmap);
+    ExpectPixels(
+        bitmap,
+        [&](int64_t p) {
+          if (!flag || expected[p] == Yellow)
+            return expected[p];
+          return values[p] > 1.0 ? Red : values[p] < 0.0 ? Green : expected[p];
+        },
+        flag ? "overflow, flagged" : "overflow");
+    // Overflowing values were met before they turned out unmappable.
+    EXPECT_EQ(range.Min, -3e38f);
+    EXPECT_EQ(range.Max, 3e38f);
+  }
+}
+
+struct TWindowStep {
+  TVoxelType Type;
+  int32_t Min, Max;
+  bool Flag;
+};
+
+// The colour of an integer or half-integer value for the simple windows used
+// below, computed without the painter's arithmetic.
+uint32_t ExpectedColour(const TWindowStep& Step, double V) {
+  // Over wins when a reversed window makes a value both under and over.
+  if (Step.Flag && V > Step.Max)
+    return Red;
+  if (Step.Flag && V < Step.Min)
+    return Green;
+  if (Step.Min == 0 && Step.Max == 255)
+    return Grey(EvenLevel(V)); // Scale 1
+  if (Step.Min == 0 && Step.Max == 510)
+    return Grey(EvenLevel(V / 2)); // Scale 0.5
+  if (Step.Min == 255 && Step.Max == 0)
+    return Grey(EvenLevel(255 - V)); // Scale -1
+  ADD_FAILURE() << "no reference for window " << Step.Min << ".." << Step.Max;
+  return 0;
+}
+
+TEST(ViewPainter, ColourTableFollowsWindowAndTypeChanges) {
+  // One painter through a sequence of windows and types, as the window's
+  // redraws would drive it: a table kept from an earlier call must never leak.
+  std::vector<double> allInt16, allBytes, someInt32;
+  for (int v = -32768; v <= 32767; ++v)
+    allInt16.push_back(v);
+  for (int v = 0; v <= 255; ++v)
+    allBytes.push_back(v);
+  for (int v = -700; v < 800; ++v)
+    someInt32.push_back(v * 3 % 1000);
+  const TPaintJob int16Job = JobOf(vtInt16, boLittleEndian, allInt16, 256);
+  const TPaintJob byteJob = JobOf(vtByte, boLittleEndian, allBytes, 16);
+  const TPaintJob int32Job = JobOf(vtInt32, boBigEndian, someInt32, 100);
+  const TWindowStep steps[] = {
+      {vtInt16, 0, 255, false}, {vtInt16, 0, 510, false}, {vtInt16, 0, 255, false},
+      {vtByte, 0, 255, false},  {vtInt16, 0, 255, false}, {vtByte, 0, 510, false},
+      {vtInt16, 0, 510, false}, {vtInt16, 255, 0, false}, {vtInt16, 0, 255, true},
+      {vtInt16, 0, 255, false}, {vtByte, 0, 255, true},   {vtByte, 0, 255, false},
+      {vtInt32, 0, 255, false}, {vtInt32, 0, 510, false}, {vtInt16, 0, 510, false},
+      {vtByte, 255, 0, false},  {vtInt32, 255, 0, true},  {vtByte, 0, 510, true},
+  };
+  TViewPainter painter;
+  TBitmap24 bitmap;
+  int stepNumber = 0;
+  for (const TWindowStep& step : steps) {
+    const TPaintJob& job = step.Type == vtInt16  ? int16Job
+                           : step.Type == vtByte ? byteJob
+                                                 : int32Job;
+    const std::vector<double>& values = step.Type == vtInt16  ? allInt16
+                                        : step.Type == vtByte ? allBytes
+                                                              : someInt32;
+    Paint(painter, job, TIntensityWindow(step.Min, step.Max, step.Flag), bitmap);
+    ExpectPixels(
+        bitmap, [&](int64_t p) { return ExpectedColour(step, values[p]); },
+        "step " + std::to_string(stepNumber++));
+  }
+}
+
+TEST(ViewPainter, HalfLevelsRoundToEven) {
+  // Float voxels with halves at every level, through windows of scale 1 and 0.5.
+  std::vector<double> halves;
+  for (int i = -20; i < 1100; ++i)
+    halves.push_back(i / 2.0);
+  const TPaintJob job = JobOf(vtFloat32, boLittleEndian, halves, 40);
+  TViewPainter painter;
+  TBitmap24 bitmap;
+  for (const TWindowStep& step :
+       {TWindowStep{vtFloat32, 0, 255, false}, TWindowStep{vtFloat32, 0, 510, false},
+        TWindowStep{vtFloat32, 255, 0, false}}) {
+    Paint(painter, job, TIntensityWindow(step.Min, step.Max, false), bitmap);
+    ExpectPixels(
+        bitmap, [&](int64_t p) { return ExpectedColour(step, halves[p]); },
+        "window " + std::to_string(step.Min) + ".." + std::to_string(step.Max));
+  }
+}
+
+TEST(ViewPainter, PaintsNothingIntoAnEmptyBitmap) {
+  TViewPainter painter;
+  for (const auto& size : {std::array{0, 5}, std::array{5, 0}, std::array{0, 0}}) {
+    TPaintJob job;
+    job.Type = vtInt16;
+    job.Width = size[0];
+    job.Height = size[1];
+    TBitmap24 bitmap;
+    const TValueRange range = Paint(painter, job, TIntensityWindow(0, 255, false), bitmap);
+    EXPECT_EQ(range.Min, NoMin);
+    EXPECT_EQ(range.Max, NoMax);
+  }
+}
+
+TEST(ViewPainter, FillPaintsEveryPixel) {
+  for (const uint32_t colour : {Yellow, LightBlue, 0x123456u}) {
+    TBitmap24 bitmap;
+    bitmap.SetSize(5, 3);
+    for (int32_t y = 0; y < 3; ++y)
+      std::fill_n(bitmap.ScanLine(y), bitmap.Stride(), uint8_t{0xAA});
+    TViewPainter::Fill(bitmap, colour);
+    ExpectPixels(
+        bitmap, [&](int64_t) { return colour; }, "fill");
+    // Blue first in memory.
+    EXPECT_EQ(bitmap.ScanLine(2)[12], colour & 0xFF);
+    EXPECT_EQ(bitmap.ScanLine(2)[14], colour >> 16);
+  }
+  TBitmap24 empty;
+  empty.SetSize(0, 4);
+  TViewPainter::Fill(empty, Yellow);
+  EXPECT_EQ(empty.Height(), 4);
+}
+
+} // namespace
