@@ -119,9 +119,9 @@ void TViewPainter::PaintMappedRow(uint8_t* Row, const TViewSource& Source, const
   int32_t* codes = FCodes.data();
   rowclassifier::ClassifyRow(Bytes, Count, rowclassifier::ParamsFor(Source.Type, Swap, Window),
                              values, codes);
-  if (Range && Source.Type == vtInt32)
-    TakeInIntegers<int32_t>(*Range, Bytes, Count, Swap);
-  else if (Range)
+  // Converting integers to singles keeps their order, so the range of the
+  // converted values is the converted range.
+  if (Range)
     TakeInSingles(*Range, values, Count);
   const uint32_t* words = FCodeWords.data();
   pixelrow::Write(Row, 0, Count, Source.Width, [&](int32_t x) {
