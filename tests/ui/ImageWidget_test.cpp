@@ -1,0 +1,154 @@
+#include "ui/ImageWidget.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstring>
+#include <gtest/gtest.h>
+
+namespace {
+
+// A pattern whose bytes differ in every channel, row and column, so that a
+// swapped channel, a flipped row order or a wrong stride all show.
+void FillPattern(TBitmap24& Bitmap, int32_t Width, int32_t Height) {
+  Bitmap.SetSize(Width, Height);
+  for (int32_t y = 0; y < Height; ++y) {
+    uint8_t* row = Bitmap.ScanLine(y);
+    for (int32_t x = 0; x < Width; ++x) {
+      row[3 * x + 0] = static_cast<uint8_t>(10 + 7 * x);  // blue
+      row[3 * x + 1] = static_cast<uint8_t>(20 + 11 * y); // green
+      row[3 * x + 2] = static_cast<uint8_t>(200 - 5 * x - 3 * y);
+    }
+    // Padding bytes that must never show up as pixels.
+    std::memset(row + 3 * Width, 0xEE, static_cast<size_t>(Bitmap.Stride() - 3 * Width));
+  }
+}
+
+QRgb PixelOf(const TBitmap24& Bitmap, int32_t X, int32_t Y) {
+  const uint8_t* p = Bitmap.ScanLine(Y) + 3 * X;
+  return qRgb(p[2], p[1], p[0]);
+}
+
+uint32_t LittleEndian(const QByteArray& Bytes, int Offset, int Size) {
+  uint32_t value = 0;
+  for (int i = Size - 1; i >= 0; --i)
+    value = value << 8 | static_cast<uint8_t>(Bytes[Offset + i]);
+  return value;
+}
+
+QByteArray ReadFile(const QString& Path) {
+  QFile file(Path);
+  if (!file.open(QIODevice::ReadOnly))
+    return QByteArray();
+  return file.readAll();
+}
+
+TEST(ImageWidget, ShowsTheBitmapUnscaledFromTheTopLeft) {
+  TImageWidget image;
+  image.resize(12, 9);
+  FillPattern(image.Picture(), 5, 4);
+  const QImage shown = image.grab().toImage();
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 5; ++x)
+      ASSERT_EQ(shown.pixel(x, y), PixelOf(image.Picture(), x, y)) << x << "," << y;
+}
+
+TEST(ImageWidget, ShowsTheBitmapsPresentContent) {
+  TImageWidget image;
+  image.resize(8, 8);
+  image.Picture().SetSize(2, 2);
+  std::memset(image.Picture().ScanLine(0), 0, 2 * static_cast<size_t>(image.Picture().Stride()));
+  image.Picture().ScanLine(1)[3] = 255; // blue of (1, 1)
+  const QImage shown = image.grab().toImage();
+  EXPECT_EQ(shown.pixel(1, 1), qRgb(0, 0, 255));
+  EXPECT_EQ(shown.pixel(0, 0), qRgb(0, 0, 0));
+}
+
+TEST(ImageWidget, PictureImageIsACopy) {
+  TImageWidget image;
+  FillPattern(image.Picture(), 3, 2);
+  const QImage copy = image.PictureImage();
+  ASSERT_EQ(copy.size(), QSize(3, 2));
+  const QRgb before = copy.pixel(2, 1);
+  EXPECT_EQ(before, PixelOf(image.Picture(), 2, 1));
+  image.Picture().ScanLine(1)[6] ^= 0xFF;
+  EXPECT_EQ(copy.pixel(2, 1), before);
+}
+
+TEST(ImageWidget, SavesA24BitBmpWhateverTheExtension) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  TImageWidget image;
+  const int32_t width = 5, height = 3; // rows of 15 bytes padded to 16
+  FillPattern(image.Picture(), width, height);
+  const QString path = dir.filePath("view.png");
+  QString error;
+  ASSERT_TRUE(image.SavePicture(path, &error)) << error.toStdString();
+
+  const QByteArray file = ReadFile(path);
+  ASSERT_GE(file.size(), 54);
+  EXPECT_EQ(file.left(2), QByteArray("BM"));
+  EXPECT_EQ(LittleEndian(file, 18, 4), 5u);  // width
+  EXPECT_EQ(LittleEndian(file, 22, 4), 3u);  // height, positive: rows bottom-up
+  EXPECT_EQ(LittleEndian(file, 26, 2), 1u);  // planes
+  EXPECT_EQ(LittleEndian(file, 28, 2), 24u); // bits per pixel
+  EXPECT_EQ(LittleEndian(file, 30, 4), 0u);  // no compression
+  const uint32_t pixelsAt = LittleEndian(file, 10, 4);
+  ASSERT_EQ(file.size(), static_cast<qsizetype>(pixelsAt) + 16 * height);
+  // Each stored row is the bitmap's row, bottom row first, same byte order.
+  for (int32_t y = 0; y < height; ++y) {
+    const QByteArray stored = file.mid(pixelsAt + 16 * (height - 1 - y), 3 * width);
+    const QByteArray expected(reinterpret_cast<const char*>(image.Picture().ScanLine(y)),
+                              3 * width);
+    EXPECT_EQ(stored, expected) << "row " << y;
+  }
+
+  const QImage back(path, "bmp");
+  ASSERT_EQ(back.size(), QSize(width, height));
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      EXPECT_EQ(back.pixel(x, y), PixelOf(image.Picture(), x, y));
+}
+
+TEST(ImageWidget, FailedSaveSaysWhy) {
+  QTemporaryDir dir;
+  TImageWidget image;
+  FillPattern(image.Picture(), 2, 2);
+  QString error;
+  const QString path = dir.filePath("missing/folder/view.bmp");
+  EXPECT_FALSE(image.SavePicture(path, &error));
+  EXPECT_TRUE(error.contains(path)) << error.toStdString();
+  EXPECT_GT(error.size(), path.size() + 20) << "the reason follows the name";
+  EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST(ImageWidget, EmptyPictureDrawsAndSavesNothing) {
+  QTemporaryDir dir;
+  TImageWidget image;
+  image.resize(4, 4);
+  EXPECT_FALSE(image.HasPicture());
+  EXPECT_TRUE(image.PictureImage().isNull());
+  image.Picture().SetSize(7, 0);
+  EXPECT_FALSE(image.HasPicture());
+  EXPECT_FALSE(image.grab().isNull());
+  const QString path = dir.filePath("empty.bmp");
+  EXPECT_TRUE(image.SavePicture(path));
+  EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST(ImageWidget, ReportsPointerMovesInItsOwnCoordinates) {
+  QWidget host;
+  auto* image = new TImageWidget(&host);
+  image->setGeometry(10, 20, 30, 30);
+  host.resize(60, 60);
+  host.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+  QSignalSpy moves(image, &TImageWidget::MouseMoved);
+  QTest::mouseMove(image, QPoint(3, 17));
+  ASSERT_GE(moves.count(), 1);
+  EXPECT_EQ(moves.last().at(0).toInt(), 3);
+  EXPECT_EQ(moves.last().at(1).toInt(), 17);
+}
+
+} // namespace
