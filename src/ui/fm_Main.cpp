@@ -1,0 +1,353 @@
+#include "ui/fm_Main.h"
+
+#include "controls/RotateLabel.h"
+#include "data/VxDataMgr.h"
+#include "ui/Anchors.h"
+#include "ui/FrameShape.h"
+#include "ui/ImageWidget.h"
+#include "ui/UpDown.h"
+#include "ui/WindowFont.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int DesignPanelWidth = 281;
+constexpr int DesignPanelHeight = 340;
+
+template <typename T> T* Named(T* Widget, const char* Name) {
+  Widget->setObjectName(QString::fromLatin1(Name));
+  return Widget;
+}
+
+// A label sizes itself to its text, as the window's labels do.
+QLabel* MakeLabel(QWidget* Parent, const char* Name, int Left, int Top, const QString& Text) {
+  auto* label = Named(new QLabel(Text, Parent), Name);
+  label->move(Left, Top);
+  label->adjustSize();
+  return label;
+}
+
+QLineEdit* MakeEdit(QWidget* Parent, const char* Name, QRect Bounds) {
+  auto* edit = Named(new QLineEdit(QStringLiteral("0"), Parent), Name);
+  edit->setGeometry(Bounds);
+  return edit;
+}
+
+TUpDown* MakeUpDown(QWidget* Parent, const char* Name, QRect Bounds, QLineEdit* Edit, int16_t Max) {
+  auto* upDown = Named(new TUpDown(Parent), Name);
+  upDown->setGeometry(Bounds);
+  upDown->SetRange(0, Max);
+  upDown->SetPosition(0);
+  upDown->Associate(Edit);
+  return upDown;
+}
+
+QFrame* MakePanel(QWidget* Parent, const char* Name, QFrame::Shadow Shadow) {
+  auto* panel = Named(new QFrame(Parent), Name);
+  panel->setFrameStyle(QFrame::Panel | Shadow);
+  panel->setLineWidth(1);
+  return panel;
+}
+
+QComboBox* MakeCombo(QWidget* Parent, const char* Name, QRect Bounds, const QStringList& Items) {
+  auto* combo = Named(new QComboBox(Parent), Name);
+  combo->setGeometry(Bounds);
+  combo->addItems(Items);
+  combo->setCurrentIndex(0);
+  return combo;
+}
+
+} // namespace
+
+Tfm_Main::Tfm_Main(TVxDataMgr& DataManager, QWidget* Parent)
+    : QMainWindow(Parent)
+    , FDataMgr(DataManager) {
+  setObjectName(QStringLiteral("fm_Main"));
+  setFont(WindowFont());
+  auto* client = new QWidget(this);
+  auto* column = new QVBoxLayout(client);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  setCentralWidget(client);
+  BuildMenus();
+  BuildTopBar(client);
+  BuildViewArea(client);
+  BuildStatusBar();
+  BuildFocusOrder();
+  BuildDialogs();
+  // Outer size 1178 x 541 with the classic frame: a client area 1170 wide.
+  resize(1170, 514);
+
+  Timer1 = Named(new QTimer(this), "Timer1");
+  Timer1->setInterval(300);
+  connect(Timer1, &QTimer::timeout, this, &Tfm_Main::Timer1Timer);
+  Timer1->start();
+  FormCreate();
+}
+
+Tfm_Main::~Tfm_Main() = default;
+
+void Tfm_Main::SetSecondaryWindows(QWidget* AboutBox, QDialog* Help) {
+  FAboutBox = AboutBox;
+  FHelp = Help;
+}
+
+void Tfm_Main::BuildTopBar(QWidget* Client) {
+  pa_Top = MakePanel(Client, "pa_Top", QFrame::Raised);
+  pa_Top->setFixedHeight(89);
+  Client->layout()->addWidget(pa_Top);
+  pa_Top->resize(1170, 89);
+
+  pa_FileName = MakePanel(pa_Top, "pa_FileName", QFrame::Sunken);
+  pa_FileName->setLineWidth(2);
+  pa_FileName->setGeometry(1, 1, 1168, 24);
+  anchors::Anchor(pa_FileName, Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge);
+  MakeLabel(pa_FileName, "Label16", 8, 4, QStringLiteral("File: "));
+  lb_FilePath = MakeLabel(pa_FileName, "lb_FilePath", 32, 4,
+                          QStringLiteral("Drag an MRI file onto this area"));
+  lb_FilePath->setBackgroundRole(QPalette::Button);
+  lb_FilePath->setAutoFillBackground(true);
+
+  MakeLabel(pa_Top, "Label21", 12, 28, QStringLiteral("Skip header"));
+  ed_SkipHeader = MakeEdit(pa_Top, "ed_SkipHeader", {4, 44, 65, 21});
+  ud_SkipHeader = MakeUpDown(pa_Top, "ud_SkipHeader", {69, 44, 16, 21}, ed_SkipHeader, 32767);
+  MakeLabel(pa_Top, "Label22", 20, 68, QStringLiteral("(bytes)"));
+  MakeLabel(pa_Top, "Label11", 100, 28, QStringLiteral("Voxels/Row"));
+  ed_VoxelsPerRow = MakeEdit(pa_Top, "ed_VoxelsPerRow", {96, 44, 60, 21});
+  ud_VoxelsPerRow =
+      MakeUpDown(pa_Top, "ud_VoxelsPerRow", {156, 44, 15, 21}, ed_VoxelsPerRow, 10000);
+  MakeLabel(pa_Top, "Label18", 108, 68, QStringLiteral("(Dim 0)"));
+  MakeLabel(pa_Top, "Label12", 188, 28, QStringLiteral("Rows/Slice"));
+  ed_RowsPerSlice = MakeEdit(pa_Top, "ed_RowsPerSlice", {184, 44, 60, 21});
+  ud_RowsPerSlice =
+      MakeUpDown(pa_Top, "ud_RowsPerSlice", {244, 44, 15, 21}, ed_RowsPerSlice, 10000);
+  MakeLabel(pa_Top, "Label19", 196, 68, QStringLiteral("(Dim 1)"));
+  MakeLabel(pa_Top, "Label13", 272, 28, QStringLiteral("Slices/Volume"));
+  ed_SlicesPerVolume = MakeEdit(pa_Top, "ed_SlicesPerVolume", {272, 44, 60, 21});
+  ud_SlicesPerVolume =
+      MakeUpDown(pa_Top, "ud_SlicesPerVolume", {332, 44, 15, 21}, ed_SlicesPerVolume, 10000);
+  MakeLabel(pa_Top, "Label20", 284, 68, QStringLiteral("(Dim 2)"));
+
+  MakeLabel(pa_Top, "Label14", 360, 32, QStringLiteral("Data Type"));
+  cb_DataType = MakeCombo(pa_Top, "cb_DataType", {416, 28, 113, 21},
+                          {QStringLiteral("Byte (unsigned)"), QStringLiteral("Int-16  (signed)"),
+                           QStringLiteral("Int-32 (signed)"), QStringLiteral("Float-32")});
+  MakeLabel(pa_Top, "Label5", 360, 56, QStringLiteral("Byte Order:"));
+  cb_ByteOrder = MakeCombo(pa_Top, "cb_ByteOrder", {416, 52, 113, 21},
+                           {QStringLiteral("Lil-Endian (Intel)"), QStringLiteral("Big-Endian ")});
+
+  GroupBox1 = Named(new QGroupBox(QStringLiteral(" Intensity Range (or right click) "), pa_Top),
+                    "GroupBox1");
+  GroupBox1->setGeometry(536, 25, 169, 57);
+  ed_IntensityMin = MakeEdit(GroupBox1, "ed_IntensityMin", {8, 24, 65, 21});
+  MakeLabel(GroupBox1, "Label15", 80, 24, QStringLiteral("to"));
+  ed_IntensityMax = MakeEdit(GroupBox1, "ed_IntensityMax", {96, 24, 65, 21});
+  GroupBox1->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(GroupBox1, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& At) { pop_IntensityRange->popup(GroupBox1->mapToGlobal(At)); });
+
+  ck_FlagOverUnder =
+      Named(new QCheckBox(QStringLiteral("Flag Over/Under"), pa_Top), "ck_FlagOverUnder");
+  ck_FlagOverUnder->setGeometry(712, 32, 105, 17);
+
+  for (QLineEdit* edit : {ed_SkipHeader, ed_VoxelsPerRow, ed_RowsPerSlice, ed_SlicesPerVolume})
+    connect(edit, &QLineEdit::textChanged, this, [this, edit] { ed_NumberChange(edit); });
+  for (QLineEdit* edit : {ed_IntensityMin, ed_IntensityMax})
+    connect(edit, &QLineEdit::textChanged, this, [this, edit] { EditIntChange(edit); });
+  for (QComboBox* combo : {cb_DataType, cb_ByteOrder})
+    connect(combo, &QComboBox::activated, this, &Tfm_Main::ComboChanges);
+  connect(ck_FlagOverUnder, &QCheckBox::clicked, this, &Tfm_Main::ck_FlagOverUnderClick);
+}
+
+QFrame* Tfm_Main::BuildViewPanel(QWidget* Parent, TViewKind View, const char* Name) {
+  static const char* const axisNames[] = {"ZdRotateLabel1", "ZdRotateLabel2", "ZdRotateLabel3",
+                                          "ZdRotateLabel4"};
+  static const char* const indexLabels[] = {"Label6", "Label7", "Label8", "Label9"};
+  static const char* const borders[] = {"border_Slice", "border_NextSlice", "border_CrossSliceView",
+                                        "border_OtherVolume"};
+  static const char* const images[] = {"img_Slice", "img_NextSlice", "img_CrossSliceView",
+                                       "img_OtherVolume"};
+  QFrame* panel = MakePanel(Parent, Name, QFrame::Raised);
+  panel->setGeometry(View * DesignPanelWidth, 0, DesignPanelWidth, DesignPanelHeight);
+  MakeLabel(panel, indexLabels[View], 28, 36, QStringLiteral("Index 0 -->"));
+
+  auto* axis = Named(new TZdRotateLabel(panel), axisNames[View]);
+  axis->setGeometry(2, 64, 17, 90);
+  axis->SetAngle(ag90);
+  QFont arial(QStringLiteral("Arial"));
+  arial.setPixelSize(11);
+  axis->setFont(arial);
+  axis->SetFontColor(Qt::black);
+  axis->SetCaption(View == vkCrossSlice ? QStringLiteral("<-- Index 2")
+                                        : QStringLiteral("<-- Index 1"));
+  AxisLabels[View] = axis;
+
+  ViewBorders[View] = Named(new TFrameShape(panel), borders[View]);
+  TImageWidget* image = Named(new TImageWidget(panel), images[View]);
+  connect(image, &TImageWidget::MouseMoved, this,
+          [this, image](int X, int Y) { ImageMouseMove(image, X, Y); });
+  ViewImages[View] = image;
+  return panel;
+}
+
+void Tfm_Main::BuildViewArea(QWidget* Client) {
+  ScrollBox_Bottom = Named(new QScrollArea(Client), "ScrollBox_Bottom");
+  ScrollBox_Bottom->setFrameShape(QFrame::NoFrame);
+  ScrollBox_Bottom->setWidgetResizable(false);
+  Client->layout()->addWidget(ScrollBox_Bottom);
+  ScrollContent = Named(new QWidget, "ScrollContent");
+  ScrollContent->resize(ViewKindCount * DesignPanelWidth, DesignPanelHeight);
+
+  pa_Slice = BuildViewPanel(ScrollContent, vkSlice, "pa_Slice");
+  MakeLabel(pa_Slice, "Label1", 4, 6, QStringLiteral("1. Volume 0, Slice:"));
+  ed_SliceNumber = MakeEdit(pa_Slice, "ed_SliceNumber", {96, 4, 57, 21});
+  ud_SliceNumber = MakeUpDown(pa_Slice, "ud_SliceNumber", {153, 4, 15, 21}, ed_SliceNumber, 10000);
+  MakeLabel(pa_Slice, "Label17", 172, 6, QStringLiteral("(Index 2)"));
+  lb_Intensity = MakeLabel(pa_Slice, "lb_Intensity", 8, 323, QStringLiteral("Intensity"));
+  anchors::Anchor(lb_Intensity, Qt::LeftEdge | Qt::BottomEdge);
+  bt_UseIntensity = Named(new QPushButton(QStringLiteral("Apply"), pa_Slice), "bt_UseIntensity");
+  bt_UseIntensity->setGeometry(232, 319, 43, 17);
+  anchors::Anchor(bt_UseIntensity, Qt::RightEdge | Qt::BottomEdge);
+  connect(bt_UseIntensity, &QPushButton::clicked, this, &Tfm_Main::bt_UseIntensityClick);
+
+  pa_NextSlice = BuildViewPanel(ScrollContent, vkNextSlice, "pa_NextSlice");
+  lb_NextSlice = MakeLabel(pa_NextSlice, "lb_NextSlice", 4, 4, QStringLiteral("2. Next Slice"));
+
+  pa_CrossSliceView = BuildViewPanel(ScrollContent, vkCrossSlice, "pa_CrossSliceView");
+  MakeLabel(pa_CrossSliceView, "Label3", 4, 6, QStringLiteral("3. Cross-Slice at Index 1 ="));
+  ed_CrossSliceViewY = MakeEdit(pa_CrossSliceView, "ed_CrossSliceViewY", {128, 4, 57, 21});
+  ud_CrossSliceViewY = MakeUpDown(pa_CrossSliceView, "ud_CrossSliceViewY", {185, 4, 15, 21},
+                                  ed_CrossSliceViewY, 10000);
+  ck_CrossSliceDisable =
+      Named(new QCheckBox(QStringLiteral("Disable This View (Faster)"), pa_CrossSliceView),
+            "ck_CrossSliceDisable");
+  ck_CrossSliceDisable->setGeometry(8, 320, 153, 17);
+  anchors::Anchor(ck_CrossSliceDisable, Qt::LeftEdge | Qt::BottomEdge);
+
+  pa_OtherVolume = BuildViewPanel(ScrollContent, vkOtherVolume, "pa_OtherVolume");
+  MakeLabel(pa_OtherVolume, "Label4", 4, 6, QStringLiteral("4. Same Slice, In Volume: "));
+  ed_VolumeNumber = MakeEdit(pa_OtherVolume, "ed_VolumeNumber", {128, 4, 57, 21});
+  ud_VolumeNumber =
+      MakeUpDown(pa_OtherVolume, "ud_VolumeNumber", {185, 4, 15, 21}, ed_VolumeNumber, 10000);
+  MakeLabel(pa_OtherVolume, "Label2", 204, 6, QStringLiteral("(Index 3)"));
+  ScrollBox_Bottom->setWidget(ScrollContent);
+
+  for (QLineEdit* edit : {ed_SliceNumber, ed_CrossSliceViewY, ed_VolumeNumber})
+    connect(edit, &QLineEdit::textChanged, this, [this, edit] { ed_NumberChange(edit); });
+  connect(ck_CrossSliceDisable, &QCheckBox::clicked, this, &Tfm_Main::ck_CrossSliceDisableClick);
+}
+
+void Tfm_Main::BuildStatusBar() {
+  StatusBar1 = Named(new QStatusBar(this), "StatusBar1");
+  StatusBar1->setFixedHeight(19);
+  QFont courier;
+  courier.setFamilies({"Courier New", "Liberation Mono"});
+  courier.setPixelSize(11);
+  StatusBar1->setFont(courier);
+  StatusBar1->setForegroundRole(QPalette::ButtonText);
+  const QString initial[] = {QStringLiteral("[1234, 1234, 1234,  1234]"),
+                             QStringLiteral("Intens: 12345678"),
+                             QStringLiteral("Offset: 123456789  =  0x12345678")};
+  const int widths[] = {200, 160, 0};
+  for (int panel = 0; panel < 3; ++panel) {
+    auto* label = new QLabel(initial[panel]);
+    label->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(panel));
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    if (widths[panel] > 0)
+      label->setFixedWidth(widths[panel]);
+    StatusBar1->addWidget(label, widths[panel] > 0 ? 0 : 1);
+    StatusPanels[panel] = label;
+  }
+  setStatusBar(StatusBar1);
+}
+
+void Tfm_Main::BuildMenus() {
+  QMenu* file = Named(menuBar()->addMenu(QStringLiteral("&File")), "mh_File");
+  connect(Named(file->addAction(QStringLiteral("&Open File")), "mi_Open"), &QAction::triggered,
+          this, &Tfm_Main::mi_OpenClick);
+  connect(Named(file->addAction(QStringLiteral("&Close File")), "mi_Close"), &QAction::triggered,
+          this, &Tfm_Main::mi_CloseClick);
+  connect(Named(file->addAction(QStringLiteral("&Save Image 1")), "mi_SaveImage"),
+          &QAction::triggered, this, &Tfm_Main::mi_SaveImageClick);
+  Named(file->addSeparator(), "N1");
+  QAction* quit = Named(file->addAction(QStringLiteral("&Quit")), "mi_Quit");
+  connect(quit, &QAction::triggered, this, &Tfm_Main::mi_QuitClick);
+  QMenu* help = Named(menuBar()->addMenu(QStringLiteral("&Help")), "mh_Help");
+  connect(Named(help->addAction(QStringLiteral("&Help")), "mi_Help"), &QAction::triggered, this,
+          &Tfm_Main::mi_HelpClick);
+  connect(Named(help->addAction(QStringLiteral("&About")), "mi_About"), &QAction::triggered, this,
+          &Tfm_Main::mi_AboutClick);
+
+  pop_IntensityRange = Named(new QMenu(this), "pop_IntensityRange");
+  const std::pair<const char*, const char*> items[] = {{"pi_IR_Selected", "From Selected Slice"},
+                                                       {"pi_IR_Full", "Full Range of Data Type"},
+                                                       {"pi_IR_Pos", "Positive Range Only"},
+                                                       {"pi_IR_0to1", "0 to 1"},
+                                                       {"pi_IR_m1to1", "-1 to 1"},
+                                                       {"pi_IR_0to255", "0 to 255"},
+                                                       {"pi_IR_0to10000", "0 to 10000"}};
+  for (const auto& [name, caption] : items) {
+    QAction* item = Named(pop_IntensityRange->addAction(QString::fromLatin1(caption)), name);
+    connect(item, &QAction::triggered, this, [this, item] { pi_IR_Click(item); });
+  }
+}
+
+void Tfm_Main::BuildFocusOrder() {
+  const QWidget* order[] = {
+      ed_VoxelsPerRow, ed_RowsPerSlice,    ed_SlicesPerVolume,   cb_DataType,    cb_ByteOrder,
+      ed_IntensityMin, ed_IntensityMax,    ck_FlagOverUnder,     ed_SkipHeader,  ed_SliceNumber,
+      bt_UseIntensity, ed_CrossSliceViewY, ck_CrossSliceDisable, ed_VolumeNumber};
+  for (size_t i = 1; i < std::size(order); ++i)
+    setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
+}
+
+void Tfm_Main::BindViewArrays() {
+  ViewPanels = {pa_Slice, pa_NextSlice, pa_CrossSliceView, pa_OtherVolume};
+}
+
+QString Tfm_Main::StatusPanelText(int Panel) const {
+  return StatusPanels.at(Panel)->text();
+}
+
+// Sizes the images to the dimensions (one voxel, one pixel), the frames just
+// outside them, and the panels around both, side by side from the left.
+void Tfm_Main::LayoutViews() {
+  for (int view = 0; view < ViewKindCount; ++view)
+    ViewImages[view]->resize(FDataMgr.Dims(0), FDataMgr.Dims(view == vkCrossSlice ? 2 : 1));
+
+  const int least = std::max(ViewImages[vkSlice]->width(), 185);
+  int width = pa_Slice->width();
+  if (width < least + 31 || width > least + 39)
+    width = least + 35;
+  if (width != pa_Slice->width())
+    for (QFrame* panel : ViewPanels)
+      panel->resize(width, panel->height());
+
+  int left = 0;
+  int tallest = 0;
+  for (int view = 0; view < ViewKindCount; ++view) {
+    QFrame* panel = ViewPanels[view];
+    panel->move(left, 0);
+    left += panel->width();
+    TImageWidget* image = ViewImages[view];
+    image->move(23, 57);
+    const QRect frame(21, image->y() - 2, image->width() + 4, image->height() + 4);
+    ViewBorders[view]->setGeometry(frame);
+    panel->resize(panel->width(), frame.top() + std::max(frame.height(), 160) + 24);
+    tallest = std::max(tallest, panel->height());
+  }
+  ScrollContent->resize(left, tallest);
+}

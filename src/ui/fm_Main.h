@@ -1,0 +1,181 @@
+#pragma once
+
+#include "data/VoxelTypes.h"
+
+#include <QMainWindow>
+#include <array>
+#include <cstdint>
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QFileDialog;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QScrollArea;
+class QStatusBar;
+class QTimer;
+class TFrameShape;
+class TImageWidget;
+class TUpDown;
+class TVxDataMgr;
+class TZdRotateLabel;
+
+// The last text of an intensity edit that the intensity check accepted, and its caret.
+struct TEdPrevState {
+  QString PrevText;
+  int32_t PrevSelStart = 0;
+};
+
+// The main window: the layout and intensity controls, the four views and the
+// pointer readout. It owns no volume data; everything goes through the data manager.
+class Tfm_Main : public QMainWindow {
+  Q_OBJECT
+
+public:
+  explicit Tfm_Main(TVxDataMgr& DataManager, QWidget* Parent = nullptr);
+  ~Tfm_Main() override;
+
+  // The window title set at first activation (the version record's description).
+  void SetFileDescription(const QString& Text) { FFileDescription = Text; }
+  void SetSecondaryWindows(QWidget* AboutBox, QDialog* Help);
+
+  // Handlers, named after the controls and events they serve.
+  void FormCreate();
+  void FormActivate();
+  void FormClose();
+  void ed_NumberChange(QLineEdit* Sender);
+  void EditIntChange(QLineEdit* Sender);
+  void ComboChanges();
+  void ck_FlagOverUnderClick();
+  void ck_CrossSliceDisableClick();
+  void Timer1Timer();
+  void mi_OpenClick();
+  void mi_CloseClick();
+  void mi_SaveImageClick();
+  void DropFileTarget1Drop(const QStringList& Files);
+  void ImageMouseMove(QWidget* Sender, int X, int Y);
+  void pi_IR_Click(QAction* Sender);
+  void bt_UseIntensityClick();
+  void mi_QuitClick();
+  void mi_HelpClick();
+  void mi_AboutClick();
+
+  void PushParameters();
+  void ScheduleRedraw();
+  void RedrawViews();
+  void LayoutViews();
+
+  bool Activated() const { return FActivated; }
+  int32_t CurSlice() const { return FCurSlice; }
+  int32_t CurCrossRow() const { return FCurCrossRow; }
+  int32_t CurVolume() const { return FCurVolume; }
+  QString StatusPanelText(int Panel) const;
+
+  // Opens a file as the Open command does: the strip shows the result and a
+  // redraw is scheduled.
+  void OpenFileNamed(const QString& Name);
+
+  // The seam through which the file dialogs run: answers whether the user
+  // accepted. Tests put their own answer in; by default the dialog is shown.
+  using TDialogRunner = std::function<bool(QFileDialog& Dialog)>;
+  void SetDialogRunner(TDialogRunner Runner) { FDialogRunner = std::move(Runner); }
+
+signals:
+  // Observed by the tests: every call of SetParameters and every full redraw.
+  void ParametersPushed();
+  void ViewsRedrawn();
+
+protected:
+  void changeEvent(QEvent* Event) override;
+  void showEvent(QShowEvent* Event) override;
+  void closeEvent(QCloseEvent* Event) override;
+
+private:
+  void BuildTopBar(QWidget* Client);
+  void BuildViewArea(QWidget* Client);
+  QFrame* BuildViewPanel(QWidget* Parent, TViewKind View, const char* Name);
+  void BuildStatusBar();
+  void BuildMenus();
+  void BuildFocusOrder();
+  void BindViewArrays();
+  void BuildDialogs();
+  bool RunDialog(QFileDialog& Dialog);
+  static QString ChosenFile(const QFileDialog& Dialog);
+  TUpDown* UpDownOf(const QLineEdit* Edit) const;
+  int32_t IntegerValueOr(const QLineEdit* Edit, int32_t Default) const;
+
+  TVxDataMgr& FDataMgr;
+  QString FFileDescription;
+  QWidget* FAboutBox = nullptr;
+  QDialog* FHelp = nullptr;
+  TDialogRunner FDialogRunner;
+
+  // Private state, as the window keeps it.
+  bool FActivated = false;
+  bool InChange = false;
+  TEdPrevState IntensityMinPrev;
+  TEdPrevState IntensityMaxPrev;
+  int32_t FCurSlice = 0;
+  int32_t FCurCrossRow = 0;
+  int32_t FCurVolume = 0;
+  std::array<QFrame*, ViewKindCount> ViewPanels{};
+  std::array<TImageWidget*, ViewKindCount> ViewImages{};
+  std::array<TFrameShape*, ViewKindCount> ViewBorders{};
+
+public:
+  // The controls, named as in the window's design; public so that tests and
+  // the handlers of later features reach them directly.
+  QFrame* pa_Top = nullptr;
+  QFrame* pa_FileName = nullptr;
+  QLabel* lb_FilePath = nullptr;
+  QLineEdit* ed_SkipHeader = nullptr;
+  TUpDown* ud_SkipHeader = nullptr;
+  QLineEdit* ed_VoxelsPerRow = nullptr;
+  TUpDown* ud_VoxelsPerRow = nullptr;
+  QLineEdit* ed_RowsPerSlice = nullptr;
+  TUpDown* ud_RowsPerSlice = nullptr;
+  QLineEdit* ed_SlicesPerVolume = nullptr;
+  TUpDown* ud_SlicesPerVolume = nullptr;
+  QComboBox* cb_DataType = nullptr;
+  QComboBox* cb_ByteOrder = nullptr;
+  QGroupBox* GroupBox1 = nullptr;
+  QLineEdit* ed_IntensityMin = nullptr;
+  QLineEdit* ed_IntensityMax = nullptr;
+  QCheckBox* ck_FlagOverUnder = nullptr;
+  QScrollArea* ScrollBox_Bottom = nullptr;
+  QWidget* ScrollContent = nullptr;
+  QFrame* pa_Slice = nullptr;
+  QLineEdit* ed_SliceNumber = nullptr;
+  TUpDown* ud_SliceNumber = nullptr;
+  QLabel* lb_Intensity = nullptr;
+  QPushButton* bt_UseIntensity = nullptr;
+  QFrame* pa_NextSlice = nullptr;
+  QLabel* lb_NextSlice = nullptr;
+  QFrame* pa_CrossSliceView = nullptr;
+  QLineEdit* ed_CrossSliceViewY = nullptr;
+  TUpDown* ud_CrossSliceViewY = nullptr;
+  QCheckBox* ck_CrossSliceDisable = nullptr;
+  QFrame* pa_OtherVolume = nullptr;
+  QLineEdit* ed_VolumeNumber = nullptr;
+  TUpDown* ud_VolumeNumber = nullptr;
+  std::array<TZdRotateLabel*, ViewKindCount> AxisLabels{};
+  QStatusBar* StatusBar1 = nullptr;
+  std::array<QLabel*, 3> StatusPanels{};
+  QMenu* pop_IntensityRange = nullptr;
+  QTimer* Timer1 = nullptr;
+  QFileDialog* OpenDialog1 = nullptr;
+  QFileDialog* SaveDialog1 = nullptr;
+};
+
+// The decimal text of Number, preceded by blanks to at least Width characters.
+QString PadLeft(int64_t Number, int Width);
+// The hexadecimal byte offset of the readout, without its "0x".
+QString OffsetHex(int64_t Offset);
+// A slice's value as an end of the intensity window.
+int32_t WindowEndOf(float Value);

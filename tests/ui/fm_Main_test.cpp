@@ -1,0 +1,320 @@
+#include "controls/RotateLabel.h"
+#include "data/TestFiles.h"
+#include "data/VxDataMgr.h"
+#include "ui/FrameShape.h"
+#include "ui/ImageWidget.h"
+#include "ui/MainWindowFixture.h"
+#include "ui/UpDown.h"
+#include "ui/fm_Main.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TPlacement {
+  const char* Name;
+  QRect Bounds;
+};
+
+TEST_F(TMainWindowTest, ControlsStandWhereTheDesignPutsThem) {
+  const TPlacement placements[] = {
+      {"ed_SkipHeader", {4, 44, 65, 21}},        {"ud_SkipHeader", {69, 44, 16, 21}},
+      {"ed_VoxelsPerRow", {96, 44, 60, 21}},     {"ud_VoxelsPerRow", {156, 44, 15, 21}},
+      {"ed_RowsPerSlice", {184, 44, 60, 21}},    {"ud_RowsPerSlice", {244, 44, 15, 21}},
+      {"ed_SlicesPerVolume", {272, 44, 60, 21}}, {"ud_SlicesPerVolume", {332, 44, 15, 21}},
+      {"GroupBox1", {536, 25, 169, 57}},         {"ed_IntensityMin", {8, 24, 65, 21}},
+      {"ed_IntensityMax", {96, 24, 65, 21}},     {"ck_FlagOverUnder", {712, 32, 105, 17}},
+      {"ed_SliceNumber", {96, 4, 57, 21}},       {"ud_SliceNumber", {153, 4, 15, 21}},
+      {"ed_CrossSliceViewY", {128, 4, 57, 21}},  {"ud_CrossSliceViewY", {185, 4, 15, 21}},
+      {"ed_VolumeNumber", {128, 4, 57, 21}},     {"ud_VolumeNumber", {185, 4, 15, 21}},
+      {"ZdRotateLabel1", {2, 64, 17, 90}},       {"ZdRotateLabel3", {2, 64, 17, 90}},
+  };
+  for (const auto& [name, bounds] : placements)
+    EXPECT_EQ(Control(name)->geometry(), bounds) << name;
+  EXPECT_EQ(Control("pa_Top")->height(), 89);
+  EXPECT_EQ(Control("pa_FileName")->geometry().topLeft(), QPoint(1, 1));
+  EXPECT_EQ(Control("pa_FileName")->height(), 24);
+  EXPECT_EQ(Control("StatusBar1")->height(), 19);
+}
+
+TEST_F(TMainWindowTest, CaptionsAndListsAreTheProgramsOwn) {
+  const std::pair<const char*, const char*> labels[] = {
+      {"Label16", "File: "},
+      {"lb_FilePath", "Drag an MRI file onto this area"},
+      {"Label21", "Skip header"},
+      {"Label22", "(bytes)"},
+      {"Label11", "Voxels/Row"},
+      {"Label13", "Slices/Volume"},
+      {"Label5", "Byte Order:"},
+      {"Label1", "1. Volume 0, Slice:"},
+      {"Label3", "3. Cross-Slice at Index 1 ="},
+      {"Label4", "4. Same Slice, In Volume: "},
+      {"Label6", "Index 0 -->"},
+  };
+  for (const auto& [name, text] : labels)
+    EXPECT_EQ(Control<QLabel>(name)->text(), QString::fromLatin1(text)) << name;
+  EXPECT_EQ(Window.GroupBox1->title(), QStringLiteral(" Intensity Range (or right click) "));
+  const QStringList types = {"Byte (unsigned)", "Int-16  (signed)", "Int-32 (signed)", "Float-32"};
+  for (int i = 0; i < types.size(); ++i)
+    EXPECT_EQ(Window.cb_DataType->itemText(i), types[i]);
+  EXPECT_EQ(Window.cb_ByteOrder->itemText(1), QStringLiteral("Big-Endian "));
+  EXPECT_EQ(Control<TZdRotateLabel>("ZdRotateLabel3")->Caption(), QStringLiteral("<-- Index 2"));
+  EXPECT_EQ(Control<TZdRotateLabel>("ZdRotateLabel4")->Angle(), ag90);
+  EXPECT_EQ(Window.ud_SkipHeader->Max(), 32767);
+  EXPECT_EQ(Window.ud_VolumeNumber->Max(), 10000);
+  EXPECT_EQ(Window.StatusPanelText(0), QStringLiteral("[1234, 1234, 1234,  1234]"));
+  EXPECT_EQ(Window.StatusPanelText(1), QStringLiteral("Intens: 12345678"));
+  EXPECT_EQ(Window.StatusPanelText(2), QStringLiteral("Offset: 123456789  =  0x12345678"));
+  EXPECT_EQ(Window.StatusPanels[0]->width(), 200);
+  EXPECT_EQ(Window.StatusPanels[1]->width(), 160);
+}
+
+TEST_F(TMainWindowTest, MenusAndPopupListTheirItemsInOrder) {
+  QStringList captions;
+  for (QAction* action : Control<QMenu>("mh_File")->actions())
+    captions << (action->isSeparator() ? QStringLiteral("-") : action->text());
+  EXPECT_EQ(captions, QStringList({"&Open File", "&Close File", "&Save Image 1", "-", "&Quit"}));
+  captions.clear();
+  for (QAction* action : Window.pop_IntensityRange->actions())
+    captions << action->objectName();
+  EXPECT_EQ(captions, QStringList({"pi_IR_Selected", "pi_IR_Full", "pi_IR_Pos", "pi_IR_0to1",
+                                   "pi_IR_m1to1", "pi_IR_0to255", "pi_IR_0to10000"}));
+}
+
+TEST_F(TMainWindowTest, FocusMovesInTheDesignedOrder) {
+  const char* order[] = {"ed_VoxelsPerRow",      "ed_RowsPerSlice",  "ed_SlicesPerVolume",
+                         "cb_DataType",          "cb_ByteOrder",     "ed_IntensityMin",
+                         "ed_IntensityMax",      "ck_FlagOverUnder", "ed_SkipHeader",
+                         "ed_SliceNumber",       "bt_UseIntensity",  "ed_CrossSliceViewY",
+                         "ck_CrossSliceDisable", "ed_VolumeNumber"};
+  for (size_t i = 1; i < std::size(order); ++i)
+    EXPECT_EQ(NextTabStop(Control(order[i - 1])), Control(order[i])) << order[i - 1];
+}
+
+TEST_F(TMainWindowTest, FirstActivationSetsTheDefaultsOnce) {
+  EXPECT_TRUE(Window.Activated());
+  EXPECT_EQ(Window.windowTitle(), QStringLiteral("Zandrel Viewer"));
+  EXPECT_EQ(Window.ed_VoxelsPerRow->text(), QStringLiteral("256"));
+  EXPECT_EQ(Window.ed_IntensityMax->text(), QStringLiteral("256"));
+  EXPECT_EQ(Window.ed_VolumeNumber->text(), QStringLiteral("1"));
+  EXPECT_EQ(Window.pos(), QPoint(100, 100));
+  EXPECT_EQ(DataMgr.Dims(0), 256);
+  EXPECT_EQ(DataMgr.IntensityMax(), 256);
+  Window.ed_VoxelsPerRow->setText(QStringLiteral("12"));
+  Window.FormActivate();
+  EXPECT_EQ(Window.ed_VoxelsPerRow->text(), QStringLiteral("12"));
+}
+
+TEST_F(TMainWindowTest, LayoutOf256CubedViews) {
+  RedrawNow();
+  const int lefts[] = {0, 291, 582, 873};
+  for (int view = 0; view < ViewKindCount; ++view) {
+    const QFrame* panel = std::array{Window.pa_Slice, Window.pa_NextSlice, Window.pa_CrossSliceView,
+                                     Window.pa_OtherVolume}[view];
+    EXPECT_EQ(panel->geometry(), QRect(lefts[view], 0, 291, 339)) << view;
+  }
+  EXPECT_EQ(Control("img_CrossSliceView")->geometry(), QRect(23, 57, 256, 256));
+  EXPECT_EQ(Control("border_OtherVolume")->geometry(), QRect(21, 55, 260, 260));
+  // The anchored controls keep their distances to the bottom (and right) edges.
+  EXPECT_EQ(Window.lb_Intensity->geometry().bottom(), 339 - 4 - 1);
+  EXPECT_EQ(Window.bt_UseIntensity->geometry(), QRect(291 - 6 - 43, 339 - 4 - 17, 43, 17));
+  EXPECT_EQ(Window.ck_CrossSliceDisable->geometry().bottom(), 339 - 3 - 1);
+}
+
+TEST_F(TMainWindowTest, LayoutBandKeepsOrChangesThePanelWidth) {
+  struct TCase {
+    const char* VoxelsPerRow;
+    const char* RowsPerSlice;
+    const char* SlicesPerVolume;
+    int PanelWidthBefore;
+    int PanelWidth;
+    int SliceHeight;
+    int CrossHeight;
+  };
+  const TCase cases[] = {
+      {"0", "100", "400", 281, 220, 239, 483}, {"300", "156", "157", 296, 335, 239, 240},
+      {"300", "10", "10", 333, 333, 239, 239}, {"300", "10", "10", 330, 335, 239, 239},
+      {"185", "10", "10", 215, 220, 239, 239}, {"185", "10", "10", 216, 216, 239, 239},
+  };
+  for (const TCase& c : cases) {
+    for (QFrame* panel :
+         {Window.pa_Slice, Window.pa_NextSlice, Window.pa_CrossSliceView, Window.pa_OtherVolume})
+      panel->resize(c.PanelWidthBefore, panel->height());
+    Window.ed_VoxelsPerRow->setText(QString::fromLatin1(c.VoxelsPerRow));
+    Window.ed_RowsPerSlice->setText(QString::fromLatin1(c.RowsPerSlice));
+    Window.ed_SlicesPerVolume->setText(QString::fromLatin1(c.SlicesPerVolume));
+    Window.RedrawViews();
+    EXPECT_EQ(Window.pa_OtherVolume->width(), c.PanelWidth) << c.VoxelsPerRow;
+    EXPECT_EQ(Window.pa_OtherVolume->x(), 3 * c.PanelWidth);
+    EXPECT_EQ(Window.pa_Slice->height(), c.SliceHeight) << c.RowsPerSlice;
+    EXPECT_EQ(Window.pa_CrossSliceView->height(), c.CrossHeight) << c.SlicesPerVolume;
+  }
+}
+
+struct TNumberCase {
+  const char* Edit;
+  const char* Before;
+  const char* Typed; // replaces the whole text
+  const char* After;
+  int Caret;
+};
+
+TEST_F(TMainWindowTest, NumericEditsClampAndKeepTheCaret) {
+  const TNumberCase cases[] = {
+      {"ed_VoxelsPerRow", "256", "12345", "10000", 5},
+      {"ed_SkipHeader", "0", "40000", "32767", 5},
+      {"ed_SlicesPerVolume", "256", "007", "007", 3},
+  };
+  for (const TNumberCase& c : cases) {
+    auto* edit = Control<QLineEdit>(c.Edit);
+    edit->setText(QString::fromLatin1(c.Before));
+    TypeInto(edit, QString::fromLatin1(c.Typed));
+    EXPECT_EQ(edit->text(), QString::fromLatin1(c.After)) << c.Edit << " " << c.Typed;
+    EXPECT_EQ(edit->cursorPosition(), c.Caret) << c.Edit << " " << c.Typed;
+  }
+  EXPECT_EQ(DataMgr.Dims(2), 7);
+  // Pasted rather than typed: a lone "-" would already have been replaced.
+  Window.ed_RowsPerSlice->setText(QStringLiteral("-5"));
+  EXPECT_EQ(Window.ed_RowsPerSlice->text(), QStringLiteral("0"));
+}
+
+TEST_F(TMainWindowTest, ALetterIsUndoneWithTheCaretWhereItWas) {
+  TypeInto(Window.ed_VoxelsPerRow, QStringLiteral("25"));
+  Window.ed_VoxelsPerRow->setCursorPosition(1);
+  QTest::keyClicks(Window.ed_VoxelsPerRow, QStringLiteral("a"));
+  EXPECT_EQ(Window.ed_VoxelsPerRow->text(), QStringLiteral("25"));
+  EXPECT_EQ(Window.ed_VoxelsPerRow->cursorPosition(), 2);
+}
+
+TEST_F(TMainWindowTest, NonNumbersBringBackTheSpinPosition) {
+  // The slice spin stays at 0 while numbers are typed by hand.
+  TypeInto(Window.ed_SliceNumber, QStringLiteral("25"));
+  QTest::keyClicks(Window.ed_SliceNumber, QStringLiteral("x"));
+  EXPECT_EQ(Window.ed_SliceNumber->text(), QStringLiteral("0"));
+  // After the arrows set it, the position is what comes back.
+  Window.ud_SliceNumber->SetPosition(7);
+  Window.ed_SliceNumber->setText(QStringLiteral("-1"));
+  EXPECT_EQ(Window.ed_SliceNumber->text(), QStringLiteral("7"));
+  Window.ed_SliceNumber->selectAll();
+  QTest::keyClicks(Window.ed_SliceNumber, QStringLiteral("-"));
+  EXPECT_EQ(Window.ed_SliceNumber->text(), QStringLiteral("7"));
+}
+
+TEST_F(TMainWindowTest, AnEmptyEditStaysEmpty) {
+  Window.ed_VoxelsPerRow->clear();
+  Window.ed_SliceNumber->clear();
+  EXPECT_TRUE(Window.ed_VoxelsPerRow->text().isEmpty());
+  EXPECT_EQ(DataMgr.Dims(0), 256); // the spin position, not the empty text
+  Window.RedrawViews();
+  EXPECT_EQ(Window.CurSlice(), 0);
+}
+
+TEST_F(TMainWindowTest, IntensityEditsAcceptIntegersAndRevertTheRest) {
+  // "0" was not changed at activation, so the record still holds empty text and caret 0.
+  Window.ed_IntensityMin->setCursorPosition(1);
+  QTest::keyClicks(Window.ed_IntensityMin, QStringLiteral("q"));
+  EXPECT_EQ(Window.ed_IntensityMin->text(), QString());
+  EXPECT_EQ(Window.ed_IntensityMin->cursorPosition(), 0);
+  EXPECT_EQ(DataMgr.IntensityMin(), 0);
+
+  QTest::keyClicks(Window.ed_IntensityMin, QStringLiteral("-"));
+  EXPECT_EQ(Window.ed_IntensityMin->text(), QString());
+  QTest::keyClicks(Window.ed_IntensityMin, QStringLiteral("40"));
+  Window.ed_IntensityMin->setCursorPosition(0);
+  QTest::keyClicks(Window.ed_IntensityMin, QStringLiteral("-"));
+  EXPECT_EQ(Window.ed_IntensityMin->text(), QStringLiteral("-40"));
+  EXPECT_EQ(DataMgr.IntensityMin(), -40);
+  QTest::keyClicks(Window.ed_IntensityMin, QStringLiteral("z"));
+  EXPECT_EQ(Window.ed_IntensityMin->text(), QStringLiteral("-40"));
+  EXPECT_EQ(Window.ed_IntensityMin->cursorPosition(), 1);
+
+  Window.ed_IntensityMax->clear();
+  EXPECT_EQ(DataMgr.IntensityMax(), 0);
+}
+
+TEST_F(TMainWindowTest, FiveQuickChangesGiveOneRedraw) {
+  RedrawNow();
+  QSignalSpy pushes(&Window, &Tfm_Main::ParametersPushed);
+  QSignalSpy redraws(&Window, &Tfm_Main::ViewsRedrawn);
+  for (const char* text : {"10", "11", "12", "13", "14"}) {
+    Window.ed_RowsPerSlice->setText(QString::fromLatin1(text));
+    QTest::qWait(50);
+  }
+  EXPECT_EQ(pushes.count(), 5);
+  EXPECT_EQ(redraws.count(), 0);
+  EXPECT_TRUE(redraws.wait(1000));
+  EXPECT_EQ(redraws.count(), 1);
+  EXPECT_EQ(pushes.count(), 6);
+  QTest::qWait(400);
+  EXPECT_EQ(redraws.count(), 1);
+  EXPECT_EQ(DataMgr.Dims(1), 14);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(TMainWindowTest, CaptionsOfTheRedraw) {
+  Window.ed_SliceNumber->setText(QStringLiteral("5"));
+  RedrawNow();
+  EXPECT_EQ(Window.lb_NextSlice->text(), QStringLiteral("Next Slice: 6"));
+  EXPECT_EQ(Window.lb_Intensity->text(), QStringLiteral("Intens:       0.00 to       0.00"));
+  Window.ed_RowsPerSlice->setText(QStringLiteral("0"));
+  RedrawNow();
+  EXPECT_EQ(Window.lb_Intensity->text(), QStringLiteral("Intens: 2147483648.00 to -2147483648.00"));
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  Window.ed_RowsPerSlice->setText(QStringLiteral("4"));
+  RedrawNow();
+  EXPECT_EQ(Window.lb_Intensity->text(), QStringLiteral("Intens:       0,00 to       0,00"));
+}
+
+TEST_F(TMainWindowTest, TheViewsShowTheChosenSlicesAndVolume) {
+  // 4 x 2 x 3 bytes per volume, two volumes: every voxel holds its own number.
+  std::vector<uint8_t> bytes(48);
+  for (size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<uint8_t>(i);
+  testfiles::TTempDir dir;
+  DataMgr.OpenFile(dir.MakeFile("volume.raw", bytes));
+  Window.ed_IntensityMax->setText(QStringLiteral("255"));
+  Window.ed_VoxelsPerRow->setText(QStringLiteral("4"));
+  Window.ed_RowsPerSlice->setText(QStringLiteral("2"));
+  Window.ed_SlicesPerVolume->setText(QStringLiteral("3"));
+  Window.ed_SliceNumber->setText(QStringLiteral("1"));
+  Window.ed_CrossSliceViewY->setText(QStringLiteral("1"));
+  RedrawNow();
+  const TBitmap24& other = Control<TImageWidget>("img_OtherVolume")->Picture();
+  EXPECT_EQ(testfiles::PixelAt(other, 0, 0), testfiles::Grey(24 + 8)); // volume 1, slice 1
+  const TBitmap24& next = Control<TImageWidget>("img_NextSlice")->Picture();
+  EXPECT_EQ(testfiles::PixelAt(next, 3, 1), testfiles::Grey(16 + 7));
+  const TBitmap24& cross = Control<TImageWidget>("img_CrossSliceView")->Picture();
+  EXPECT_EQ(testfiles::PixelAt(cross, 1, 2), testfiles::Grey(16 + 4 + 1)); // slice 2, row 1
+  EXPECT_EQ(Window.CurVolume(), 1);
+  EXPECT_EQ(Window.CurCrossRow(), 1);
+}
+
+TEST_F(TMainWindowTest, DisablingTheCrossSliceViewHidesAndSkipsIt) {
+  RedrawNow();
+  auto* image = Control<TImageWidget>("img_CrossSliceView");
+  Window.ck_CrossSliceDisable->click();
+  EXPECT_TRUE(image->isHidden());
+  EXPECT_EQ(Window.ck_CrossSliceDisable->pos(), QPoint(23 + 4, 57 + 20));
+  EXPECT_FALSE(Window.Timer1->isActive());
+  Window.ed_CrossSliceViewY->setText(QStringLiteral("9"));
+  RedrawNow();
+  EXPECT_EQ(Window.CurCrossRow(), 0);
+  Window.ck_CrossSliceDisable->click();
+  EXPECT_FALSE(image->isHidden());
+  EXPECT_EQ(Window.ck_CrossSliceDisable->pos(), QPoint(8, Window.pa_CrossSliceView->height() - 20));
+}
+
+} // namespace

@@ -1,0 +1,85 @@
+// The file commands: open (dialog, drop or command line), close, save view 1,
+// and the result shown in the file-name strip.
+#include "data/VxDataMgr.h"
+#include "ui/ErrorReport.h"
+#include "ui/ImageWidget.h"
+#include "ui/fm_Main.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+
+namespace {
+
+const QString DropHint = QStringLiteral("Drag an MRI file onto this area");
+
+} // namespace
+
+void Tfm_Main::BuildDialogs() {
+  OpenDialog1 = new QFileDialog(this, QStringLiteral("Open an image file"));
+  OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+  OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+  OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+  OpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
+  OpenDialog1->setSizeGripEnabled(true);
+
+  SaveDialog1 = new QFileDialog(this, QStringLiteral("Save Image"));
+  SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+  SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+  SaveDialog1->setFileMode(QFileDialog::AnyFile);
+  SaveDialog1->setDefaultSuffix(QStringLiteral("bmp"));
+  SaveDialog1->setOption(QFileDialog::DontUseNativeDialog);
+  SaveDialog1->setSizeGripEnabled(true);
+  SaveDialog1->selectFile(QStringLiteral("Untitled.bmp"));
+}
+
+bool Tfm_Main::RunDialog(QFileDialog& Dialog) {
+  if (FDialogRunner)
+    return FDialogRunner(Dialog);
+  return Dialog.exec() == QDialog::Accepted;
+}
+
+QString Tfm_Main::ChosenFile(const QFileDialog& Dialog) {
+  const QStringList files = Dialog.selectedFiles();
+  return files.isEmpty() ? QString() : files.first();
+}
+
+// The strip shows the open file, or why the last open failed.
+void Tfm_Main::OpenFileNamed(const QString& Name) {
+  FDataMgr.OpenFile(QFile::encodeName(Name).toStdString());
+  const std::string& shown =
+      FDataMgr.FileName().empty() ? FDataMgr.ErrorText() : FDataMgr.FileName();
+  lb_FilePath->setText(QFile::decodeName(QByteArray::fromStdString(shown)));
+  lb_FilePath->adjustSize();
+  ScheduleRedraw();
+}
+
+void Tfm_Main::mi_OpenClick() {
+  if (RunDialog(*OpenDialog1))
+    OpenFileNamed(ChosenFile(*OpenDialog1));
+}
+
+void Tfm_Main::DropFileTarget1Drop(const QStringList& Files) {
+  if (!Files.isEmpty())
+    OpenFileNamed(Files.first());
+}
+
+void Tfm_Main::mi_CloseClick() {
+  FDataMgr.CloseFile();
+  RedrawViews();
+  lb_FilePath->setText(DropHint);
+  lb_FilePath->adjustSize();
+}
+
+// Writes the view-1 bitmap as a BMP file whatever the name's extension; a
+// failure goes to the unhandled-error report.
+void Tfm_Main::mi_SaveImageClick() {
+  if (!RunDialog(*SaveDialog1))
+    return;
+  const QString name = ChosenFile(*SaveDialog1);
+  SaveDialog1->selectFile(name);
+  QString error;
+  if (!ViewImages[vkSlice]->SavePicture(name, &error))
+    ReportUnhandledError(error);
+}

@@ -1,0 +1,248 @@
+// The main window's engine: first-activation defaults, validation of every
+// keystroke, the parameter push and the delayed redraw.
+#include "data/VxDataMgr.h"
+#include "ui/Anchors.h"
+#include "ui/ImageWidget.h"
+#include "ui/IntegerText.h"
+#include "ui/UpDown.h"
+#include "ui/fm_Main.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QTimer>
+#include <cmath>
+
+namespace {
+
+// Clears a re-entrancy flag however the handler leaves.
+class TFlagReset {
+public:
+  explicit TFlagReset(bool& Flag)
+      : FFlag(Flag) {}
+  ~TFlagReset() { FFlag = false; }
+  TFlagReset(const TFlagReset&) = delete;
+  TFlagReset& operator=(const TFlagReset&) = delete;
+
+private:
+  bool& FFlag;
+};
+
+class TWaitCursor {
+public:
+  TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+  TWaitCursor(const TWaitCursor&) = delete;
+  TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
+
+// "%10.2f" with the locale's decimal separator; infinities as the runtime writes them.
+QString FixedTwo(float Value) {
+  QString text;
+  if (std::isinf(Value))
+    text = Value > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
+  else
+    text = QString::asprintf("%.2f", static_cast<double>(Value))
+               .replace(QLatin1Char('.'), QLocale().decimalPoint());
+  return text.rightJustified(10, QLatin1Char(' '));
+}
+
+} // namespace
+
+void Tfm_Main::FormCreate() {
+  InChange = false;
+  BindViewArrays();
+  move(100, 100);
+  FActivated = false;
+}
+
+// Sets the working defaults once. Setting an edit's text runs its change
+// handler only when the text differs, and each handler schedules the redraw.
+void Tfm_Main::FormActivate() {
+  if (FActivated)
+    return;
+  ed_VoxelsPerRow->setText(QStringLiteral("256"));
+  ed_RowsPerSlice->setText(QStringLiteral("256"));
+  ed_SlicesPerVolume->setText(QStringLiteral("256"));
+  cb_DataType->setCurrentIndex(0);
+  cb_ByteOrder->setCurrentIndex(0);
+  ed_IntensityMin->setText(QStringLiteral("0"));
+  ed_IntensityMax->setText(QStringLiteral("256"));
+  ed_SliceNumber->setText(QStringLiteral("0"));
+  ed_CrossSliceViewY->setText(QStringLiteral("0"));
+  ed_VolumeNumber->setText(QStringLiteral("1"));
+  setWindowTitle(FFileDescription);
+  FActivated = true;
+}
+
+void Tfm_Main::FormClose() {
+  FDataMgr.CloseFile();
+}
+
+TUpDown* Tfm_Main::UpDownOf(const QLineEdit* Edit) const {
+  const std::pair<const QLineEdit*, TUpDown*> pairs[] = {
+      {ed_SkipHeader, ud_SkipHeader},     {ed_VoxelsPerRow, ud_VoxelsPerRow},
+      {ed_RowsPerSlice, ud_RowsPerSlice}, {ed_SlicesPerVolume, ud_SlicesPerVolume},
+      {ed_SliceNumber, ud_SliceNumber},   {ed_CrossSliceViewY, ud_CrossSliceViewY},
+      {ed_VolumeNumber, ud_VolumeNumber}};
+  for (const auto& [edit, upDown] : pairs)
+    if (edit == Edit)
+      return upDown;
+  return nullptr;
+}
+
+int32_t Tfm_Main::IntegerValueOr(const QLineEdit* Edit, int32_t Default) const {
+  return IntegerTextValue(Edit->text()).value_or(Default);
+}
+
+// Clamps the number to the spin range, puts the spin position in place of
+// anything that is not a number, and leaves an empty edit empty.
+void Tfm_Main::ed_NumberChange(QLineEdit* Sender) {
+  if (InChange)
+    return;
+  TFlagReset reset(InChange);
+  TUpDown* upDown = UpDownOf(Sender);
+  const int caret = Sender->cursorPosition();
+  const int32_t typed = IntegerValueOr(Sender, -1);
+  int32_t value = typed == -1 ? upDown->Position() : typed;
+  if (value > upDown->Max())
+    value = upDown->Max();
+  if (value < upDown->Min())
+    value = upDown->Min();
+  if (value != typed && !Sender->text().isEmpty()) {
+    InChange = true;
+    Sender->setText(QString::number(value));
+    Sender->setCursorPosition(caret);
+  }
+  ScheduleRedraw();
+}
+
+// Accepts integer text (or nothing); anything else is undone, caret included.
+void Tfm_Main::EditIntChange(QLineEdit* Sender) {
+  if (InChange)
+    return;
+  TFlagReset reset(InChange);
+  TEdPrevState& previous = Sender == ed_IntensityMin ? IntensityMinPrev : IntensityMaxPrev;
+  if (!Sender->text().isEmpty() && !IntegerTextValue(Sender->text())) {
+    InChange = true;
+    Sender->setText(previous.PrevText);
+    Sender->setCursorPosition(previous.PrevSelStart);
+  }
+  previous.PrevText = Sender->text();
+  previous.PrevSelStart = Sender->cursorPosition();
+  if (!InChange)
+    ScheduleRedraw();
+}
+
+void Tfm_Main::ComboChanges() {
+  ScheduleRedraw();
+}
+
+void Tfm_Main::ck_FlagOverUnderClick() {
+  ScheduleRedraw();
+}
+
+// The check box moves onto the hidden image, or back under it; no redraw.
+void Tfm_Main::ck_CrossSliceDisableClick() {
+  TImageWidget* image = ViewImages[vkCrossSlice];
+  if (ck_CrossSliceDisable->isChecked()) {
+    ck_CrossSliceDisable->move(image->x() + 4, image->y() + 20);
+    anchors::Anchor(ck_CrossSliceDisable, Qt::LeftEdge | Qt::TopEdge);
+    image->hide();
+  } else {
+    ck_CrossSliceDisable->move(8, pa_CrossSliceView->height() - 20);
+    anchors::Anchor(ck_CrossSliceDisable, Qt::LeftEdge | Qt::BottomEdge);
+    image->show();
+  }
+}
+
+void Tfm_Main::Timer1Timer() {
+  Timer1->stop();
+  RedrawViews();
+}
+
+// The layout values come from the spin positions, so text that is not a
+// number never reaches the data manager.
+void Tfm_Main::PushParameters() {
+  const int32_t header = ud_SkipHeader->Position();
+  const int32_t voxelsPerRow = ud_VoxelsPerRow->Position();
+  const int32_t rowsPerSlice = ud_RowsPerSlice->Position();
+  const int32_t slicesPerVolume = ud_SlicesPerVolume->Position();
+  const auto voxelType = static_cast<TVoxelType>(std::clamp(cb_DataType->currentIndex(), 0, 3));
+  const auto byteOrder = static_cast<TByteOrder>(std::clamp(cb_ByteOrder->currentIndex(), 0, 1));
+  const int32_t intensityMin = IntegerValueOr(ed_IntensityMin, 0);
+  const int32_t intensityMax = IntegerValueOr(ed_IntensityMax, 0);
+  FDataMgr.SetParameters(header, voxelsPerRow, rowsPerSlice, slicesPerVolume, voxelType, byteOrder,
+                         intensityMin, intensityMax, ck_FlagOverUnder->isChecked());
+  emit ParametersPushed();
+}
+
+// Any number of changes within 300 ms of each other give one redraw, while
+// the data manager always holds the latest parameters.
+void Tfm_Main::ScheduleRedraw() {
+  PushParameters();
+  Timer1->stop();
+  Timer1->start();
+}
+
+void Tfm_Main::RedrawViews() {
+  const TWaitCursor wait;
+  PushParameters();
+  LayoutViews();
+  FCurSlice = IntegerValueOr(ed_SliceNumber, 0);
+  const int32_t nextSlice = FCurSlice == INT32_MAX ? FCurSlice : FCurSlice + 1;
+  FDataMgr.RenderView(0, FCurSlice, vkSlice, *ViewImages[vkSlice]);
+  lb_Intensity->setText(QStringLiteral("Intens: ") + FixedTwo(FDataMgr.SliceMin()) +
+                        QStringLiteral(" to ") + FixedTwo(FDataMgr.SliceMax()));
+  lb_Intensity->adjustSize();
+  lb_NextSlice->setText(QStringLiteral("Next Slice: ") + QString::number(nextSlice));
+  lb_NextSlice->adjustSize();
+  FDataMgr.RenderView(0, nextSlice, vkNextSlice, *ViewImages[vkNextSlice]);
+  if (!ck_CrossSliceDisable->isChecked()) {
+    FCurCrossRow = IntegerValueOr(ed_CrossSliceViewY, 0);
+    FDataMgr.RenderView(0, FCurCrossRow, vkCrossSlice, *ViewImages[vkCrossSlice]);
+  }
+  FCurVolume = IntegerValueOr(ed_VolumeNumber, 0);
+  FDataMgr.RenderView(FCurVolume, FCurSlice, vkOtherVolume, *ViewImages[vkOtherVolume]);
+  emit ViewsRedrawn();
+}
+
+void Tfm_Main::mi_QuitClick() {
+  close();
+}
+
+void Tfm_Main::mi_HelpClick() {
+  if (FHelp)
+    FHelp->exec();
+}
+
+void Tfm_Main::mi_AboutClick() {
+  if (!FAboutBox)
+    return;
+  FAboutBox->show();
+  FAboutBox->raise();
+  FAboutBox->activateWindow();
+}
+
+void Tfm_Main::changeEvent(QEvent* Event) {
+  QMainWindow::changeEvent(Event);
+  if (Event->type() == QEvent::ActivationChange && isActiveWindow())
+    FormActivate();
+}
+
+// Where the window system never activates the window (no window manager),
+// the defaults still come with the first showing.
+void Tfm_Main::showEvent(QShowEvent* Event) {
+  QMainWindow::showEvent(Event);
+  QTimer::singleShot(0, this, &Tfm_Main::FormActivate);
+}
+
+void Tfm_Main::closeEvent(QCloseEvent* Event) {
+  FormClose();
+  QMainWindow::closeEvent(Event);
+}

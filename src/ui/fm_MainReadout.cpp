@@ -1,0 +1,75 @@
+// The pointer readout: the indices, value, voxel number and byte offset of the
+// voxel under the pointer, from what the last redraw read - never the file.
+#include "data/VxDataMgr.h"
+#include "ui/ImageWidget.h"
+#include "ui/fm_Main.h"
+
+#include <QLabel>
+#include <QLocale>
+#include <cmath>
+
+namespace {
+
+// Numbers grouped by the locale ("%10.0n"), at least Width characters.
+QString Grouped(int64_t Number, int Width) {
+  return QLocale().toString(static_cast<qlonglong>(Number)).rightJustified(Width, QLatin1Char(' '));
+}
+
+// Fixed-point text with the locale's decimal separator; NaN and infinities as
+// the runtime writes them.
+QString FixedPoint(double Value, int Decimals) {
+  if (std::isnan(Value))
+    return QStringLiteral("NAN");
+  if (std::isinf(Value))
+    return Value > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
+  return QString::asprintf("%.*f", Decimals, Value)
+      .replace(QLatin1Char('.'), QLocale().decimalPoint());
+}
+
+} // namespace
+
+QString PadLeft(int64_t Number, int Width) {
+  return QString::number(Number).rightJustified(Width, QLatin1Char(' '));
+}
+
+// "XXXX.XXXX" while the offset fits in 32 bits (negative ones as their 32-bit
+// pattern); longer offsets keep all their digits, in groups of four.
+QString OffsetHex(int64_t Offset) {
+  if (Offset >= INT32_MIN && Offset <= int64_t{0xFFFFFFFF}) {
+    const QString digits =
+        QStringLiteral("%1").arg(static_cast<uint32_t>(Offset), 8, 16, QLatin1Char('0')).toUpper();
+    return digits.left(4) + QLatin1Char('.') + digits.right(4);
+  }
+  QString digits = QString::number(static_cast<qulonglong>(Offset), 16).toUpper();
+  for (qsizetype at = digits.size() - 4; at > 0; at -= 4)
+    digits.insert(at, QLatin1Char('.'));
+  return digits;
+}
+
+void Tfm_Main::ImageMouseMove(QWidget* Sender, int X, int Y) {
+  int view = 0;
+  while (view < ViewKindCount && ViewImages[view] != Sender)
+    ++view;
+  if (view == ViewKindCount)
+    return;
+  int32_t index[4] = {X, Y, FCurSlice, 0};
+  if (view == vkNextSlice)
+    index[2] = FCurSlice == INT32_MAX ? FCurSlice : FCurSlice + 1;
+  else if (view == vkCrossSlice)
+    index[1] = FCurCrossRow, index[2] = Y;
+  else if (view == vkOtherVolume)
+    index[3] = FCurVolume;
+
+  StatusPanels[0]->setText(QStringLiteral("[") + PadLeft(index[0], 4) + QStringLiteral(", ") +
+                           PadLeft(index[1], 4) + QStringLiteral(", ") + PadLeft(index[2], 4) +
+                           QStringLiteral(", ") + PadLeft(index[3], 4) + QStringLiteral(" ]"));
+  const int64_t voxel = FDataMgr.VoxelIndex(index[0], index[1], index[2], index[3]);
+  const int64_t offset = FDataMgr.VoxelFileOffset(index[0], index[1], index[2], index[3]);
+  StatusPanels[2]->setText(QStringLiteral("Voxel: ") + Grouped(voxel, 10) +
+                           QStringLiteral("  Byte Offset: ") + Grouped(offset, 10) +
+                           QStringLiteral(" = 0x") + OffsetHex(offset));
+  const double value = FDataMgr.ProbeValue(static_cast<TViewKind>(view), X, Y);
+  const int decimals = FDataMgr.VoxelType() == vtFloat32 ? 4 : 0;
+  StatusPanels[1]->setText(QStringLiteral("Intens: ") +
+                           FixedPoint(value, decimals).rightJustified(10, QLatin1Char(' ')));
+}
