@@ -1,8 +1,7 @@
 // Start-up and shut-down. The data manager and the version record exist
 // before any window (both are created while the program initialises); then
 // the three windows are created hidden, the main window first.
-#include <memory>
-
+#include "app/CommandLine.h"
 #include "app/ExeVerInfo.h"
 #include "data/VxDataMgr.h"
 #include "ui/ErrorReport.h"
@@ -10,18 +9,46 @@
 #include "ui/fm_Help.h"
 #include "ui/fm_Main.h"
 
-int main(int argc, char** argv) {
-  TZandrelApplication application(argc, argv);
+#include <QCoreApplication>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
 
+namespace {
+
+// Parsing needs no display, so usage and version work on a plain terminal.
+TParsedCommandLine ParseArguments(int& argc, char** argv) {
+  const QCoreApplication parsing(argc, argv);
+  return ParseCommandLine(QCoreApplication::arguments(),
+                          QString::fromStdString(AppVerInfo.FileVersion));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  const TParsedCommandLine command = ParseArguments(argc, argv);
+  if (command.ExitCode >= 0) {
+    std::fputs(command.Output.toLocal8Bit().constData(), command.ExitCode == 0 ? stdout : stderr);
+    return command.ExitCode;
+  }
+
+  TZandrelApplication application(argc, argv);
+  const QString description = QString::fromStdString(AppVerInfo.FileDescription);
   auto fm_Main = std::make_unique<Tfm_Main>(DataMgr);
-  auto* fm_AboutBox = new Tfm_AboutBox(QString::fromStdString(AppVerInfo.FileDescription),
-                                       QString::fromStdString(AppVerInfo.FileVersion), fm_Main.get());
+  auto* fm_AboutBox =
+      new Tfm_AboutBox(description, QString::fromStdString(AppVerInfo.FileVersion), fm_Main.get());
   auto* fm_Help = new Tfm_Help(fm_Main.get());
-  fm_Main->SetFileDescription(QString::fromStdString(AppVerInfo.FileDescription));
+  fm_Main->SetFileDescription(description);
   fm_Main->SetSecondaryWindows(fm_AboutBox, fm_Help);
   fm_Main->setWindowIcon(ProgramIcon());
 
   fm_Main->show();
+  // The file of the command line opens after the first activation has set
+  // the defaults, exactly as the Open command would open it.
+  QTimer::singleShot(0, fm_Main.get(), [&] {
+    fm_Main->FormActivate();
+    ApplyStartup(command.Startup, *fm_Main);
+  });
   application.exec();
   return 0;
 }

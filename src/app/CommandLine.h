@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class Tfm_Main;
+
+// What the command line asks for: a file to open once the window is up and,
+// optionally, the layout to read it with. Each layout value goes into its
+// control as if typed, so the window's own checks apply.
+struct TStartup {
+  QString FileName;
+  std::optional<QString> SkipHeader;
+  std::optional<QString> VoxelsPerRow;
+  std::optional<QString> RowsPerSlice;
+  std::optional<QString> SlicesPerVolume;
+  std::optional<int> DataType;  // item of the data-type list
+  std::optional<int> ByteOrder; // item of the byte-order list
+  std::optional<QString> IntensityMin;
+  std::optional<QString> IntensityMax;
+  std::optional<QString> Slice;
+};
+
+struct TParsedCommandLine {
+  TStartup Startup;
+  QString Output;    // text for standard output (usage, version) or the error
+  int ExitCode = -1; // -1: start the program; otherwise exit at once with it
+};
+
+TParsedCommandLine ParseCommandLine(const QStringList& Arguments, const QString& Version);
+
+// Puts the layout into the window's controls and opens the file, as the user would.
+void ApplyStartup(const TStartup& Startup, Tfm_Main& Window);
