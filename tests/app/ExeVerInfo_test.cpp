@@ -1,4 +1,5 @@
 #include "app/ExeVerInfo.h"
+#include "platform/LocaleEnvironment.h"
 #include "platform/VersionInfo.h"
 #include "platform/VersionRecord.h"
 
@@ -115,34 +116,6 @@ std::vector<std::string> PathsFor(const std::vector<std::string>& Blocks) {
       paths.push_back("\\StringFileInfo\\" + block + "\\" + key);
   return paths;
 }
-
-class TLocaleEnvironment {
-public:
-  TLocaleEnvironment() {
-    for (const char* name : Names) {
-      const char* value = std::getenv(name);
-      FSaved.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
-    }
-  }
-  ~TLocaleEnvironment() {
-    for (size_t i = 0; i < std::size(Names); ++i)
-      Set(Names[i], FSaved[i] ? FSaved[i]->c_str() : nullptr);
-  }
-  TLocaleEnvironment(const TLocaleEnvironment&) = delete;
-  TLocaleEnvironment& operator=(const TLocaleEnvironment&) = delete;
-
-  static void Set(const char* Name, const char* Value) {
-    if (Value != nullptr)
-      ::setenv(Name, Value, 1);
-    else
-      ::unsetenv(Name);
-  }
-
-  static constexpr const char* Names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-
-private:
-  std::vector<std::optional<std::string>> FSaved;
-};
 
 TEST(TAppVerInfo, CutsTheBaseNameBeforeTheFirstDot) {
   struct TCase {
