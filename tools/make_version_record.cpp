@@ -13,25 +13,25 @@
 
 namespace {
 
-platform::TVersionRecordSpec ProgramRecord() {
-  platform::TVersionRecordSpec spec;
-  spec.FileVersion = {0, 3, 0, 0};
-  spec.ProductVersion = {0, 3, 0, 0};
-  spec.FileOS = platform::VOS_WINDOWS32;
-  spec.FileType = platform::VFT_APP;
-  spec.StringTables = {{"040904E4",
-                        {{"CompanyName", "Zandrel Imaging"},
-                         {"FileDescription", "Zandrel Viewer"},
-                         {"FileVersion", "0.3.0.0"},
-                         {"InternalName", ""},
-                         {"LegalCopyright", ""},
-                         {"LegalTrademarks", ""},
-                         {"OriginalFilename", ""},
-                         {"ProductName", ""},
-                         {"ProductVersion", "1.0.0.0"},
-                         {"Comments", ""}}}};
-  spec.Translations = {{0x0409, 0x04E4}};
-  return spec;
+platform::TVersionRecordContents ProgramRecord() {
+  platform::TVersionRecordContents contents;
+  contents.FileVersion = {0, 3, 0, 0};
+  contents.ProductVersion = {0, 3, 0, 0};
+  contents.FileOS = platform::VOS_WINDOWS32;
+  contents.FileType = platform::VFT_APP;
+  contents.StringTables = {{"040904E4",
+                            {{"CompanyName", "Zandrel Imaging"},
+                             {"FileDescription", "Zandrel Viewer"},
+                             {"FileVersion", "0.3.0.0"},
+                             {"InternalName", ""},
+                             {"LegalCopyright", ""},
+                             {"LegalTrademarks", ""},
+                             {"OriginalFilename", ""},
+                             {"ProductName", ""},
+                             {"ProductVersion", "1.0.0.0"},
+                             {"Comments", ""}}}};
+  contents.Translations = {{0x0409, 0x04E4}};
+  return contents;
 }
 
 std::string SourceText(const std::vector<uint8_t>& Record) {

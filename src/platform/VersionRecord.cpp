@@ -75,11 +75,12 @@ uint32_t Low(const std::array<uint16_t, 4>& Version) {
   return uint32_t{Version[2]} << 16 | Version[3];
 }
 
-void WriteFixedInfo(TRecordWriter& Writer, const TVersionRecordSpec& Spec) {
+void WriteFixedInfo(TRecordWriter& Writer, const TVersionRecordContents& Contents) {
   for (const uint32_t value :
-       {VS_FFI_SIGNATURE, VS_FFI_STRUCVERSION, High(Spec.FileVersion), Low(Spec.FileVersion),
-        High(Spec.ProductVersion), Low(Spec.ProductVersion), Spec.FileFlagsMask, Spec.FileFlags,
-        Spec.FileOS, Spec.FileType, Spec.FileSubtype, 0u, 0u})
+       {VS_FFI_SIGNATURE, VS_FFI_STRUCVERSION, High(Contents.FileVersion),
+        Low(Contents.FileVersion), High(Contents.ProductVersion), Low(Contents.ProductVersion),
+        Contents.FileFlagsMask, Contents.FileFlags, Contents.FileOS, Contents.FileType,
+        Contents.FileSubtype, 0u, 0u})
     Writer.DWord(value);
 }
 
@@ -95,21 +96,21 @@ void WriteStringTable(TRecordWriter& Writer, const TVersionStringTable& Table) {
   Writer.Close(table, Table.Block);
 }
 
-void WriteStringFileInfo(TRecordWriter& Writer, const TVersionRecordSpec& Spec) {
-  if (Spec.StringTables.empty())
+void WriteStringFileInfo(TRecordWriter& Writer, const TVersionRecordContents& Contents) {
+  if (Contents.StringTables.empty())
     return;
   const size_t info = Writer.Open("StringFileInfo", 0);
-  for (const TVersionStringTable& table : Spec.StringTables)
+  for (const TVersionStringTable& table : Contents.StringTables)
     WriteStringTable(Writer, table);
   Writer.Close(info, "StringFileInfo");
 }
 
-void WriteVarFileInfo(TRecordWriter& Writer, const TVersionRecordSpec& Spec) {
-  if (Spec.Translations.empty())
+void WriteVarFileInfo(TRecordWriter& Writer, const TVersionRecordContents& Contents) {
+  if (Contents.Translations.empty())
     return;
   const size_t info = Writer.Open("VarFileInfo", 0);
-  const size_t var = Writer.Open("Translation", 4 * Spec.Translations.size());
-  for (const TVersionTranslation& translation : Spec.Translations) {
+  const size_t var = Writer.Open("Translation", 4 * Contents.Translations.size());
+  for (const TVersionTranslation& translation : Contents.Translations) {
     Writer.Word(translation.Language);
     Writer.Word(translation.CodePage);
   }
@@ -119,12 +120,12 @@ void WriteVarFileInfo(TRecordWriter& Writer, const TVersionRecordSpec& Spec) {
 
 } // namespace
 
-std::vector<uint8_t> BuildVersionRecord(const TVersionRecordSpec& Spec) {
+std::vector<uint8_t> BuildVersionRecord(const TVersionRecordContents& Contents) {
   TRecordWriter writer;
   const size_t root = writer.Open("VS_VERSION_INFO", sizeof(VS_FIXEDFILEINFO));
-  WriteFixedInfo(writer, Spec);
-  WriteStringFileInfo(writer, Spec);
-  WriteVarFileInfo(writer, Spec);
+  WriteFixedInfo(writer, Contents);
+  WriteStringFileInfo(writer, Contents);
+  WriteVarFileInfo(writer, Contents);
   writer.Close(root, "VS_VERSION_INFO");
   return writer.Take();
 }

@@ -19,7 +19,7 @@ struct TVersionTranslation {
   uint16_t CodePage;
 };
 
-struct TVersionRecordSpec {
+struct TVersionRecordContents {
   std::array<uint16_t, 4> FileVersion{};    // major, minor, release, build
   std::array<uint16_t, 4> ProductVersion{}; // major, minor, release, build
   uint32_t FileFlagsMask = 0;
@@ -35,6 +35,6 @@ struct TVersionRecordSpec {
 // bytes, any other with its terminator. Throws std::length_error when a block
 // would not fit its 16-bit length, std::invalid_argument for a key or value
 // holding a zero byte.
-std::vector<uint8_t> BuildVersionRecord(const TVersionRecordSpec& Spec);
+std::vector<uint8_t> BuildVersionRecord(const TVersionRecordContents& Contents);
 
 } // namespace platform

@@ -16,7 +16,7 @@
 namespace {
 
 using platform::BuildVersionRecord;
-using platform::TVersionRecordSpec;
+using platform::TVersionRecordContents;
 
 const char* const Keys[] = {"CompanyName",      "FileDescription", "FileVersion", "LegalCopyright",
                             "OriginalFilename", "ProductName",     "Comments"};
@@ -30,25 +30,25 @@ std::vector<std::string> Fields(const TAppVerInfo& Info) {
 const std::vector<std::string> NoFields(7);
 
 // The record the program carries, as its makers describe it.
-TVersionRecordSpec ProgramSpec() {
-  TVersionRecordSpec spec;
-  spec.FileVersion = {0, 3, 0, 0};
-  spec.ProductVersion = {0, 3, 0, 0};
-  spec.FileOS = 4;
-  spec.FileType = 1;
-  spec.StringTables = {{"040904E4",
-                        {{"CompanyName", "Zandrel Imaging"},
-                         {"FileDescription", "Zandrel Viewer"},
-                         {"FileVersion", "0.3.0.0"},
-                         {"InternalName", ""},
-                         {"LegalCopyright", ""},
-                         {"LegalTrademarks", ""},
-                         {"OriginalFilename", ""},
-                         {"ProductName", ""},
-                         {"ProductVersion", "1.0.0.0"},
-                         {"Comments", ""}}}};
-  spec.Translations = {{0x0409, 0x04E4}};
-  return spec;
+TVersionRecordContents ProgramSpec() {
+  TVersionRecordContents contents;
+  contents.FileVersion = {0, 3, 0, 0};
+  contents.ProductVersion = {0, 3, 0, 0};
+  contents.FileOS = 4;
+  contents.FileType = 1;
+  contents.StringTables = {{"040904E4",
+                            {{"CompanyName", "Zandrel Imaging"},
+                             {"FileDescription", "Zandrel Viewer"},
+                             {"FileVersion", "0.3.0.0"},
+                             {"InternalName", ""},
+                             {"LegalCopyright", ""},
+                             {"LegalTrademarks", ""},
+                             {"OriginalFilename", ""},
+                             {"ProductName", ""},
+                             {"ProductVersion", "1.0.0.0"},
+                             {"Comments", ""}}}};
+  contents.Translations = {{0x0409, 0x04E4}};
+  return contents;
 }
 
 const std::vector<std::string> ProgramFields = {
@@ -148,9 +148,9 @@ TEST(TAppVerInfo, ReadsTheRunningProgram) {
 
 TEST(TAppVerInfo, ReadsEveryFieldFromTheUsEnglishBlock) {
   TFakeHost host;
-  TVersionRecordSpec spec = ProgramSpec();
-  spec.StringTables = {FullTable("040904E4", "en")};
-  host.Record = BuildVersionRecord(spec);
+  TVersionRecordContents contents = ProgramSpec();
+  contents.StringTables = {FullTable("040904E4", "en")};
+  host.Record = BuildVersionRecord(contents);
   const TAppVerInfo info("/usr/bin/zandrel", host.Api());
   EXPECT_EQ(info.InfoSize, host.Record.size());
   EXPECT_EQ(Fields(info), FullFields("en"));
@@ -179,13 +179,13 @@ TEST(TAppVerInfo, FallsBackToTheRecordsOwnLanguageForGerman) {
 TEST(TAppVerInfo, PrefersTheUsersLanguageKeyByKey) {
   TFakeHost host;
   host.Language = 0x0407;
-  TVersionRecordSpec spec = ProgramSpec();
-  spec.StringTables = {FullTable("040904E4", "en"),
-                       {"040704E4",
-                        {{"CompanyName", "de CompanyName"},
-                         {"FileDescription", "de FileDescription"},
-                         {"Comments", ""}}}};
-  host.Record = BuildVersionRecord(spec);
+  TVersionRecordContents contents = ProgramSpec();
+  contents.StringTables = {FullTable("040904E4", "en"),
+                           {"040704E4",
+                            {{"CompanyName", "de CompanyName"},
+                             {"FileDescription", "de FileDescription"},
+                             {"Comments", ""}}}};
+  host.Record = BuildVersionRecord(contents);
   const TAppVerInfo info("/usr/bin/zandrel", host.Api());
   // An empty value in the user's block is that block's answer.
   EXPECT_EQ(Fields(info), (std::vector<std::string>{"de CompanyName", "de FileDescription",
@@ -196,33 +196,33 @@ TEST(TAppVerInfo, PrefersTheUsersLanguageKeyByKey) {
 TEST(TAppVerInfo, FallsBackToTheFirstTranslationEntry) {
   TFakeHost host;
   host.Language = 0x0407;
-  TVersionRecordSpec spec = ProgramSpec();
-  spec.StringTables = {FullTable("040904E4", "en"), FullTable("041D04B0", "sv")};
-  spec.Translations = {{0x041D, 0x04B0}, {0x0409, 0x04E4}};
-  host.Record = BuildVersionRecord(spec);
+  TVersionRecordContents contents = ProgramSpec();
+  contents.StringTables = {FullTable("040904E4", "en"), FullTable("041D04B0", "sv")};
+  contents.Translations = {{0x041D, 0x04B0}, {0x0409, 0x04E4}};
+  host.Record = BuildVersionRecord(contents);
   const TAppVerInfo info("/usr/bin/zandrel", host.Api());
   EXPECT_EQ(Fields(info), FullFields("sv"));
   EXPECT_EQ(host.StringPaths(), PathsFor({"040704E4", "041D04B0"}));
 }
 
 TEST(TAppVerInfo, NamesBlocksInUpperCaseHexadecimal) {
-  TVersionRecordSpec spec = ProgramSpec();
-  spec.StringTables = {FullTable("0C0A04E4", "es")};
-  spec.Translations.clear();
+  TVersionRecordContents contents = ProgramSpec();
+  contents.StringTables = {FullTable("0C0A04E4", "es")};
+  contents.Translations.clear();
   {
     TFakeHost host;
     host.Language = 0x0C0A;
-    host.Record = BuildVersionRecord(spec);
+    host.Record = BuildVersionRecord(contents);
     const TAppVerInfo info("/usr/bin/zandrel", host.Api());
     EXPECT_EQ(Fields(info), FullFields("es"));
     EXPECT_EQ(host.StringPaths(), PathsFor({"0C0A04E4"}));
   }
   {
     // The same rule for the translation entry, code page included.
-    spec.StringTables = {FullTable("0C0A04B0", "es")};
-    spec.Translations = {{0x0C0A, 0x04B0}};
+    contents.StringTables = {FullTable("0C0A04B0", "es")};
+    contents.Translations = {{0x0C0A, 0x04B0}};
     TFakeHost host;
-    host.Record = BuildVersionRecord(spec);
+    host.Record = BuildVersionRecord(contents);
     const TAppVerInfo info("/usr/bin/zandrel", host.Api());
     EXPECT_EQ(Fields(info), FullFields("es"));
     EXPECT_EQ(host.StringPaths(), PathsFor({"040904E4", "0C0A04B0"}));
@@ -232,9 +232,9 @@ TEST(TAppVerInfo, NamesBlocksInUpperCaseHexadecimal) {
 TEST(TAppVerInfo, LeavesFieldsEmptyWithoutAMatchingBlock) {
   TFakeHost host;
   host.Language = 0x0407;
-  TVersionRecordSpec spec = ProgramSpec();
-  spec.Translations.clear();
-  host.Record = BuildVersionRecord(spec);
+  TVersionRecordContents contents = ProgramSpec();
+  contents.Translations.clear();
+  host.Record = BuildVersionRecord(contents);
   const TAppVerInfo info("/usr/bin/zandrel", host.Api());
   EXPECT_EQ(info.InfoSize, host.Record.size());
   EXPECT_EQ(Fields(info), NoFields);

@@ -20,39 +20,39 @@ using platform::BuildVersionRecord;
 using platform::GetFileVersionInfoA;
 using platform::GetFileVersionInfoSizeA;
 using platform::GetSystemDefaultLangID;
-using platform::TVersionRecordSpec;
+using platform::TVersionRecordContents;
 using platform::VerQueryValueA;
 using platform::VS_FIXEDFILEINFO;
 
-TVersionRecordSpec ProgramLikeSpec() {
-  TVersionRecordSpec spec;
-  spec.FileVersion = {0, 3, 0, 0};
-  spec.ProductVersion = {0, 3, 0, 0};
-  spec.FileOS = 4;
-  spec.FileType = 1;
-  spec.StringTables = {{"040904E4",
-                        {{"CompanyName", "Zandrel Imaging"},
-                         {"FileDescription", "Zandrel Viewer"},
-                         {"FileVersion", "0.3.0.0"},
-                         {"InternalName", ""},
-                         {"LegalCopyright", ""},
-                         {"LegalTrademarks", ""},
-                         {"OriginalFilename", ""},
-                         {"ProductName", ""},
-                         {"ProductVersion", "1.0.0.0"},
-                         {"Comments", ""}}}};
-  spec.Translations = {{0x0409, 0x04E4}};
-  return spec;
+TVersionRecordContents ProgramLikeSpec() {
+  TVersionRecordContents contents;
+  contents.FileVersion = {0, 3, 0, 0};
+  contents.ProductVersion = {0, 3, 0, 0};
+  contents.FileOS = 4;
+  contents.FileType = 1;
+  contents.StringTables = {{"040904E4",
+                            {{"CompanyName", "Zandrel Imaging"},
+                             {"FileDescription", "Zandrel Viewer"},
+                             {"FileVersion", "0.3.0.0"},
+                             {"InternalName", ""},
+                             {"LegalCopyright", ""},
+                             {"LegalTrademarks", ""},
+                             {"OriginalFilename", ""},
+                             {"ProductName", ""},
+                             {"ProductVersion", "1.0.0.0"},
+                             {"Comments", ""}}}};
+  contents.Translations = {{0x0409, 0x04E4}};
+  return contents;
 }
 
 // One string "A" = "x"; its layout is worked out by hand in BuildsTheLayoutByHand.
-TVersionRecordSpec TinySpec() {
-  TVersionRecordSpec spec;
-  spec.FileVersion = {1, 2, 3, 4};
-  spec.ProductVersion = {5, 6, 7, 8};
-  spec.StringTables = {{"040904E4", {{"A", "x"}}}};
-  spec.Translations = {{0x0409, 0x04E4}};
-  return spec;
+TVersionRecordContents TinySpec() {
+  TVersionRecordContents contents;
+  contents.FileVersion = {1, 2, 3, 4};
+  contents.ProductVersion = {5, 6, 7, 8};
+  contents.StringTables = {{"040904E4", {{"A", "x"}}}};
+  contents.Translations = {{0x0409, 0x04E4}};
+  return contents;
 }
 
 uint16_t WordAt(const std::vector<uint8_t>& Bytes, size_t Offset) {
@@ -274,20 +274,20 @@ TEST(VersionRecord, BuildsTheLayoutByHand) {
 }
 
 TEST(VersionRecord, RefusesWhatTheLayoutCannotHold) {
-  TVersionRecordSpec spec = TinySpec();
-  spec.StringTables[0].Strings.push_back({"Long", std::string(70000, 'x')});
-  EXPECT_THROW(BuildVersionRecord(spec), std::length_error);
+  TVersionRecordContents contents = TinySpec();
+  contents.StringTables[0].Strings.push_back({"Long", std::string(70000, 'x')});
+  EXPECT_THROW(BuildVersionRecord(contents), std::length_error);
 
-  spec = TinySpec();
-  spec.StringTables[0].Strings.push_back({"Zero", std::string("a\0b", 3)});
-  EXPECT_THROW(BuildVersionRecord(spec), std::invalid_argument);
+  contents = TinySpec();
+  contents.StringTables[0].Strings.push_back({"Zero", std::string("a\0b", 3)});
+  EXPECT_THROW(BuildVersionRecord(contents), std::invalid_argument);
 }
 
 TEST(VerQueryValueA, ReadsTheFixedPart) {
-  for (const auto& [spec, fileMS, fileLS, productMS, productLS] :
+  for (const auto& [contents, fileMS, fileLS, productMS, productLS] :
        {std::tuple{ProgramLikeSpec(), 0x00000003u, 0u, 0x00000003u, 0u},
         std::tuple{TinySpec(), 0x00010002u, 0x00030004u, 0x00050006u, 0x00070008u}}) {
-    const std::vector<uint8_t> record = BuildVersionRecord(spec);
+    const std::vector<uint8_t> record = BuildVersionRecord(contents);
     const TAnswer answer = Query(record.data(), "\\");
     ASSERT_NE(answer.Result, 0);
     ASSERT_EQ(answer.Len, sizeof(VS_FIXEDFILEINFO));
@@ -301,15 +301,15 @@ TEST(VerQueryValueA, ReadsTheFixedPart) {
     EXPECT_EQ(fixed.dwProductVersionLS, productLS);
     EXPECT_EQ(fixed.dwFileFlagsMask, 0u);
     EXPECT_EQ(fixed.dwFileFlags, 0u);
-    EXPECT_EQ(fixed.dwFileOS, spec.FileOS);
-    EXPECT_EQ(fixed.dwFileType, spec.FileType);
+    EXPECT_EQ(fixed.dwFileOS, contents.FileOS);
+    EXPECT_EQ(fixed.dwFileType, contents.FileType);
   }
 }
 
 TEST(VerQueryValueA, ReadsEveryTranslationEntry) {
-  TVersionRecordSpec spec = ProgramLikeSpec();
-  spec.Translations = {{0x0407, 0x04B0}, {0x0C0A, 0x04E4}};
-  const std::vector<uint8_t> record = BuildVersionRecord(spec);
+  TVersionRecordContents contents = ProgramLikeSpec();
+  contents.Translations = {{0x0407, 0x04B0}, {0x0C0A, 0x04E4}};
+  const std::vector<uint8_t> record = BuildVersionRecord(contents);
   const TAnswer answer = Query(record.data(), "\\VarFileInfo\\Translation");
   ASSERT_NE(answer.Result, 0);
   ASSERT_EQ(answer.Len, 8u);
@@ -357,12 +357,12 @@ TEST(VerQueryValueA, IgnoresTheCaseOfNames) {
 }
 
 TEST(VerQueryValueA, AnswersZeroForWhatIsNotThere) {
-  TVersionRecordSpec noTranslation = ProgramLikeSpec();
+  TVersionRecordContents noTranslation = ProgramLikeSpec();
   noTranslation.Translations.clear();
-  TVersionRecordSpec noStrings = ProgramLikeSpec();
+  TVersionRecordContents noStrings = ProgramLikeSpec();
   noStrings.StringTables.clear();
   struct TCase {
-    TVersionRecordSpec Spec;
+    TVersionRecordContents Contents;
     const char* Path;
   };
   for (const TCase& c : {TCase{ProgramLikeSpec(), "\\StringFileInfo\\040904E4\\Trademarks"},
@@ -373,7 +373,7 @@ TEST(VerQueryValueA, AnswersZeroForWhatIsNotThere) {
                          {ProgramLikeSpec(), "\\VarFileInfo\\Translations"},
                          {noTranslation, "\\VarFileInfo\\Translation"},
                          {noStrings, "\\StringFileInfo\\040904E4\\FileVersion"}}) {
-    const std::vector<uint8_t> record = BuildVersionRecord(c.Spec);
+    const std::vector<uint8_t> record = BuildVersionRecord(c.Contents);
     const TAnswer answer = Query(record.data(), c.Path);
     EXPECT_EQ(answer.Result, 0) << c.Path;
     EXPECT_EQ(answer.Buffer, nullptr) << c.Path;
@@ -385,10 +385,10 @@ TEST(VerQueryValueA, AnswersZeroForWhatIsNotThere) {
 }
 
 TEST(VerQueryValueA, KeepsEachTableApart) {
-  TVersionRecordSpec spec = ProgramLikeSpec();
-  spec.StringTables = {{"040904E4", {{"FileDescription", "Viewer"}, {"Comments", "english"}}},
-                       {"040704E4", {{"FileDescription", "Betrachter"}}}};
-  const std::vector<uint8_t> record = BuildVersionRecord(spec);
+  TVersionRecordContents contents = ProgramLikeSpec();
+  contents.StringTables = {{"040904E4", {{"FileDescription", "Viewer"}, {"Comments", "english"}}},
+                           {"040704E4", {{"FileDescription", "Betrachter"}}}};
+  const std::vector<uint8_t> record = BuildVersionRecord(contents);
   EXPECT_EQ(Text(Query(record.data(), "\\StringFileInfo\\040904E4\\FileDescription")), "Viewer");
   EXPECT_EQ(Text(Query(record.data(), "\\StringFileInfo\\040704E4\\FileDescription")),
             "Betrachter");
