@@ -4,6 +4,7 @@
 #include "ui/Anchors.h"
 #include "ui/ImageWidget.h"
 #include "ui/IntegerText.h"
+#include "ui/NumberText.h"
 #include "ui/UpDown.h"
 #include "ui/fm_Main.h"
 
@@ -16,7 +17,6 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QTimer>
-#include <cmath>
 
 namespace {
 
@@ -40,17 +40,6 @@ public:
   TWaitCursor(const TWaitCursor&) = delete;
   TWaitCursor& operator=(const TWaitCursor&) = delete;
 };
-
-// "%10.2f" with the locale's decimal separator; infinities as the runtime writes them.
-QString FixedTwo(float Value) {
-  QString text;
-  if (std::isinf(Value))
-    text = Value > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
-  else
-    text = QString::asprintf("%.2f", static_cast<double>(Value))
-               .replace(QLatin1Char('.'), QLocale().decimalPoint());
-  return text.rightJustified(10, QLatin1Char(' '));
-}
 
 } // namespace
 
@@ -197,8 +186,8 @@ void Tfm_Main::RedrawViews() {
   FCurSlice = IntegerValueOr(ed_SliceNumber, 0);
   const int32_t nextSlice = FCurSlice == INT32_MAX ? FCurSlice : FCurSlice + 1;
   FDataMgr.RenderView(0, FCurSlice, vkSlice, *ViewImages[vkSlice]);
-  lb_Intensity->setText(QStringLiteral("Intens: ") + FixedTwo(FDataMgr.SliceMin()) +
-                        QStringLiteral(" to ") + FixedTwo(FDataMgr.SliceMax()));
+  lb_Intensity->setText(QStringLiteral("Intens: ") + FixedText(FDataMgr.SliceMin(), 2, 10) +
+                        QStringLiteral(" to ") + FixedText(FDataMgr.SliceMax(), 2, 10));
   lb_Intensity->adjustSize();
   lb_NextSlice->setText(QStringLiteral("Next Slice: ") + QString::number(nextSlice));
   lb_NextSlice->adjustSize();

@@ -2,28 +2,17 @@
 // voxel under the pointer, from what the last redraw read - never the file.
 #include "data/VxDataMgr.h"
 #include "ui/ImageWidget.h"
+#include "ui/NumberText.h"
 #include "ui/fm_Main.h"
 
 #include <QLabel>
 #include <QLocale>
-#include <cmath>
 
 namespace {
 
 // Numbers grouped by the locale ("%10.0n"), at least Width characters.
 QString Grouped(int64_t Number, int Width) {
   return QLocale().toString(static_cast<qlonglong>(Number)).rightJustified(Width, QLatin1Char(' '));
-}
-
-// Fixed-point text with the locale's decimal separator; NaN and infinities as
-// the runtime writes them.
-QString FixedPoint(double Value, int Decimals) {
-  if (std::isnan(Value))
-    return QStringLiteral("NAN");
-  if (std::isinf(Value))
-    return Value > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
-  return QString::asprintf("%.*f", Decimals, Value)
-      .replace(QLatin1Char('.'), QLocale().decimalPoint());
 }
 
 } // namespace
@@ -70,6 +59,5 @@ void Tfm_Main::ImageMouseMove(QWidget* Sender, int X, int Y) {
                            QStringLiteral(" = 0x") + OffsetHex(offset));
   const double value = FDataMgr.ProbeValue(static_cast<TViewKind>(view), X, Y);
   const int decimals = FDataMgr.VoxelType() == vtFloat32 ? 4 : 0;
-  StatusPanels[1]->setText(QStringLiteral("Intens: ") +
-                           FixedPoint(value, decimals).rightJustified(10, QLatin1Char(' ')));
+  StatusPanels[1]->setText(QStringLiteral("Intens: ") + FixedText(value, decimals, 10));
 }
