@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "app/ExeVerInfo.h"
 #include "data/VxDataMgr.h"
+#include "dragdrop/DragDropFile.h"
 #include "ui/ErrorReport.h"
 #include "ui/fm_About.h"
 #include "ui/fm_Help.h"
@@ -16,6 +17,16 @@
 
 namespace {
 
+// The drop target's modules start before anything else (OLE for this thread,
+// the data formats and their map) and are finalised last.
+class TDragDropModules {
+public:
+  TDragDropModules() { dragdrop::DragDropFileStartup(); }
+  ~TDragDropModules() { dragdrop::DragDropFileShutdown(); }
+  TDragDropModules(const TDragDropModules&) = delete;
+  TDragDropModules& operator=(const TDragDropModules&) = delete;
+};
+
 // Parsing needs no display, so usage and version work on a plain terminal.
 TParsedCommandLine ParseArguments(int& argc, char** argv) {
   const QCoreApplication parsing(argc, argv);
@@ -26,6 +37,7 @@ TParsedCommandLine ParseArguments(int& argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+  const TDragDropModules dragDropModules;
   const TParsedCommandLine command = ParseArguments(argc, argv);
   if (command.ExitCode >= 0) {
     std::fputs(command.Output.toLocal8Bit().constData(), command.ExitCode == 0 ? stdout : stderr);

@@ -1,0 +1,129 @@
+#pragma once
+
+// Feeds fuzz input to a clipboard format the way a data object would: the first
+// byte picks global memory or a stream and, for a stream, how it misbehaves
+// (a declared size off from the bytes it holds, small reads, a failing read);
+// the rest is the block.
+
+#include "dragdrop/DragDrop.h"
+#include "platform/Ole.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace fuzzing {
+
+using namespace platform;
+
+class TFuzzStream final : public IStream {
+public:
+  TFuzzStream(const uint8_t* Data, size_t Size, uint64_t Declared, ULONG Chunk, bool Fail)
+      : FBytes(reinterpret_cast<const char*>(Data), Size)
+      , FDeclared(Declared)
+      , FChunk(Chunk)
+      , FFail(Fail) {}
+
+  HRESULT QueryInterface(REFIID, void** Object) override {
+    *Object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++FRefs; }
+  ULONG Release() override {
+    ULONG count = --FRefs;
+    if (count == 0)
+      delete this;
+    return count;
+  }
+  HRESULT Read(void* Buffer, ULONG Count, ULONG* Read) override {
+    if (FFail && FPosition > 0)
+      return E_FAIL;
+    size_t count =
+        std::min<size_t>({Count, FChunk, FBytes.size() - std::min(FPosition, FBytes.size())});
+    std::memcpy(Buffer, FBytes.data() + FPosition, count);
+    FPosition += count;
+    *Read = static_cast<ULONG>(count);
+    return S_OK;
+  }
+  HRESULT Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+  HRESULT Seek(LARGE_INTEGER Move, DWORD, ULARGE_INTEGER* NewPosition) override {
+    FPosition = static_cast<size_t>(std::max<LARGE_INTEGER>(Move, 0));
+    if (NewPosition)
+      *NewPosition = FPosition;
+    return S_OK;
+  }
+  HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT Commit(DWORD) override { return S_OK; }
+  HRESULT Revert() override { return E_NOTIMPL; }
+  HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  HRESULT Stat(STATSTG* Stat, DWORD) override {
+    *Stat = STATSTG{};
+    Stat->type = STGTY_STREAM;
+    Stat->cbSize = FDeclared;
+    return S_OK;
+  }
+  HRESULT Clone(IStream**) override { return E_NOTIMPL; }
+
+private:
+  ~TFuzzStream() override = default;
+  std::string FBytes;
+  uint64_t FDeclared;
+  ULONG FChunk;
+  bool FFail;
+  size_t FPosition = 0;
+  ULONG FRefs = 1;
+};
+
+// Builds the medium that Data describes; GetDataFromMedium releases it.
+inline STGMEDIUM FuzzMedium(const uint8_t* Data, size_t Size) {
+  STGMEDIUM medium{};
+  if (Size == 0)
+    return medium;
+  const uint8_t mode = Data[0];
+  ++Data;
+  --Size;
+  if ((mode & 1) == 0) {
+    medium.tymed = TYMED_HGLOBAL;
+    medium.hGlobal = GlobalAlloc(GHND, Size);
+    if (Size > 0) {
+      std::memcpy(GlobalLock(medium.hGlobal), Data, Size);
+      GlobalUnlock(medium.hGlobal);
+    }
+    return medium;
+  }
+  // Declared size: exact, shorter or longer (by up to 63 bytes), or absurd.
+  const int delta = (mode >> 1) & 0x3F;
+  uint64_t declared = Size;
+  switch (mode >> 7) {
+  case 0:
+    declared = Size + static_cast<uint64_t>(delta);
+    break;
+  default:
+    declared = Size > static_cast<size_t>(delta) ? Size - static_cast<size_t>(delta) : 0;
+    break;
+  }
+  if (delta == 0x3F)
+    declared = 0xFFFFFFFFull;
+  const ULONG chunk = (mode & 0x40) ? 3 : 0xFFFFFFFF;
+  const bool fail = delta == 0x3E;
+  medium.tymed = TYMED_ISTREAM;
+  medium.pstm = new TFuzzStream(Data, Size, declared, chunk, fail);
+  return medium;
+}
+
+// Reads the input through Format and checks that its medium was released.
+inline bool FuzzRead(dragdrop::TClipboardFormat& Format, const uint8_t* Data, size_t Size) {
+  STGMEDIUM medium = FuzzMedium(Data, Size);
+  HGLOBAL memory = medium.tymed == TYMED_HGLOBAL ? medium.hGlobal : nullptr;
+  bool result = Format.GetDataFromMedium(nullptr, medium);
+  if (medium.tymed != TYMED_NULL || (memory && GlobalSize(memory) != 0))
+    __builtin_trap();
+  return result;
+}
+
+} // namespace fuzzing
