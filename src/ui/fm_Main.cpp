@@ -2,6 +2,7 @@
 
 #include "controls/RotateLabel.h"
 #include "data/VxDataMgr.h"
+#include "dragdrop/DropTarget.h"
 #include "ui/Anchors.h"
 #include "ui/FrameShape.h"
 #include "ui/ImageWidget.h"
@@ -90,6 +91,18 @@ Tfm_Main::Tfm_Main(TVxDataMgr& DataManager, QWidget* Parent)
   BuildDialogs();
   // Outer size 1178 x 541 with the classic frame: a client area 1170 wide.
   resize(1170, 514);
+
+  DropFileTarget1 = Named(new dragdrop::TDropFileTarget(this), "DropFileTarget1");
+  DropFileTarget1->Dragtypes = {dragdrop::dtCopy};
+  DropFileTarget1->GetDataOnEnter = false;
+  DropFileTarget1->ShowImage = true;
+  DropFileTarget1->OptimizedMove = true;
+  DropFileTarget1->AllowAsyncTransfer = false;
+  DropFileTarget1->SetTarget(pa_FileName);
+  DropFileTarget1->OnDrop = [this](dragdrop::TCustomDropTarget&, dragdrop::TShiftState, QPoint&,
+                                   platform::DWORD&) {
+    DropFileTarget1Drop(DropFileTarget1->Files());
+  };
 
   Timer1 = Named(new QTimer(this), "Timer1");
   Timer1->setInterval(300);

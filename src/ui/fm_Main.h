@@ -25,6 +25,9 @@ class TImageWidget;
 class TUpDown;
 class TVxDataMgr;
 class TZdRotateLabel;
+namespace dragdrop {
+class TDropFileTarget;
+}
 
 // The last text of an intensity edit that the intensity check accepted, and its caret.
 struct TEdPrevState {
@@ -171,6 +174,8 @@ public:
   QTimer* Timer1 = nullptr;
   QFileDialog* OpenDialog1 = nullptr;
   QFileDialog* SaveDialog1 = nullptr;
+  // Files dropped on pa_FileName; nothing else in the window accepts drops.
+  dragdrop::TDropFileTarget* DropFileTarget1 = nullptr;
 };
 
 // The decimal text of Number, preceded by blanks to at least Width characters.
