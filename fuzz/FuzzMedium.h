@@ -17,7 +17,7 @@ namespace fuzzing {
 
 using namespace platform;
 
-class TFuzzStream final : public IStream {
+class TFuzzStream final : public TRefCounted<IStream, IID_IStream> {
 public:
   TFuzzStream(const uint8_t* Data, size_t Size, uint64_t Declared, ULONG Chunk, bool Fail)
       : FBytes(reinterpret_cast<const char*>(Data), Size)
@@ -25,17 +25,6 @@ public:
       , FChunk(Chunk)
       , FFail(Fail) {}
 
-  HRESULT QueryInterface(REFIID, void** Object) override {
-    *Object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++FRefs; }
-  ULONG Release() override {
-    ULONG count = --FRefs;
-    if (count == 0)
-      delete this;
-    return count;
-  }
   HRESULT Read(void* Buffer, ULONG Count, ULONG* Read) override {
     if (FFail && FPosition > 0)
       return E_FAIL;
@@ -76,7 +65,6 @@ private:
   ULONG FChunk;
   bool FFail;
   size_t FPosition = 0;
-  ULONG FRefs = 1;
 };
 
 // Builds the medium that Data describes; GetDataFromMedium releases it.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -77,6 +78,37 @@ struct IUnknown {
 
 protected:
   virtual ~IUnknown() = default;
+};
+
+// IUnknown for an object that implements one interface: it answers for that
+// interface and for IUnknown, starts with the one reference its creator holds,
+// and deletes itself with the last.
+template <class TInterface, const IID& InterfaceId> class TRefCounted : public TInterface {
+public:
+  HRESULT QueryInterface(REFIID Iid, void** Object) override {
+    if (!Object)
+      return E_POINTER;
+    *Object = nullptr;
+    if (!(Iid == IID_IUnknown || Iid == InterfaceId))
+      return E_NOINTERFACE;
+    *Object = static_cast<TInterface*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG AddRef() override { return ++FReferences; }
+  ULONG Release() override {
+    const ULONG count = --FReferences;
+    if (count == 0)
+      delete this;
+    return count;
+  }
+
+protected:
+  TRefCounted() = default;
+  ~TRefCounted() override = default;
+
+private:
+  std::atomic<ULONG> FReferences{1};
 };
 
 // Holds one reference; copying adds one, destruction releases it.

@@ -25,29 +25,12 @@ FORMATETC HGlobalFormat(CLIPFORMAT Format) {
   return FORMATETC{Format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
 }
 
-class TFormatEnumerator final : public IEnumFORMATETC {
+class TFormatEnumerator final : public TRefCounted<IEnumFORMATETC, IID_IEnumFORMATETC> {
 public:
   explicit TFormatEnumerator(std::vector<FORMATETC> Formats, size_t Position = 0)
       : FFormats(std::move(Formats))
       , FPosition(Position) {}
 
-  HRESULT QueryInterface(REFIID Iid, void** Object) override {
-    if (!Object)
-      return E_POINTER;
-    *Object = nullptr;
-    if (!(Iid == IID_IUnknown || Iid == IID_IEnumFORMATETC))
-      return E_NOINTERFACE;
-    *Object = static_cast<IEnumFORMATETC*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++FRefs; }
-  ULONG Release() override {
-    ULONG count = --FRefs;
-    if (count == 0)
-      delete this;
-    return count;
-  }
   HRESULT Next(ULONG Count, FORMATETC* Formats, ULONG* Fetched) override {
     ULONG fetched = 0;
     for (; fetched < Count && FPosition < FFormats.size(); ++fetched)
@@ -75,7 +58,6 @@ private:
   ~TFormatEnumerator() override = default;
   std::vector<FORMATETC> FFormats;
   size_t FPosition;
-  std::atomic<ULONG> FRefs{1};
 };
 
 // DROPFILES: offset of the list, drop point, non-client flag, wide flag; then
@@ -100,7 +82,7 @@ QStringList LocalFiles(const QMimeData& Data) {
 }
 
 // Owns a copy of every block, so that it outlives the drag that made it.
-class TMimeDataObject final : public IDataObject {
+class TMimeDataObject final : public TRefCounted<IDataObject, IID_IDataObject> {
 public:
   explicit TMimeDataObject(const QMimeData& Data) {
     const QStringList paths = LocalFiles(Data);
@@ -109,24 +91,6 @@ public:
     for (const QString& mime : Data.formats())
       if (CLIPFORMAT format = static_cast<CLIPFORMAT>(RegisterClipboardFormatA(mime.toUtf8())))
         FBlocks.push_back({format, Data.data(mime)});
-  }
-
-  HRESULT QueryInterface(REFIID Iid, void** Object) override {
-    if (!Object)
-      return E_POINTER;
-    *Object = nullptr;
-    if (!(Iid == IID_IUnknown || Iid == IID_IDataObject))
-      return E_NOINTERFACE;
-    *Object = static_cast<IDataObject*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++FRefs; }
-  ULONG Release() override {
-    ULONG count = --FRefs;
-    if (count == 0)
-      delete this;
-    return count;
   }
 
   HRESULT GetData(const FORMATETC* Format, STGMEDIUM* Medium) override {
@@ -208,7 +172,6 @@ private:
     return nullptr;
   }
   std::vector<TFormatBlock> FBlocks;
-  std::atomic<ULONG> FRefs{1};
 };
 
 DWORD KeyState(Qt::MouseButtons Buttons, Qt::KeyboardModifiers Modifiers) {

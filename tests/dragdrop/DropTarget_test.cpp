@@ -20,21 +20,10 @@ namespace {
 using namespace platform;
 using namespace dragdrop;
 
-class TEnum final : public IEnumFORMATETC {
+class TEnum final : public TRefCounted<IEnumFORMATETC, IID_IEnumFORMATETC> {
 public:
   explicit TEnum(std::vector<FORMATETC> Formats)
       : FFormats(std::move(Formats)) {}
-  HRESULT QueryInterface(REFIID, void** Object) override {
-    *Object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++FRefs; }
-  ULONG Release() override {
-    ULONG count = --FRefs;
-    if (count == 0)
-      delete this;
-    return count;
-  }
   HRESULT Next(ULONG Count, FORMATETC* Formats, ULONG* Fetched) override {
     ULONG n = 0;
     for (; n < Count && FPosition < FFormats.size(); ++n)
@@ -53,7 +42,6 @@ private:
   ~TEnum() override = default;
   std::vector<FORMATETC> FFormats;
   size_t FPosition = 0;
-  ULONG FRefs = 1;
 };
 
 // Offers named blocks on global memory, keeps what the target writes back and,
