@@ -1,3 +1,4 @@
+#include "TempDir.h"
 #include "platform/FileStream.h"
 
 #include <array>
@@ -55,22 +56,10 @@ void ExpectOpenFails(const std::string& Name) {
 
 class TFileStreamTest : public testing::Test {
 protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zandrel-fs-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    FDir = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(FDir); }
-
-  std::string Path(const std::string& Name) const { return FDir + "/" + Name; }
+  std::string Path(const std::string& Name) const { return FDirectory.Path(Name); }
 
   std::string WriteFile(const std::string& Name, const std::vector<uint8_t>& Bytes) const {
-    const std::string path = Path(Name);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(Bytes.data()),
-              static_cast<std::streamsize>(Bytes.size()));
-    EXPECT_TRUE(out.good()) << path;
-    return path;
+    return FDirectory.MakeFile(Name, Bytes);
   }
 
   std::string MakeFifo(const std::string& Name) const {
@@ -93,7 +82,7 @@ protected:
     return path;
   }
 
-  std::string FDir;
+  testfiles::TTempDir FDirectory;
 };
 
 TEST_F(TFileStreamTest, FileExistsOnlyForEntriesThatAreNotDirectories) {
@@ -107,7 +96,7 @@ TEST_F(TFileStreamTest, FileExistsOnlyForEntriesThatAreNotDirectories) {
   const std::vector<std::pair<std::string, bool>> cases = {
       {Path("missing.raw"), false},
       {"", false},
-      {FDir, false},
+      {FDirectory.Root(), false},
       {Path("folder"), false},
       {Path("folder/"), false},
       {Path("dangling"), false},

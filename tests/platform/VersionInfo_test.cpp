@@ -1,3 +1,4 @@
+#include "TempDir.h"
 #include "platform/LocaleEnvironment.h"
 #include "platform/VersionInfo.h"
 #include "platform/VersionRecord.h"
@@ -202,35 +203,7 @@ TElfImage ProgramElf(const std::vector<uint8_t>& Record, bool BigEndian = false)
   return MakeElf({{".text", 1, code}, {".zandrel_version", 1, Record}, {".bss", 8, {}}}, BigEndian);
 }
 
-class TTempDir {
-public:
-  TTempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zandrel-ver-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-      throw std::runtime_error("cannot make a temporary folder");
-    FRoot = pattern;
-  }
-  ~TTempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(FRoot, ignored);
-  }
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-
-  std::string Root() const { return FRoot; }
-  std::string MakeFile(const std::string& Name, const std::vector<uint8_t>& Bytes) const {
-    const std::string path = FRoot + "/" + Name;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(Bytes.data()),
-              static_cast<std::streamsize>(Bytes.size()));
-    if (!out)
-      throw std::runtime_error("cannot write " + path);
-    return path;
-  }
-
-private:
-  std::string FRoot;
-};
+using testfiles::TTempDir;
 
 // The record GetFileVersionInfoA hands out for Path with a buffer of exactly Len bytes.
 std::optional<std::vector<uint8_t>> ReadBack(const std::string& Path, uint32_t Len) {
