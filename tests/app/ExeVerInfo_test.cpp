@@ -1,5 +1,6 @@
 #include "app/ExeVerInfo.h"
 #include "platform/LocaleEnvironment.h"
+#include "platform/ProgramRecordContents.h"
 #include "platform/VersionInfo.h"
 #include "platform/VersionRecord.h"
 
@@ -28,28 +29,6 @@ std::vector<std::string> Fields(const TAppVerInfo& Info) {
 }
 
 const std::vector<std::string> NoFields(7);
-
-// The record the program carries, as its makers describe it.
-TVersionRecordContents ProgramSpec() {
-  TVersionRecordContents contents;
-  contents.FileVersion = {0, 3, 0, 0};
-  contents.ProductVersion = {0, 3, 0, 0};
-  contents.FileOS = 4;
-  contents.FileType = 1;
-  contents.StringTables = {{"040904E4",
-                            {{"CompanyName", "Zandrel Imaging"},
-                             {"FileDescription", "Zandrel Viewer"},
-                             {"FileVersion", "0.3.0.0"},
-                             {"InternalName", ""},
-                             {"LegalCopyright", ""},
-                             {"LegalTrademarks", ""},
-                             {"OriginalFilename", ""},
-                             {"ProductName", ""},
-                             {"ProductVersion", "1.0.0.0"},
-                             {"Comments", ""}}}};
-  contents.Translations = {{0x0409, 0x04E4}};
-  return contents;
-}
 
 const std::vector<std::string> ProgramFields = {
     "Zandrel Imaging", "Zandrel Viewer", "0.3.0.0", "", "", "", ""};
@@ -148,7 +127,7 @@ TEST(TAppVerInfo, ReadsTheRunningProgram) {
 
 TEST(TAppVerInfo, ReadsEveryFieldFromTheUsEnglishBlock) {
   TFakeHost host;
-  TVersionRecordContents contents = ProgramSpec();
+  TVersionRecordContents contents = ProgramRecordContents();
   contents.StringTables = {FullTable("040904E4", "en")};
   host.Record = BuildVersionRecord(contents);
   const TAppVerInfo info("/usr/bin/zandrel", host.Api());
@@ -159,7 +138,7 @@ TEST(TAppVerInfo, ReadsEveryFieldFromTheUsEnglishBlock) {
 
 TEST(TAppVerInfo, ReadsTheProgramsRecordInUsEnglish) {
   TFakeHost host;
-  host.Record = BuildVersionRecord(ProgramSpec());
+  host.Record = BuildVersionRecord(ProgramRecordContents());
   const TAppVerInfo info("/usr/bin/zandrel", host.Api());
   EXPECT_EQ(Fields(info), ProgramFields);
   // Empty values are found, so nothing is looked up twice.
@@ -169,7 +148,7 @@ TEST(TAppVerInfo, ReadsTheProgramsRecordInUsEnglish) {
 TEST(TAppVerInfo, FallsBackToTheRecordsOwnLanguageForGerman) {
   TFakeHost host;
   host.Language = 0x0407;
-  host.Record = BuildVersionRecord(ProgramSpec());
+  host.Record = BuildVersionRecord(ProgramRecordContents());
   const TAppVerInfo info("/usr/bin/zandrel", host.Api());
   EXPECT_EQ(info.FileDescription, "Zandrel Viewer");
   EXPECT_EQ(Fields(info), ProgramFields);
@@ -179,7 +158,7 @@ TEST(TAppVerInfo, FallsBackToTheRecordsOwnLanguageForGerman) {
 TEST(TAppVerInfo, PrefersTheUsersLanguageKeyByKey) {
   TFakeHost host;
   host.Language = 0x0407;
-  TVersionRecordContents contents = ProgramSpec();
+  TVersionRecordContents contents = ProgramRecordContents();
   contents.StringTables = {FullTable("040904E4", "en"),
                            {"040704E4",
                             {{"CompanyName", "de CompanyName"},
@@ -196,7 +175,7 @@ TEST(TAppVerInfo, PrefersTheUsersLanguageKeyByKey) {
 TEST(TAppVerInfo, FallsBackToTheFirstTranslationEntry) {
   TFakeHost host;
   host.Language = 0x0407;
-  TVersionRecordContents contents = ProgramSpec();
+  TVersionRecordContents contents = ProgramRecordContents();
   contents.StringTables = {FullTable("040904E4", "en"), FullTable("041D04B0", "sv")};
   contents.Translations = {{0x041D, 0x04B0}, {0x0409, 0x04E4}};
   host.Record = BuildVersionRecord(contents);
@@ -206,7 +185,7 @@ TEST(TAppVerInfo, FallsBackToTheFirstTranslationEntry) {
 }
 
 TEST(TAppVerInfo, NamesBlocksInUpperCaseHexadecimal) {
-  TVersionRecordContents contents = ProgramSpec();
+  TVersionRecordContents contents = ProgramRecordContents();
   contents.StringTables = {FullTable("0C0A04E4", "es")};
   contents.Translations.clear();
   {
@@ -232,7 +211,7 @@ TEST(TAppVerInfo, NamesBlocksInUpperCaseHexadecimal) {
 TEST(TAppVerInfo, LeavesFieldsEmptyWithoutAMatchingBlock) {
   TFakeHost host;
   host.Language = 0x0407;
-  TVersionRecordContents contents = ProgramSpec();
+  TVersionRecordContents contents = ProgramRecordContents();
   contents.Translations.clear();
   host.Record = BuildVersionRecord(contents);
   const TAppVerInfo info("/usr/bin/zandrel", host.Api());
@@ -255,7 +234,7 @@ TEST(TAppVerInfo, LeavesEverythingEmptyForAFileWithoutARecord) {
 
 TEST(TAppVerInfo, LeavesEverythingEmptyWhenTheRecordCannotBeRead) {
   TFakeHost host;
-  host.Record = BuildVersionRecord(ProgramSpec());
+  host.Record = BuildVersionRecord(ProgramRecordContents());
   host.ReadResult = 0;
   host.Handle = 0x5A5A;
   const TAppVerInfo info("/usr/bin/zandrel", host.Api());

@@ -1,5 +1,6 @@
 #include "TempDir.h"
 #include "platform/LocaleEnvironment.h"
+#include "platform/ProgramRecordContents.h"
 #include "platform/VersionInfo.h"
 #include "platform/VersionRecord.h"
 
@@ -25,29 +26,8 @@ using platform::TVersionRecordContents;
 using platform::VerQueryValueA;
 using platform::VS_FIXEDFILEINFO;
 
-TVersionRecordContents ProgramLikeSpec() {
-  TVersionRecordContents contents;
-  contents.FileVersion = {0, 3, 0, 0};
-  contents.ProductVersion = {0, 3, 0, 0};
-  contents.FileOS = 4;
-  contents.FileType = 1;
-  contents.StringTables = {{"040904E4",
-                            {{"CompanyName", "Zandrel Imaging"},
-                             {"FileDescription", "Zandrel Viewer"},
-                             {"FileVersion", "0.3.0.0"},
-                             {"InternalName", ""},
-                             {"LegalCopyright", ""},
-                             {"LegalTrademarks", ""},
-                             {"OriginalFilename", ""},
-                             {"ProductName", ""},
-                             {"ProductVersion", "1.0.0.0"},
-                             {"Comments", ""}}}};
-  contents.Translations = {{0x0409, 0x04E4}};
-  return contents;
-}
-
 // One string "A" = "x"; its layout is worked out by hand in BuildsTheLayoutByHand.
-TVersionRecordContents TinySpec() {
+TVersionRecordContents TinyContents() {
   TVersionRecordContents contents;
   contents.FileVersion = {1, 2, 3, 4};
   contents.ProductVersion = {5, 6, 7, 8};
@@ -243,23 +223,23 @@ TEST(VersionRecord, BuildsTheLayoutByHand) {
   word(20), word(4), text("Translation", 12), word(0x0409), word(0x04E4);
   ASSERT_EQ(want.size(), 156u);
 
-  EXPECT_EQ(BuildVersionRecord(TinySpec()), want);
+  EXPECT_EQ(BuildVersionRecord(TinyContents()), want);
 }
 
 TEST(VersionRecord, RefusesWhatTheLayoutCannotHold) {
-  TVersionRecordContents contents = TinySpec();
+  TVersionRecordContents contents = TinyContents();
   contents.StringTables[0].Strings.push_back({"Long", std::string(70000, 'x')});
   EXPECT_THROW(BuildVersionRecord(contents), std::length_error);
 
-  contents = TinySpec();
+  contents = TinyContents();
   contents.StringTables[0].Strings.push_back({"Zero", std::string("a\0b", 3)});
   EXPECT_THROW(BuildVersionRecord(contents), std::invalid_argument);
 }
 
 TEST(VerQueryValueA, ReadsTheFixedPart) {
   for (const auto& [contents, fileMS, fileLS, productMS, productLS] :
-       {std::tuple{ProgramLikeSpec(), 0x00000003u, 0u, 0x00000003u, 0u},
-        std::tuple{TinySpec(), 0x00010002u, 0x00030004u, 0x00050006u, 0x00070008u}}) {
+       {std::tuple{ProgramRecordContents(), 0x00000003u, 0u, 0x00000003u, 0u},
+        std::tuple{TinyContents(), 0x00010002u, 0x00030004u, 0x00050006u, 0x00070008u}}) {
     const std::vector<uint8_t> record = BuildVersionRecord(contents);
     const TAnswer answer = Query(record.data(), "\\");
     ASSERT_NE(answer.Result, 0);
@@ -280,7 +260,7 @@ TEST(VerQueryValueA, ReadsTheFixedPart) {
 }
 
 TEST(VerQueryValueA, ReadsEveryTranslationEntry) {
-  TVersionRecordContents contents = ProgramLikeSpec();
+  TVersionRecordContents contents = ProgramRecordContents();
   contents.Translations = {{0x0407, 0x04B0}, {0x0C0A, 0x04E4}};
   const std::vector<uint8_t> record = BuildVersionRecord(contents);
   const TAnswer answer = Query(record.data(), "\\VarFileInfo\\Translation");
@@ -292,7 +272,7 @@ TEST(VerQueryValueA, ReadsEveryTranslationEntry) {
 }
 
 TEST(VerQueryValueA, ReadsEveryKeyWithItsLength) {
-  const std::vector<uint8_t> record = BuildVersionRecord(ProgramLikeSpec());
+  const std::vector<uint8_t> record = BuildVersionRecord(ProgramRecordContents());
   struct TCase {
     const char* Key;
     const char* Value;
@@ -321,7 +301,7 @@ TEST(VerQueryValueA, ReadsEveryKeyWithItsLength) {
 }
 
 TEST(VerQueryValueA, IgnoresTheCaseOfNames) {
-  const std::vector<uint8_t> record = BuildVersionRecord(ProgramLikeSpec());
+  const std::vector<uint8_t> record = BuildVersionRecord(ProgramRecordContents());
   for (const char* path : {"\\stringfileinfo\\040904e4\\filedescription",
                            "\\STRINGFILEINFO\\040904E4\\FILEDESCRIPTION",
                            "\\StringFileInfo\\040904e4\\fileDescription"})
@@ -330,20 +310,20 @@ TEST(VerQueryValueA, IgnoresTheCaseOfNames) {
 }
 
 TEST(VerQueryValueA, AnswersZeroForWhatIsNotThere) {
-  TVersionRecordContents noTranslation = ProgramLikeSpec();
+  TVersionRecordContents noTranslation = ProgramRecordContents();
   noTranslation.Translations.clear();
-  TVersionRecordContents noStrings = ProgramLikeSpec();
+  TVersionRecordContents noStrings = ProgramRecordContents();
   noStrings.StringTables.clear();
   struct TCase {
     TVersionRecordContents Contents;
     const char* Path;
   };
-  for (const TCase& c : {TCase{ProgramLikeSpec(), "\\StringFileInfo\\040904E4\\Trademarks"},
-                         {ProgramLikeSpec(), "\\StringFileInfo\\040904E4\\File"},
-                         {ProgramLikeSpec(), "\\StringFileInfo\\040904E4\\FileVersionX"},
-                         {ProgramLikeSpec(), "\\StringFileInfo\\040704E4\\FileVersion"},
-                         {ProgramLikeSpec(), "\\StringFileInfo\\04090000\\FileVersion"},
-                         {ProgramLikeSpec(), "\\VarFileInfo\\Translations"},
+  for (const TCase& c : {TCase{ProgramRecordContents(), "\\StringFileInfo\\040904E4\\Trademarks"},
+                         {ProgramRecordContents(), "\\StringFileInfo\\040904E4\\File"},
+                         {ProgramRecordContents(), "\\StringFileInfo\\040904E4\\FileVersionX"},
+                         {ProgramRecordContents(), "\\StringFileInfo\\040704E4\\FileVersion"},
+                         {ProgramRecordContents(), "\\StringFileInfo\\04090000\\FileVersion"},
+                         {ProgramRecordContents(), "\\VarFileInfo\\Translations"},
                          {noTranslation, "\\VarFileInfo\\Translation"},
                          {noStrings, "\\StringFileInfo\\040904E4\\FileVersion"}}) {
     const std::vector<uint8_t> record = BuildVersionRecord(c.Contents);
@@ -358,7 +338,7 @@ TEST(VerQueryValueA, AnswersZeroForWhatIsNotThere) {
 }
 
 TEST(VerQueryValueA, KeepsEachTableApart) {
-  TVersionRecordContents contents = ProgramLikeSpec();
+  TVersionRecordContents contents = ProgramRecordContents();
   contents.StringTables = {{"040904E4", {{"FileDescription", "Viewer"}, {"Comments", "english"}}},
                            {"040704E4", {{"FileDescription", "Betrachter"}}}};
   const std::vector<uint8_t> record = BuildVersionRecord(contents);
@@ -369,7 +349,7 @@ TEST(VerQueryValueA, KeepsEachTableApart) {
 }
 
 TEST(VerQueryValueA, RefusesMissingArguments) {
-  const std::vector<uint8_t> record = BuildVersionRecord(TinySpec());
+  const std::vector<uint8_t> record = BuildVersionRecord(TinyContents());
   void* buffer = nullptr;
   uint32_t len = 0;
   EXPECT_EQ(VerQueryValueA(nullptr, "\\", &buffer, &len), 0);
@@ -379,7 +359,7 @@ TEST(VerQueryValueA, RefusesMissingArguments) {
 }
 
 TEST(VerQueryValueA, AnswersZeroForDamagedRecords) {
-  // Offsets from the hand-worked layout of TinySpec.
+  // Offsets from the hand-worked layout of TinyContents.
   struct TCase {
     const char* What;
     size_t Offset;
@@ -405,7 +385,7 @@ TEST(VerQueryValueA, AnswersZeroForDamagedRecords) {
       {"translation past its parent", 136, 21, "\\VarFileInfo\\Translation"},
       {"translation value past its block", 138, 5, "\\VarFileInfo\\Translation"},
   };
-  const std::vector<uint8_t> good = BuildVersionRecord(TinySpec());
+  const std::vector<uint8_t> good = BuildVersionRecord(TinyContents());
   for (const TCase& c : cases)
     ASSERT_NE(Query(good.data(), c.Path).Result, 0) << c.What;
   for (const TCase& c : cases) {
@@ -420,7 +400,7 @@ TEST(VerQueryValueA, AnswersZeroForDamagedRecords) {
 
 TEST(VerQueryValueA, StaysInsideEveryDamagedByte) {
   // The root's own length is the one number a reader must trust, so it is left alone.
-  const std::vector<uint8_t> good = BuildVersionRecord(ProgramLikeSpec());
+  const std::vector<uint8_t> good = BuildVersionRecord(ProgramRecordContents());
   for (size_t offset = 2; offset < good.size(); ++offset)
     for (const uint8_t value : {uint8_t{0x00}, uint8_t{0x01}, uint8_t{0x7F}, uint8_t{0xFF}}) {
       auto record = std::make_unique<uint8_t[]>(good.size());
@@ -433,7 +413,7 @@ TEST(VerQueryValueA, StaysInsideEveryDamagedByte) {
 
 TEST(GetFileVersionInfoA, ReadsTheRecordFromItsSection) {
   TTempDir dir;
-  const std::vector<uint8_t> record = BuildVersionRecord(ProgramLikeSpec());
+  const std::vector<uint8_t> record = BuildVersionRecord(ProgramRecordContents());
   for (const bool bigEndian : {false, true}) {
     const std::string path = dir.MakeFile("viewer", ProgramElf(record, bigEndian).Bytes);
     uint32_t handle = 0xDEAD;
@@ -452,7 +432,7 @@ TEST(GetFileVersionInfoA, ReadsTheRecordFromItsSection) {
 
 TEST(GetFileVersionInfoA, TakesTheRecordsOwnLengthFromALargerSection) {
   TTempDir dir;
-  const std::vector<uint8_t> record = BuildVersionRecord(TinySpec());
+  const std::vector<uint8_t> record = BuildVersionRecord(TinyContents());
   std::vector<uint8_t> padded = record;
   padded.resize(record.size() + 12, 0);
   const std::string path = dir.MakeFile("viewer", ProgramElf(padded).Bytes);
@@ -464,7 +444,7 @@ TEST(GetFileVersionInfoA, FindsSectionNumbersKeptInSectionZero) {
   // Files with 0xFF00 sections or more keep the count and the name-table index
   // in the first section header.
   TTempDir dir;
-  const std::vector<uint8_t> record = BuildVersionRecord(TinySpec());
+  const std::vector<uint8_t> record = BuildVersionRecord(TinyContents());
   TElfImage image = ProgramElf(record);
   image.Put(60, 0, 2);
   image.Put(62, 0xFFFF, 2);
@@ -478,7 +458,7 @@ TEST(GetFileVersionInfoA, FindsSectionNumbersKeptInSectionZero) {
 
 TEST(GetFileVersionInfoA, AnswersZeroForFilesWithoutARecord) {
   TTempDir dir;
-  const std::vector<uint8_t> record = BuildVersionRecord(TinySpec());
+  const std::vector<uint8_t> record = BuildVersionRecord(TinyContents());
   const TElfImage good = ProgramElf(record);
   const size_t version = good.Header(2); // section 2 holds the record
   const size_t versionData = static_cast<size_t>(
@@ -541,7 +521,7 @@ TEST(GetFileVersionInfoA, AnswersZeroForFilesWithoutARecord) {
 
 TEST(GetFileVersionInfoA, KeepsEveryShortBufferQueryable) {
   TTempDir dir;
-  const std::vector<uint8_t> record = BuildVersionRecord(ProgramLikeSpec());
+  const std::vector<uint8_t> record = BuildVersionRecord(ProgramRecordContents());
   const std::string path = dir.MakeFile("viewer", ProgramElf(record).Bytes);
   for (uint32_t len = 0; len <= record.size(); ++len) {
     const std::optional<std::vector<uint8_t>> copy = ReadBack(path, len);
