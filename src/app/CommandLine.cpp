@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QLineEdit>
 
 namespace {
@@ -66,7 +67,7 @@ TParsedCommandLine ParseCommandLine(const QStringList& Arguments, const QString&
   }
   const QStringList files = parser.positionalArguments();
   TStartup& startup = parsed.Startup;
-  startup.FileName = files.value(0);
+  startup.FileName = QFile::encodeName(files.value(0)).toStdString();
   startup.SkipHeader = ValueOf(parser, "skip-header");
   startup.VoxelsPerRow = ValueOf(parser, "voxels-per-row");
   startup.RowsPerSlice = ValueOf(parser, "rows-per-slice");
@@ -112,6 +113,6 @@ void ApplyStartup(const TStartup& Startup, Tfm_Main& Window) {
   if (Startup.ByteOrder)
     Window.cb_ByteOrder->setCurrentIndex(*Startup.ByteOrder);
   Window.ScheduleRedraw();
-  if (!Startup.FileName.isEmpty())
+  if (!Startup.FileName.empty())
     Window.OpenFileNamed(Startup.FileName);
 }

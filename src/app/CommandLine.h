@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <string>
 
 class Tfm_Main;
 
@@ -10,7 +11,7 @@ class Tfm_Main;
 // optionally, the layout to read it with. Each layout value goes into its
 // control as if typed, so the window's own checks apply.
 struct TStartup {
-  QString FileName;
+  std::string FileName; // the host's bytes
   std::optional<QString> SkipHeader;
   std::optional<QString> VoxelsPerRow;
   std::optional<QString> RowsPerSlice;

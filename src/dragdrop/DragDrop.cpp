@@ -1,5 +1,7 @@
 #include "dragdrop/DragDrop.h"
 
+#include "platform/TextCodec.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -77,78 +79,11 @@ void TStringList::Assign(const TStrings& Source) {
 }
 
 std::string WideToAnsi(std::u16string_view Wide) {
-  std::string ansi;
-  ansi.reserve(Wide.size());
-  for (size_t i = 0; i < Wide.size(); ++i) {
-    char32_t c = Wide[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < Wide.size() && Wide[i + 1] >= 0xDC00 &&
-        Wide[i + 1] <= 0xDFFF)
-      c = 0x10000 + ((c - 0xD800) << 10) + (Wide[++i] - 0xDC00);
-    else if (c >= 0xD800 && c <= 0xDFFF)
-      c = 0xFFFD;
-    if (c < 0x80) {
-      ansi += static_cast<char>(c);
-    } else if (c < 0x800) {
-      ansi += static_cast<char>(0xC0 | c >> 6);
-      ansi += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      ansi += static_cast<char>(0xE0 | c >> 12);
-      ansi += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      ansi += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      ansi += static_cast<char>(0xF0 | c >> 18);
-      ansi += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      ansi += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      ansi += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return ansi;
+  return platform::WideToBytes(Wide);
 }
-
-namespace {
-
-// The length of the UTF-8 sequence led by Lead and its payload bits, or 0 for a
-// byte that cannot lead one.
-int SequenceLength(uint8_t Lead, char32_t& Bits) {
-  if (Lead < 0x80)
-    return Bits = Lead, 1;
-  if (Lead >= 0xC2 && Lead < 0xE0)
-    return Bits = Lead & 0x1Fu, 2;
-  if (Lead >= 0xE0 && Lead < 0xF0)
-    return Bits = Lead & 0x0Fu, 3;
-  if (Lead >= 0xF0 && Lead < 0xF5)
-    return Bits = Lead & 0x07u, 4;
-  return 0;
-}
-
-} // namespace
 
 std::u16string AnsiToWide(std::string_view Ansi) {
-  std::u16string wide;
-  for (size_t i = 0; i < Ansi.size();) {
-    char32_t c = 0;
-    int length = SequenceLength(static_cast<uint8_t>(Ansi[i]), c);
-    bool valid = length > 0 && i + static_cast<size_t>(length) <= Ansi.size();
-    for (int k = 1; valid && k < length; ++k) {
-      auto next = static_cast<uint8_t>(Ansi[i + static_cast<size_t>(k)]);
-      valid = (next & 0xC0) == 0x80;
-      c = c << 6 | (next & 0x3Fu);
-    }
-    constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (!valid || c < smallest[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      wide += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    if (c >= 0x10000) {
-      wide += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      wide += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      wide += static_cast<char16_t>(c);
-    }
-    i += static_cast<size_t>(length);
-  }
-  return wide;
+  return platform::BytesToWide(Ansi);
 }
 
 const TClipboardFormatClass TClipboardFormat::Class{"TClipboardFormat", nullptr, nullptr};

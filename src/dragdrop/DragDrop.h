@@ -118,8 +118,8 @@ private:
   std::vector<std::string> FItems;
 };
 
-// UTF-16 names become 8-bit ones in this host's code page, UTF-8; unpaired
-// surrogates become U+FFFD.
+// UTF-16 names become 8-bit ones in this host's code page, UTF-8, and back,
+// without losing a byte of a name that is not valid UTF-8 (platform/TextCodec).
 std::string WideToAnsi(std::u16string_view Wide);
 std::u16string AnsiToWide(std::string_view Ansi);
 

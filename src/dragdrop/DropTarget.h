@@ -229,8 +229,8 @@ public:
   ~TDropFileTarget() override;
   const char* ClassName() const override { return "TDropFileTarget"; }
 
-  // The dropped names, valid while OnDrop runs.
-  QStringList Files() const;
+  // The dropped names as the host's byte strings, valid while OnDrop runs.
+  std::vector<std::string> Files() const { return FileList().ToVector(); }
   const TStringList& FileList() const { return FFileFormat->Files; }
   const TStringList& MappedNames() const { return FFileMapFormat->FileMaps; }
 

@@ -5,7 +5,6 @@
 #include "platform/OleDragDrop.h"
 
 #include <QClipboard>
-#include <QFile>
 #include <QTimer>
 #include <QWidget>
 
@@ -317,13 +316,6 @@ TDropFileTarget::~TDropFileTarget() {
   FFileFormat.reset();
   FFileMapFormat.reset();
   DragDropFileShutdown();
-}
-
-QStringList TDropFileTarget::Files() const {
-  QStringList files;
-  for (const std::string& name : FFileFormat->Files.ToVector())
-    files << QFile::decodeName(QByteArray::fromStdString(name));
-  return files;
 }
 
 DWORD TDropFileTarget::GetPreferredDropEffect() {

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -61,7 +63,7 @@ public:
   void mi_OpenClick();
   void mi_CloseClick();
   void mi_SaveImageClick();
-  void DropFileTarget1Drop(const QStringList& Files);
+  void DropFileTarget1Drop(const std::vector<std::string>& Files);
   void ImageMouseMove(QWidget* Sender, int X, int Y);
   void pi_IR_Click(QAction* Sender);
   void bt_UseIntensityClick();
@@ -81,8 +83,9 @@ public:
   QString StatusPanelText(int Panel) const;
 
   // Opens a file as the Open command does: the strip shows the result and a
-  // redraw is scheduled.
-  void OpenFileNamed(const QString& Name);
+  // redraw is scheduled. Names are the host's byte strings, which need not be
+  // valid UTF-8.
+  void OpenFileNamed(const std::string& Name);
 
   // The seam through which the file dialogs run: answers whether the user
   // accepted. Tests put their own answer in; by default the dialog is shown.

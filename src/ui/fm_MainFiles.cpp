@@ -46,8 +46,8 @@ QString Tfm_Main::ChosenFile(const QFileDialog& Dialog) {
 }
 
 // The strip shows the open file, or why the last open failed.
-void Tfm_Main::OpenFileNamed(const QString& Name) {
-  FDataMgr.OpenFile(QFile::encodeName(Name).toStdString());
+void Tfm_Main::OpenFileNamed(const std::string& Name) {
+  FDataMgr.OpenFile(Name);
   const std::string& shown =
       FDataMgr.FileName().empty() ? FDataMgr.ErrorText() : FDataMgr.FileName();
   lb_FilePath->setText(QFile::decodeName(QByteArray::fromStdString(shown)));
@@ -57,12 +57,12 @@ void Tfm_Main::OpenFileNamed(const QString& Name) {
 
 void Tfm_Main::mi_OpenClick() {
   if (RunDialog(*OpenDialog1))
-    OpenFileNamed(ChosenFile(*OpenDialog1));
+    OpenFileNamed(QFile::encodeName(ChosenFile(*OpenDialog1)).toStdString());
 }
 
-void Tfm_Main::DropFileTarget1Drop(const QStringList& Files) {
-  if (!Files.isEmpty())
-    OpenFileNamed(Files.first());
+void Tfm_Main::DropFileTarget1Drop(const std::vector<std::string>& Files) {
+  if (!Files.empty())
+    OpenFileNamed(Files.front());
 }
 
 void Tfm_Main::mi_CloseClick() {

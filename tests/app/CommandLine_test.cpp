@@ -43,7 +43,7 @@ TEST(CommandLineTest, LayoutAndFileAreTakenAsGiven) {
              "big", "--intensity", "-5,2000", "volume.raw"});
   ASSERT_EQ(parsed.ExitCode, -1);
   const TStartup& startup = parsed.Startup;
-  EXPECT_EQ(startup.FileName, QStringLiteral("volume.raw"));
+  EXPECT_EQ(startup.FileName, "volume.raw");
   EXPECT_EQ(startup.SkipHeader, QStringLiteral("352"));
   EXPECT_EQ(startup.VoxelsPerRow, QStringLiteral("256"));
   EXPECT_FALSE(startup.RowsPerSlice.has_value());
@@ -51,7 +51,7 @@ TEST(CommandLineTest, LayoutAndFileAreTakenAsGiven) {
   EXPECT_EQ(startup.ByteOrder, 1);
   EXPECT_EQ(startup.IntensityMin, QStringLiteral("-5"));
   EXPECT_EQ(startup.IntensityMax, QStringLiteral("2000"));
-  EXPECT_TRUE(Parse({}).Startup.FileName.isEmpty());
+  EXPECT_TRUE(Parse({}).Startup.FileName.empty());
 }
 
 TEST(CommandLineTest, StartupGoesThroughTheWindowsOwnChecks) {
@@ -61,7 +61,7 @@ TEST(CommandLineTest, StartupGoesThroughTheWindowsOwnChecks) {
   Tfm_Main window(dataMgr);
   window.FormActivate();
   TStartup startup;
-  startup.FileName = QString::fromStdString(path);
+  startup.FileName = path;
   startup.SkipHeader = QStringLiteral("40000"); // above the range: clamped as if typed
   startup.VoxelsPerRow = QStringLiteral("10");
   startup.DataType = 1;

@@ -161,7 +161,7 @@ protected:
   TDropFileTarget Target{nullptr};
   TDataObject Data;
   int Drops = 0;
-  QStringList DropFiles;
+  std::vector<std::string> DropFiles;
   DWORD DropEffect = 0;
   std::optional<DWORD> DropAnswer;
 };
@@ -218,8 +218,9 @@ TEST_F(TDropTargetTest, FilesAreThereDuringOnDropOnlyAndThePerformedEffectIsWrit
   EXPECT_EQ(Target.Drop(&Data, 0, Middle(), &effect), S_OK);
   EXPECT_EQ(effect, DROPEFFECT_COPY);
   EXPECT_EQ(Drops, 1);
-  EXPECT_EQ(DropFiles, QStringList({"/tmp/one.raw", "/tmp/two.raw", "/tmp/three.raw"}));
-  EXPECT_TRUE(Target.Files().isEmpty());
+  EXPECT_EQ(DropFiles,
+            std::vector<std::string>({"/tmp/one.raw", "/tmp/two.raw", "/tmp/three.raw"}));
+  EXPECT_TRUE(Target.Files().empty());
   EXPECT_EQ(Target.DataObject(), nullptr);
   DWORD performed = 0;
   ASSERT_TRUE(Data.WroteFeedback("Performed DropEffect", performed));
@@ -385,7 +386,8 @@ TEST_F(TDropTargetTest, AsyncTransferRunsOnAWorkerAndEndsOnThisThread) {
   EXPECT_EQ(Data.Ended, 1);
   EXPECT_EQ(Data.EndResult, S_OK);
   EXPECT_EQ(Data.EndEffect, DROPEFFECT_COPY);
-  EXPECT_EQ(Target.Files(), QStringList({"/tmp/one.raw", "/tmp/two.raw", "/tmp/three.raw"}));
+  EXPECT_EQ(Target.Files(),
+            std::vector<std::string>({"/tmp/one.raw", "/tmp/two.raw", "/tmp/three.raw"}));
   EXPECT_EQ(Target.DataObject(), nullptr);
 }
 

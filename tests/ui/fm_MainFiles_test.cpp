@@ -95,7 +95,7 @@ protected:
     Window.ed_RowsPerSlice->setText(QStringLiteral("3"));
     Window.ed_SlicesPerVolume->setText(QStringLiteral("1"));
     Window.ed_IntensityMax->setText(QStringLiteral("255"));
-    Window.OpenFileNamed(Q(Dir.MakeFile("slice.raw", bytes)));
+    Window.OpenFileNamed(Dir.MakeFile("slice.raw", bytes));
     RedrawNow();
   }
 
@@ -203,7 +203,7 @@ TEST_F(TFileCommandsTest, CloseClosesTheFileAndRepaintsWithoutIt) {
   Window.ed_VoxelsPerRow->setText(QStringLiteral("1"));
   Window.ed_RowsPerSlice->setText(QStringLiteral("1"));
   Window.ed_IntensityMax->setText(QStringLiteral("255"));
-  Window.OpenFileNamed(Q(Dir.MakeFile("one.raw", {77})));
+  Window.OpenFileNamed(Dir.MakeFile("one.raw", {77}));
   RedrawNow();
   ASSERT_EQ(testfiles::PixelAt(SlicePicture(), 0, 0), testfiles::Grey(77));
   Window.mi_CloseClick();
@@ -217,20 +217,20 @@ TEST_F(TFileCommandsTest, ADropOpensTheFirstNameOnly) {
   const std::string second = Dir.MakeFile("second.raw", {2});
   const std::string third = Dir.MakeFile("third.raw", {3});
   RedrawNow();
-  Window.DropFileTarget1Drop({Q(first), Q(second), Q(third)});
+  Window.DropFileTarget1Drop({first, second, third});
   EXPECT_EQ(DataMgr.FileName(), first);
   EXPECT_EQ(Window.lb_FilePath->text(), Q(first));
   EXPECT_TRUE(Window.Timer1->isActive());
 
   // The names after the first are not tried when the first one fails.
-  Window.DropFileTarget1Drop({Q(Dir.Path("missing.raw")), Q(second)});
+  Window.DropFileTarget1Drop({Dir.Path("missing.raw"), second});
   EXPECT_FALSE(DataMgr.IsOpen());
   EXPECT_EQ(Window.lb_FilePath->text(), QStringLiteral("File does not exist"));
 }
 
 TEST_F(TFileCommandsTest, AnEmptyDropDoesNothing) {
   const std::string path = Dir.MakeFile("kept.raw", {1});
-  Window.DropFileTarget1Drop({Q(path)});
+  Window.DropFileTarget1Drop({path});
   RedrawNow();
   QSignalSpy pushes(&Window, &Tfm_Main::ParametersPushed);
   Window.DropFileTarget1Drop({});
@@ -242,7 +242,7 @@ TEST_F(TFileCommandsTest, AnEmptyDropDoesNothing) {
 
 TEST_F(TFileCommandsTest, CancellingEitherDialogChangesNothing) {
   const std::string path = Dir.MakeFile("kept.raw", {1, 2, 3, 4});
-  Window.OpenFileNamed(Q(path));
+  Window.OpenFileNamed(path);
   RedrawNow();
   QSignalSpy pushes(&Window, &Tfm_Main::ParametersPushed);
   QSignalSpy redraws(&Window, &Tfm_Main::ViewsRedrawn);
@@ -348,7 +348,7 @@ TEST_F(TFileCommandsTest, TheSecondSaveProposesTheLastName) {
 }
 
 TEST_F(TFileCommandsTest, QuitClosesTheFileWithTheWindow) {
-  Window.OpenFileNamed(Q(Dir.MakeFile("open.raw", {1})));
+  Window.OpenFileNamed(Dir.MakeFile("open.raw", {1}));
   ASSERT_TRUE(DataMgr.IsOpen());
   Window.mi_QuitClick();
   EXPECT_FALSE(Window.isVisible());

@@ -55,8 +55,7 @@ protected:
     Window.ed_SlicesPerVolume->setText(QString::number(Slices));
     Window.ed_SliceNumber->setText(QStringLiteral("0"));
     SelectType(Type);
-    Window.OpenFileNamed(
-        QString::fromStdString(Dir.MakeFile(std::to_string(Files++) + ".raw", bytes)));
+    Window.OpenFileNamed(Dir.MakeFile(std::to_string(Files++) + ".raw", bytes));
     RedrawNow();
   }
 

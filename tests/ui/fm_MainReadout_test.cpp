@@ -131,7 +131,7 @@ TEST_F(TReadoutTest, TheValueComesFromTheFileAsTheTypeFormatsIt) {
     std::vector<uint8_t> bytes(3 * c.Voxel.size(), 0);
     bytes.insert(bytes.end(), c.Voxel.begin(), c.Voxel.end());
     SetLayout(0, 2, 2, 1, c.Type, c.Order);
-    Window.OpenFileNamed(QString::fromStdString(Dir.MakeFile(std::to_string(n++) + ".raw", bytes)));
+    Window.OpenFileNamed(Dir.MakeFile(std::to_string(n++) + ".raw", bytes));
     RedrawNow();
     Move(vkSlice, 1, 1);
     EXPECT_EQ(Panel(1), Q(c.Value)) << c.Value;
@@ -170,7 +170,7 @@ TEST_F(TReadoutTest, EachViewMapsThePointerToItsOwnIndices) {
     bytes.push_back(static_cast<uint8_t>(i));
   SetLayout(4, 3, 2, 4, vtByte);
   ChooseViews(1, 1, 1);
-  Window.OpenFileNamed(QString::fromStdString(Dir.MakeFile("numbered.raw", bytes)));
+  Window.OpenFileNamed(Dir.MakeFile("numbered.raw", bytes));
   RedrawNow();
   ASSERT_EQ(Window.CurSlice(), 1);
   ASSERT_EQ(Window.CurCrossRow(), 1);
@@ -214,7 +214,7 @@ TEST_F(TReadoutTest, ARealPointerMoveOverTheSliceImage) {
   for (int p = 0; p < 64; ++p)
     bytes.push_back(static_cast<uint8_t>(3 * p));
   SetLayout(0, 8, 8, 1, vtByte);
-  Window.OpenFileNamed(QString::fromStdString(Dir.MakeFile("ramp.raw", bytes)));
+  Window.OpenFileNamed(Dir.MakeFile("ramp.raw", bytes));
   RedrawNow();
   TImageWidget* image = Image(vkSlice);
   ASSERT_EQ(image->size(), QSize(8, 8));
@@ -266,7 +266,7 @@ TEST_F(TReadoutTest, BetweenAChangeAndItsRedrawTheValueIsTheOldBuffersDecodedAne
     testfiles::AppendVoxel(bytes, vtInt16, boLittleEndian, 100 + k);
   SetLayout(0, 4, 2, 2, vtInt16);
   ChooseViews(1, 0, 1);
-  Window.OpenFileNamed(QString::fromStdString(Dir.MakeFile("counted.raw", bytes)));
+  Window.OpenFileNamed(Dir.MakeFile("counted.raw", bytes));
   RedrawNow();
   Move(vkSlice, 1, 1);
   EXPECT_EQ(Panel(2), Q("Voxel:         13  Byte Offset:         26 = 0x0000.001A"));
@@ -308,7 +308,7 @@ TEST_F(TReadoutTest, AGermanLocaleGroupsWithDotsAndWritesDecimalCommas) {
     testfiles::AppendVoxel(bytes, vtFloat32, boLittleEndian, value);
   SetLayout(0, 2, 1, 1, vtFloat32);
   ChooseViews(0, 0, 1);
-  Window.OpenFileNamed(QString::fromStdString(Dir.MakeFile("floats.raw", bytes)));
+  Window.OpenFileNamed(Dir.MakeFile("floats.raw", bytes));
   RedrawNow();
   Move(vkSlice, 0, 0);
   EXPECT_EQ(Panel(1), Q("Intens:     1,5000"));
