@@ -6,9 +6,14 @@
 
 namespace {
 
+// Error texts often carry file names, and a file may be named like markup.
 void ShowErrorBox(const QString& Text) {
   const QString name = QCoreApplication::applicationName();
-  QMessageBox::critical(nullptr, name.isEmpty() ? QStringLiteral("Error") : name, Text);
+  QMessageBox box(QMessageBox::Critical, name.isEmpty() ? QStringLiteral("Error") : name, QString(),
+                  QMessageBox::Ok);
+  box.setTextFormat(Qt::PlainText);
+  box.setText(Text);
+  box.exec();
 }
 
 TErrorReporter& CurrentReporter() {

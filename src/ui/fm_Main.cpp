@@ -33,9 +33,11 @@ template <typename T> T* Named(T* Widget, const char* Name) {
   return Widget;
 }
 
-// A label sizes itself to its text, as the window's labels do.
+// A label sizes itself to its text, as the window's labels do. Labels carry
+// file names and failure texts, which must show as written, never as markup.
 QLabel* MakeLabel(QWidget* Parent, const char* Name, int Left, int Top, const QString& Text) {
   auto* label = Named(new QLabel(Text, Parent), Name);
+  label->setTextFormat(Qt::PlainText);
   label->move(Left, Top);
   label->adjustSize();
   return label;
@@ -277,6 +279,7 @@ void Tfm_Main::BuildStatusBar() {
   const int widths[] = {200, 160, 0};
   for (int panel = 0; panel < 3; ++panel) {
     auto* label = new QLabel(initial[panel]);
+    label->setTextFormat(Qt::PlainText);
     label->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(panel));
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     if (widths[panel] > 0)

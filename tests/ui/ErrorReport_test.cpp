@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTextDocument>
 #include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
@@ -106,17 +107,24 @@ void AnswerMessageBox(const std::function<void(QMessageBox*)>& Answer) {
   });
 }
 
-TEST_F(ErrorReportTest, DefaultReporterShowsACriticalMessageBox) {
+// The text may name a file whose name looks like markup; it shows as written.
+TEST_F(ErrorReportTest, DefaultReporterShowsACriticalMessageBoxOfPlainText) {
   SetErrorReporter(nullptr);
   QString shownText, shownTitle;
   QMessageBox::Icon shownIcon = QMessageBox::NoIcon;
+  Qt::TextFormat shownFormat = Qt::RichText;
   AnswerMessageBox([&](QMessageBox* Box) {
     shownText = Box->text();
     shownTitle = Box->windowTitle();
     shownIcon = Box->icon();
+    shownFormat = Box->textFormat();
   });
-  ReportUnhandledError("Out of memory");
-  EXPECT_EQ(shownText, "Out of memory");
+  const QString text =
+      "Cannot create file \"/tmp/<font color=red>x.bmp\". <img src=\"/tmp/y.png\">";
+  ASSERT_TRUE(Qt::mightBeRichText(text));
+  ReportUnhandledError(text);
+  EXPECT_EQ(shownText, text);
+  EXPECT_EQ(shownFormat, Qt::PlainText);
   EXPECT_FALSE(QCoreApplication::applicationName().isEmpty());
   EXPECT_EQ(shownTitle, QCoreApplication::applicationName());
   EXPECT_EQ(shownIcon, QMessageBox::Critical);

@@ -19,6 +19,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -102,6 +103,25 @@ TEST_F(TMainWindowTest, FocusMovesInTheDesignedOrder) {
                          "ck_CrossSliceDisable", "ed_VolumeNumber"};
   for (size_t i = 1; i < std::size(order); ++i)
     EXPECT_EQ(NextTabStop(Control(order[i - 1])), Control(order[i])) << order[i - 1];
+}
+
+// File names and failure texts may hold markup; no label may render it.
+TEST_F(TMainWindowTest, EveryLabelShowsItsTextLiterally) {
+  testfiles::TTempDir dir;
+  for (const char* name : {"<font color=red>x.raw", "<img src=\"x.png\">.raw", "<b>bold.raw"}) {
+    Window.OpenFileNamed(dir.MakeFile(name, {1, 2, 3}));
+    ASSERT_TRUE(Window.lb_FilePath->text().endsWith(QString::fromUtf8(name)));
+    RedrawNow();
+    for (const QLabel* label : Window.findChildren<QLabel*>()) {
+      if (label->window() != &Window)
+        continue;
+      const bool literal =
+          label->textFormat() == Qt::PlainText ||
+          (label->textFormat() == Qt::AutoText && !Qt::mightBeRichText(label->text()));
+      EXPECT_TRUE(literal) << label->objectName().toStdString() << ": "
+                           << label->text().toStdString();
+    }
+  }
 }
 
 TEST_F(TMainWindowTest, FirstActivationSetsTheDefaultsOnce) {
