@@ -43,8 +43,11 @@ QLabel* MakeLabel(QWidget* Parent, const char* Name, int Left, int Top, const QS
   return label;
 }
 
+// Only the file-name strip takes drops: text dropped into an edit would
+// reach its check and change a layout value behind the user's back.
 QLineEdit* MakeEdit(QWidget* Parent, const char* Name, QRect Bounds) {
   auto* edit = Named(new QLineEdit(QStringLiteral("0"), Parent), Name);
+  edit->setAcceptDrops(false);
   edit->setGeometry(Bounds);
   return edit;
 }

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -32,15 +33,16 @@ protected:
 
   // Enter, move and drop at the middle of Control as a drag from the desktop
   // would; true when the drop was accepted.
-  bool DropOn(QWidget* Control) {
+  bool DropOn(QWidget* Control) { return DropOn(Control, Mime); }
+  bool DropOn(QWidget* Control, QMimeData& Data) {
     const QPoint at(Control->width() / 2, Control->height() / 2);
     const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
-    QDragEnterEvent enter(at, offered, &Mime, Qt::LeftButton, Qt::NoModifier);
+    QDragEnterEvent enter(at, offered, &Data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(Control, &enter);
-    QDragMoveEvent move(at, offered, &Mime, Qt::LeftButton, Qt::NoModifier);
+    QDragMoveEvent move(at, offered, &Data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(Control, &move);
     Moved = move.isAccepted() ? move.dropAction() : Qt::IgnoreAction;
-    QDropEvent drop(at, offered, &Mime, Qt::NoButton, Qt::NoModifier);
+    QDropEvent drop(at, offered, &Data, Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(Control, &drop);
     Dropped = drop.dropAction();
     return drop.isAccepted();
@@ -67,16 +69,43 @@ TEST_F(TMainDropTest, ThreeFilesOnTheStripOpenTheFirstLocalOne) {
   EXPECT_EQ(redrawn.count(), 1);
 }
 
-TEST_F(TMainDropTest, ViewPanelsAndTheRestOfTheWindowRefuse) {
-  const QString before = Window.lb_FilePath->text();
-  for (QWidget* control :
-       {static_cast<QWidget*>(Window.pa_Slice), static_cast<QWidget*>(Window.pa_OtherVolume),
-        static_cast<QWidget*>(Window.pa_Top)}) {
-    EXPECT_FALSE(DropOn(control)) << control->objectName().toStdString();
-    EXPECT_FALSE(control->acceptDrops());
+// What every control shows and the data manager holds, to tell that a drop changed nothing.
+QStringList WindowState(const Tfm_Main& Window, const TVxDataMgr& DataMgr) {
+  QStringList state;
+  for (const QLineEdit* edit : Window.findChildren<QLineEdit*>())
+    state << edit->objectName() + QLatin1Char('=') + edit->text();
+  for (const QLabel* label : Window.findChildren<QLabel*>())
+    state << label->text();
+  state << QString::number(DataMgr.Dims(0)) << QString::number(DataMgr.Dims(1))
+        << QString::number(DataMgr.Dims(2)) << QString::number(DataMgr.IntensityMax())
+        << QString::fromStdString(DataMgr.FileName());
+  return state;
+}
+
+TEST_F(TMainDropTest, EveryControlButTheStripRefusesTextAndFiles) {
+  RedrawNow();
+  QMimeData text;
+  text.setText(QStringLiteral("4096"));
+  QMimeData files; // as file managers offer files: the list and the paths as text
+  files.setUrls({QUrl::fromLocalFile(Paths[1])});
+  files.setText(Paths[1]);
+  const QStringList before = WindowState(Window, DataMgr);
+  QSignalSpy pushes(&Window, &Tfm_Main::ParametersPushed);
+  int swept = 0;
+  for (QWidget* control : Window.findChildren<QWidget*>()) {
+    if (control->window() != &Window || control == Window.pa_FileName ||
+        Window.pa_FileName->isAncestorOf(control))
+      continue;
+    ++swept;
+    for (QMimeData* data : {&text, &files}) {
+      EXPECT_FALSE(DropOn(control, *data)) << control->objectName().toStdString();
+      EXPECT_EQ(Moved, Qt::IgnoreAction) << control->objectName().toStdString();
+    }
   }
-  EXPECT_EQ(Window.lb_FilePath->text(), before);
-  EXPECT_TRUE(DataMgr.FileName().empty());
+  EXPECT_GT(swept, 50);
+  EXPECT_EQ(WindowState(Window, DataMgr), before);
+  EXPECT_EQ(pushes.count(), 0);
+  EXPECT_FALSE(Window.Timer1->isActive());
 }
 
 } // namespace
