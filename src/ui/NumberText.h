@@ -1,8 +1,14 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 
 // Fixed-point text as the window writes numbers ("%W.Df"): the locale's
 // decimal separator, no grouping, NaN and infinities as "NAN", "INF" and
 // "-INF", padded on the left with blanks to at least Width characters.
 QString FixedText(double Value, int Decimals, int Width);
+
+// A whole number as the readout writes it ("%W.0n"): ASCII digits in groups
+// of three joined by the locale's group separator, padded on the left with
+// blanks to at least Width characters.
+QString GroupedText(int64_t Number, int Width);

@@ -6,16 +6,6 @@
 #include "ui/fm_Main.h"
 
 #include <QLabel>
-#include <QLocale>
-
-namespace {
-
-// Numbers grouped by the locale ("%10.0n"), at least Width characters.
-QString Grouped(int64_t Number, int Width) {
-  return QLocale().toString(static_cast<qlonglong>(Number)).rightJustified(Width, QLatin1Char(' '));
-}
-
-} // namespace
 
 QString PadLeft(int64_t Number, int Width) {
   return QString::number(Number).rightJustified(Width, QLatin1Char(' '));
@@ -54,8 +44,8 @@ void Tfm_Main::ImageMouseMove(QWidget* Sender, int X, int Y) {
                            QStringLiteral(", ") + PadLeft(index[3], 4) + QStringLiteral(" ]"));
   const int64_t voxel = FDataMgr.VoxelIndex(index[0], index[1], index[2], index[3]);
   const int64_t offset = FDataMgr.VoxelFileOffset(index[0], index[1], index[2], index[3]);
-  StatusPanels[2]->setText(QStringLiteral("Voxel: ") + Grouped(voxel, 10) +
-                           QStringLiteral("  Byte Offset: ") + Grouped(offset, 10) +
+  StatusPanels[2]->setText(QStringLiteral("Voxel: ") + GroupedText(voxel, 10) +
+                           QStringLiteral("  Byte Offset: ") + GroupedText(offset, 10) +
                            QStringLiteral(" = 0x") + OffsetHex(offset));
   const double value = FDataMgr.ProbeValue(static_cast<TViewKind>(view), X, Y);
   const int decimals = FDataMgr.VoxelType() == vtFloat32 ? 4 : 0;

@@ -316,6 +316,58 @@ TEST_F(TReadoutTest, AGermanLocaleGroupsWithDotsAndWritesDecimalCommas) {
   EXPECT_EQ(Panel(1), Q("Intens: -1234567,2500"));
 }
 
+// ASCII digits of Number in threes, joined by Separator, padded to Width.
+QString GroupedInThrees(uint64_t Number, const QString& Separator, int Width) {
+  const std::string digits = std::to_string(Number);
+  QString text;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0)
+      text += Separator;
+    text += QLatin1Char(digits[i]);
+  }
+  return text.rightJustified(Width, QLatin1Char(' '));
+}
+
+// Whatever digits a locale writes natively and however it groups them, the
+// window shows ASCII digits in threes with the locale's own separators.
+TEST_F(TReadoutTest, NumbersAreAsciiDigitsInThreesWithTheLocalesSeparators) {
+  std::vector<uint8_t> bytes;
+  for (double value : {-1234567.25, 1.5})
+    testfiles::AppendVoxel(bytes, vtFloat32, boLittleEndian, value);
+  const std::string file = Dir.MakeFile("floats.raw", bytes);
+  for (const char* name : {"C", "en_US", "de_DE", "de_CH", "fr_FR", "en_IN", "hi_IN", "ar_EG",
+                           "fa_IR", "bn_BD", "mr_IN", "th_TH"}) {
+    const QLocale locale(QString::fromLatin1(name));
+    QLocale::setDefault(locale);
+    const QString point = locale.decimalPoint();
+    const QString group = locale.groupSeparator();
+    SetLayout(0, 2, 1, 1, vtFloat32);
+    ChooseViews(0, 0, 1);
+    Window.OpenFileNamed(file);
+    RedrawNow();
+    EXPECT_EQ(Window.lb_Intensity->text(),
+              Q("Intens: -1234567") + point + Q("25 to       1") + point + Q("50"))
+        << name;
+    Move(vkSlice, 1, 0);
+    EXPECT_EQ(Panel(1), Q("Intens:     1") + point + Q("5000")) << name;
+
+    // Small, middling and huge places; the redraw is held so the layout stays as typed.
+    SetLayout(0, 10000, 10000, 10000, vtFloat32);
+    HoldTheRedraw();
+    const std::tuple<TViewKind, int, int, uint64_t> places[] = {
+        {vkSlice, 53, 0, 53},
+        {vkNextSlice, 999, 0, 100000999},
+        {vkOtherVolume, 7, 3, 1000000030007}};
+    for (const auto& [view, x, y, voxel] : places) {
+      Move(view, x, y);
+      EXPECT_EQ(Panel(2).section(QLatin1Char('='), 0, 0),
+                Q("Voxel: ") + GroupedInThrees(voxel, group, 10) + Q("  Byte Offset: ") +
+                    GroupedInThrees(4 * voxel, group, 10) + Q(" "))
+          << name;
+    }
+  }
+}
+
 TEST(PadLeft, PadsToTheWidthAndNeverCuts) {
   const std::tuple<int64_t, int, const char*> cases[] = {
       {5, 4, "   5"},      {-5, 4, "  -5"},       {1234, 4, "1234"},
