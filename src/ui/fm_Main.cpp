@@ -224,6 +224,8 @@ QFrame* Tfm_Main::BuildViewPanel(QWidget* Parent, TViewKind View, const char* Na
 void Tfm_Main::BuildViewArea(QWidget* Client) {
   ScrollBox_Bottom = Named(new QScrollArea(Client), "ScrollBox_Bottom");
   ScrollBox_Bottom->setFrameShape(QFrame::NoFrame);
+  // The view area is no stop of the focus order; its edits and buttons are.
+  ScrollBox_Bottom->setFocusPolicy(Qt::NoFocus);
   ScrollBox_Bottom->setWidgetResizable(false);
   Client->layout()->addWidget(ScrollBox_Bottom);
   ScrollContent = Named(new QWidget, "ScrollContent");

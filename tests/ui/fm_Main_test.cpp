@@ -95,14 +95,27 @@ TEST_F(TMainWindowTest, MenusAndPopupListTheirItemsInOrder) {
                                    "pi_IR_m1to1", "pi_IR_0to255", "pi_IR_0to10000"}));
 }
 
-TEST_F(TMainWindowTest, FocusMovesInTheDesignedOrder) {
-  const char* order[] = {"ed_VoxelsPerRow",      "ed_RowsPerSlice",  "ed_SlicesPerVolume",
-                         "cb_DataType",          "cb_ByteOrder",     "ed_IntensityMin",
-                         "ed_IntensityMax",      "ck_FlagOverUnder", "ed_SkipHeader",
-                         "ed_SliceNumber",       "bt_UseIntensity",  "ed_CrossSliceViewY",
-                         "ck_CrossSliceDisable", "ed_VolumeNumber"};
-  for (size_t i = 1; i < std::size(order); ++i)
-    EXPECT_EQ(NextTabStop(Control(order[i - 1])), Control(order[i])) << order[i - 1];
+// The focus visits the designed controls and nothing else, both ways round.
+TEST_F(TMainWindowTest, TabAndBacktabCycleThroughTheDesignedOrder) {
+  const QStringList order = {"ed_VoxelsPerRow",      "ed_RowsPerSlice",  "ed_SlicesPerVolume",
+                             "cb_DataType",          "cb_ByteOrder",     "ed_IntensityMin",
+                             "ed_IntensityMax",      "ck_FlagOverUnder", "ed_SkipHeader",
+                             "ed_SliceNumber",       "bt_UseIntensity",  "ed_CrossSliceViewY",
+                             "ck_CrossSliceDisable", "ed_VolumeNumber"};
+  Window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&Window));
+  for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+    Window.ed_VoxelsPerRow->setFocus(Qt::OtherFocusReason);
+    QStringList visited;
+    for (qsizetype step = 0; step < order.size(); ++step) {
+      QTest::keyClick(QApplication::focusWidget(), key);
+      visited << QApplication::focusWidget()->objectName();
+    }
+    QStringList expected = order.mid(1) + order.first(1);
+    if (key == Qt::Key_Backtab)
+      expected = QStringList(order.rbegin(), order.rend());
+    EXPECT_EQ(visited, expected);
+  }
 }
 
 // File names and failure texts may hold markup; no label may render it.
