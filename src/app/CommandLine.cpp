@@ -1,11 +1,12 @@
 #include "app/CommandLine.h"
 
+#include "platform/TextCodec.h"
+#include "ui/IntegerText.h"
 #include "ui/fm_Main.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCommandLineParser>
-#include <QFile>
 #include <QLineEdit>
 
 namespace {
@@ -27,19 +28,185 @@ constexpr TOption Options[] = {
     {"slice", "index", "Slice shown in the first view."},
 };
 
+// The options that QGuiApplication and QApplication take out of the command
+// line themselves. They stay in argv for the application object; the parser
+// only steps over them. Qt takes a value after "=" for a few of them only.
+enum class TQtValue { None, Next, NextOrEquals };
+
+struct TQtOption {
+  const char* Name;
+  TQtValue Value;
+  const char* ValueName;
+  const char* Help;
+};
+
+constexpr TQtOption QtOptions[] = {
+    {"platform", TQtValue::Next, "platformName[:options]", "Platform plugin to use."},
+    {"platformpluginpath", TQtValue::Next, "path", "Folder of the platform plugins."},
+    {"platformtheme", TQtValue::Next, "platformTheme", "Platform theme to use."},
+    {"plugin", TQtValue::Next, "plugin", "Further plugin to load."},
+    {"qwindowgeometry", TQtValue::Next, "geometry", "Geometry of the first window."},
+    {"qwindowicon", TQtValue::Next, "icon", "Default window icon."},
+    {"qwindowtitle", TQtValue::Next, "title", "Title of the first window."},
+    {"session", TQtValue::Next, "session", "Session to restore."},
+    {"reverse", TQtValue::None, nullptr, "Lays out right to left."},
+    {"display", TQtValue::Next, "hostname:screen_number", "X11 display to use."},
+    {"geometry", TQtValue::Next, "geometry", "Geometry of the first window (X11)."},
+    {"title", TQtValue::Next, "title", "Title of the first window (X11)."},
+    {"icon", TQtValue::Next, "icon", "Default window icon (X11)."},
+    {"name", TQtValue::Next, "name", "Application name for resources (X11)."},
+    {"visual", TQtValue::Next, "id", "Visual to use (X11)."},
+    {"nograb", TQtValue::None, nullptr, "Never grabs the pointer or keyboard (X11)."},
+    {"dograb", TQtValue::None, nullptr, "Grabs even under a debugger (X11)."},
+    {"style", TQtValue::NextOrEquals, "style", "Widget style."},
+    {"stylesheet", TQtValue::NextOrEquals, "stylesheet", "Style sheet file."},
+    {"widgetcount", TQtValue::None, nullptr, "Counts the widgets left at exit."},
+    {"qmljsdebugger", TQtValue::NextOrEquals, "port:port[,block]", "QML/JS debugger."},
+    {"testability", TQtValue::None, nullptr, "Loads the testability plugin."},
+};
+
+struct TQtMatch {
+  const TQtOption* Option = nullptr;
+  bool ValueFollows = false;
+};
+
+// Qt reads "--name" as "-name" and nothing else with more dashes.
+TQtMatch QtOptionOf(QStringView Argument) {
+  if (Argument.startsWith(u"--"))
+    Argument = Argument.mid(1);
+  if (!Argument.startsWith(u'-'))
+    return {};
+  Argument = Argument.mid(1);
+  for (const TQtOption& option : QtOptions) {
+    const QLatin1StringView name(option.Name);
+    if (Argument == name)
+      return {&option, option.Value != TQtValue::None};
+    if (option.Value == TQtValue::NextOrEquals && Argument.startsWith(name) &&
+        Argument.size() > name.size() && Argument[name.size()] == u'=')
+      return {&option, false};
+  }
+  return {};
+}
+
+struct TOurArguments {
+  QStringList Arguments;
+  QString Error;
+};
+
+TOurArguments WithoutQtOptions(const QStringList& Arguments) {
+  TOurArguments ours;
+  for (qsizetype i = 0; i < Arguments.size(); ++i) {
+    const TQtMatch match = i > 0 ? QtOptionOf(Arguments[i]) : TQtMatch{};
+    if (!match.Option)
+      ours.Arguments.append(Arguments[i]);
+    else if (match.ValueFollows && ++i == Arguments.size())
+      ours.Error = QStringLiteral("Missing value after '%1'.").arg(Arguments[i - 1]);
+  }
+  return ours;
+}
+
+void AddQtOptions(QCommandLineParser& Parser) {
+  for (const TQtOption& option : QtOptions)
+    Parser.addOption({QString::fromLatin1(option.Name), QString::fromLatin1(option.Help),
+                      QString::fromLatin1(option.ValueName)});
+}
+
 std::optional<QString> ValueOf(const QCommandLineParser& Parser, const char* Name) {
   const QString name = QString::fromLatin1(Name);
   return Parser.isSet(name) ? std::optional(Parser.value(name)) : std::nullopt;
 }
 
-std::optional<int> ItemOf(const std::optional<QString>& Value, const QStringList& Items) {
-  if (!Value)
-    return std::nullopt;
-  const auto item = Items.indexOf(Value->toLower());
-  return item < 0 ? std::optional(-1) : std::optional(static_cast<int>(item));
+// The window takes a layout value as its plain decimal digits only (its spin
+// buttons follow nothing else), so any number its rule accepts goes in as
+// those digits.
+std::optional<QString> DecimalText(const QString& Value) {
+  const std::optional<int32_t> number = IntegerTextValue(Value);
+  return number ? std::optional(QString::number(*number)) : std::nullopt;
+}
+
+struct TNumberOption {
+  const char* Name;
+  std::optional<QString> TStartup::*Field;
+};
+
+constexpr TNumberOption NumberOptions[] = {
+    {"skip-header", &TStartup::SkipHeader},
+    {"voxels-per-row", &TStartup::VoxelsPerRow},
+    {"rows-per-slice", &TStartup::RowsPerSlice},
+    {"slices-per-volume", &TStartup::SlicesPerVolume},
+    {"slice", &TStartup::Slice},
+};
+
+QString ReadNumbers(const QCommandLineParser& Parser, TStartup& Startup) {
+  for (const auto& [name, field] : NumberOptions) {
+    const std::optional<QString> value = ValueOf(Parser, name);
+    if (!value)
+      continue;
+    Startup.*field = DecimalText(*value);
+    if (!(Startup.*field))
+      return QStringLiteral("--%1: \"%2\" is not a number.").arg(QLatin1StringView(name), *value);
+  }
+  return {};
+}
+
+QString ReadIntensity(const QCommandLineParser& Parser, TStartup& Startup) {
+  const std::optional<QString> window = ValueOf(Parser, "intensity");
+  if (!window)
+    return {};
+  const QStringList ends = window->split(QLatin1Char(','));
+  if (ends.size() == 2) {
+    Startup.IntensityMin = DecimalText(ends[0]);
+    Startup.IntensityMax = DecimalText(ends[1]);
+  }
+  if (Startup.IntensityMin && Startup.IntensityMax)
+    return {};
+  return QStringLiteral("--intensity takes two numbers as min,max, not \"%1\".").arg(*window);
+}
+
+QString ReadItem(const QCommandLineParser& Parser, const char* Name, const QStringList& Items,
+                 std::optional<int>& Item) {
+  const std::optional<QString> value = ValueOf(Parser, Name);
+  if (!value)
+    return {};
+  const qsizetype index = Items.indexOf(value->toLower());
+  if (index >= 0) {
+    Item = static_cast<int>(index);
+    return {};
+  }
+  return QStringLiteral("--%1: \"%2\" is not one of %3.")
+      .arg(QLatin1StringView(Name), *value, Items.join(QStringLiteral(", ")));
+}
+
+// The first mistake found, or the empty text.
+QString ReadStartup(const QCommandLineParser& Parser, TStartup& Startup) {
+  const QStringList files = Parser.positionalArguments();
+  if (files.size() > 1)
+    return QStringLiteral("Only one file can be opened.");
+  Startup.FileName = platform::WideToBytes(files.value(0).toStdU16String());
+  for (const QString& error :
+       {ReadNumbers(Parser, Startup), ReadIntensity(Parser, Startup),
+        ReadItem(Parser, "type", {"byte", "int16", "int32", "float32"}, Startup.DataType),
+        ReadItem(Parser, "byte-order", {"little", "big"}, Startup.ByteOrder)})
+    if (!error.isEmpty())
+      return error;
+  return {};
+}
+
+TParsedCommandLine Ended(const QString& Output, int ExitCode) {
+  TParsedCommandLine parsed;
+  parsed.Output = Output.endsWith(QLatin1Char('\n')) ? Output : Output + QLatin1Char('\n');
+  parsed.ExitCode = ExitCode;
+  return parsed;
 }
 
 } // namespace
+
+QStringList ArgumentsOf(int Argc, const char* const* Argv) {
+  QStringList arguments;
+  for (int i = 0; i < Argc; ++i)
+    arguments.append(QString::fromStdU16String(platform::BytesToWide(Argv[i])));
+  return arguments;
+}
 
 TParsedCommandLine ParseCommandLine(const QStringList& Arguments, const QString& Version) {
   QCommandLineParser parser;
@@ -53,61 +220,45 @@ TParsedCommandLine ParseCommandLine(const QStringList& Arguments, const QString&
   parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The file to open."),
                                QStringLiteral("[FILE]"));
 
-  TParsedCommandLine parsed;
-  if (!parser.parse(Arguments)) {
-    parsed.Output = parser.errorText() + QLatin1Char('\n');
-    parsed.ExitCode = 2;
-    return parsed;
-  }
-  if (parser.isSet(help) || parser.isSet(version)) {
-    parsed.Output =
-        parser.isSet(help) ? parser.helpText() : QStringLiteral("zandrel %1\n").arg(Version);
-    parsed.ExitCode = 0;
-    return parsed;
-  }
-  const QStringList files = parser.positionalArguments();
-  TStartup& startup = parsed.Startup;
-  startup.FileName = QFile::encodeName(files.value(0)).toStdString();
-  startup.SkipHeader = ValueOf(parser, "skip-header");
-  startup.VoxelsPerRow = ValueOf(parser, "voxels-per-row");
-  startup.RowsPerSlice = ValueOf(parser, "rows-per-slice");
-  startup.SlicesPerVolume = ValueOf(parser, "slices-per-volume");
-  startup.Slice = ValueOf(parser, "slice");
-  startup.DataType = ItemOf(ValueOf(parser, "type"), {"byte", "int16", "int32", "float32"});
-  startup.ByteOrder = ItemOf(ValueOf(parser, "byte-order"), {"little", "big"});
-  const auto window = ValueOf(parser, "intensity");
-  const QStringList ends = window ? window->split(QLatin1Char(',')) : QStringList();
-  if (ends.size() == 2) {
-    startup.IntensityMin = ends[0];
-    startup.IntensityMax = ends[1];
-  }
+  const TOurArguments ours = WithoutQtOptions(Arguments);
+  if (!ours.Error.isEmpty())
+    return Ended(ours.Error, 2);
+  if (!parser.parse(ours.Arguments))
+    return Ended(parser.errorText(), 2);
+  if (parser.isSet(QStringLiteral("help-all")))
+    AddQtOptions(parser);
+  if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")))
+    return Ended(parser.helpText(), 0);
+  if (parser.isSet(version))
+    return Ended(QStringLiteral("zandrel %1").arg(Version), 0);
 
-  QString error;
-  if (files.size() > 1)
-    error = QStringLiteral("Only one file can be opened.");
-  else if (window && ends.size() != 2)
-    error = QStringLiteral("--intensity takes min,max.");
-  else if (startup.DataType == -1 || startup.ByteOrder == -1)
-    error = QStringLiteral("Unknown --type or --byte-order value.");
-  if (!error.isEmpty()) {
-    parsed.Output = error + QLatin1Char('\n');
-    parsed.ExitCode = 2;
-  }
-  return parsed;
+  TParsedCommandLine parsed;
+  const QString error = ReadStartup(parser, parsed.Startup);
+  return error.isEmpty() ? parsed : Ended(error, 2);
 }
 
-void ApplyStartup(const TStartup& Startup, Tfm_Main& Window) {
-  const std::pair<const std::optional<QString>&, QLineEdit*> edits[] = {
-      {Startup.SkipHeader, Window.ed_SkipHeader},
-      {Startup.VoxelsPerRow, Window.ed_VoxelsPerRow},
-      {Startup.RowsPerSlice, Window.ed_RowsPerSlice},
-      {Startup.SlicesPerVolume, Window.ed_SlicesPerVolume},
-      {Startup.IntensityMin, Window.ed_IntensityMin},
-      {Startup.IntensityMax, Window.ed_IntensityMax},
-      {Startup.Slice, Window.ed_SliceNumber}};
-  for (const auto& [value, edit] : edits)
-    if (value)
-      edit->setText(*value);
+QStringList ApplyStartup(const TStartup& Startup, Tfm_Main& Window) {
+  struct TEdit {
+    const char* Option;
+    const std::optional<QString>& Value;
+    QLineEdit* Edit;
+  };
+  const TEdit edits[] = {{"skip-header", Startup.SkipHeader, Window.ed_SkipHeader},
+                         {"voxels-per-row", Startup.VoxelsPerRow, Window.ed_VoxelsPerRow},
+                         {"rows-per-slice", Startup.RowsPerSlice, Window.ed_RowsPerSlice},
+                         {"slices-per-volume", Startup.SlicesPerVolume, Window.ed_SlicesPerVolume},
+                         {"intensity", Startup.IntensityMin, Window.ed_IntensityMin},
+                         {"intensity", Startup.IntensityMax, Window.ed_IntensityMax},
+                         {"slice", Startup.Slice, Window.ed_SliceNumber}};
+  QStringList warnings;
+  for (const auto& [option, value, edit] : edits) {
+    if (!value)
+      continue;
+    edit->setText(*value);
+    if (edit->text() != *value)
+      warnings.append(QStringLiteral("--%1: %2 is out of range, set to %3.")
+                          .arg(QLatin1StringView(option), *value, edit->text()));
+  }
   if (Startup.DataType)
     Window.cb_DataType->setCurrentIndex(*Startup.DataType);
   if (Startup.ByteOrder)
@@ -115,4 +266,5 @@ void ApplyStartup(const TStartup& Startup, Tfm_Main& Window) {
   Window.ScheduleRedraw();
   if (!Startup.FileName.empty())
     Window.OpenFileNamed(Startup.FileName);
+  return warnings;
 }

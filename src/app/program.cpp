@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -28,10 +29,18 @@ public:
 };
 
 // Parsing needs no display, so usage and version work on a plain terminal.
-TParsedCommandLine ParseArguments(int& argc, char** argv) {
-  const QCoreApplication parsing(argc, argv);
-  return ParseCommandLine(QCoreApplication::arguments(),
-                          QString::fromStdString(AppVerInfo.FileVersion));
+// The parsing application gets a copy of argv, since it takes some of Qt's
+// options out of it, and the window's application must still see them all.
+TParsedCommandLine ParseArguments(int argc, char** argv) {
+  int parsingArgc = argc;
+  std::vector<char*> parsingArgv(argv, argv + argc + 1);
+  const QCoreApplication parsing(parsingArgc, parsingArgv.data());
+  return ParseCommandLine(ArgumentsOf(argc, argv), QString::fromStdString(AppVerInfo.FileVersion));
+}
+
+void Warn(const QStringList& Warnings) {
+  for (const QString& warning : Warnings)
+    std::fprintf(stderr, "%s\n", warning.toLocal8Bit().constData());
 }
 
 } // namespace
@@ -59,7 +68,7 @@ int main(int argc, char** argv) {
   // the defaults, exactly as the Open command would open it.
   QTimer::singleShot(0, fm_Main.get(), [&] {
     fm_Main->FormActivate();
-    ApplyStartup(command.Startup, *fm_Main);
+    Warn(ApplyStartup(command.Startup, *fm_Main));
   });
   application.exec();
   return 0;

@@ -1,13 +1,26 @@
 #include "app/CommandLine.h"
 #include "data/TestFiles.h"
 #include "data/VxDataMgr.h"
+#include "platform/TextCodec.h"
 #include "ui/fm_Main.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -16,42 +29,127 @@ TParsedCommandLine Parse(QStringList Arguments) {
   return ParseCommandLine(Arguments, QStringLiteral("0.3.0.0"));
 }
 
-TEST(CommandLineTest, UsageAndVersionEndTheProgramAtOnce) {
-  const TParsedCommandLine help = Parse({"--help"});
-  EXPECT_EQ(help.ExitCode, 0);
-  EXPECT_TRUE(help.Output.contains(QStringLiteral("[FILE]")));
-  EXPECT_TRUE(help.Output.contains(QStringLiteral("--skip-header")));
-  const TParsedCommandLine version = Parse({"--version"});
-  EXPECT_EQ(version.ExitCode, 0);
-  EXPECT_EQ(version.Output, QStringLiteral("zandrel 0.3.0.0\n"));
+QString Lossless(const std::string& Bytes) {
+  return QString::fromStdU16String(platform::BytesToWide(Bytes));
 }
 
-TEST(CommandLineTest, MistakesAreRefusedWithAReason) {
-  const QStringList mistakes[] = {{"--type", "int8"},   {"--byte-order", "middle"},
-                                  {"--intensity", "5"}, {"a.raw", "b.raw"},
-                                  {"--no-such-option"}, {"--slice"}};
-  for (const QStringList& arguments : mistakes) {
-    const TParsedCommandLine parsed = Parse(arguments);
-    EXPECT_EQ(parsed.ExitCode, 2) << arguments.join(' ').toStdString();
-    EXPECT_FALSE(parsed.Output.isEmpty());
+QString Describe(const std::optional<QString>& Value) {
+  return Value ? QLatin1Char('"') + *Value + QLatin1Char('"') : QStringLiteral("-");
+}
+
+QString Describe(const std::optional<int>& Value) {
+  return Value ? QString::number(*Value) : QStringLiteral("-");
+}
+
+// Every field, so that one comparison shows which of them differ.
+QString Describe(const TStartup& Startup) {
+  const QByteArray file = QByteArray::fromStdString(Startup.FileName).toPercentEncoding("/");
+  return QStringList{QString::fromLatin1(file),         Describe(Startup.SkipHeader),
+                     Describe(Startup.VoxelsPerRow),    Describe(Startup.RowsPerSlice),
+                     Describe(Startup.SlicesPerVolume), Describe(Startup.DataType),
+                     Describe(Startup.ByteOrder),       Describe(Startup.IntensityMin),
+                     Describe(Startup.IntensityMax),    Describe(Startup.Slice)}
+      .join(QLatin1Char(' '));
+}
+
+TEST(CommandLineTest, EndsAtOnceWithTheRightCodeAndWords) {
+  struct TCase {
+    QStringList Arguments;
+    int ExitCode;
+    QStringList Words;
+  };
+  const TCase cases[] = {
+      {{"--help"}, 0, {"[FILE]", "--skip-header", "--help-all"}},
+      {{"--help-all"},
+       0,
+       {"--skip-header", "--platform", "--display", "--style", "--stylesheet", "--qwindowtitle",
+        "--reverse"}},
+      {{"-platform", "offscreen", "--version"}, 0, {"zandrel 0.3.0.0\n"}},
+      {{"--type", "int8"}, 2, {"--type", "int8", "byte, int16, int32, float32"}},
+      {{"--byte-order", "middle"}, 2, {"--byte-order", "middle", "little, big"}},
+      {{"--intensity", "5"}, 2, {"--intensity", "min,max"}},
+      {{"--intensity", "5,abc"}, 2, {"--intensity", "5,abc"}},
+      {{"--voxels-per-row", "x"}, 2, {"--voxels-per-row", "\"x\""}},
+      {{"--slice", ""}, 2, {"--slice", "\"\""}},
+      {{"--skip-header", "2147483648"}, 2, {"--skip-header"}},
+      {{"--rows-per-slice", "12 "}, 2, {"--rows-per-slice"}},
+      {{"--slices-per-volume", "1e3"}, 2, {"--slices-per-volume"}},
+      {{"a.raw", "b.raw"}, 2, {"one file"}},
+      {{"--no-such-option"}, 2, {"no-such-option"}},
+      {{"--slice"}, 2, {"--slice"}},
+      {{"volume.raw", "-qwindowtitle"}, 2, {"-qwindowtitle"}},
+      // Forms that Qt itself does not take stay unknown.
+      {{"-platform=offscreen"}, 2, {}},
+      {{"---reverse"}, 2, {}},
+  };
+  for (const TCase& test : cases) {
+    const TParsedCommandLine parsed = Parse(test.Arguments);
+    const std::string what = test.Arguments.join(' ').toStdString();
+    EXPECT_EQ(parsed.ExitCode, test.ExitCode) << what << ": " << parsed.Output.toStdString();
+    EXPECT_FALSE(parsed.Output.isEmpty()) << what;
+    for (const QString& word : test.Words)
+      EXPECT_TRUE(parsed.Output.contains(word)) << what << " lacks " << word.toStdString();
   }
+  EXPECT_FALSE(Parse({"--help"}).Output.contains(QStringLiteral("--platform")));
 }
 
-TEST(CommandLineTest, LayoutAndFileAreTakenAsGiven) {
-  const TParsedCommandLine parsed =
-      Parse({"--skip-header", "352", "--voxels-per-row", "256", "--type", "Float32", "--byte-order",
-             "big", "--intensity", "-5,2000", "volume.raw"});
-  ASSERT_EQ(parsed.ExitCode, -1);
-  const TStartup& startup = parsed.Startup;
-  EXPECT_EQ(startup.FileName, "volume.raw");
-  EXPECT_EQ(startup.SkipHeader, QStringLiteral("352"));
-  EXPECT_EQ(startup.VoxelsPerRow, QStringLiteral("256"));
-  EXPECT_FALSE(startup.RowsPerSlice.has_value());
-  EXPECT_EQ(startup.DataType, 3);
-  EXPECT_EQ(startup.ByteOrder, 1);
-  EXPECT_EQ(startup.IntensityMin, QStringLiteral("-5"));
-  EXPECT_EQ(startup.IntensityMax, QStringLiteral("2000"));
-  EXPECT_TRUE(Parse({}).Startup.FileName.empty());
+TEST(CommandLineTest, StartupTakesTheNumbersAndTheFileBytes) {
+  struct TCase {
+    QStringList Arguments;
+    TStartup Expected;
+  };
+  const TCase cases[] = {
+      {{}, {}},
+      {{"--skip-header", "352", "--voxels-per-row", " 0x100", "--rows-per-slice", "$10",
+        "--slices-per-volume", "+3", "--type", "Float32", "--byte-order", "big", "--intensity",
+        "-5,$7D0", "--slice", "007", "volume.raw"},
+       {.FileName = "volume.raw",
+        .SkipHeader = "352",
+        .VoxelsPerRow = "256",
+        .RowsPerSlice = "16",
+        .SlicesPerVolume = "3",
+        .DataType = 3,
+        .ByteOrder = 1,
+        .IntensityMin = "-5",
+        .IntensityMax = "2000",
+        .Slice = "7"}},
+      // Out of range is not an error here; the window decides what it becomes.
+      {{"--intensity", "-2147483648,0xFFFFFFFF", "--slice", "-1", "--skip-header", "40000"},
+       {.SkipHeader = "40000", .IntensityMin = "-2147483648", .IntensityMax = "-1", .Slice = "-1"}},
+      // Qt's own options, left for the application object, with their values.
+      {{"-platform",
+        "offscreen",
+        "-display",
+        ":0",
+        "-style",
+        "fusion",
+        "--style=windows",
+        "-stylesheet=a.qss",
+        "--stylesheet",
+        "b.qss",
+        "-reverse",
+        "--geometry",
+        "10x10",
+        "-platformtheme",
+        "gtk3",
+        "-qwindowtitle",
+        "--help",
+        "-qmljsdebugger=port:1",
+        "-widgetcount",
+        "-session",
+        "s",
+        "--type",
+        "int16",
+        "volume.raw"},
+       {.FileName = "volume.raw", .DataType = 1}},
+      {{Lossless("/tmp/x/\xFF\xFE.raw")}, {.FileName = "/tmp/x/\xFF\xFE.raw"}},
+  };
+  for (const TCase& test : cases) {
+    const TParsedCommandLine parsed = Parse(test.Arguments);
+    const std::string what = test.Arguments.join(' ').toStdString();
+    EXPECT_EQ(parsed.ExitCode, -1) << what << ": " << parsed.Output.toStdString();
+    EXPECT_EQ(Describe(parsed.Startup), Describe(test.Expected)) << what;
+  }
 }
 
 TEST(CommandLineTest, StartupGoesThroughTheWindowsOwnChecks) {
@@ -62,20 +160,147 @@ TEST(CommandLineTest, StartupGoesThroughTheWindowsOwnChecks) {
   window.FormActivate();
   TStartup startup;
   startup.FileName = path;
-  startup.SkipHeader = QStringLiteral("40000"); // above the range: clamped as if typed
+  startup.SkipHeader = QStringLiteral("40000");
   startup.VoxelsPerRow = QStringLiteral("10");
+  startup.RowsPerSlice = QStringLiteral("-1"); // typed, it brings back the spin position
+  startup.Slice = QStringLiteral("-5");
   startup.DataType = 1;
-  // Not a number: reverted to the last accepted text, which for an edit not
-  // yet changed by hand is the empty text.
-  startup.IntensityMin = QStringLiteral("abc");
-  ApplyStartup(startup, window);
+  startup.IntensityMin = QStringLiteral("-7");
+  const QStringList warnings = ApplyStartup(startup, window);
   EXPECT_EQ(window.ed_SkipHeader->text(), QStringLiteral("32767"));
-  EXPECT_EQ(window.ed_IntensityMin->text(), QString());
+  EXPECT_EQ(window.ed_RowsPerSlice->text(), QStringLiteral("256"));
+  EXPECT_EQ(window.ed_SliceNumber->text(), QStringLiteral("0"));
+  EXPECT_EQ(window.ed_IntensityMin->text(), QStringLiteral("-7"));
+  ASSERT_EQ(warnings.size(), 3) << warnings.join('\n').toStdString();
+  const QStringList expected[] = {{"--skip-header", "40000", "32767"},
+                                  {"--rows-per-slice", "-1", "256"},
+                                  {"--slice", "-5", "0"}};
+  for (qsizetype i = 0; i < warnings.size(); ++i)
+    for (const QString& word : expected[i])
+      EXPECT_TRUE(warnings[i].contains(word)) << warnings[i].toStdString();
   EXPECT_EQ(dataMgr.Dims(0), 10);
   EXPECT_EQ(dataMgr.VoxelType(), vtInt16);
   EXPECT_EQ(dataMgr.FileName(), path);
   EXPECT_EQ(window.lb_FilePath->text(), QString::fromStdString(path));
   EXPECT_TRUE(window.Timer1->isActive());
+}
+
+// The built program, started with exactly these argument bytes, without any
+// display, its output kept in files of Dir.
+class TProgramRun {
+public:
+  TProgramRun(const std::vector<std::string>& Arguments, const testfiles::TTempDir& Dir)
+      : FOut(Dir.Path("stdout"))
+      , FErr(Dir.Path("stderr")) {
+    std::vector<std::string> texts{ZANDREL_PROGRAM_FILE};
+    texts.insert(texts.end(), Arguments.begin(), Arguments.end());
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string_view variable(*entry);
+      if (!variable.starts_with("DISPLAY=") && !variable.starts_with("WAYLAND_DISPLAY=") &&
+          !variable.starts_with("QT_QPA_PLATFORM="))
+        FEnvironment.emplace_back(variable);
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, FOut.c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, FErr.c_str(), O_WRONLY | O_CREAT, 0600);
+    const int failed = posix_spawn(&FPid, texts.front().c_str(), &actions, nullptr,
+                                   Pointers(texts).data(), Pointers(FEnvironment).data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0)
+      throw std::runtime_error("cannot start the program");
+  }
+  ~TProgramRun() {
+    if (FStatus < 0) {
+      ::kill(FPid, SIGKILL);
+      ::waitpid(FPid, nullptr, 0);
+    }
+  }
+  TProgramRun(const TProgramRun&) = delete;
+  TProgramRun& operator=(const TProgramRun&) = delete;
+
+  pid_t Pid() const { return FPid; }
+  bool Running() {
+    int status = 0;
+    if (FStatus < 0 && ::waitpid(FPid, &status, WNOHANG) == FPid)
+      FStatus = status;
+    return FStatus < 0;
+  }
+  // The exit code, or 128 plus the signal that ended it.
+  int Wait() {
+    for (int tick = 0; tick < 600 && Running(); ++tick)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (Running())
+      return -1;
+    return WIFEXITED(FStatus) ? WEXITSTATUS(FStatus) : 128 + WTERMSIG(FStatus);
+  }
+  std::string Out() const { return Contents(FOut); }
+  std::string Err() const { return Contents(FErr); }
+
+private:
+  static std::vector<char*> Pointers(std::vector<std::string>& Texts) {
+    std::vector<char*> pointers;
+    for (std::string& text : Texts)
+      pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+  }
+  static std::string Contents(const std::string& Path) {
+    std::ifstream in(Path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+
+  std::string FOut;
+  std::string FErr;
+  std::vector<std::string> FEnvironment;
+  pid_t FPid = 0;
+  int FStatus = -1;
+};
+
+TEST(CommandLineTest, ProgramAnswersWithoutADisplay) {
+  struct TCase {
+    std::vector<std::string> Arguments;
+    int ExitCode;
+    std::string Out;
+    std::string Err;
+  };
+  const TCase cases[] = {
+      {{"--help-all"}, 0, "--platform", ""},
+      {{"-platform", "offscreen", "--version"}, 0, "zandrel ", ""},
+      {{"--voxels-per-row", "x", "volume.raw"}, 2, "", "--voxels-per-row"},
+  };
+  for (const TCase& test : cases) {
+    testfiles::TTempDir dir;
+    TProgramRun run(test.Arguments, dir);
+    const std::string what = test.Arguments.front();
+    EXPECT_EQ(run.Wait(), test.ExitCode) << what << ": " << run.Err();
+    EXPECT_NE(run.Out().find(test.Out), std::string::npos) << what << ": " << run.Out();
+    EXPECT_NE(run.Err().find(test.Err), std::string::npos) << what << ": " << run.Err();
+  }
+}
+
+bool HoldsOpen(pid_t Pid, const std::filesystem::path& File) {
+  std::error_code error;
+  const std::filesystem::path folder = "/proc/" + std::to_string(Pid) + "/fd";
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+    if (std::filesystem::read_symlink(entry.path(), error) == File)
+      return true;
+  return false;
+}
+
+// The data manager keeps the file open while it is shown, which is what can
+// be seen of a running program from outside.
+TEST(CommandLineTest, ProgramOpensAFileWhoseNameIsNotText) {
+  testfiles::TTempDir dir;
+  const std::string path = dir.MakeFile("\xFF\xFE.raw", std::vector<uint8_t>(4096, 9));
+  TProgramRun run({"-platform", "offscreen", path}, dir);
+  const std::filesystem::path file = std::filesystem::canonical(path);
+  bool open = false;
+  for (int tick = 0; tick < 400 && !open && run.Running(); ++tick) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    open = HoldsOpen(run.Pid(), file);
+  }
+  EXPECT_TRUE(open) << run.Err();
 }
 
 } // namespace
