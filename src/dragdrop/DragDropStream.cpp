@@ -153,10 +153,12 @@ HRESULT TFixedStreamAdapter::CopyChunks(IStream* Destination, uint64_t Count, ui
     ULONG put = 0;
     HRESULT result = Destination->Write(buffer.data(), static_cast<ULONG>(got), &put);
     Written += put;
-    if (result == S_OK && put < static_cast<ULONG>(got))
-      return E_FAIL;
-    if (result != S_OK)
+    // Any success code lets the copy go on, but only a whole write does: a
+    // copy cut short must not pass for a finished one.
+    if (FAILED(result))
       return result;
+    if (put < static_cast<ULONG>(got))
+      return E_FAIL;
     Count -= std::min<uint64_t>(put, Count);
   }
   return S_OK;

@@ -433,27 +433,37 @@ TEST(TFixedStreamAdapterTest, CopyToAllRewindsAFinishedStreamAndCopiesInChunks) 
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(copied.Memory()), 5), bytes.substr(10, 5));
 }
 
-TEST(TFixedStreamAdapterTest, ShortWriteIsAFailure) {
-  auto memory = std::make_unique<TMemoryStream>();
-  memory->Write("abcdef", 6);
-  memory->SetPosition(0);
-  platform::ComPtr<platform::IStream> source;
-  source.Attach(new TFixedStreamAdapter(std::move(memory)));
-  source->AddRef();
-  auto* sink = new testing_dd::TTestStream("", 0);
-  sink->WriteLimit = 4;
-  platform::ULARGE_INTEGER read = 0;
-  platform::ULARGE_INTEGER written = 0;
-  EXPECT_EQ(source->CopyTo(sink, 6, &read, &written), platform::E_FAIL);
-  EXPECT_EQ(read, 6u);
-  EXPECT_EQ(written, 4u);
-  EXPECT_EQ(sink->Written, "abcd");
-  // A failing write ends the copy with its own result.
-  sink->WriteLimit = 0;
-  source->Seek(0, platform::STREAM_SEEK_SET, nullptr);
-  EXPECT_EQ(source->CopyTo(sink, 6, &read, &written), platform::E_NOTIMPL);
-  EXPECT_EQ(written, 0u);
-  sink->Release();
+// Any success code of a write lets the copy go on, as long as the write took
+// everything; a short or failed write ends it as a failure.
+TEST(TFixedStreamAdapterTest, CopyGoesOnOnlyWhileEveryWriteSucceedsWhole) {
+  struct TCase {
+    HRESULT Answer;
+    platform::ULONG Limit;
+    HRESULT Expected;
+    size_t Written;
+  };
+  const std::string bytes(1048576 + 6, 'x'); // two chunks
+  const TCase cases[] = {{platform::S_FALSE, UINT32_MAX, platform::S_OK, bytes.size()},
+                         {platform::S_FALSE, 4, platform::E_FAIL, 4},
+                         {platform::S_OK, 4, platform::E_FAIL, 4},
+                         {platform::S_OK, 0, platform::E_NOTIMPL, 0}};
+  for (const TCase& c : cases) {
+    auto memory = std::make_unique<TMemoryStream>();
+    memory->Write(bytes.data(), static_cast<int64_t>(bytes.size()));
+    memory->SetPosition(0);
+    platform::ComPtr<platform::IStream> source;
+    source.Attach(new TFixedStreamAdapter(std::move(memory)));
+    source->AddRef();
+    auto* sink = new testing_dd::TTestStream("", 0);
+    sink->WriteAnswer = c.Answer;
+    sink->WriteLimit = c.Limit;
+    platform::ULARGE_INTEGER written = 0;
+    EXPECT_EQ(source->CopyTo(sink, bytes.size(), nullptr, &written), c.Expected)
+        << "answer " << c.Answer << ", limit " << c.Limit;
+    EXPECT_EQ(written, c.Written);
+    EXPECT_EQ(sink->Written.size(), c.Written);
+    sink->Release();
+  }
 }
 
 TEST(TStringListTest, OnChangingFiresBeforeEveryChangeAndOnceForAssign) {

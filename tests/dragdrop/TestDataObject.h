@@ -31,6 +31,7 @@ public:
   size_t Position = 0;
   int* ReleasedFlag = nullptr;
   ULONG WriteLimit = 0;
+  HRESULT WriteAnswer = S_OK;
   std::string Written;
 
   HRESULT QueryInterface(REFIID, void** Object) override {
@@ -57,14 +58,14 @@ public:
     *Read = static_cast<ULONG>(count);
     return count < Count ? S_FALSE : S_OK;
   }
-  // Takes at most WriteLimit bytes per call; 0 refuses writes.
+  // Takes at most WriteLimit bytes per call and answers WriteAnswer; 0 refuses writes.
   HRESULT Write(const void* Buffer, ULONG Count, ULONG* Written) override {
     *Written = 0;
     if (WriteLimit == 0)
       return E_NOTIMPL;
     *Written = std::min(Count, WriteLimit);
     this->Written.append(static_cast<const char*>(Buffer), *Written);
-    return S_OK;
+    return WriteAnswer;
   }
   HRESULT Seek(LARGE_INTEGER Move, DWORD Origin, ULARGE_INTEGER* NewPosition) override {
     if (Origin != STREAM_SEEK_SET || Move < 0)
