@@ -65,6 +65,11 @@ void* TInterfacedComponent::GetInterface(REFIID /*Iid*/) {
 }
 
 HRESULT TInterfacedComponent::QueryInterface(REFIID Iid, void** Object) {
+  if (!Object) {
+    qCDebug(lcDragDrop, "%s.QueryInterface(%s): %d (0)", ClassName(), InterfaceName(Iid).c_str(),
+            static_cast<int>(E_POINTER));
+    return E_POINTER;
+  }
   HRESULT result = E_NOINTERFACE;
   void* found = GetInterface(Iid);
   if (found) {

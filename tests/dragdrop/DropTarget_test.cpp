@@ -406,6 +406,8 @@ TEST_F(TDropTargetTest, QueryInterfaceAnswersFromItsOwnTable) {
   EXPECT_EQ(object, static_cast<IDropTarget*>(&Target));
   EXPECT_EQ(Target.QueryInterface(IID_IDataObject, &object), E_NOINTERFACE);
   EXPECT_EQ(object, nullptr);
+  for (const IID* iid : {&IID_IDropTarget, &IID_IDataObject})
+    EXPECT_EQ(Target.QueryInterface(*iid, nullptr), E_POINTER);
   EXPECT_EQ(Target.AddRef(), 0xFFFFFFFFu);
   EXPECT_EQ(InterfaceName(IID_IDropTarget), "IDropTarget");
   EXPECT_EQ(InterfaceName(IID_IStream), "IStream");
