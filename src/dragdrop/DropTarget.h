@@ -178,6 +178,8 @@ protected:
   virtual QWidget* FindTarget(QPoint ScreenPoint) const;
   virtual bool HasValidFormats(IDataObject* DataObj) = 0;
 
+  void JoinTransfer();
+
   bool FAsyncTransferInProgress = false;
 
 private:
@@ -189,7 +191,6 @@ private:
   void EndDrop();
   void ScrollTimerTimer();
   void StartAsyncTransfer(platform::IAsyncOperation& Operation, DWORD Effect);
-  void JoinTransfer();
 
   platform::ComPtr<IDataObject> FDataObject;
   platform::ComPtr<IUnknown> FDropTargetHelper;

@@ -169,6 +169,8 @@ bool TCustomDropTarget::GetData(DWORD Effect) {
   return DoGetData();
 }
 
+// Every destructor along the class tree waits here before it frees what the
+// worker reads: the data formats, and the overrides its calls land in.
 void TCustomDropTarget::JoinTransfer() {
   if (FTransferThread.joinable())
     FTransferThread.join();
@@ -253,6 +255,7 @@ TCustomDropMultiTarget::TCustomDropMultiTarget(QObject* AOwner)
 }
 
 TCustomDropMultiTarget::~TCustomDropMultiTarget() {
+  JoinTransfer();
   for (int i = FDataFormats.Count() - 1; i >= 0; --i)
     delete FDataFormats.Items(i);
   DataFormats = nullptr;
@@ -313,6 +316,7 @@ TDropFileTarget::TDropFileTarget(QObject* AOwner)
 }
 
 TDropFileTarget::~TDropFileTarget() {
+  JoinTransfer();
   FFileFormat.reset();
   FFileMapFormat.reset();
   DragDropFileShutdown();

@@ -9,10 +9,12 @@
 #include <QTimer>
 #include <QWidget>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -134,6 +136,44 @@ public:
     return true;
   }
 };
+
+struct TSlowState {
+  std::atomic<bool> Running{false};
+  std::atomic<bool> Done{false};
+  std::atomic<bool> FreedEarly{false};
+};
+
+// A data format whose extraction takes a while on the worker; freed before
+// that has finished, it notes so and waits, so that the worker finds it whole.
+class TSlowFormat final : public TCustomDataFormat {
+public:
+  static const TDataFormatClass Class;
+  const TDataFormatClass& ClassType() const override { return Class; }
+  TSlowFormat(TDragDropComponent* AOwner, TSlowState& AState)
+      : TCustomDataFormat(AOwner, Class)
+      , FState(AState) {}
+  ~TSlowFormat() override {
+    if (FState.Running && !FState.Done) {
+      FState.FreedEarly = true;
+      while (!FState.Done)
+        std::this_thread::yield();
+    }
+  }
+  void Clear() override {}
+  bool HasData() const override { return false; }
+  bool HasValidFormats(IDataObject*) override { return true; }
+  bool GetData(IDataObject*) override {
+    TSlowState& state = FState;
+    state.Running = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    state.Done = true;
+    return false;
+  }
+
+private:
+  TSlowState& FState;
+};
+const TDataFormatClass TSlowFormat::Class{"TSlowFormat", &TCustomDataFormat::Class, nullptr};
 
 class TDropTargetTest : public testing::Test {
 protected:
@@ -389,6 +429,22 @@ TEST_F(TDropTargetTest, AsyncTransferRunsOnAWorkerAndEndsOnThisThread) {
   EXPECT_EQ(Target.Files(),
             std::vector<std::string>({"/tmp/one.raw", "/tmp/two.raw", "/tmp/three.raw"}));
   EXPECT_EQ(Target.DataObject(), nullptr);
+}
+
+TEST_F(TDropTargetTest, DestroyedDuringATransferItWaitsForTheWorkerBeforeFreeingItsFormats) {
+  Data.Async = true;
+  TSlowState slow;
+  auto* target = new TDropFileTarget(nullptr);
+  new TSlowFormat(target, slow);
+  target->AllowAsyncTransfer = true;
+  DWORD effect = DROPEFFECT_COPY;
+  target->DragEnter(&Data, 0, Middle(), &effect);
+  effect = DROPEFFECT_COPY;
+  ASSERT_EQ(target->Drop(&Data, 0, Middle(), &effect), S_OK);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return slow.Running.load(); }, 5000));
+  delete target;
+  EXPECT_FALSE(slow.FreedEarly);
+  EXPECT_EQ(Data.Ended, 1);
 }
 
 TEST_F(TDropTargetTest, PasteWithoutClipboardRaisesAndAssignExtracts) {
