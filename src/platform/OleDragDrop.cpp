@@ -1,15 +1,18 @@
 #include "platform/OleDragDrop.h"
 
+#include "platform/TextCodec.h"
+
 #include <QDragEnterEvent>
 #include <QDragLeaveEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QMimeData>
-#include <QUrl>
 #include <QWidget>
 #include <atomic>
 #include <cstring>
 #include <map>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -61,23 +64,51 @@ private:
 };
 
 // DROPFILES: offset of the list, drop point, non-client flag, wide flag; then
-// the zero-terminated UTF-16 names and one more zero.
-QByteArray DropFilesBlock(const QStringList& Paths) {
+// the zero-terminated UTF-16 names and one more zero. Names are the host's
+// bytes, widened so that the reader's narrowing gives every byte back.
+QByteArray DropFilesBlock(const std::vector<QByteArray>& Paths) {
   QByteArray block(20, '\0');
   const uint32_t header[5] = {20, 0, 0, 0, 1};
   std::memcpy(block.data(), header, sizeof header);
-  for (const QString& path : Paths)
-    block.append(reinterpret_cast<const char*>(path.utf16()),
-                 static_cast<qsizetype>((path.size() + 1) * sizeof(char16_t)));
+  for (const QByteArray& path : Paths) {
+    const std::u16string wide = BytesToWide(std::string_view(path.constData(), path.size()));
+    block.append(reinterpret_cast<const char*>(wide.c_str()),
+                 static_cast<qsizetype>((wide.size() + 1) * sizeof(char16_t)));
+  }
   block.append(2, '\0');
   return block;
 }
 
-QStringList LocalFiles(const QMimeData& Data) {
-  QStringList paths;
-  for (const QUrl& url : Data.urls())
-    if (url.isLocalFile())
-      paths << url.toLocalFile();
+// The path of one URI-list line naming a file of this machine, as the host's
+// bytes; nothing for a comment, another scheme or another host. QUrl would
+// read the path as UTF-8 and lose the bytes of a name that is not.
+std::optional<QByteArray> LocalPath(QByteArray Line) {
+  Line = Line.trimmed();
+  if (Line.left(5).toLower() != "file:")
+    return std::nullopt;
+  QByteArray rest = Line.mid(5);
+  if (rest.startsWith("//")) {
+    const qsizetype slash = rest.indexOf('/', 2);
+    const QByteArray host = rest.mid(2, slash < 0 ? -1 : slash - 2).toLower();
+    if (!host.isEmpty() && host != "localhost")
+      return std::nullopt;
+    rest = slash < 0 ? QByteArray() : rest.mid(slash);
+  }
+  for (char delimiter : {'?', '#'})
+    if (const qsizetype at = rest.indexOf(delimiter); at >= 0)
+      rest.truncate(at);
+  const QByteArray path = QByteArray::fromPercentEncoding(rest);
+  // A zero byte would end the name early in the file list.
+  if (!path.startsWith('/') || path.contains('\0'))
+    return std::nullopt;
+  return path;
+}
+
+std::vector<QByteArray> LocalFiles(const QMimeData& Data) {
+  std::vector<QByteArray> paths;
+  for (const QByteArray& line : Data.data(QStringLiteral("text/uri-list")).split('\n'))
+    if (std::optional<QByteArray> path = LocalPath(line))
+      paths.push_back(*path);
   return paths;
 }
 
@@ -85,8 +116,8 @@ QStringList LocalFiles(const QMimeData& Data) {
 class TMimeDataObject final : public TRefCounted<IDataObject, IID_IDataObject> {
 public:
   explicit TMimeDataObject(const QMimeData& Data) {
-    const QStringList paths = LocalFiles(Data);
-    if (!paths.isEmpty())
+    const std::vector<QByteArray> paths = LocalFiles(Data);
+    if (!paths.empty())
       FBlocks.push_back({CF_HDROP, DropFilesBlock(paths)});
     for (const QString& mime : Data.formats())
       if (CLIPFORMAT format = static_cast<CLIPFORMAT>(RegisterClipboardFormatA(mime.toUtf8())))

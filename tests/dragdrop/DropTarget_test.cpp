@@ -1,8 +1,10 @@
+#include "TempDir.h"
 #include "dragdrop/DragDropFormats.h"
 #include "dragdrop/DropTarget.h"
 #include "platform/OleDragDrop.h"
 
 #include <QApplication>
+#include <QMimeData>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
@@ -454,6 +456,23 @@ TEST_F(TDropTargetTest, PasteWithoutClipboardRaisesAndAssignExtracts) {
   EXPECT_EQ(Target.DataObject(), nullptr);
   TDataObject empty;
   EXPECT_THROW(Target.Assign(static_cast<IDataObject*>(&empty)), EDragDropError);
+}
+
+// Names on this host are bytes; a dropped URI list gives each one back whole,
+// also where it is not UTF-8.
+TEST_F(TDropTargetTest, ADroppedUriListGivesTheExactBytesOfEachName) {
+  testfiles::TTempDir folder;
+  const std::string name = folder.MakeFile("\xFF\xFE.raw", {1});
+  QMimeData mime;
+  mime.setData("text/uri-list",
+               "file://" + QByteArray::fromStdString(folder.Root()).toPercentEncoding("/") +
+                   "/%FF%FE.raw\r\n");
+  QDragEnterEvent enter(QPoint(100, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&Plain, &enter);
+  QDropEvent drop(QPointF(100, 50), Qt::CopyAction, &mime, Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&Plain, &drop);
+  EXPECT_TRUE(drop.isAccepted());
+  EXPECT_EQ(DropFiles, std::vector<std::string>{name});
 }
 
 TEST_F(TDropTargetTest, QueryInterfaceAnswersFromItsOwnTable) {

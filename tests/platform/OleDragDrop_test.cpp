@@ -74,6 +74,15 @@ std::string Wide(const std::u16string& Text) {
   return bytes;
 }
 
+// A wide DROPFILES block: list offset 20, point (0, 0), not non-client, wide.
+std::string DropFiles(const std::vector<std::u16string>& Names) {
+  std::string block =
+      std::string("\x14\0\0\0", 4) + std::string(12, '\0') + std::string("\x01\0\0\0", 4);
+  for (const std::u16string& name : Names)
+    block += Wide(name) + std::string(2, '\0');
+  return block + std::string(2, '\0');
+}
+
 std::vector<std::string> FormatNames(IDataObject& Data) {
   std::vector<std::string> names;
   IEnumFORMATETC* formats = nullptr;
@@ -93,15 +102,13 @@ std::vector<std::string> FormatNames(IDataObject& Data) {
 TEST(MimeDataObject, OffersLocalFilesAsWideDropFilesAndEveryMimeFormatByName) {
   QMimeData mime;
   mime.setData("text/uri-list", "file:///tmp/a%20b.raw\r\nhttp://example.com/c.raw\r\n"
-                                "file:///tmp/%C3%BC.raw\r\n");
+                                "# file:///tmp/comment.raw\r\nfile://elsewhere/tmp/d.raw\r\n"
+                                "file://LocalHost/tmp/%C3%BC.raw\r\nfile:/tmp/e.raw");
   mime.setData("application/x-zandrel-test", "xyz");
   IDataObject* data = CreateMimeDataObject(mime);
 
-  // Header: list offset 20, point (0, 0), not non-client, wide.
-  std::string expected = std::string("\x14\0\0\0", 4) + std::string(12, '\0') +
-                         std::string("\x01\0\0\0", 4) + Wide(u"/tmp/a b.raw") +
-                         std::string(2, '\0') + Wide(u"/tmp/\u00FC.raw") + std::string(4, '\0');
-  EXPECT_EQ(Bytes(*data, CF_HDROP), expected);
+  EXPECT_EQ(Bytes(*data, CF_HDROP),
+            DropFiles({u"/tmp/a b.raw", u"/tmp/\u00FC.raw", u"/tmp/e.raw"}));
   EXPECT_EQ(
       Bytes(*data, static_cast<CLIPFORMAT>(RegisterClipboardFormatA("application/x-zandrel-test"))),
       "xyz");
