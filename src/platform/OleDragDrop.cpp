@@ -307,6 +307,10 @@ private:
     HRESULT result = target->DragEnter(data.Get(), KeyState(Event.buttons(), Event.modifiers()),
                                        ScreenPoint(Event), &effect);
     Answer(Event, result, effect);
+    // A target that refused the drag is still owed its moves and the leave;
+    // Qt sends those only to a widget that took the enter event. The source
+    // is still told no action.
+    Event.accept();
   }
   void Move(QDragMoveEvent& Event) {
     ComPtr<IDropTarget> target = FTarget;

@@ -145,6 +145,12 @@ protected:
     return event.isAccepted() ? event.dropAction() : Qt::IgnoreAction;
   }
 
+  // A drag left unfinished would leave Qt holding a widget that is gone.
+  ~TOleDragDropTest() override {
+    QDragLeaveEvent leave;
+    QCoreApplication::sendEvent(&Widget, &leave);
+  }
+
   QWidget Widget;
   QMimeData Mime;
   TRecordingTarget Target;
@@ -188,6 +194,22 @@ TEST_F(TOleDragDropTest, NoEffectOrOneNotOfferedRefusesTheDrag) {
   EXPECT_EQ(Enter(Qt::CopyAction, Qt::NoModifier), Qt::IgnoreAction);
   Target.Answer = DROPEFFECT_MOVE;
   EXPECT_EQ(Enter(Qt::CopyAction, Qt::NoModifier), Qt::IgnoreAction);
+  RevokeDragDrop(&Widget);
+}
+
+TEST_F(TOleDragDropTest, ARefusedDragStillReachesTheTargetUntilItLeaves) {
+  ASSERT_EQ(RegisterDragDrop(&Widget, &Target), S_OK);
+  QDragEnterEvent enter(QPoint(10, 20), Qt::CopyAction, &Mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&Widget, &enter);
+  // Taken, so that Qt goes on delivering the drag, but with no action.
+  EXPECT_TRUE(enter.isAccepted());
+  EXPECT_EQ(enter.dropAction(), Qt::IgnoreAction);
+  QDragMoveEvent move(QPoint(12, 22), Qt::CopyAction, &Mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&Widget, &move);
+  EXPECT_FALSE(move.isAccepted());
+  QDragLeaveEvent leave;
+  QCoreApplication::sendEvent(&Widget, &leave);
+  EXPECT_EQ(Target.Calls, "EOL");
   RevokeDragDrop(&Widget);
 }
 
