@@ -2,10 +2,12 @@
 
 #include "platform/TextCodec.h"
 
+#include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDragLeaveEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QGuiApplication>
 #include <QMimeData>
 #include <QWidget>
 #include <atomic>
@@ -376,9 +378,16 @@ HRESULT CoCreateInstance(const CLSID& /*Class*/, IUnknown* /*Outer*/, DWORD /*Co
 }
 
 HRESULT OleGetClipboard(IDataObject** DataObject) {
-  if (DataObject)
-    *DataObject = nullptr;
-  return CLIPBRD_E_CANT_OPEN;
+  if (!DataObject)
+    return E_POINTER;
+  *DataObject = nullptr;
+  if (!qGuiApp)
+    return CLIPBRD_E_CANT_OPEN;
+  // Qt answers an empty clipboard with no data at all; it offers no format.
+  const QMimeData none;
+  const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+  *DataObject = CreateMimeDataObject(data ? *data : none);
+  return S_OK;
 }
 
 } // namespace platform

@@ -37,7 +37,9 @@ IDataObject* CreateMimeDataObject(const QMimeData& Data);
 // No COM classes exist on this host (the drag-image helper among them).
 HRESULT CoCreateInstance(const CLSID& Class, IUnknown* Outer, DWORD Context, REFIID Iid,
                          void** Object);
-// There is no OLE clipboard here.
+// A data object over a snapshot of the system clipboard, offered as a drag's
+// data is (an empty clipboard offers no format); CLIPBRD_E_CANT_OPEN without
+// an application to own a clipboard.
 HRESULT OleGetClipboard(IDataObject** DataObject);
 
 } // namespace platform

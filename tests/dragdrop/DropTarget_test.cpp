@@ -4,11 +4,13 @@
 #include "platform/OleDragDrop.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QMimeData>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 #include <atomic>
 #include <chrono>
@@ -449,8 +451,27 @@ TEST_F(TDropTargetTest, DestroyedDuringATransferItWaitsForTheWorkerBeforeFreeing
   EXPECT_EQ(Data.Ended, 1);
 }
 
-TEST_F(TDropTargetTest, PasteWithoutClipboardRaisesAndAssignExtracts) {
-  EXPECT_THROW(Target.PasteFromClipboard(), EOleSysError);
+TEST_F(TDropTargetTest, PasteAndAssignTakeTheFilesOnTheClipboard) {
+  auto* mime = new QMimeData;
+  mime->setUrls({QUrl::fromLocalFile("/tmp/one.raw"), QUrl::fromLocalFile("/tmp/two.raw")});
+  QGuiApplication::clipboard()->setMimeData(mime);
+  const std::vector<std::string> files{"/tmp/one.raw", "/tmp/two.raw"};
+  EXPECT_EQ(Target.PasteFromClipboard(), DROPEFFECT_COPY);
+  EXPECT_EQ(DropFiles, files);
+  EXPECT_EQ(DropEffect, DROPEFFECT_COPY);
+  EXPECT_EQ(Target.Files(), files);
+  EXPECT_EQ(Target.DataObject(), nullptr);
+  Target.Assign(QGuiApplication::clipboard());
+  EXPECT_EQ(Drops, 2);
+  EXPECT_EQ(Target.Files(), files);
+
+  // An empty clipboard gives nothing, and the drop handler hears so.
+  QGuiApplication::clipboard()->clear();
+  EXPECT_EQ(Target.PasteFromClipboard(), DROPEFFECT_NONE);
+  EXPECT_EQ(Drops, 3);
+  EXPECT_TRUE(DropFiles.empty());
+  EXPECT_EQ(DropEffect, DROPEFFECT_NONE);
+
   Target.Assign(static_cast<IDataObject*>(&Data));
   EXPECT_EQ(Target.Files().size(), 3);
   EXPECT_EQ(Target.DataObject(), nullptr);

@@ -1,6 +1,7 @@
 #include "platform/OleDragDrop.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDragEnterEvent>
 #include <QMimeData>
 #include <QUrl>
@@ -229,15 +230,28 @@ TEST_F(TOleDragDropTest, RegistrationIsOncePerWidgetAndEndsWithIt) {
   EXPECT_FALSE(IsDragDropRegistered(child));
 }
 
-TEST(OleServices, NoHelperObjectAndNoClipboard) {
+TEST(OleServices, NoHelperObjectButTheClipboardIsOfferedAsADragIs) {
   IUnknown* helper = reinterpret_cast<IUnknown*>(1);
   EXPECT_EQ(CoCreateInstance(CLSID_DragDropHelper, nullptr, CLSCTX_INPROC_SERVER,
                              IID_IDropTargetHelper, reinterpret_cast<void**>(&helper)),
             REGDB_E_CLASSNOTREG);
   EXPECT_EQ(helper, nullptr);
-  IDataObject* data = reinterpret_cast<IDataObject*>(1);
-  EXPECT_EQ(OleGetClipboard(&data), CLIPBRD_E_CANT_OPEN);
-  EXPECT_EQ(data, nullptr);
+
+  auto* mime = new QMimeData;
+  mime->setUrls({QUrl::fromLocalFile("/tmp/c.raw")});
+  mime->setText("c");
+  QGuiApplication::clipboard()->setMimeData(mime);
+  IDataObject* data = nullptr;
+  ASSERT_EQ(OleGetClipboard(&data), S_OK);
+  EXPECT_EQ(Bytes(*data, CF_HDROP), DropFiles({u"/tmp/c.raw"}));
+  EXPECT_EQ(Bytes(*data, static_cast<CLIPFORMAT>(RegisterClipboardFormatA("text/plain"))), "c");
+  data->Release();
+
+  QGuiApplication::clipboard()->clear();
+  ASSERT_EQ(OleGetClipboard(&data), S_OK);
+  EXPECT_TRUE(FormatNames(*data).empty());
+  data->Release();
+  EXPECT_EQ(OleGetClipboard(nullptr), E_POINTER);
 }
 
 } // namespace
