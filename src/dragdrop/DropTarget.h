@@ -189,6 +189,7 @@ private:
   void NoteScrollBars();
   void DropImage(IDataObject* DataObj, POINTL Point, DWORD Effect);
   void EndDrop();
+  void ReleaseDataObject();
   void ScrollTimerTimer();
   void StartAsyncTransfer(platform::IAsyncOperation& Operation, DWORD Effect);
 

@@ -57,7 +57,7 @@ void TCustomDropTarget::Enter(IDataObject* DataObj, DWORD KeyState, POINTL Point
   if (HasValidFormats(FDataObject.Get())) {
     NoteScrollBars();
     if (GetDataOnEnter && !GetData(Effect)) {
-      FDataObject.Reset();
+      ReleaseDataObject();
       Effect = DROPEFFECT_NONE;
       Result = DV_E_CLIPFORMAT;
       return;
@@ -66,7 +66,7 @@ void TCustomDropTarget::Enter(IDataObject* DataObj, DWORD KeyState, POINTL Point
     Effect = GetValidDropEffect(shiftState, point, Effect);
     DoEnter(shiftState, point, Effect);
     if (Effect == DROPEFFECT_NONE)
-      FDataObject.Reset();
+      ReleaseDataObject();
   } else {
     FDataObject.Reset();
     Effect = DROPEFFECT_NONE;
@@ -149,10 +149,17 @@ void TCustomDropTarget::EndDrop() {
       ClearData();
     } catch (...) {
     }
-    FDataObject.Reset();
   }
+  ReleaseDataObject();
   FDropTargetHelper.Reset();
   FCurrentTarget = nullptr;
+}
+
+// The worker of a running transfer reads the data object; the end of the
+// transfer lets go of it then.
+void TCustomDropTarget::ReleaseDataObject() {
+  if (!FAsyncTransferInProgress)
+    FDataObject.Reset();
 }
 
 bool TCustomDropTarget::GetData(DWORD Effect) {
@@ -217,10 +224,10 @@ DWORD TCustomDropTarget::PasteFromClipboard() {
       effect = DROPEFFECT_NONE;
     DoPaste(effect);
   } catch (...) {
-    FDataObject.Reset();
+    ReleaseDataObject();
     throw;
   }
-  FDataObject.Reset();
+  ReleaseDataObject();
   return effect;
 }
 
@@ -237,10 +244,10 @@ void TCustomDropTarget::Assign(IUnknown* Source) {
     try {
       extracted = GetData(DROPEFFECT_COPY);
     } catch (...) {
-      FDataObject.Reset();
+      ReleaseDataObject();
       throw;
     }
-    FDataObject.Reset();
+    ReleaseDataObject();
     if (extracted)
       return;
   }

@@ -451,6 +451,24 @@ TEST_F(TDropTargetTest, DestroyedDuringATransferItWaitsForTheWorkerBeforeFreeing
   EXPECT_EQ(Data.Ended, 1);
 }
 
+// The worker reads the data object, so an assignment that started a transfer
+// keeps it until the transfer has ended.
+TEST_F(TDropTargetTest, AnAssignedDataObjectIsKeptUntilItsTransferEnds) {
+  Data.Async = true;
+  TSlowState slow;
+  new TSlowFormat(&Target, slow);
+  Target.AllowAsyncTransfer = true;
+  bool ended = false;
+  Target.OnEndAsyncTransfer = [&](TCustomDropTarget&) { ended = true; };
+  Target.Assign(static_cast<IDataObject*>(&Data));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return slow.Running.load(); }, 5000));
+  ASSERT_TRUE(Target.AsyncTransferInProgress());
+  EXPECT_EQ(Target.DataObject(), static_cast<IDataObject*>(&Data));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ended; }, 5000));
+  EXPECT_EQ(Target.DataObject(), nullptr);
+  EXPECT_EQ(Target.Files().size(), 3);
+}
+
 TEST_F(TDropTargetTest, PasteAndAssignTakeTheFilesOnTheClipboard) {
   auto* mime = new QMimeData;
   mime->setUrls({QUrl::fromLocalFile("/tmp/one.raw"), QUrl::fromLocalFile("/tmp/two.raw")});
