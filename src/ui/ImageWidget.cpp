@@ -1,9 +1,11 @@
 #include "ui/ImageWidget.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QImageWriter>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSaveFile>
 
 TImageWidget::TImageWidget(QWidget* Parent)
     : QWidget(Parent) {
@@ -21,16 +23,49 @@ QImage TImageWidget::PictureImage() const {
   return WrappedPicture().copy();
 }
 
+namespace {
+
+// Writes every byte or fails with the file's own reason. A write cut short by
+// a size limit or a full disk reports no error; only the next write does.
+bool WriteAll(QSaveFile& File, const QByteArray& Bytes) {
+  qint64 written = 0;
+  while (written < Bytes.size()) {
+    const qint64 count = File.write(Bytes.constData() + written, Bytes.size() - written);
+    if (count <= 0)
+      return false;
+    written += count;
+  }
+  return true;
+}
+
+} // namespace
+
+// The picture goes to a temporary file beside the target that takes the
+// target's place only once every byte is written: a full disk or a size limit
+// then leaves an existing file as it was and no partial one behind. The file
+// is written unbuffered, because a failed flush of the buffer does not keep
+// the temporary file from being committed.
 bool TImageWidget::SavePicture(const QString& FileName, QString* Error) const {
   if (!HasPicture())
     return true;
-  QImageWriter writer(FileName, "bmp");
+  const QString shownName = QDir::toNativeSeparators(FileName);
+  QByteArray bmp;
+  QBuffer buffer(&bmp);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, "bmp");
+  QString failure;
+  QSaveFile file(FileName);
   // Qt's BMP writer stores 32-bit RGB images as 24-bit rows, the bitmap's own form.
-  if (writer.write(WrappedPicture().convertToFormat(QImage::Format_RGB32)))
+  if (!writer.write(WrappedPicture().convertToFormat(QImage::Format_RGB32)))
+    failure = QStringLiteral("Cannot write file \"%1\". %2").arg(shownName, writer.errorString());
+  else if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    failure = QStringLiteral("Cannot create file \"%1\". %2").arg(shownName, file.errorString());
+  else if (WriteAll(file, bmp) && file.commit())
     return true;
+  else
+    failure = QStringLiteral("Cannot write file \"%1\". %2").arg(shownName, file.errorString());
   if (Error)
-    *Error = QStringLiteral("Cannot create file \"%1\". %2")
-                 .arg(QDir::toNativeSeparators(FileName), writer.errorString());
+    *Error = failure;
   return false;
 }
 

@@ -1,11 +1,17 @@
 #include "ui/ImageWidget.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -121,6 +127,108 @@ TEST(ImageWidget, FailedSaveSaysWhy) {
   EXPECT_TRUE(error.contains(path)) << error.toStdString();
   EXPECT_GT(error.size(), path.size() + 20) << "the reason follows the name";
   EXPECT_FALSE(QFile::exists(path));
+}
+
+// Lowers the soft limit on the size of written files while it lives. Writes
+// past it then fail with EFBIG instead of ending the process by SIGXFSZ.
+class TFileSizeLimit {
+public:
+  explicit TFileSizeLimit(rlim_t Bytes)
+      : FPreviousAction(std::signal(SIGXFSZ, SIG_IGN)) {
+    ::getrlimit(RLIMIT_FSIZE, &FPrevious);
+    rlimit lowered = FPrevious;
+    lowered.rlim_cur = Bytes;
+    if (::setrlimit(RLIMIT_FSIZE, &lowered) != 0)
+      ADD_FAILURE() << "cannot lower the file-size limit: " << std::strerror(errno);
+  }
+  ~TFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &FPrevious);
+    std::signal(SIGXFSZ, FPreviousAction);
+  }
+  TFileSizeLimit(const TFileSizeLimit&) = delete;
+  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+  void (*FPreviousAction)(int);
+  rlimit FPrevious{};
+};
+
+// A 64 KiB file system on Folder while it lives, where mounting is permitted.
+class TSmallDisk {
+public:
+  explicit TSmallDisk(const QString& Folder)
+      : FFolder(QFile::encodeName(Folder).toStdString()) {
+    FMounted = ::mount("zandrel-small-disk", FFolder.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                       "size=64k") == 0;
+    FError = FMounted ? 0 : errno;
+  }
+  ~TSmallDisk() {
+    if (FMounted)
+      ::umount2(FFolder.c_str(), MNT_DETACH);
+  }
+  TSmallDisk(const TSmallDisk&) = delete;
+  TSmallDisk& operator=(const TSmallDisk&) = delete;
+
+  bool Mounted() const { return FMounted; }
+  int Error() const { return FError; }
+
+private:
+  std::string FFolder;
+  bool FMounted = false;
+  int FError = 0;
+};
+
+// Saves over an existing file in Folder through Save, which is to fail with
+// the system's error Errno: the old file keeps its bytes, nothing else is left
+// in the folder, and the message names the file and the reason.
+void ExpectFailedSaveKeepsTheOldFile(const QString& Folder, int Errno,
+                                     const std::function<bool(const QString&, QString*)>& Save) {
+  const QString path = Folder + QStringLiteral("/view.bmp");
+  const QByteArray old("the picture saved before");
+  {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(old), old.size());
+  }
+  QString error;
+  EXPECT_FALSE(Save(path, &error));
+  EXPECT_TRUE(error.contains(QDir::toNativeSeparators(path))) << error.toStdString();
+  EXPECT_TRUE(error.contains(QString::fromLocal8Bit(std::strerror(Errno)))) << error.toStdString();
+  EXPECT_EQ(ReadFile(path), old);
+  const QStringList entries =
+      QDir(Folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+  EXPECT_EQ(entries, QStringList{QStringLiteral("view.bmp")});
+}
+
+TEST(ImageWidget, ASaveCutShortByTheFileSizeLimitKeepsTheOldFile) {
+  // The limit falls within the header of a small picture and deep within the
+  // rows of a large one.
+  struct TCase {
+    int32_t Width, Height;
+    rlim_t Limit;
+  };
+  for (const TCase& sample : {TCase{5, 3, 64}, TCase{200, 100, 20000}}) {
+    SCOPED_TRACE(testing::Message() << sample.Width << " x " << sample.Height);
+    QTemporaryDir dir;
+    TImageWidget image;
+    FillPattern(image.Picture(), sample.Width, sample.Height);
+    ExpectFailedSaveKeepsTheOldFile(dir.path(), EFBIG, [&](const QString& Path, QString* Error) {
+      const TFileSizeLimit limited(sample.Limit);
+      return image.SavePicture(Path, Error);
+    });
+  }
+}
+
+TEST(ImageWidget, ASaveOnAFullDiskKeepsTheOldFile) {
+  QTemporaryDir dir;
+  const TSmallDisk disk(dir.path());
+  if (!disk.Mounted())
+    GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(disk.Error());
+  TImageWidget image;
+  FillPattern(image.Picture(), 256, 128); // 96 KiB of rows
+  ExpectFailedSaveKeepsTheOldFile(dir.path(), ENOSPC, [&](const QString& Path, QString* Error) {
+    return image.SavePicture(Path, Error);
+  });
 }
 
 TEST(ImageWidget, EmptyPictureDrawsAndSavesNothing) {
