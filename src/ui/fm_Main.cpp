@@ -93,7 +93,6 @@ Tfm_Main::Tfm_Main(TVxDataMgr& DataManager, QWidget* Parent)
   BuildViewArea(client);
   BuildStatusBar();
   BuildFocusOrder();
-  BuildDialogs();
   // Outer size 1178 x 541 with the classic frame: a client area 1170 wide.
   resize(1170, 514);
 

@@ -110,7 +110,6 @@ private:
   void BuildMenus();
   void BuildFocusOrder();
   void BindViewArrays();
-  void BuildDialogs();
   bool RunDialog(QFileDialog& Dialog);
   static QString ChosenFile(const QFileDialog& Dialog);
   TUpDown* UpDownOf(const QLineEdit* Edit) const;
@@ -175,6 +174,7 @@ public:
   std::array<QLabel*, 3> StatusPanels{};
   QMenu* pop_IntensityRange = nullptr;
   QTimer* Timer1 = nullptr;
+  // Made by the commands that first run them.
   QFileDialog* OpenDialog1 = nullptr;
   QFileDialog* SaveDialog1 = nullptr;
   // Files dropped on pa_FileName; nothing else in the window accepts drops.

@@ -2,6 +2,7 @@
 // and the result shown in the file-name strip.
 #include "data/VxDataMgr.h"
 #include "ui/ErrorReport.h"
+#include "ui/FileDialogs.h"
 #include "ui/ImageWidget.h"
 #include "ui/fm_Main.h"
 
@@ -15,24 +16,6 @@ namespace {
 const QString DropHint = QStringLiteral("Drag an MRI file onto this area");
 
 } // namespace
-
-void Tfm_Main::BuildDialogs() {
-  OpenDialog1 = new QFileDialog(this, QStringLiteral("Open an image file"));
-  OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
-  OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
-  OpenDialog1->setFileMode(QFileDialog::ExistingFile);
-  OpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
-  OpenDialog1->setSizeGripEnabled(true);
-
-  SaveDialog1 = new QFileDialog(this, QStringLiteral("Save Image"));
-  SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
-  SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-  SaveDialog1->setFileMode(QFileDialog::AnyFile);
-  SaveDialog1->setDefaultSuffix(QStringLiteral("bmp"));
-  SaveDialog1->setOption(QFileDialog::DontUseNativeDialog);
-  SaveDialog1->setSizeGripEnabled(true);
-  SaveDialog1->selectFile(QStringLiteral("Untitled.bmp"));
-}
 
 bool Tfm_Main::RunDialog(QFileDialog& Dialog) {
   if (FDialogRunner)
@@ -56,6 +39,8 @@ void Tfm_Main::OpenFileNamed(const std::string& Name) {
 }
 
 void Tfm_Main::mi_OpenClick() {
+  if (!OpenDialog1)
+    OpenDialog1 = CreateOpenDialog(this);
   if (RunDialog(*OpenDialog1))
     OpenFileNamed(QFile::encodeName(ChosenFile(*OpenDialog1)).toStdString());
 }
@@ -75,6 +60,8 @@ void Tfm_Main::mi_CloseClick() {
 // Writes the view-1 bitmap as a BMP file whatever the name's extension; a
 // failure goes to the unhandled-error report.
 void Tfm_Main::mi_SaveImageClick() {
+  if (!SaveDialog1)
+    SaveDialog1 = CreateSaveDialog(this);
   if (!RunDialog(*SaveDialog1))
     return;
   const QString name = ChosenFile(*SaveDialog1);

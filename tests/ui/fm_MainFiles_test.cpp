@@ -5,17 +5,25 @@
 #include "ui/MainWindowFixture.h"
 #include "ui/fm_Main.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTimer>
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -112,9 +120,29 @@ protected:
   QString Proposed;
 };
 
-TEST_F(TFileCommandsTest, TheDialogsAreSetUpForTheirCommands) {
+// Shown, a dialog has no places bar and no file-type filter: its only lists
+// are of the folder's files and its only drop-down is the folder path.
+void ExpectNoPlacesBarNorFilter(QFileDialog& Dialog) {
+  Dialog.show();
+  for (const QAbstractItemView* view : Dialog.findChildren<QAbstractItemView*>()) {
+    const bool ofFiles = qobject_cast<const QFileSystemModel*>(view->model()) != nullptr;
+    EXPECT_TRUE(ofFiles || !view->isVisible()) << view->metaObject()->className();
+  }
+  int dropDowns = 0;
+  for (const QComboBox* box : Dialog.findChildren<QComboBox*>())
+    dropDowns += box->isVisible() ? 1 : 0;
+  EXPECT_EQ(dropDowns, 1);
+  Dialog.hide();
+}
+
+TEST_F(TFileCommandsTest, TheDialogsAreMadeWhenFirstUsedAndSetUpForTheirCommands) {
+  EXPECT_EQ(Window.OpenDialog1, nullptr);
+  EXPECT_EQ(Window.SaveDialog1, nullptr);
+  OpenThroughDialog("");
   QFileDialog* open = Window.OpenDialog1;
   ASSERT_NE(open, nullptr);
+  EXPECT_EQ(LastDialog, open);
+  EXPECT_EQ(Window.SaveDialog1, nullptr);
   EXPECT_EQ(open->objectName(), QStringLiteral("OpenDialog1"));
   EXPECT_EQ(open->windowTitle(), QStringLiteral("Open an image file"));
   EXPECT_EQ(open->acceptMode(), QFileDialog::AcceptOpen);
@@ -122,14 +150,23 @@ TEST_F(TFileCommandsTest, TheDialogsAreSetUpForTheirCommands) {
   for (const QString& filter : open->nameFilters())
     EXPECT_TRUE(filter.contains(QStringLiteral("(*)"))) << filter.toStdString();
 
+  SaveThroughDialog("");
   QFileDialog* save = Window.SaveDialog1;
   ASSERT_NE(save, nullptr);
+  EXPECT_EQ(LastDialog, save);
   EXPECT_EQ(save->objectName(), QStringLiteral("SaveDialog1"));
   EXPECT_EQ(save->windowTitle(), QStringLiteral("Save Image"));
   EXPECT_EQ(save->acceptMode(), QFileDialog::AcceptSave);
   EXPECT_EQ(save->defaultSuffix(), QStringLiteral("bmp"));
   EXPECT_FALSE(save->testOption(QFileDialog::DontConfirmOverwrite));
-  EXPECT_EQ(QFileInfo(save->selectedFiles().value(0)).fileName(), QStringLiteral("Untitled.bmp"));
+  EXPECT_EQ(QFileInfo(Proposed).fileName(), QStringLiteral("Untitled.bmp"));
+
+  // Used again, each command runs the dialog it made.
+  OpenThroughDialog("");
+  EXPECT_EQ(LastDialog, open);
+  EXPECT_EQ(Window.OpenDialog1, open);
+  ExpectNoPlacesBarNorFilter(*open);
+  ExpectNoPlacesBarNorFilter(*save);
 }
 
 TEST_F(TFileCommandsTest, OpeningAMissingFileShowsWhy) {
@@ -372,6 +409,192 @@ TEST_F(TFileCommandsTest, HelpWaitsAboutDoesNot) {
   EXPECT_TRUE(about.isVisible());
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   about.close();
+}
+
+// Runs the real dialog: Act is called once it shows, and the dialog's answer
+// is returned. A dialog still open after five seconds is cancelled.
+bool ExecWhileDoing(QFileDialog& Dialog, const std::function<void()>& Act) {
+  QTimer::singleShot(0, &Dialog, Act);
+  QTimer::singleShot(5000, &Dialog, &QDialog::reject);
+  return Dialog.exec() == QDialog::Accepted;
+}
+
+// Every visible window but the main one.
+QStringList StrayWindows(const QWidget& Main) {
+  QStringList stray;
+  for (const QWidget* window : QApplication::topLevelWidgets())
+    if (window != &Main && window->isVisible())
+      stray << QString::fromLatin1(window->metaObject()->className());
+  return stray;
+}
+
+// The files that were opened in a folder, by their inotify events.
+class TOpenWatch {
+public:
+  explicit TOpenWatch(const std::string& Folder)
+      : FHandle(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    EXPECT_GE(::inotify_add_watch(FHandle, Folder.c_str(), IN_OPEN), 0);
+  }
+  ~TOpenWatch() { ::close(FHandle); }
+  TOpenWatch(const TOpenWatch&) = delete;
+  TOpenWatch& operator=(const TOpenWatch&) = delete;
+
+  std::vector<std::string> OpenedFiles() const {
+    std::vector<std::string> names;
+    alignas(inotify_event) char events[4096];
+    ssize_t size = 0;
+    while ((size = ::read(FHandle, events, sizeof events)) > 0)
+      for (ssize_t at = 0; at < size;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+        if (event->len > 0 && !(event->mask & IN_ISDIR))
+          names.emplace_back(event->name);
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    return names;
+  }
+
+private:
+  int FHandle;
+};
+
+// The icons and type names of a listing come from names and kinds only: no
+// file of the folder is opened, so files that never answer cannot stall it.
+TEST_F(TFileCommandsTest, TheDialogsListAFolderWithoutOpeningItsFiles) {
+  const std::string folder = Dir.Path("listed");
+  ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+  const std::vector<std::string> fifos{folder + "/pipe-1", folder + "/pipe-2"};
+  for (const std::string& fifo : fifos)
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Names that say nothing of their content, so only reading could type them.
+  Dir.MakeFile("listed/scan", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'});
+  Dir.MakeFile("listed/volume", {'%', 'P', 'D', 'F', '-', '1', '.', '4'});
+  ASSERT_EQ(::mkdir((folder + "/sub").c_str(), 0700), 0);
+
+  const TOpenWatch watch(folder);
+  Window.SetDialogRunner([&](QFileDialog& Dialog) {
+    auto* model = Dialog.findChild<QFileSystemModel*>();
+    EXPECT_NE(model, nullptr);
+    if (model == nullptr)
+      return false;
+    QSignalSpy loaded(model, &QFileSystemModel::directoryLoaded);
+    Dialog.setDirectory(Q(folder));
+    Dialog.show();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return loaded.contains({Q(folder)}); }, 5000))
+        << Dialog.objectName().toStdString();
+    Dialog.hide();
+    return false;
+  });
+  Window.mi_OpenClick();
+  Window.mi_SaveImageClick();
+  EXPECT_EQ(watch.OpenedFiles(), std::vector<std::string>{});
+  // A reader left waiting on a pipe would hold the dialogs' end: let it go.
+  for (const std::string& fifo : fifos) {
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    EXPECT_LT(writer, 0) << "something waits to read " << fifo;
+    if (writer >= 0)
+      ::close(writer);
+  }
+}
+
+// A name typed into a dialog opens the completer's list of matching names;
+// Enter then closes the dialog, and the list must go with it, every time.
+TEST_F(TFileCommandsTest, NothingOfADialogStaysOnScreenAfterItCloses) {
+  Dir.MakeFile("view-1.bmp", {1});
+  Dir.MakeFile("view-2.bmp", {2});
+  bool listShown = false;
+  Window.SetDialogRunner([&](QFileDialog& Dialog) {
+    auto* model = Dialog.findChild<QFileSystemModel*>();
+    EXPECT_NE(model, nullptr);
+    if (model == nullptr)
+      return false;
+    Dialog.setDirectory(Q(Dir.Root()));
+    return ExecWhileDoing(Dialog, [&] {
+      EXPECT_TRUE(
+          QTest::qWaitFor([&] { return model->rowCount(model->index(Q(Dir.Root()))) == 2; }, 5000));
+      QWidget* field = Dialog.focusWidget();
+      QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+      QTest::keyClicks(field, QStringLiteral("view-"));
+      listShown = QTest::qWaitFor([&] { return StrayWindows(Window).size() == 2; }, 5000);
+      QTest::keyClick(field, Qt::Key_Return);
+    });
+  });
+  for (int use = 1; use <= 2; ++use) {
+    SCOPED_TRACE(use);
+    listShown = false;
+    Window.mi_SaveImageClick();
+    EXPECT_TRUE(listShown) << "the dialog and the completer's list";
+    QApplication::processEvents();
+    EXPECT_EQ(StrayWindows(Window), QStringList{});
+  }
+}
+
+// Sets an environment variable while it lives.
+class TEnvironmentVariable {
+public:
+  TEnvironmentVariable(const char* Name, const QByteArray& Value)
+      : FName(Name)
+      , FHadValue(qEnvironmentVariableIsSet(Name))
+      , FPrevious(qgetenv(Name)) {
+    qputenv(Name, Value);
+  }
+  ~TEnvironmentVariable() {
+    if (FHadValue)
+      qputenv(FName, FPrevious);
+    else
+      qunsetenv(FName);
+  }
+  TEnvironmentVariable(const TEnvironmentVariable&) = delete;
+  TEnvironmentVariable& operator=(const TEnvironmentVariable&) = delete;
+
+private:
+  const char* FName;
+  bool FHadValue;
+  QByteArray FPrevious;
+};
+
+// The program keeps no setting: the dialogs neither restore a folder from the
+// user's configuration nor write anything there, however they are used.
+TEST(FileDialogSettings, NothingIsReadOrWritten) {
+  testfiles::TTempDir dir;
+  const std::string config = dir.Path("config");
+  const std::string remembered = dir.Path("remembered");
+  std::filesystem::create_directories(config);
+  std::filesystem::create_directories(remembered);
+  const std::string stored =
+      "[FileDialog]\nlastVisited=file://" + remembered + "\nhistory=file://" + remembered + "\n";
+  const std::string storedFile =
+      dir.MakeFile("config/QtProject.conf", std::vector<uint8_t>(stored.begin(), stored.end()));
+  const std::string picked = dir.MakeFile("picked.raw", {1});
+  const TEnvironmentVariable configHome("XDG_CONFIG_HOME", QByteArray::fromStdString(config));
+  QString startFolder;
+  {
+    TVxDataMgr dataMgr;
+    Tfm_Main window(dataMgr);
+    window.show();
+    window.FormActivate();
+    bool accept = false;
+    window.SetDialogRunner([&](QFileDialog& Dialog) {
+      if (startFolder.isEmpty())
+        startFolder = Dialog.directory().absolutePath();
+      const bool saving = Dialog.acceptMode() == QFileDialog::AcceptSave;
+      Dialog.selectFile(Q(saving ? dir.Path("saved.bmp") : picked));
+      return ExecWhileDoing(Dialog, [&Dialog, accept] {
+        QTest::keyClick(Dialog.focusWidget(), accept ? Qt::Key_Return : Qt::Key_Escape);
+      });
+    });
+    for (const bool answer : {false, true}) {
+      accept = answer;
+      window.mi_OpenClick();
+      window.mi_SaveImageClick();
+    }
+    EXPECT_EQ(dataMgr.FileName(), picked);
+  }
+  EXPECT_NE(startFolder, Q(remembered));
+  EXPECT_EQ(ReadAll(Q(storedFile)), QByteArray::fromStdString(stored));
+  std::vector<std::string> configFiles;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(config))
+    configFiles.push_back(entry.path().lexically_relative(config).string());
+  EXPECT_EQ(configFiles, std::vector<std::string>{"QtProject.conf"});
 }
 
 } // namespace

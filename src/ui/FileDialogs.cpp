@@ -1,0 +1,139 @@
+#include "ui/FileDialogs.h"
+
+#include <QApplication>
+#include <QCompleter>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QSettings>
+#include <QStyle>
+
+namespace {
+
+// The provider of the dialog below. As its first base it is built before the
+// dialog and destroyed after it, and so after the dialog's file model, whose
+// worker thread may ask for icons until the model is gone.
+struct TIconProviderOwner {
+  TKindIconProvider IconProvider;
+};
+
+class TFileDialog : private TIconProviderOwner, public QFileDialog {
+public:
+  TFileDialog(QWidget* Parent, const QString& Caption, AcceptMode Mode);
+  void done(int Result) override;
+
+protected:
+  void showEvent(QShowEvent* Event) override;
+
+private:
+  QCompleter* FCompleter = nullptr;
+  QLineEdit* FNameEdit = nullptr;
+};
+
+// The dialog is born in a folder that cannot exist, so that nothing is listed
+// before it has the provider that never reads a file; only then does it move
+// to the working folder.
+TFileDialog::TFileDialog(QWidget* Parent, const QString& Caption, AcceptMode Mode)
+    : QFileDialog(Parent, Caption, QStringLiteral("/dev/null/nowhere")) {
+  setOption(DontUseNativeDialog);
+  setIconProvider(&IconProvider);
+  setAcceptMode(Mode);
+  setSizeGripEnabled(true);
+  FCompleter = findChild<QCompleter*>();
+  FNameEdit = FCompleter ? qobject_cast<QLineEdit*>(FCompleter->widget()) : nullptr;
+  setDirectory(QDir::currentPath());
+}
+
+// Completions that arrive after the dialog has closed (a path typed quickly,
+// then Enter) would open the completer's list over the main window; the list
+// stays detached from the name field until the dialog shows again.
+void TFileDialog::done(int Result) {
+  QFileDialog::done(Result);
+  if (FNameEdit)
+    FNameEdit->setCompleter(nullptr);
+}
+
+// No places bar and no file-type filter; the dialog shows them again whenever
+// its mode changes, so they are hidden at every showing.
+void TFileDialog::showEvent(QShowEvent* Event) {
+  for (const char* name : {"sidebar", "fileTypeLabel", "fileTypeCombo"})
+    if (auto* part = findChild<QWidget*>(QLatin1String(name)))
+      part->hide();
+  if (FNameEdit)
+    FNameEdit->setCompleter(FCompleter);
+  QFileDialog::showEvent(Event);
+}
+
+} // namespace
+
+TKindIconProvider::TKindIconProvider() {
+  const QStyle* style = QApplication::style();
+  FFolder = style->standardIcon(QStyle::SP_DirIcon);
+  FFile = style->standardIcon(QStyle::SP_FileIcon);
+  FFolderLink = style->standardIcon(QStyle::SP_DirLinkIcon);
+  FFileLink = style->standardIcon(QStyle::SP_FileLinkIcon);
+  FDrive = style->standardIcon(QStyle::SP_DriveHDIcon);
+}
+
+QIcon TKindIconProvider::icon(IconType Type) const {
+  switch (Type) {
+  case Computer:
+  case Drive:
+  case Network:
+    return FDrive;
+  case Desktop:
+  case Trashcan:
+  case Folder:
+    return FFolder;
+  case File:
+    return FFile;
+  }
+  return FFile;
+}
+
+QIcon TKindIconProvider::icon(const QFileInfo& Info) const {
+  if (Info.isRoot())
+    return FDrive;
+  if (Info.isSymLink())
+    return Info.isDir() ? FFolderLink : FFileLink;
+  return Info.isDir() ? FFolder : FFile;
+}
+
+QString TKindIconProvider::type(const QFileInfo& Info) const {
+  if (Info.isSymLink())
+    return QStringLiteral("Link");
+  if (Info.isDir())
+    return QStringLiteral("Folder");
+  if (!Info.isFile())
+    return QStringLiteral("Special File");
+  const QString suffix = Info.suffix();
+  return suffix.isEmpty() ? QStringLiteral("File") : suffix.toUpper() + QStringLiteral(" File");
+}
+
+void ForgoStoredSettings() {
+  const QString nowhere = QStringLiteral("/dev/null/settings");
+  for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+    for (const QSettings::Scope scope : {QSettings::UserScope, QSettings::SystemScope})
+      QSettings::setPath(format, scope, nowhere);
+}
+
+QFileDialog* CreateOpenDialog(QWidget* Parent) {
+  ForgoStoredSettings();
+  auto* dialog =
+      new TFileDialog(Parent, QStringLiteral("Open an image file"), QFileDialog::AcceptOpen);
+  dialog->setObjectName(QStringLiteral("OpenDialog1"));
+  dialog->setFileMode(QFileDialog::ExistingFile);
+  return dialog;
+}
+
+QFileDialog* CreateSaveDialog(QWidget* Parent) {
+  ForgoStoredSettings();
+  auto* dialog = new TFileDialog(Parent, QStringLiteral("Save Image"), QFileDialog::AcceptSave);
+  dialog->setObjectName(QStringLiteral("SaveDialog1"));
+  dialog->setFileMode(QFileDialog::AnyFile);
+  dialog->setDefaultSuffix(QStringLiteral("bmp"));
+  dialog->selectFile(QStringLiteral("Untitled.bmp"));
+  return dialog;
+}
