@@ -1,5 +1,7 @@
 #include "ui/FileDialogs.h"
 
+#include "platform/FolderEntries.h"
+
 #include <QApplication>
 #include <QCompleter>
 #include <QDir>
@@ -64,6 +66,17 @@ void TFileDialog::showEvent(QShowEvent* Event) {
   if (FNameEdit)
     FNameEdit->setCompleter(FCompleter);
   QFileDialog::showEvent(Event);
+}
+
+// One component of a chosen path, in the bytes of the entry it shows.
+std::string HostComponent(const std::string& Folder, const QString& Name) {
+  std::string plain = QFile::encodeName(Name).toStdString();
+  if (!Name.contains(QChar::ReplacementCharacter) || platform::EntryExists(Folder + plain))
+    return plain;
+  for (std::string& entry : platform::FolderEntries(Folder.empty() ? "." : Folder))
+    if (QFile::decodeName(QByteArray::fromStdString(entry)) == Name)
+      return entry;
+  return plain;
 }
 
 } // namespace
@@ -136,4 +149,15 @@ QFileDialog* CreateSaveDialog(QWidget* Parent) {
   dialog->setDefaultSuffix(QStringLiteral("bmp"));
   dialog->selectFile(QStringLiteral("Untitled.bmp"));
   return dialog;
+}
+
+std::string HostPath(const QString& Path) {
+  std::string host;
+  const QStringList components = Path.split(u'/');
+  for (qsizetype i = 0; i < components.size(); ++i) {
+    if (i > 0)
+      host += '/';
+    host += HostComponent(host, components[i]);
+  }
+  return host;
 }

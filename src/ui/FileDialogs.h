@@ -39,3 +39,10 @@ void ForgoStoredSettings();
 // The two dialogs of the file commands, made when a command first needs one.
 QFileDialog* CreateOpenDialog(QWidget* Parent);
 QFileDialog* CreateSaveDialog(QWidget* Parent);
+
+// The host's bytes for a path that a dialog chose. The dialogs carry names as
+// text in which bytes that are not UTF-8 became U+FFFD; such a component is
+// looked up in its folder by its displayed form. When several entries show
+// alike, the first in byte order is taken, as the dialog could not tell them
+// apart either.
+std::string HostPath(const QString& Path);

@@ -42,7 +42,7 @@ void Tfm_Main::mi_OpenClick() {
   if (!OpenDialog1)
     OpenDialog1 = CreateOpenDialog(this);
   if (RunDialog(*OpenDialog1))
-    OpenFileNamed(QFile::encodeName(ChosenFile(*OpenDialog1)).toStdString());
+    OpenFileNamed(HostPath(ChosenFile(*OpenDialog1)));
 }
 
 void Tfm_Main::DropFileTarget1Drop(const std::vector<std::string>& Files) {

@@ -597,4 +597,32 @@ TEST(FileDialogSettings, NothingIsReadOrWritten) {
   EXPECT_EQ(configFiles, std::vector<std::string>{"QtProject.conf"});
 }
 
+// The dialogs give names as text, with U+FFFD for bytes that are not UTF-8;
+// the open command finds the file that shows so, down every folder.
+TEST_F(TFileCommandsTest, TheOpenDialogOpensNamesThatAreNotUtf8) {
+  Dir.MakeFile("\xFF\xFE.raw", {1});
+  std::filesystem::create_directories(Dir.Path("caf\xE9"));
+  Dir.MakeFile("caf\xE9/\xFE.raw", {2});
+  // These two show alike; the first in byte order is taken.
+  Dir.MakeFile("\xFF.raw", {3});
+  Dir.MakeFile("\xFE.raw", {4});
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"\xFF\xFE.raw", "\xFF\xFE.raw"},
+      {"caf\xE9/\xFE.raw", "caf\xE9/\xFE.raw"},
+      {"\xFF.raw", "\xFE.raw"},
+  };
+  for (const auto& names : cases) {
+    const std::string& chosen = names.first;
+    const std::string& opened = names.second;
+    SCOPED_TRACE(opened);
+    Window.SetDialogRunner([&](QFileDialog& Dialog) {
+      Dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(Dir.Path(chosen))));
+      return true;
+    });
+    Window.mi_OpenClick();
+    EXPECT_TRUE(DataMgr.IsOpen());
+    EXPECT_EQ(DataMgr.FileName(), Dir.Path(opened));
+  }
+}
+
 } // namespace
