@@ -36,7 +36,8 @@ private:
 
 // The dialog is born in a folder that cannot exist, so that nothing is listed
 // before it has the provider that never reads a file; only then does it move
-// to the working folder.
+// to the working folder. Qt takes that folder's last part for a proposed file
+// name, which must not stay in the name field.
 TFileDialog::TFileDialog(QWidget* Parent, const QString& Caption, AcceptMode Mode)
     : QFileDialog(Parent, Caption, QStringLiteral("/dev/null/nowhere")) {
   setOption(DontUseNativeDialog);
@@ -46,6 +47,8 @@ TFileDialog::TFileDialog(QWidget* Parent, const QString& Caption, AcceptMode Mod
   FCompleter = findChild<QCompleter*>();
   FNameEdit = FCompleter ? qobject_cast<QLineEdit*>(FCompleter->widget()) : nullptr;
   setDirectory(QDir::currentPath());
+  if (FNameEdit)
+    FNameEdit->clear();
 }
 
 // Completions that arrive after the dialog has closed (a path typed quickly,

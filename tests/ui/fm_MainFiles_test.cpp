@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTimer>
 #include <fcntl.h>
@@ -147,6 +148,9 @@ TEST_F(TFileCommandsTest, TheDialogsAreMadeWhenFirstUsedAndSetUpForTheirCommands
   EXPECT_EQ(open->windowTitle(), QStringLiteral("Open an image file"));
   EXPECT_EQ(open->acceptMode(), QFileDialog::AcceptOpen);
   EXPECT_EQ(open->fileMode(), QFileDialog::ExistingFile);
+  const auto* openName = open->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  ASSERT_NE(openName, nullptr);
+  EXPECT_EQ(openName->text(), QString()) << "the open dialog proposes no name";
   for (const QString& filter : open->nameFilters())
     EXPECT_TRUE(filter.contains(QStringLiteral("(*)"))) << filter.toStdString();
 
