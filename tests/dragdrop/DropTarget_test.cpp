@@ -202,6 +202,7 @@ protected:
   POINTL Middle() { return Screen(Plain, QPoint(100, 50)); }
 
   QWidget Plain;
+  TSlowState Slow; // outlives a slow format that Target owns
   TDropFileTarget Target{nullptr};
   TDataObject Data;
   int Drops = 0;
@@ -455,13 +456,12 @@ TEST_F(TDropTargetTest, DestroyedDuringATransferItWaitsForTheWorkerBeforeFreeing
 // keeps it until the transfer has ended.
 TEST_F(TDropTargetTest, AnAssignedDataObjectIsKeptUntilItsTransferEnds) {
   Data.Async = true;
-  TSlowState slow;
-  new TSlowFormat(&Target, slow);
+  new TSlowFormat(&Target, Slow);
   Target.AllowAsyncTransfer = true;
   bool ended = false;
   Target.OnEndAsyncTransfer = [&](TCustomDropTarget&) { ended = true; };
   Target.Assign(static_cast<IDataObject*>(&Data));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return slow.Running.load(); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Slow.Running.load(); }, 5000));
   ASSERT_TRUE(Target.AsyncTransferInProgress());
   EXPECT_EQ(Target.DataObject(), static_cast<IDataObject*>(&Data));
   ASSERT_TRUE(QTest::qWaitFor([&] { return ended; }, 5000));
