@@ -121,6 +121,8 @@ double TVxDataMgr::ProbeValue(TViewKind View, int32_t X, int32_t Y) const {
     if (IsSignallingNaN(static_cast<uint32_t>(DecodeInt32(p, buffer.data()))))
       return 0.0;
     return DecodeFloat32(p, buffer.data());
+  default:
+    break;
   }
   return 0.0;
 }

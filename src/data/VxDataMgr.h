@@ -14,6 +14,18 @@ namespace platform {
 class TFileStream;
 }
 
+// One voxel's value as stored: integers of every width as integers, floats
+// widened to double, which holds every single, half and double exactly. A
+// signalling NaN reads as 0, and so does a position that holds no file data
+// (a Real 0 for the float types).
+struct TVoxelValue {
+  enum TKind : uint8_t { Signed, Unsigned, Real };
+  TKind Kind = Signed;
+  int64_t SignedValue = 0;
+  uint64_t UnsignedValue = 0;
+  double RealValue = 0.0;
+};
+
 // The one object that knows the volume file: the open file, the layout and
 // display parameters, and one buffer of raw file bytes per view.
 //
@@ -42,6 +54,9 @@ public:
 
   void RenderView(int32_t Volume, int32_t Index, TViewKind View, TImageControl& Image);
   double ProbeValue(TViewKind View, int32_t X, int32_t Y) const;
+  // The same voxel exactly as stored, for the readout: 64-bit integers lose
+  // nothing on the way.
+  TVoxelValue ProbeVoxel(TViewKind View, int32_t X, int32_t Y) const;
 
   int16_t DecodeInt16(int64_t p, const uint8_t* Buffer) const;
   int32_t DecodeInt32(int64_t p, const uint8_t* Buffer) const;

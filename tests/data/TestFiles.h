@@ -81,6 +81,8 @@ inline void AppendVoxel(std::vector<uint8_t>& Bytes, TVoxelType Type, TByteOrder
   case vtFloat32:
     AppendBytes(Bytes, std::bit_cast<uint32_t>(static_cast<float>(Value)), 4, Order);
     break;
+  default:
+    throw std::invalid_argument("AppendVoxel: type not covered");
   }
 }
 
