@@ -130,6 +130,8 @@ void StoreVoxel(uint8_t* target, TVoxelType type, float value) {
   case vtFloat32:
     StoreLittleEndian(target, std::bit_cast<uint32_t>(value));
     break;
+  default:
+    throw std::invalid_argument("no benchmark volume for this type");
   }
 }
 

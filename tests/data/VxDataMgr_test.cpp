@@ -1050,6 +1050,8 @@ double SweepValue(TVoxelType Type) {
     return 0x40404040;
   case vtFloat32:
     return static_cast<double>(std::bit_cast<float>(0x40404040u)); // 3.0039...
+  default:
+    ADD_FAILURE() << "no sweep value for type " << int{Type};
   }
   return 0;
 }
