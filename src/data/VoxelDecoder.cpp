@@ -3,6 +3,7 @@
 #include "data/PixelRow.h"
 
 #include <bit>
+#include <vector>
 
 namespace voxeldecoder {
 namespace {
@@ -50,8 +51,9 @@ template <typename T> void ConvertRow(const uint8_t* Bytes, int32_t Count, bool 
 }
 
 void HalvesRow(const uint8_t* Bytes, int32_t Count, bool Swap, float* Out) {
+  const float* singles = HalfSingles();
   for (int32_t x = 0; x < Count; ++x)
-    Out[x] = HalfToSingle(Load<uint16_t>(Bytes, x, Swap));
+    Out[x] = singles[Load<uint16_t>(Bytes, x, Swap)];
 }
 
 } // namespace
@@ -68,6 +70,16 @@ float HalfToSingle(uint16_t Bits) {
   // Infinities and NaNs keep their payload, the quiet bit landing on the single's.
   const uint32_t singleExponent = exponent == 0x1F ? 0xFFu : exponent - 15 + 127;
   return std::bit_cast<float>(sign | singleExponent << 23 | fraction << 13);
+}
+
+const float* HalfSingles() {
+  static const std::vector<float> singles = [] {
+    std::vector<float> all(65536);
+    for (uint32_t bits = 0; bits < all.size(); ++bits)
+      all[bits] = HalfToSingle(static_cast<uint16_t>(bits));
+    return all;
+  }();
+  return singles.data();
 }
 
 TVoxelValue ZeroOf(TVoxelType Type) {

@@ -23,6 +23,9 @@ namespace voxeldecoder {
 // An IEEE binary16 value; every half is exactly a single.
 float HalfToSingle(uint16_t Bits);
 
+// HalfToSingle of every binary16 bit pattern, indexed by the pattern.
+const float* HalfSingles();
+
 // The 0 of a type's kind, for positions that hold no file data.
 TVoxelValue ZeroOf(TVoxelType Type);
 
