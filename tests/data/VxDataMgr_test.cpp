@@ -1129,7 +1129,7 @@ double SweepValue(TVoxelType Type) {
     return 0x40404040;
   case vtInt64:
   case vtUInt64:
-    return 0x4040404040404040; // beyond 2^53, so as a double it is already rounded
+    return static_cast<double>(0x4040404040404040); // beyond 2^53: rounded as a double
   case vtFloat16:
     return 2.125; // 0x4040
   case vtFloat64:
