@@ -8,6 +8,8 @@
 namespace voxeldecoder {
 namespace {
 
+using pixelrow::Load;
+
 bool IsSignalling(uint16_t Bits) {
   return (Bits & 0x7C00u) == 0x7C00u && (Bits & 0x03FFu) != 0 && (Bits & 0x0200u) == 0;
 }
@@ -39,10 +41,6 @@ TVoxelValue RealValue(double V) {
   value.Kind = TVoxelValue::Real;
   value.RealValue = V;
   return value;
-}
-
-template <typename T> T Load(const uint8_t* Bytes, int64_t p, bool Swap) {
-  return pixelrow::Load<T>(Bytes, p, Swap);
 }
 
 template <typename T> void ConvertRow(const uint8_t* Bytes, int32_t Count, bool Swap, float* Out) {
