@@ -18,6 +18,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
@@ -142,17 +144,24 @@ TEST_F(TMainWindowTest, EveryLabelShowsItsTextLiterally) {
 }
 
 // Stepping down the list from the keyboard pushes each item as its voxel type,
-// with the byte order chosen beside it.
+// with the byte order chosen beside it; the closed list shows each text whole.
 TEST_F(TMainWindowTest, EveryDataTypeItemReachesTheDataManager) {
+  QComboBox* list = Window.cb_DataType;
+  QStyleOptionComboBox option;
+  option.initFrom(list);
+  const QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                    QStyle::SC_ComboBoxEditField, list);
   Window.cb_ByteOrder->setCurrentIndex(boBigEndian);
   Window.ComboChanges();
-  Window.cb_DataType->setFocus();
+  list->setFocus();
   for (int item = 0; item < VoxelTypeCount; ++item) {
     if (item > 0)
-      QTest::keyClick(Window.cb_DataType, Qt::Key_Down);
-    ASSERT_EQ(Window.cb_DataType->currentIndex(), item);
-    EXPECT_EQ(DataMgr.VoxelType(), item) << Window.cb_DataType->currentText().toStdString();
+      QTest::keyClick(list, Qt::Key_Down);
+    ASSERT_EQ(list->currentIndex(), item);
+    const QString text = list->currentText();
+    EXPECT_EQ(DataMgr.VoxelType(), item) << text.toStdString();
     EXPECT_EQ(DataMgr.ByteOrder(), boBigEndian);
+    EXPECT_LE(list->fontMetrics().horizontalAdvance(text), field.width()) << text.toStdString();
   }
 }
 
