@@ -22,11 +22,20 @@ constexpr TOption Options[] = {
     {"voxels-per-row", "count", "Voxels per row (dimension 0)."},
     {"rows-per-slice", "count", "Rows per slice (dimension 1)."},
     {"slices-per-volume", "count", "Slices per volume (dimension 2)."},
-    {"type", "byte|int16|int32|float32", "Voxel data type."},
+    // By family rather than by list item: the help cuts option names after 50
+    // columns, and this order puts the cut between two names.
+    {"type", "byte|int8|int16|int32|int64|uint16|uint32|uint64|float16|float32|float64",
+     "Voxel data type."},
     {"byte-order", "little|big", "Byte order of multi-byte voxels."},
     {"intensity", "min,max", "Intensity window."},
     {"slice", "index", "Slice shown in the first view."},
 };
+
+// In the order of the data-type list, so that the position is the item index.
+QStringList VoxelTypeNames() {
+  return {"byte",   "int16", "int32",  "float32", "uint16", "int8",
+          "uint32", "int64", "uint64", "float16", "float64"};
+}
 
 // The options that QGuiApplication and QApplication take out of the command
 // line themselves. They stay in argv for the application object; the parser
@@ -185,7 +194,7 @@ QString ReadStartup(const QCommandLineParser& Parser, TStartup& Startup) {
   Startup.FileName = platform::WideToBytes(files.value(0).toStdU16String());
   for (const QString& error :
        {ReadNumbers(Parser, Startup), ReadIntensity(Parser, Startup),
-        ReadItem(Parser, "type", {"byte", "int16", "int32", "float32"}, Startup.DataType),
+        ReadItem(Parser, "type", VoxelTypeNames(), Startup.DataType),
         ReadItem(Parser, "byte-order", {"little", "big"}, Startup.ByteOrder)})
     if (!error.isEmpty())
       return error;

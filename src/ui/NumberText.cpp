@@ -3,16 +3,37 @@
 #include <QLocale>
 #include <cmath>
 
-QString FixedText(double Value, int Decimals, int Width) {
+namespace {
+
+QString PrintedText(double Value, int Decimals, int Width, bool Scientific) {
   QString text;
   if (std::isnan(Value))
     text = QStringLiteral("NAN");
   else if (std::isinf(Value))
     text = Value > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
   else
-    text = QString::asprintf("%.*f", Decimals, Value)
+    text = (Scientific ? QString::asprintf("%.*e", Decimals, Value)
+                       : QString::asprintf("%.*f", Decimals, Value))
                .replace(QLatin1Char('.'), QLocale().decimalPoint());
   return text.rightJustified(Width, QLatin1Char(' '));
+}
+
+} // namespace
+
+QString FixedText(double Value, int Decimals, int Width) {
+  return PrintedText(Value, Decimals, Width, false);
+}
+
+QString ScientificText(double Value, int Decimals, int Width) {
+  return PrintedText(Value, Decimals, Width, true);
+}
+
+QString WholeText(int64_t Number, int Width) {
+  return QString::number(Number).rightJustified(Width, QLatin1Char(' '));
+}
+
+QString WholeText(uint64_t Number, int Width) {
+  return QString::number(Number).rightJustified(Width, QLatin1Char(' '));
 }
 
 // Only the separator comes from the locale: its digits may be native ones and

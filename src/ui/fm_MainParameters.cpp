@@ -162,7 +162,8 @@ void Tfm_Main::PushParameters() {
   const int32_t voxelsPerRow = ud_VoxelsPerRow->Position();
   const int32_t rowsPerSlice = ud_RowsPerSlice->Position();
   const int32_t slicesPerVolume = ud_SlicesPerVolume->Position();
-  const auto voxelType = static_cast<TVoxelType>(std::clamp(cb_DataType->currentIndex(), 0, 3));
+  const auto voxelType =
+      static_cast<TVoxelType>(std::clamp(cb_DataType->currentIndex(), 0, VoxelTypeCount - 1));
   const auto byteOrder = static_cast<TByteOrder>(std::clamp(cb_ByteOrder->currentIndex(), 0, 1));
   const int32_t intensityMin = IntegerValueOr(ed_IntensityMin, 0);
   const int32_t intensityMax = IntegerValueOr(ed_IntensityMax, 0);

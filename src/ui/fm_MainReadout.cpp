@@ -6,6 +6,7 @@
 #include "ui/fm_Main.h"
 
 #include <QLabel>
+#include <cmath>
 
 QString PadLeft(int64_t Number, int Width) {
   return QString::number(Number).rightJustified(Width, QLatin1Char(' '));
@@ -24,6 +25,27 @@ QString OffsetHex(int64_t Offset) {
     digits.insert(at, QLatin1Char('.'));
   return digits;
 }
+
+namespace {
+
+// Integers exactly as stored, floats with four decimals; only a float64 can
+// reach hundreds of digits in fixed point, so from 10^15 up it turns scientific.
+QString VoxelValueText(const TVoxelValue& Value, TVoxelType Type) {
+  switch (Value.Kind) {
+  case TVoxelValue::Signed:
+    return WholeText(Value.SignedValue, 10);
+  case TVoxelValue::Unsigned:
+    return WholeText(Value.UnsignedValue, 10);
+  case TVoxelValue::Real:
+    break;
+  }
+  const double real = Value.RealValue;
+  if (Type == vtFloat64 && std::isfinite(real) && std::fabs(real) >= 1e15)
+    return ScientificText(real, 4, 10);
+  return FixedText(real, 4, 10);
+}
+
+} // namespace
 
 void Tfm_Main::ImageMouseMove(QWidget* Sender, int X, int Y) {
   int view = 0;
@@ -47,7 +69,7 @@ void Tfm_Main::ImageMouseMove(QWidget* Sender, int X, int Y) {
   StatusPanels[2]->setText(QStringLiteral("Voxel: ") + GroupedText(voxel, 10) +
                            QStringLiteral("  Byte Offset: ") + GroupedText(offset, 10) +
                            QStringLiteral(" = 0x") + OffsetHex(offset));
-  const double value = FDataMgr.ProbeValue(static_cast<TViewKind>(view), X, Y);
-  const int decimals = FDataMgr.VoxelType() == vtFloat32 ? 4 : 0;
-  StatusPanels[1]->setText(QStringLiteral("Intens: ") + FixedText(value, decimals, 10));
+  const TVoxelValue value = FDataMgr.ProbeVoxel(static_cast<TViewKind>(view), X, Y);
+  StatusPanels[1]->setText(QStringLiteral("Intens: ") +
+                           VoxelValueText(value, FDataMgr.VoxelType()));
 }

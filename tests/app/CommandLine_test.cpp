@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QTimer>
 #include <chrono>
 #include <csignal>
@@ -65,7 +66,10 @@ TEST(CommandLineTest, EndsAtOnceWithTheRightCodeAndWords) {
        {"--skip-header", "--platform", "--display", "--style", "--stylesheet", "--qwindowtitle",
         "--reverse"}},
       {{"-platform", "offscreen", "--version"}, 0, {"zandrel 0.3.0.0\n"}},
-      {{"--type", "int8"}, 2, {"--type", "int8", "byte, int16, int32, float32"}},
+      {{"--type", "int128"},
+       2,
+       {"--type", "int128",
+        "byte, int16, int32, float32, uint16, int8, uint32, int64, uint64, float16, float64."}},
       {{"--byte-order", "middle"}, 2, {"--byte-order", "middle", "little, big"}},
       {{"--intensity", "5"}, 2, {"--intensity", "min,max"}},
       {{"--intensity", "5,abc"}, 2, {"--intensity", "5,abc"}},
@@ -149,6 +153,21 @@ TEST(CommandLineTest, StartupTakesTheNumbersAndTheFileBytes) {
     const std::string what = test.Arguments.join(' ').toStdString();
     EXPECT_EQ(parsed.ExitCode, -1) << what << ": " << parsed.Output.toStdString();
     EXPECT_EQ(Describe(parsed.Startup), Describe(test.Expected)) << what;
+  }
+}
+
+TEST(CommandLineTest, EachTypeNameSelectsItsDataTypeItemAndIsOffered) {
+  const char* const names[] = {"byte",   "int16", "int32",  "float32", "uint16", "int8",
+                               "uint32", "int64", "uint64", "float16", "float64"};
+  const QString help = Parse({"--help"}).Output;
+  for (int item = 0; item < VoxelTypeCount; ++item) {
+    const QString name = QString::fromLatin1(names[item]);
+    const TParsedCommandLine parsed = Parse({"--type", item % 2 ? name.toUpper() : name});
+    EXPECT_EQ(parsed.ExitCode, -1) << names[item];
+    EXPECT_EQ(parsed.Startup.DataType, item) << names[item];
+    // Whole, between the value name's separators.
+    EXPECT_TRUE(help.contains(QRegularExpression(QStringLiteral("[<|\\s]%1[|>]").arg(name))))
+        << names[item];
   }
 }
 

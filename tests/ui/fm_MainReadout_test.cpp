@@ -140,6 +140,99 @@ TEST_F(TReadoutTest, TheValueComesFromTheFileAsTheTypeFormatsIt) {
   }
 }
 
+struct TStoredCase {
+  TVoxelType Type;
+  TByteOrder Order;
+  uint64_t Bits; // the stored pattern of voxel (1, 1)
+  const char* Value;
+};
+
+class TStoredValueTest : public TReadoutTest {
+protected:
+  QString ReadoutUnderThePointer(TViewKind View, QPoint At) {
+    QTest::mouseMove(Image(View), At);
+    return Panel(1);
+  }
+
+  // A 2 x 2 x 2 layout over one slice of data: three zero voxels, then the one
+  // under test. The next slice lies beyond the file.
+  void ExpectReadouts(const std::vector<TStoredCase>& Cases, const char* Zero) {
+    for (const TStoredCase& c : Cases) {
+      const int size = BytesPerVoxel[c.Type];
+      std::vector<uint8_t> bytes(3 * static_cast<size_t>(size), 0);
+      testfiles::AppendBytes(bytes, c.Bits, size, c.Order);
+      SetLayout(0, 2, 2, 2, c.Type, c.Order);
+      Window.OpenFileNamed(Dir.MakeFile(std::to_string(Files++) + ".raw", bytes));
+      RedrawNow();
+      EXPECT_EQ(ReadoutUnderThePointer(vkSlice, {1, 1}), Q(c.Value)) << c.Value;
+      EXPECT_EQ(ReadoutUnderThePointer(vkSlice, {0, 0}), Q(Zero)) << c.Value;
+      EXPECT_EQ(ReadoutUnderThePointer(vkNextSlice, {1, 1}), Q(Zero)) << c.Value;
+    }
+  }
+
+  int Files = 0;
+};
+
+TEST_F(TStoredValueTest, SignedIntegersShowTheStoredNumberExactly) {
+  ExpectReadouts({{vtInt8, boLittleEndian, 0x80, "Intens:       -128"},
+                  {vtInt8, boBigEndian, 0x7F, "Intens:        127"},
+                  {vtInt8, boLittleEndian, 0xFF, "Intens:         -1"},
+                  {vtByte, boLittleEndian, 0xFF, "Intens:        255"},
+                  {vtInt16, boBigEndian, 0x8000, "Intens:     -32768"},
+                  {vtInt32, boLittleEndian, 0x7FFFFFFF, "Intens: 2147483647"},
+                  {vtInt64, boLittleEndian, 0x8000000000000000, "Intens: -9223372036854775808"},
+                  {vtInt64, boBigEndian, 0x7FFFFFFFFFFFFFFF, "Intens: 9223372036854775807"},
+                  {vtInt64, boLittleEndian, 0x0020000000000001, "Intens: 9007199254740993"},
+                  {vtInt64, boBigEndian, 0xFFDFFFFFFFFFFFFF, "Intens: -9007199254740993"},
+                  {vtInt64, boLittleEndian, 0xFFFFFFFF00000000, "Intens: -4294967296"}},
+                 "Intens:          0");
+}
+
+TEST_F(TStoredValueTest, UnsignedIntegersShowTheStoredNumberExactly) {
+  ExpectReadouts({{vtUInt16, boLittleEndian, 0xFFFF, "Intens:      65535"},
+                  {vtUInt16, boBigEndian, 0x1234, "Intens:       4660"},
+                  {vtUInt32, boLittleEndian, 0xFFFFFFFF, "Intens: 4294967295"},
+                  {vtUInt32, boBigEndian, 0x80000000, "Intens: 2147483648"},
+                  {vtUInt64, boLittleEndian, 0xFFFFFFFFFFFFFFFF, "Intens: 18446744073709551615"},
+                  {vtUInt64, boBigEndian, 0x8000000000000001, "Intens: 9223372036854775809"},
+                  {vtUInt64, boLittleEndian, 0x0020000000000001, "Intens: 9007199254740993"}},
+                 "Intens:          0");
+}
+
+// Float16 and float64 show as float32 always has; a float64 from 10^15 up
+// turns scientific, while a float32 stays in fixed point whatever its size.
+TEST_F(TStoredValueTest, FloatsShowFourDecimalsAndHugeDoublesAnExponent) {
+  ExpectReadouts(
+      {{vtFloat16, boLittleEndian, 0x3E00, "Intens:     1.5000"},
+       {vtFloat16, boBigEndian, 0xBE00, "Intens:    -1.5000"},
+       {vtFloat16, boLittleEndian, 0x3555, "Intens:     0.3333"},
+       {vtFloat16, boLittleEndian, 0x7BFF, "Intens: 65504.0000"},
+       {vtFloat16, boBigEndian, 0xFBFF, "Intens: -65504.0000"},
+       {vtFloat16, boLittleEndian, 0x03FF, "Intens:     0.0001"}, // largest subnormal
+       {vtFloat16, boLittleEndian, 0x8001, "Intens:    -0.0000"},
+       {vtFloat16, boLittleEndian, 0x7C00, "Intens:        INF"},
+       {vtFloat16, boBigEndian, 0xFC00, "Intens:       -INF"},
+       {vtFloat16, boLittleEndian, 0x7E00, "Intens:        NAN"},
+       {vtFloat16, boLittleEndian, 0x7D00, "Intens:     0.0000"}, // signalling
+       {vtFloat16, boBigEndian, 0xFC01, "Intens:     0.0000"},
+       {vtFloat64, boLittleEndian, 0x3FF8000000000000, "Intens:     1.5000"},
+       {vtFloat64, boBigEndian, 0xC05EDD2F1A9FBE77, "Intens:  -123.4560"},
+       {vtFloat64, boLittleEndian, 0x430C6BF52633FFFF, "Intens: 999999999999999.8750"},
+       {vtFloat64, boLittleEndian, 0x430C6BF526340000, "Intens: 1.0000e+15"},
+       {vtFloat64, boBigEndian, 0xC3118B54F22AEB00, "Intens: -1.2346e+15"},
+       {vtFloat64, boLittleEndian, 0x7FEFFFFFFFFFFFFF, "Intens: 1.7977e+308"},
+       {vtFloat64, boLittleEndian, 0x0000000000000001, "Intens:     0.0000"},
+       {vtFloat64, boLittleEndian, 0x7FF0000000000000, "Intens:        INF"},
+       {vtFloat64, boBigEndian, 0xFFF0000000000000, "Intens:       -INF"},
+       {vtFloat64, boLittleEndian, 0xFFF8000000000000, "Intens:        NAN"},
+       {vtFloat64, boLittleEndian, 0x7FF0000000000001, "Intens:     0.0000"}, // signalling
+       {vtFloat64, boBigEndian, 0x7FF4000000000000, "Intens:     0.0000"},
+       {vtFloat32, boLittleEndian, 0x58635FA9, "Intens: 999999986991104.0000"},
+       {vtFloat32, boLittleEndian, 0x7F7FFFFF,
+        "Intens: 340282346638528859811704183484516925440.0000"}},
+      "Intens:     0.0000");
+}
+
 TEST_F(TReadoutTest, WithoutAFileTheValueIsARightAlignedZero) {
   const std::pair<TVoxelType, const char*> cases[] = {{vtByte, "Intens:          0"},
                                                       {vtInt32, "Intens:          0"},
@@ -314,6 +407,14 @@ TEST_F(TReadoutTest, AGermanLocaleGroupsWithDotsAndWritesDecimalCommas) {
   EXPECT_EQ(Panel(1), Q("Intens:     1,5000"));
   Move(vkSlice, 1, 0);
   EXPECT_EQ(Panel(1), Q("Intens: -1234567,2500"));
+
+  std::vector<uint8_t> doubles;
+  testfiles::AppendVoxel(doubles, vtFloat64, boLittleEndian, -1234567890123456.0);
+  SetLayout(0, 1, 1, 1, vtFloat64);
+  Window.OpenFileNamed(Dir.MakeFile("doubles.raw", doubles));
+  RedrawNow();
+  Move(vkSlice, 0, 0);
+  EXPECT_EQ(Panel(1), Q("Intens: -1,2346e+15"));
 }
 
 // ASCII digits of Number in threes, joined by Separator, padded to Width.

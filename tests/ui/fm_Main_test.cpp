@@ -18,6 +18,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
@@ -68,7 +70,11 @@ TEST_F(TMainWindowTest, CaptionsAndListsAreTheProgramsOwn) {
   for (const auto& [name, text] : labels)
     EXPECT_EQ(Control<QLabel>(name)->text(), QString::fromLatin1(text)) << name;
   EXPECT_EQ(Window.GroupBox1->title(), QStringLiteral(" Intensity Range (or right click) "));
-  const QStringList types = {"Byte (unsigned)", "Int-16  (signed)", "Int-32 (signed)", "Float-32"};
+  const QStringList types = {"Byte (unsigned)",    "Int-16  (signed)",   "Int-32 (signed)",
+                             "Float-32",           "UInt-16 (unsigned)", "Int-8 (signed)",
+                             "UInt-32 (unsigned)", "Int-64 (signed)",    "UInt-64 (unsigned)",
+                             "Float-16 (half)",    "Float-64 (double)"};
+  ASSERT_EQ(Window.cb_DataType->count(), types.size());
   for (int i = 0; i < types.size(); ++i)
     EXPECT_EQ(Window.cb_DataType->itemText(i), types[i]);
   EXPECT_EQ(Window.cb_ByteOrder->itemText(1), QStringLiteral("Big-Endian "));
@@ -134,6 +140,28 @@ TEST_F(TMainWindowTest, EveryLabelShowsItsTextLiterally) {
       EXPECT_TRUE(literal) << label->objectName().toStdString() << ": "
                            << label->text().toStdString();
     }
+  }
+}
+
+// Stepping down the list from the keyboard pushes each item as its voxel type,
+// with the byte order chosen beside it; the closed list shows each text whole.
+TEST_F(TMainWindowTest, EveryDataTypeItemReachesTheDataManager) {
+  QComboBox* list = Window.cb_DataType;
+  QStyleOptionComboBox option;
+  option.initFrom(list);
+  const QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                    QStyle::SC_ComboBoxEditField, list);
+  Window.cb_ByteOrder->setCurrentIndex(boBigEndian);
+  Window.ComboChanges();
+  list->setFocus();
+  for (int item = 0; item < VoxelTypeCount; ++item) {
+    if (item > 0)
+      QTest::keyClick(list, Qt::Key_Down);
+    ASSERT_EQ(list->currentIndex(), item);
+    const QString text = list->currentText();
+    EXPECT_EQ(DataMgr.VoxelType(), item) << text.toStdString();
+    EXPECT_EQ(DataMgr.ByteOrder(), boBigEndian);
+    EXPECT_LE(list->fontMetrics().horizontalAdvance(text), field.width()) << text.toStdString();
   }
 }
 
