@@ -22,10 +22,11 @@ constexpr TOption Options[] = {
     {"voxels-per-row", "count", "Voxels per row (dimension 0)."},
     {"rows-per-slice", "count", "Rows per slice (dimension 1)."},
     {"slices-per-volume", "count", "Slices per volume (dimension 2)."},
-    // By family rather than by list item: the help cuts option names after 50
-    // columns, and this order puts the cut between two names.
-    {"type", "byte|int8|int16|int32|int64|uint16|uint32|uint64|float16|float32|float64",
-     "Voxel data type."},
+    // The names go in the description, where the help wraps between words;
+    // as a value name they would be cut after 50 columns.
+    {"type", "type",
+     "Voxel data type: byte, int8, int16, int32, int64, uint16, uint32, uint64, float16, "
+     "float32 or float64."},
     {"byte-order", "little|big", "Byte order of multi-byte voxels."},
     {"intensity", "min,max", "Intensity window."},
     {"slice", "index", "Slice shown in the first view."},

@@ -165,8 +165,8 @@ TEST(CommandLineTest, EachTypeNameSelectsItsDataTypeItemAndIsOffered) {
     const TParsedCommandLine parsed = Parse({"--type", item % 2 ? name.toUpper() : name});
     EXPECT_EQ(parsed.ExitCode, -1) << names[item];
     EXPECT_EQ(parsed.Startup.DataType, item) << names[item];
-    // Whole, between the value name's separators.
-    EXPECT_TRUE(help.contains(QRegularExpression(QStringLiteral("[<|\\s]%1[|>]").arg(name))))
+    // Whole, as a word of the help.
+    EXPECT_TRUE(help.contains(QRegularExpression(QStringLiteral("\\b%1\\b").arg(name))))
         << names[item];
   }
 }
