@@ -53,4 +53,24 @@ int64_t TFileStream::Read(void* Buffer, int64_t Count) {
   return total;
 }
 
+int64_t TFileStream::ReadAt(int64_t Offset, void* Buffer, int64_t Count) {
+  if (Offset < 0)
+    return 0;
+  auto* target = static_cast<char*>(Buffer);
+  int64_t total = 0;
+  // One pread per view row is the point; the loop only matters when the
+  // kernel hands over less than asked. A pipe answers ESPIPE and so reads as
+  // nothing, as it does when its seek fails.
+  while (total < Count) {
+    const auto chunk = static_cast<size_t>(std::min<int64_t>(Count - total, INT_MAX));
+    const ssize_t got = ::pread(FHandle, target + total, chunk, static_cast<off_t>(Offset + total));
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      break;
+    total += got;
+  }
+  return total;
+}
+
 } // namespace platform

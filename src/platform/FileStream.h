@@ -32,6 +32,10 @@ public:
   // Reads up to Count bytes at the current position; returns how many arrived
   // (0 at the end of the file or on failure).
   int64_t Read(void* Buffer, int64_t Count);
+  // Reads up to Count bytes at Offset from the start, leaving the current
+  // position alone; returns how many arrived (0 past the end, for a negative
+  // Offset and for streams that cannot be positioned, such as a named pipe).
+  int64_t ReadAt(int64_t Offset, void* Buffer, int64_t Count);
 
 private:
   int FHandle = -1;
