@@ -223,7 +223,7 @@ TEST_F(TFileStreamTest, PositionedReadTakesTheBytesAtItsOffsetAndLeavesThePositi
   EXPECT_EQ(next, Pattern(7, 5));
 }
 
-TEST_F(TFileStreamTest, PositionedReadFromANamedPipeReadsNothingAndTakesNoBytes) {
+TEST_F(TFileStreamTest, PositionedReadOfAPipeOrDeviceReadsOnlyWhereASeekLands) {
   const std::string fifo = MakeFifo("pipe");
   // Held open for reading and writing so that bytes wait in the pipe.
   const int writer = ::open(fifo.c_str(), O_RDWR);
@@ -235,6 +235,13 @@ TEST_F(TFileStreamTest, PositionedReadFromANamedPipeReadsNothingAndTakesNoBytes)
   EXPECT_EQ(stream.ReadAt(0, buffer.data(), buffer.size()), 0);
   EXPECT_EQ(stream.Read(buffer.data(), buffer.size()), 16);
   ::close(writer);
+
+  // /dev/zero reports position 0 whatever is asked.
+  TFileStream zero("/dev/zero");
+  buffer.fill(0xEE);
+  EXPECT_EQ(zero.ReadAt(0, buffer.data(), buffer.size()), 16);
+  EXPECT_EQ(buffer, decltype(buffer){});
+  EXPECT_EQ(zero.ReadAt(100, buffer.data(), buffer.size()), 0);
 }
 
 TEST_F(TFileStreamTest, ReadAtTheEndGivesTheRestThenNothing) {
