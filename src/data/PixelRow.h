@@ -50,9 +50,14 @@ inline uint16_t ByteSwap(uint16_t V) {
 inline uint32_t ByteSwap(uint32_t V) {
   return (V >> 24) | ((V >> 8) & 0xFF00u) | ((V << 8) & 0xFF0000u) | (V << 24);
 }
+inline uint64_t ByteSwap(uint64_t V) {
+  return uint64_t{ByteSwap(static_cast<uint32_t>(V))} << 32 |
+         ByteSwap(static_cast<uint32_t>(V >> 32));
+}
 
 template <typename T> struct TRawOf { using Type = std::make_unsigned_t<T>; };
 template <> struct TRawOf<float> { using Type = uint32_t; };
+template <> struct TRawOf<double> { using Type = uint64_t; };
 
 // Voxel p of a buffer of T, its bytes reversed when Swap is set.
 template <typename T> T Load(const uint8_t* Bytes, int64_t p, bool Swap) {

@@ -8,10 +8,14 @@
 namespace rowclassifier {
 namespace {
 
+// Where the values come from: 32-bit voxels decoded here, or singles the
+// caller has already decoded, which are then only read.
+enum class TSource { Int32, Float32, Singles };
+
 // Singles err by at most 1.5 units in the last place against the defined
 // extended arithmetic: under 2^-14 for levels below 256. A level within
 // 2^-13 of a half, a huge or infinite mapped value, or a NaN gets CodeCheck.
-template <bool Int32, bool Swap, bool Flag>
+template <TSource Source, bool Swap, bool Flag>
 inline __attribute__((always_inline)) void Classify(const uint8_t* Bytes, int32_t Count,
                                                     const TParams& Params, float* Values,
                                                     int32_t* Codes) {
@@ -21,11 +25,12 @@ inline __attribute__((always_inline)) void Classify(const uint8_t* Bytes, int32_
   const float highest = Params.HighestInside;
   for (int32_t x = 0; x < Count; ++x) {
     float v;
-    if constexpr (Int32)
+    if constexpr (Source == TSource::Int32)
       v = static_cast<float>(pixelrow::Load<int32_t>(Bytes, x, Swap));
     else
       v = pixelrow::Load<float>(Bytes, x, Swap);
-    Values[x] = v;
+    if constexpr (Source != TSource::Singles)
+      Values[x] = v;
     const float m = (v - minF) * scale;
     const float clamped = std::min(255.0f, std::max(0.0f, m)); // a NaN becomes 0
     const float rounded = (clamped + 0x1p23f) - 0x1p23f;       // ties to even
@@ -40,14 +45,14 @@ inline __attribute__((always_inline)) void Classify(const uint8_t* Bytes, int32_
   }
 }
 
-template <bool Int32, bool Swap>
+template <TSource Source, bool Swap>
 inline __attribute__((always_inline)) void ClassifyFlagged(const uint8_t* Bytes, int32_t Count,
                                                            const TParams& Params, float* Values,
                                                            int32_t* Codes) {
   if (Params.Flag)
-    Classify<Int32, Swap, true>(Bytes, Count, Params, Values, Codes);
+    Classify<Source, Swap, true>(Bytes, Count, Params, Values, Codes);
   else
-    Classify<Int32, Swap, false>(Bytes, Count, Params, Values, Codes);
+    Classify<Source, Swap, false>(Bytes, Count, Params, Values, Codes);
 }
 
 } // namespace
@@ -78,13 +83,21 @@ __attribute__((target_clones("avx2", "default")))
 void ClassifyRow(const uint8_t* Bytes, int32_t Count, const TParams& Params, float* Values,
                  int32_t* Codes) {
   if (Params.Int32 && Params.Swap)
-    ClassifyFlagged<true, true>(Bytes, Count, Params, Values, Codes);
+    ClassifyFlagged<TSource::Int32, true>(Bytes, Count, Params, Values, Codes);
   else if (Params.Int32)
-    ClassifyFlagged<true, false>(Bytes, Count, Params, Values, Codes);
+    ClassifyFlagged<TSource::Int32, false>(Bytes, Count, Params, Values, Codes);
   else if (Params.Swap)
-    ClassifyFlagged<false, true>(Bytes, Count, Params, Values, Codes);
+    ClassifyFlagged<TSource::Float32, true>(Bytes, Count, Params, Values, Codes);
   else
-    ClassifyFlagged<false, false>(Bytes, Count, Params, Values, Codes);
+    ClassifyFlagged<TSource::Float32, false>(Bytes, Count, Params, Values, Codes);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void ClassifySingles(const float* Values, int32_t Count, const TParams& Params, int32_t* Codes) {
+  ClassifyFlagged<TSource::Singles, false>(reinterpret_cast<const uint8_t*>(Values), Count, Params,
+                                           nullptr, Codes);
 }
 
 } // namespace rowclassifier

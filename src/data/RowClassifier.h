@@ -5,8 +5,9 @@
 
 #include <cstdint>
 
-// First pass over a row of 32-bit voxels: decode each one to a single and
-// classify it in single precision, branch-free so that it vectorises.
+// First pass over a row of voxels: classify each one's single in single
+// precision, branch-free so that it vectorises. 32-bit voxels are decoded on
+// the way; wider ones arrive already converted to singles.
 namespace rowclassifier {
 
 // Codes below CodeUnder are grey levels.
@@ -15,7 +16,7 @@ inline constexpr int32_t CodeOver = 257;
 inline constexpr int32_t CodeCheck = 258; // only the exact path can tell
 
 struct TParams {
-  bool Int32 = false; // else float32
+  bool Int32 = false; // else float32 (ClassifySingles ignores this and Swap)
   bool Swap = false;
   bool Flag = false;
   float MinF = 0.0f;
@@ -29,5 +30,8 @@ TParams ParamsFor(TVoxelType Type, bool Swap, const TIntensityWindow& Window);
 // Fills Values[0..Count) and Codes[0..Count) from the voxels at Bytes.
 void ClassifyRow(const uint8_t* Bytes, int32_t Count, const TParams& Params, float* Values,
                  int32_t* Codes);
+
+// Fills Codes[0..Count) for singles already decoded.
+void ClassifySingles(const float* Values, int32_t Count, const TParams& Params, int32_t* Codes);
 
 } // namespace rowclassifier

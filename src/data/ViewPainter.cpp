@@ -2,6 +2,7 @@
 
 #include "data/PixelRow.h"
 #include "data/RowClassifier.h"
+#include "data/VoxelDecoder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -85,16 +86,21 @@ void TViewPainter::Fill(TBitmap24& Bitmap, uint32_t Colour) {
                     [word](int32_t) { return word; });
 }
 
+bool TViewPainter::IsTabled(TVoxelType Type) {
+  return BytesPerVoxel[Type] == 1 || Type == vtInt16 || Type == vtUInt16 || Type == vtFloat16;
+}
+
 const std::vector<uint32_t>& TViewPainter::TableFor(TVoxelType Type,
                                                     const TIntensityWindow& Window) {
-  const size_t entries = Type == vtByte ? 256 : 65536;
+  const size_t entries = BytesPerVoxel[Type] == 1 ? 256 : 65536;
   if (FTable.size() == entries && FTableType == Type && FTableWindow == Window)
     return FTable;
   FTable.resize(entries);
   for (size_t i = 0; i < entries; ++i) {
-    const int32_t value =
-        Type == vtByte ? static_cast<int32_t>(i) : static_cast<int16_t>(static_cast<uint16_t>(i));
-    FTable[i] = pixelrow::PixelWord(Window.ColourOf(static_cast<float>(value)));
+    // Entries are indexed by the voxel's bits with the byte order already applied.
+    const uint8_t pattern[2] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8)};
+    const float v = voxeldecoder::DecodeSingle(pattern, 0, Type, boLittleEndian);
+    FTable[i] = pixelrow::PixelWord(Window.ColourOf(v));
   }
   FTableType = Type;
   FTableWindow = Window;
@@ -104,12 +110,29 @@ const std::vector<uint32_t>& TViewPainter::TableFor(TVoxelType Type,
 void TViewPainter::PaintTableRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes,
                                  int32_t Count, bool Swap) {
   const uint32_t* table = FTable.data();
-  if (Source.Type == vtByte)
+  if (BytesPerVoxel[Source.Type] == 1)
     pixelrow::Write(Row, 0, Count, Source.Width, [&](int32_t x) { return table[Bytes[x]]; });
   else
-    pixelrow::Write(Row, 0, Count, Source.Width, [&](int32_t x) {
-      return table[static_cast<uint16_t>(pixelrow::Load<int16_t>(Bytes, x, Swap))];
-    });
+    pixelrow::Write(Row, 0, Count, Source.Width,
+                    [&](int32_t x) { return table[pixelrow::Load<uint16_t>(Bytes, x, Swap)]; });
+}
+
+void TViewPainter::TakeInTabled(TValueRange& Range, const TViewSource& Source, const uint8_t* Bytes,
+                                int32_t Count, bool Swap) {
+  switch (Source.Type) {
+  case vtByte:
+    return TakeInIntegers<uint8_t>(Range, Bytes, Count, Swap);
+  case vtInt8:
+    return TakeInIntegers<int8_t>(Range, Bytes, Count, Swap);
+  case vtInt16:
+    return TakeInIntegers<int16_t>(Range, Bytes, Count, Swap);
+  case vtUInt16:
+    return TakeInIntegers<uint16_t>(Range, Bytes, Count, Swap);
+  default:
+    // Halves have NaNs and signed zeros, so they go through their singles.
+    voxeldecoder::DecodeSingles(Bytes, Count, Source.Type, Source.Order, FValues.data());
+    TakeInSingles(Range, FValues.data(), Count);
+  }
 }
 
 void TViewPainter::PaintMappedRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes,
@@ -117,8 +140,15 @@ void TViewPainter::PaintMappedRow(uint8_t* Row, const TViewSource& Source, const
                                   TValueRange* Range) {
   float* values = FValues.data();
   int32_t* codes = FCodes.data();
-  rowclassifier::ClassifyRow(Bytes, Count, rowclassifier::ParamsFor(Source.Type, Swap, Window),
-                             values, codes);
+  const rowclassifier::TParams params = rowclassifier::ParamsFor(Source.Type, Swap, Window);
+  if (Source.Type == vtInt32 || Source.Type == vtFloat32) {
+    rowclassifier::ClassifyRow(Bytes, Count, params, values, codes);
+  } else {
+    // Wider voxels are rounded to singles first; from there on they are
+    // mapped exactly as float32 voxels are.
+    voxeldecoder::DecodeSingles(Bytes, Count, Source.Type, Source.Order, values);
+    rowclassifier::ClassifySingles(values, Count, params, codes);
+  }
   // Converting integers to singles keeps their order, so the range of the
   // converted values is the converted range.
   if (Range)
@@ -145,11 +175,10 @@ void TViewPainter::Paint(const TViewSource& Source, const TIntensityWindow& Wind
   const int32_t width = Source.Width;
   const int64_t bytesPerVoxel = BytesPerVoxel[Source.Type];
   const bool swap = pixelrow::NeedsSwap(Source.Order);
-  const bool tabled = Source.Type == vtByte || Source.Type == vtInt16;
+  const bool tabled = IsTabled(Source.Type);
   if (tabled)
     TableFor(Source.Type, Window);
-  else
-    PrepareMapped(Source);
+  PrepareMapped(Source);
   const uint32_t beyond = pixelrow::PixelWord(colour::LightBlue);
 
   for (int32_t y = 0; y < Source.Height; ++y) {
@@ -160,10 +189,8 @@ void TViewPainter::Paint(const TViewSource& Source, const TIntensityWindow& Wind
     const uint8_t* bytes = Source.Bytes + first * bytesPerVoxel;
     if (tabled) {
       PaintTableRow(row, Source, bytes, inFile, swap);
-      if (Range && Source.Type == vtByte)
-        TakeInIntegers<uint8_t>(*Range, bytes, inFile, swap);
-      else if (Range)
-        TakeInIntegers<int16_t>(*Range, bytes, inFile, swap);
+      if (Range)
+        TakeInTabled(*Range, Source, bytes, inFile, swap);
     } else {
       PaintMappedRow(row, Source, bytes, inFile, swap, Window, Range);
     }

@@ -23,8 +23,9 @@ struct TValueRange {
   float Max;
 };
 
-// Paints views into bitmaps. Keeps the colour table of 8- and 16-bit values
-// between renders: it only changes with the window or the voxel type.
+// Paints views into bitmaps. Keeps the colour table of 8- and 16-bit voxels
+// (over all their bit patterns) between renders: it only changes with the
+// window or the voxel type.
 class TViewPainter {
 public:
   TViewPainter();
@@ -36,17 +37,20 @@ public:
   static void Fill(TBitmap24& Bitmap, uint32_t Colour);
 
 private:
+  static bool IsTabled(TVoxelType Type);
   const std::vector<uint32_t>& TableFor(TVoxelType Type, const TIntensityWindow& Window);
   void PrepareMapped(const TViewSource& Source);
   void PaintTableRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes, int32_t Count,
                      bool Swap);
+  void TakeInTabled(TValueRange& Range, const TViewSource& Source, const uint8_t* Bytes,
+                    int32_t Count, bool Swap);
   void PaintMappedRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes, int32_t Count,
                       bool Swap, const TIntensityWindow& Window, TValueRange* Range);
 
   std::vector<uint32_t> FTable;
   TVoxelType FTableType = vtByte;
   TIntensityWindow FTableWindow{0, 0, false};
-  // Scratch of one row of 32-bit voxels: the values and their classification.
+  // Scratch of one row: the voxels as singles and their classification.
   std::vector<float> FValues;
   std::vector<int32_t> FCodes;
   std::vector<uint32_t> FCodeWords;

@@ -21,11 +21,6 @@ int64_t Saturate(int128 Value) {
   return Value < lo ? lo : (Value > hi ? hi : static_cast<int64_t>(Value));
 }
 
-bool IsSignallingNaN(uint32_t Bits) {
-  return (Bits & 0x7F800000u) == 0x7F800000u && (Bits & 0x007FFFFFu) != 0 &&
-         (Bits & 0x00400000u) == 0;
-}
-
 } // namespace
 
 TVxDataMgr& DataMgr = *new TVxDataMgr;
@@ -78,53 +73,42 @@ int64_t TVxDataMgr::VoxelFileOffset(int32_t i0, int32_t i1, int32_t i2, int32_t 
 }
 
 int16_t TVxDataMgr::DecodeInt16(int64_t p, const uint8_t* Buffer) const {
-  uint8_t bytes[2];
-  std::memcpy(bytes, Buffer + p * 2, 2);
-  if (FByteOrder == boBigEndian)
-    std::swap(bytes[0], bytes[1]);
-  return static_cast<int16_t>(bytes[0] | (bytes[1] << 8));
+  return static_cast<int16_t>(
+      voxeldecoder::DecodeVoxel(Buffer, p, vtInt16, FByteOrder).SignedValue);
 }
 
 int32_t TVxDataMgr::DecodeInt32(int64_t p, const uint8_t* Buffer) const {
-  uint8_t bytes[4];
-  std::memcpy(bytes, Buffer + p * 4, 4);
-  if (FByteOrder == boBigEndian)
-    std::reverse(bytes, bytes + 4);
-  return static_cast<int32_t>(uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 |
-                              uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24);
+  return static_cast<int32_t>(
+      voxeldecoder::DecodeVoxel(Buffer, p, vtInt32, FByteOrder).SignedValue);
 }
 
 float TVxDataMgr::DecodeFloat32(int64_t p, const uint8_t* Buffer) const {
-  const auto bits = static_cast<uint32_t>(DecodeInt32(p, Buffer));
-  float value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
+  return voxeldecoder::DecodeSingle(Buffer, p, vtFloat32, FByteOrder);
 }
 
 double TVxDataMgr::ProbeValue(TViewKind View, int32_t X, int32_t Y) const {
+  const TVoxelValue value = ProbeVoxel(View, X, Y);
+  switch (value.Kind) {
+  case TVoxelValue::Signed:
+    return static_cast<double>(value.SignedValue);
+  case TVoxelValue::Unsigned:
+    return static_cast<double>(value.UnsignedValue);
+  case TVoxelValue::Real:
+    break;
+  }
+  return value.RealValue;
+}
+
+TVoxelValue TVxDataMgr::ProbeVoxel(TViewKind View, int32_t X, int32_t Y) const {
   const int64_t p = int64_t{Y} * FDims[0] + X;
   const int64_t bytesPerVoxel = BytesPerVoxel[FVoxelType];
   const std::vector<uint8_t>& buffer = FViewBuffer.at(View);
   if (p < 0 || p >= FViewVoxelCount.at(View))
-    return 0.0;
+    return voxeldecoder::ZeroOf(FVoxelType);
   // After a type change without a new render the old count may reach past the buffer.
   if ((p + 1) * bytesPerVoxel > static_cast<int64_t>(buffer.size()))
-    return 0.0;
-  switch (FVoxelType) {
-  case vtByte:
-    return buffer[p];
-  case vtInt16:
-    return DecodeInt16(p, buffer.data());
-  case vtInt32:
-    return DecodeInt32(p, buffer.data());
-  case vtFloat32:
-    if (IsSignallingNaN(static_cast<uint32_t>(DecodeInt32(p, buffer.data()))))
-      return 0.0;
-    return DecodeFloat32(p, buffer.data());
-  default:
-    break;
-  }
-  return 0.0;
+    return voxeldecoder::ZeroOf(FVoxelType);
+  return voxeldecoder::DecodeVoxel(buffer.data(), p, FVoxelType, FByteOrder);
 }
 
 TVxDataMgr::TViewGeometry TVxDataMgr::GeometryOf(TViewKind View) const {

@@ -2,6 +2,7 @@
 
 #include "data/Bitmap24.h"
 #include "data/ViewPainter.h"
+#include "data/VoxelDecoder.h"
 #include "data/VoxelTypes.h"
 
 #include <array>
@@ -13,18 +14,6 @@
 namespace platform {
 class TFileStream;
 }
-
-// One voxel's value as stored: integers of every width as integers, floats
-// widened to double, which holds every single, half and double exactly. A
-// signalling NaN reads as 0, and so does a position that holds no file data
-// (a Real 0 for the float types).
-struct TVoxelValue {
-  enum TKind : uint8_t { Signed, Unsigned, Real };
-  TKind Kind = Signed;
-  int64_t SignedValue = 0;
-  uint64_t UnsignedValue = 0;
-  double RealValue = 0.0;
-};
 
 // The one object that knows the volume file: the open file, the layout and
 // display parameters, and one buffer of raw file bytes per view.

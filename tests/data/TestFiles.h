@@ -4,7 +4,9 @@
 #include "data/Bitmap24.h"
 #include "data/VoxelTypes.h"
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -58,11 +60,30 @@ constexpr uint32_t Grey(int Level) {
 }
 
 // Appends the Size low bytes of Value, least significant first unless Order is big-endian.
-inline void AppendBytes(std::vector<uint8_t>& Bytes, uint32_t Value, int Size, TByteOrder Order) {
+inline void AppendBytes(std::vector<uint8_t>& Bytes, uint64_t Value, int Size, TByteOrder Order) {
   for (int i = 0; i < Size; ++i) {
     const int shift = 8 * (Order == boBigEndian ? Size - 1 - i : i);
     Bytes.push_back(static_cast<uint8_t>(Value >> shift));
   }
+}
+
+// The binary16 bits of Value, which must be a half exactly (or an infinity or NaN).
+inline uint16_t HalfBits(double Value) {
+  const uint16_t sign = std::signbit(Value) ? 0x8000 : 0;
+  const double magnitude = std::fabs(Value);
+  if (std::isnan(Value))
+    return sign | 0x7E00;
+  if (magnitude > 65504.0)
+    return sign | 0x7C00;
+  int exponent = 0;
+  std::frexp(magnitude, &exponent); // magnitude = f x 2^exponent, f in [0.5, 1)
+  const int biased = std::max(exponent + 14, 0);
+  const double unit = std::ldexp(1.0, std::max(exponent, -13) - 11); // one step of the fraction
+  const double steps = magnitude / unit;
+  if (steps != std::floor(steps))
+    throw std::invalid_argument("HalfBits: not a half");
+  const auto fraction = static_cast<uint16_t>(static_cast<uint32_t>(steps) & 0x3FF);
+  return static_cast<uint16_t>(sign | (magnitude == 0.0 ? 0 : biased << 10) | fraction);
 }
 
 // Appends one voxel of the given type holding Value (a float keeps its bits).
@@ -72,17 +93,36 @@ inline void AppendVoxel(std::vector<uint8_t>& Bytes, TVoxelType Type, TByteOrder
   case vtByte:
     Bytes.push_back(static_cast<uint8_t>(Value));
     break;
+  case vtInt8:
+    Bytes.push_back(static_cast<uint8_t>(static_cast<int8_t>(Value)));
+    break;
   case vtInt16:
     AppendBytes(Bytes, static_cast<uint16_t>(static_cast<int16_t>(Value)), 2, Order);
+    break;
+  case vtUInt16:
+    AppendBytes(Bytes, static_cast<uint16_t>(Value), 2, Order);
     break;
   case vtInt32:
     AppendBytes(Bytes, static_cast<uint32_t>(static_cast<int32_t>(Value)), 4, Order);
     break;
+  case vtUInt32:
+    AppendBytes(Bytes, static_cast<uint32_t>(Value), 4, Order);
+    break;
+  case vtInt64:
+    AppendBytes(Bytes, static_cast<uint64_t>(static_cast<int64_t>(Value)), 8, Order);
+    break;
+  case vtUInt64:
+    AppendBytes(Bytes, static_cast<uint64_t>(Value), 8, Order);
+    break;
+  case vtFloat16:
+    AppendBytes(Bytes, HalfBits(Value), 2, Order);
+    break;
   case vtFloat32:
     AppendBytes(Bytes, std::bit_cast<uint32_t>(static_cast<float>(Value)), 4, Order);
     break;
-  default:
-    throw std::invalid_argument("AppendVoxel: type not covered");
+  case vtFloat64:
+    AppendBytes(Bytes, std::bit_cast<uint64_t>(Value), 8, Order);
+    break;
   }
 }
 

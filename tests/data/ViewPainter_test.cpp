@@ -1,10 +1,13 @@
+#include "data/MappingModel.h"
 #include "data/TestFiles.h"
 #include "data/ViewPainter.h"
 
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <limits>
 #include <string>
@@ -67,6 +70,203 @@ TValueRange Paint(TViewPainter& Painter, const TPaintJob& Job, const TIntensityW
   TValueRange range{NoMin, NoMax};
   Painter.Paint(Job.Source(), Window, Bitmap, &range);
   return range;
+}
+
+// The single each voxel maps through, by another route than the program's:
+// long double holds every integer type and every double exactly, so the
+// conversion to float rounds once; halves are assembled from their fields.
+float ModelSingle(TVoxelType Type, uint64_t Bits) {
+  switch (Type) {
+  case vtInt8:
+    return static_cast<int8_t>(Bits);
+  case vtUInt16:
+    return static_cast<uint16_t>(Bits);
+  case vtFloat16: {
+    const int exponent = static_cast<int>(Bits >> 10) & 31;
+    const int fraction = static_cast<int>(Bits) & 1023;
+    const float sign = (Bits & 0x8000) != 0 ? -1.0f : 1.0f;
+    if (exponent == 31)
+      return fraction != 0 ? std::numeric_limits<float>::quiet_NaN() : sign * INFINITY;
+    if (exponent == 0)
+      return sign * std::ldexp(static_cast<float>(fraction), -24);
+    return sign * std::ldexp(static_cast<float>(1024 + fraction), exponent - 25);
+  }
+  case vtUInt32:
+    return static_cast<float>(static_cast<long double>(static_cast<uint32_t>(Bits)));
+  case vtInt64:
+    return static_cast<float>(static_cast<long double>(static_cast<int64_t>(Bits)));
+  case vtUInt64:
+    return static_cast<float>(static_cast<long double>(Bits));
+  case vtFloat64:
+    return static_cast<float>(static_cast<long double>(std::bit_cast<double>(Bits)));
+  default:
+    ADD_FAILURE() << "no model for type " << int{Type};
+  }
+  return 0.0f;
+}
+
+// Paints the voxels Bits as one view of the given width, the last Missing of
+// them beyond the file, and compares every pixel and the range with the model.
+void ExpectViewMatchesModel(TViewPainter& Painter, TVoxelType Type, TByteOrder Order,
+                            const std::vector<uint64_t>& Bits, int32_t Width, int64_t Missing,
+                            const std::array<int32_t, 2>& Ends, bool Flag) {
+  TPaintJob job;
+  job.Type = Type;
+  job.Order = Order;
+  job.Width = Width;
+  job.Height = static_cast<int32_t>(Bits.size()) / Width;
+  job.Count = static_cast<int64_t>(Bits.size()) - Missing;
+  std::vector<float> singles;
+  for (uint64_t bits : Bits) {
+    testfiles::AppendBytes(job.Bytes, bits, BytesPerVoxel[Type], Order);
+    singles.push_back(ModelSingle(Type, bits));
+  }
+  TBitmap24 bitmap;
+  const TValueRange range = Paint(Painter, job, TIntensityWindow(Ends[0], Ends[1], Flag), bitmap);
+  const auto model = mappingmodel::MakeModel(Ends[0], Ends[1], Flag);
+  const std::string what = "type " + std::to_string(Type) + " order " + std::to_string(Order) +
+                           " window " + std::to_string(Ends[0]) + ".." + std::to_string(Ends[1]) +
+                           " flag " + std::to_string(Flag);
+  ExpectPixels(
+      bitmap,
+      [&](int64_t p) {
+        return p < job.Count ? mappingmodel::ModelColour(model, singles[p]) : LightBlue;
+      },
+      what);
+  float low = NoMin, high = NoMax;
+  for (int64_t p = 0; p < static_cast<int64_t>(singles.size()); ++p) {
+    const float v = p < job.Count ? singles[p] : 0.0f;
+    if (low > v)
+      low = v;
+    if (high < v)
+      high = v;
+  }
+  EXPECT_EQ(std::bit_cast<uint32_t>(range.Min), std::bit_cast<uint32_t>(low)) << what;
+  EXPECT_EQ(std::bit_cast<uint32_t>(range.Max), std::bit_cast<uint32_t>(high)) << what;
+}
+
+// Windows with both flag settings: ramps up and down, ends on values the
+// types hold exactly, the full 32-bit range and a window of width 0.
+constexpr std::array<int32_t, 2> ModelWindows[] = {
+    {0, 255},        {-128, 127}, {0, 65535},
+    {-1, 1},         {10, 20},    {20, 10},
+    {-65504, 65504}, {100, 100},  {INT32_MIN, INT32_MAX},
+};
+
+TEST(ViewPainterExact, EveryBitPatternOfTheTabledTypesMatchesTheModel) {
+  TViewPainter painter; // one throughout, so that a kept table cannot leak
+  for (TVoxelType type : {vtInt8, vtUInt16, vtFloat16}) {
+    std::vector<uint64_t> patterns(type == vtInt8 ? 256 : 65536);
+    for (size_t i = 0; i < patterns.size(); ++i)
+      patterns[i] = i;
+    const int32_t width = type == vtInt8 ? 16 : 256;
+    for (TByteOrder order : {boLittleEndian, boBigEndian})
+      for (const auto& ends : ModelWindows)
+        for (bool flag : {false, true})
+          ExpectViewMatchesModel(painter, type, order, patterns, width, 0, ends, flag);
+    // The last row only partly in the file; the range then takes in a 0.
+    ExpectViewMatchesModel(painter, type, boBigEndian, patterns, width, 5, {0, 255}, true);
+  }
+}
+
+TEST(ViewPainterExact, WideValuesRoundToTheNearestSingleWithTiesToEven) {
+  constexpr uint64_t Two24 = uint64_t{1} << 24, Two53 = uint64_t{1} << 53,
+                     Two63 = uint64_t{1} << 63;
+  // Ties and their neighbours where the conversion to single rounds; a route
+  // through double would round twice and miss those one above a tie.
+  const std::vector<uint64_t> magnitudes = {0,
+                                            1,
+                                            Two24 - 1,
+                                            Two24,
+                                            Two24 + 1,
+                                            Two24 + 2,
+                                            Two24 + 3,
+                                            Two24 + 5,
+                                            Two53 - 1,
+                                            Two53,
+                                            Two53 + 1,
+                                            Two53 + (uint64_t{1} << 29),
+                                            Two53 + (uint64_t{1} << 29) + 1,
+                                            Two53 + 3 * (uint64_t{1} << 29),
+                                            Two63 - 1,
+                                            Two63 - (uint64_t{1} << 38),
+                                            Two63 - (uint64_t{1} << 38) - 1,
+                                            2147483647,
+                                            2147483648u,
+                                            2147483649u};
+  std::vector<uint64_t> signedBits, unsignedBits;
+  for (uint64_t m : magnitudes) {
+    signedBits.push_back(m);
+    signedBits.push_back(static_cast<uint64_t>(-static_cast<int64_t>(m)));
+    unsignedBits.push_back(m);
+    unsignedBits.push_back(Two63 + m);
+    unsignedBits.push_back(~m); // 2^64 - 1 - m
+  }
+  signedBits.push_back(Two63); // -2^63
+  const std::vector<uint64_t> uint32Bits = {0xFFFFFFFF, 0xFFFFFF80, 0xFFFFFF81, 0xFFFFFF7F,
+                                            0xFFFFFE80, 0x80000080, 0x80000180, 0x01000001,
+                                            0x01000003, 0x7FFFFFFF, 0,          1};
+  const auto bitsOf = [](double V) { return std::bit_cast<uint64_t>(V); };
+  const double halfAbove = 0x1.ffffffp+127; // FLT_MAX + half an ulp: a tie that rounds up
+  const std::vector<uint64_t> float64Bits = {
+      bitsOf(FLT_MAX),
+      bitsOf(std::nextafter(static_cast<double>(FLT_MAX), INFINITY)),
+      bitsOf(halfAbove),
+      bitsOf(std::nextafter(halfAbove, 0.0)),
+      bitsOf(std::nextafter(halfAbove, INFINITY)),
+      bitsOf(-halfAbove),
+      bitsOf(1e39),
+      bitsOf(-1e39),
+      bitsOf(DBL_MAX),
+      bitsOf(INFINITY),
+      bitsOf(-INFINITY),
+      bitsOf(0x1p-149),
+      bitsOf(0x1p-150),
+      bitsOf(0x1.8p-150),
+      bitsOf(0x1.000001p-150),
+      bitsOf(-0x1p-150),
+      bitsOf(1e-320),
+      bitsOf(-1e-320),
+      bitsOf(-0.0),
+      bitsOf(0.0),
+      bitsOf(0x1.000001p+0),
+      bitsOf(127.5),
+      bitsOf(128.5),
+      bitsOf(16777217.0),
+      bitsOf(-2147483648.0),
+      bitsOf(2147483647.5),
+      0x7FF8000000000000,
+      0x7FF8000000000001,
+      0xFFFFFFFFFFFFFFFF,
+      0x7FF0000000000001,
+      0xFFF4000000000000};
+  struct TCase {
+    TVoxelType Type;
+    const std::vector<uint64_t>* Bits;
+  };
+  const TCase cases[] = {{vtInt64, &signedBits},
+                         {vtUInt64, &unsignedBits},
+                         {vtUInt32, &uint32Bits},
+                         {vtFloat64, &float64Bits}};
+  // Windows whose ends sit on the values, so a mis-rounded single changes a
+  // flag or a grey level; then each value on its own, for the range.
+  constexpr std::array<int32_t, 2> edges[] = {{16777215, 16777216},
+                                              {16777216, 16777218},
+                                              {16777217, 16777219},
+                                              {2147483520, INT32_MAX},
+                                              {INT32_MIN, -2147483520},
+                                              {-1, 0},
+                                              {0, 255},
+                                              {INT32_MIN, INT32_MAX}};
+  TViewPainter painter;
+  for (const TCase& c : cases)
+    for (TByteOrder order : {boLittleEndian, boBigEndian}) {
+      for (const auto& ends : edges)
+        for (bool flag : {false, true})
+          ExpectViewMatchesModel(painter, c.Type, order, *c.Bits, 1, 0, ends, flag);
+      for (uint64_t bits : *c.Bits)
+        ExpectViewMatchesModel(painter, c.Type, order, {bits, bits}, 2, 1, {0, 255}, true);
+    }
 }
 
 TEST(ViewPainter, PositionsFromTheCountOnAreLightBlueEvenMidRow) {

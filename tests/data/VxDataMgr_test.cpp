@@ -471,6 +471,77 @@ TEST_F(VxDataMgrTest, ProbeGivesZeroOutsideTheViewAndForSignallingNaNs) {
   EXPECT_EQ(Mgr.ProbeValue(vkNextSlice, 0, 1), 0.0);
 }
 
+// Integers come back whole however wide, never through a double; floats come
+// back exactly, a signalling NaN as 0; a position past the file as the type's 0.
+TEST_F(VxDataMgrTest, ProbeVoxelGivesTheStoredValueExactly) {
+  constexpr auto S = TVoxelValue::Signed, U = TVoxelValue::Unsigned, R = TVoxelValue::Real;
+  constexpr double Nan = std::numeric_limits<double>::quiet_NaN();
+  constexpr double Inf = std::numeric_limits<double>::infinity();
+  struct TCase {
+    TVoxelType Type;
+    uint64_t Bits;
+    TVoxelValue::TKind Kind;
+    int64_t Signed;
+    uint64_t Unsigned;
+    double Real;
+  };
+  const TCase cases[] = {
+      {vtByte, 0xFF, S, 255, 0, 0},
+      {vtInt8, 0x80, S, -128, 0, 0},
+      {vtInt8, 0x7F, S, 127, 0, 0},
+      {vtInt16, 0x8000, S, -32768, 0, 0},
+      {vtUInt16, 0xFFFF, U, 0, 65535, 0},
+      {vtInt32, 0x80000000, S, INT32_MIN, 0, 0},
+      {vtUInt32, 0xFFFFFFFF, U, 0, 4294967295u, 0},
+      {vtInt64, 0x7FFFFFFFFFFFFFFF, S, INT64_MAX, 0, 0},
+      {vtInt64, 0x8000000000000000, S, INT64_MIN, 0, 0},
+      {vtInt64, 9007199254740993, S, 9007199254740993, 0, 0},
+      {vtInt64, static_cast<uint64_t>(-9007199254740993), S, -9007199254740993, 0, 0},
+      {vtUInt64, 0xFFFFFFFFFFFFFFFF, U, 0, UINT64_MAX, 0},
+      {vtUInt64, 9007199254740993, U, 0, 9007199254740993u, 0},
+      {vtFloat16, 0x3C01, R, 0, 0, 1.0 + 0x1p-10},
+      {vtFloat16, 0x0001, R, 0, 0, 0x1p-24},
+      {vtFloat16, 0xFBFF, R, 0, 0, -65504.0},
+      {vtFloat16, 0xFC00, R, 0, 0, -Inf},
+      {vtFloat16, 0x7E01, R, 0, 0, Nan},
+      {vtFloat16, 0x7D00, R, 0, 0, 0.0}, // signalling
+      {vtFloat32, 0x7F800001, R, 0, 0, 0.0},
+      {vtFloat32, 0x33800001, R, 0, 0, 0x1p-24 + 0x1p-47},
+      {vtFloat64, 0x3FF0000000000001, R, 0, 0, 1.0 + 0x1p-52},
+      {vtFloat64, 0x0000000000000001, R, 0, 0, 0x1p-1074},
+      {vtFloat64, 0x47EFFFFFF0000000, R, 0, 0, 0x1.ffffffp+127}, // FLT_MAX + half an ulp
+      {vtFloat64, 0x7FF8000000000001, R, 0, 0, Nan},
+      {vtFloat64, 0xFFF0000000000001, R, 0, 0, 0.0}, // signalling
+  };
+  const auto expectValue = [](const TVoxelValue& Got, const TCase& Want, const std::string& What) {
+    EXPECT_EQ(Got.Kind, Want.Kind) << What;
+    EXPECT_EQ(Got.SignedValue, Want.Signed) << What;
+    EXPECT_EQ(Got.UnsignedValue, Want.Unsigned) << What;
+    if (std::isnan(Want.Real))
+      EXPECT_TRUE(std::isnan(Got.RealValue)) << What;
+    else
+      EXPECT_EQ(std::bit_cast<uint64_t>(Got.RealValue), std::bit_cast<uint64_t>(Want.Real)) << What;
+  };
+  for (TByteOrder order : {boLittleEndian, boBigEndian})
+    for (const TCase& c : cases) {
+      const std::string what = "type " + std::to_string(c.Type) + " bits " +
+                               std::to_string(c.Bits) + " order " + std::to_string(order);
+      std::vector<uint8_t> bytes;
+      testfiles::AppendBytes(bytes, c.Bits, BytesPerVoxel[c.Type], order);
+      Mgr.OpenFile(Make(bytes));
+      Set(0, 2, 1, 1, c.Type, order);
+      Render(0, 0, vkSlice);
+      expectValue(Mgr.ProbeVoxel(vkSlice, 0, 0), c, what);
+      const double widened = c.Kind == S   ? static_cast<double>(c.Signed)
+                             : c.Kind == U ? static_cast<double>(c.Unsigned)
+                                           : c.Real;
+      const double probed = Mgr.ProbeValue(vkSlice, 0, 0);
+      EXPECT_TRUE(probed == widened || (std::isnan(probed) && std::isnan(widened))) << what;
+      expectValue(Mgr.ProbeVoxel(vkSlice, 1, 0), TCase{c.Type, 0, c.Kind, 0, 0, 0.0},
+                  what + " past the file");
+    }
+}
+
 TEST_F(VxDataMgrTest, ProbeWidensInt32Exactly) {
   Mgr.OpenFile(Make(VoxelBytes(vtInt32, boLittleEndian, {16777217, -2147483648.0, 2147483647})));
   Set(0, 3, 1, 1, vtInt32);
@@ -1050,14 +1121,26 @@ double SweepValue(TVoxelType Type) {
     return 0x40404040;
   case vtFloat32:
     return static_cast<double>(std::bit_cast<float>(0x40404040u)); // 3.0039...
-  default:
-    ADD_FAILURE() << "no sweep value for type " << int{Type};
+  case vtUInt16:
+    return 0x4040;
+  case vtInt8:
+    return 0x40;
+  case vtUInt32:
+    return 0x40404040;
+  case vtInt64:
+  case vtUInt64:
+    return 0x4040404040404040; // beyond 2^53, so as a double it is already rounded
+  case vtFloat16:
+    return 2.125; // 0x4040
+  case vtFloat64:
+    return std::bit_cast<double>(0x4040404040404040u); // 32.5...
   }
   return 0;
 }
 
+// The window is 0..255 with Scale 1, and no sweep value lies near a half.
 uint32_t SweepColour(TVoxelType Type) {
-  return Grey(std::min(static_cast<int>(SweepValue(Type)), 255)); // window 0..255, Scale 1
+  return Grey(static_cast<int>(std::min(std::lround(SweepValue(Type)), 255L)));
 }
 
 using TDims = std::array<int32_t, 3>;
@@ -1141,7 +1224,11 @@ void CheckSweepRender(const TVxDataMgr& Mgr, const TBitmap24& Bitmap, TViewKind 
   }
   if (View == vkSlice) {
     const float value = static_cast<float>(SweepValue(Type));
-    EXPECT_EQ(Mgr.SliceMin(), area == 0 ? NoMin : model.Count < area ? 0.0f : value) << what;
+    // The range starts at -2^31..2^31, so values beyond it leave one end there.
+    EXPECT_EQ(Mgr.SliceMin(), area == 0            ? NoMin
+                              : model.Count < area ? 0.0f
+                                                   : std::min(value, NoMin))
+        << what;
     EXPECT_EQ(Mgr.SliceMax(), area == 0 ? NoMax : model.Count > 0 ? value : 0.0f) << what;
   }
 }
@@ -1159,12 +1246,12 @@ TEST(VxDataMgrBadInput, EveryTypeAndDimensionCombination) {
     dims.push_back(d);
   const std::pair<int32_t, int32_t> places[] = {{0, 0}, {10000, 10000}};
   // One manager throughout, as the program has one. Its buffers grow once, so
-  // the widest type goes first.
+  // the widest type goes first. One type of each width and way of painting.
   TVxDataMgr mgr;
   mgr.OpenFile(path);
   ASSERT_TRUE(mgr.IsOpen());
   TTestImage image;
-  for (TVoxelType type : {vtFloat32, vtInt32, vtInt16, vtByte}) {
+  for (TVoxelType type : {vtUInt64, vtFloat64, vtFloat32, vtInt32, vtInt16, vtFloat16, vtByte}) {
     for (const TDims& d : dims) {
       mgr.SetParameters(0, d[0], d[1], d[2], type, boLittleEndian, 0, 255, false);
       for (TViewKind view : AllViews)
