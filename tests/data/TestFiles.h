@@ -94,19 +94,19 @@ inline void AppendVoxel(std::vector<uint8_t>& Bytes, TVoxelType Type, TByteOrder
     Bytes.push_back(static_cast<uint8_t>(Value));
     break;
   case vtInt8:
-    Bytes.push_back(static_cast<uint8_t>(static_cast<int8_t>(Value)));
+    Bytes.push_back(static_cast<uint8_t>(static_cast<int64_t>(Value))); // wraps, as a file would
     break;
   case vtInt16:
     AppendBytes(Bytes, static_cast<uint16_t>(static_cast<int16_t>(Value)), 2, Order);
     break;
   case vtUInt16:
-    AppendBytes(Bytes, static_cast<uint16_t>(Value), 2, Order);
+    AppendBytes(Bytes, static_cast<uint16_t>(static_cast<int64_t>(Value)), 2, Order);
     break;
   case vtInt32:
     AppendBytes(Bytes, static_cast<uint32_t>(static_cast<int32_t>(Value)), 4, Order);
     break;
   case vtUInt32:
-    AppendBytes(Bytes, static_cast<uint32_t>(Value), 4, Order);
+    AppendBytes(Bytes, static_cast<uint32_t>(static_cast<int64_t>(Value)), 4, Order);
     break;
   case vtInt64:
     AppendBytes(Bytes, static_cast<uint64_t>(static_cast<int64_t>(Value)), 8, Order);

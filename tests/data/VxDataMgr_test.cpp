@@ -40,7 +40,8 @@ __extension__ typedef __int128 TWide;
 constexpr float NoMin = 2147483648.0f;
 constexpr float NoMax = -2147483648.0f;
 constexpr TViewKind AllViews[] = {vkSlice, vkNextSlice, vkCrossSlice, vkOtherVolume};
-constexpr TVoxelType AllTypes[] = {vtByte, vtInt16, vtInt32, vtFloat32};
+constexpr TVoxelType AllTypes[] = {vtByte,   vtInt16, vtInt32,  vtFloat32, vtUInt16, vtInt8,
+                                   vtUInt32, vtInt64, vtUInt64, vtFloat16, vtFloat64};
 
 std::vector<uint8_t> VoxelBytes(TVoxelType Type, TByteOrder Order,
                                 const std::vector<double>& Values) {
@@ -591,9 +592,12 @@ TEST_F(VxDataMgrTest, EachViewReadsItsOwnVoxels) {
       {vkSlice, 2, 0},       {vkSlice, 1, 6},       {vkCrossSlice, 1, 1},
   };
   const std::pair<TVoxelType, TByteOrder> layouts[] = {
-      {vtByte, boLittleEndian},  {vtByte, boBigEndian},      {vtInt16, boBigEndian},
-      {vtInt16, boLittleEndian}, {vtInt32, boBigEndian},     {vtInt32, boLittleEndian},
-      {vtFloat32, boBigEndian},  {vtFloat32, boLittleEndian}};
+      {vtByte, boLittleEndian},   {vtByte, boBigEndian},       {vtInt16, boBigEndian},
+      {vtInt16, boLittleEndian},  {vtInt32, boBigEndian},      {vtInt32, boLittleEndian},
+      {vtFloat32, boBigEndian},   {vtFloat32, boLittleEndian}, {vtUInt16, boBigEndian},
+      {vtUInt32, boLittleEndian}, {vtInt64, boBigEndian},      {vtUInt64, boLittleEndian},
+      {vtFloat16, boBigEndian},   {vtFloat64, boLittleEndian}, {vtFloat64, boBigEndian}};
+  // int8 cannot hold the values up to 255.
   for (const auto& [type, order] : layouts) {
     Mgr.OpenFile(Make(TwoVolumeFile(type, order)));
     Set(Header, D0, D1, D2, type, order);
@@ -1129,7 +1133,7 @@ double SweepValue(TVoxelType Type) {
     return 0x40404040;
   case vtInt64:
   case vtUInt64:
-    return 0x4040404040404040; // beyond 2^53, so as a double it is already rounded
+    return static_cast<double>(0x4040404040404040); // beyond 2^53: rounded as a double
   case vtFloat16:
     return 2.125; // 0x4040
   case vtFloat64:
