@@ -1,9 +1,12 @@
 // RenderView throughput, each view measured beside a plain memcpy of the same
-// bytes in the same run, so the ratio stays meaningful on a busy machine.
+// bytes in the same run, so the ratio stays meaningful on a busy machine. The
+// cross-slice view is also measured beside its file reads alone, which no
+// painting can beat.
 
 #include "data/Bitmap24.h"
 #include "data/VoxelTypes.h"
 #include "data/VxDataMgr.h"
+#include "platform/FileStream.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -38,6 +41,8 @@ private:
   TBitmap24 FBitmap;
 };
 
+constexpr const char* CrossKey = "int16_cross_512x512x512";
+
 struct TViewCase {
   std::string Key;   // benchmark name suffix, shell- and regex-friendly
   std::string Label; // the row of the summary table
@@ -47,6 +52,7 @@ struct TViewCase {
   int32_t Slices; // Dims[2]
   TViewKind View;
   int32_t Index;
+  int32_t IntensityMin;
   int32_t IntensityMax;
   std::string Path;
 
@@ -57,23 +63,28 @@ struct TViewCase {
 };
 
 const char* TypeName(TVoxelType type) {
-  static constexpr const char* names[] = {"byte", "int16", "int32", "float32"};
+  static constexpr const char* names[VoxelTypeCount] = {"byte",   "int16",   "int32",  "float32",
+                                                        "uint16", "int8",    "uint32", "int64",
+                                                        "uint64", "float16", "float64"};
   return names[type];
 }
 
+// Grouped by voxel size, the order in which the targets are stated.
 std::vector<TViewCase> MakeCases() {
   std::vector<TViewCase> cases;
-  for (TVoxelType type : {vtByte, vtInt16, vtInt32, vtFloat32}) {
-    const int32_t max = type == vtByte ? 255 : 1000;
+  for (TVoxelType type : {vtByte, vtInt8, vtInt16, vtUInt16, vtFloat16, vtInt32, vtUInt32,
+                          vtFloat32, vtInt64, vtUInt64, vtFloat64}) {
+    const int32_t min = type == vtInt8 ? -128 : 0;
+    const int32_t max = type == vtByte ? 255 : type == vtInt8 ? 127 : 1000;
     for (int32_t size : {256, 2048}) {
       const std::string dims = std::to_string(size) + "x" + std::to_string(size);
       cases.push_back({std::string(TypeName(type)) + "_" + dims,
                        std::string(TypeName(type)) + " slice " + dims, type, size, size, 1, vkSlice,
-                       0, max, ""});
+                       0, min, max, ""});
     }
   }
-  cases.push_back({"int16_cross_512x512x512", "int16 cross-slice of 512^3", vtInt16, 512, 512, 512,
-                   vkCrossSlice, 256, 1000, ""});
+  cases.push_back({std::string(CrossKey), "int16 cross-slice of 512^3", vtInt16, 512, 512, 512,
+                   vkCrossSlice, 256, 0, 1000, ""});
   return cases;
 }
 
@@ -116,22 +127,66 @@ template <typename TBits> void StoreLittleEndian(uint8_t* target, TBits bits) {
     target[i] = static_cast<uint8_t>(bits >> (8 * i));
 }
 
+// IEEE binary16 of a single, rounded to nearest with ties to even.
+uint16_t HalfBits(float value) {
+  const uint32_t bits = std::bit_cast<uint32_t>(value);
+  const auto sign = static_cast<uint16_t>((bits >> 16) & 0x8000u);
+  const uint32_t magnitude = bits & 0x7FFF'FFFFu;
+  if (magnitude > 0x7F80'0000u) // NaN: kept quiet, with the top of its payload
+    return static_cast<uint16_t>(sign | 0x7E00u | ((magnitude >> 13) & 0x3FFu));
+  if (magnitude >= 0x4780'0000u) // 65520 and beyond round to infinity
+    return static_cast<uint16_t>(sign | 0x7C00u);
+  const int32_t exponent = static_cast<int32_t>(magnitude >> 23) - 127;
+  if (exponent < -25) // below half the smallest subnormal
+    return sign;
+  const uint32_t fraction = magnitude & 0x7F'FFFFu;
+  // A normal keeps 10 of the 23 fraction bits; a subnormal shifts further,
+  // its implicit leading one included. A carry out of the kept bits moves
+  // into the exponent, which is what rounding up should do.
+  const bool normal = exponent >= -14;
+  const int32_t shift = normal ? 13 : -1 - exponent;
+  const uint32_t significand = normal ? fraction : fraction | 0x80'0000u;
+  const uint32_t kept =
+      (normal ? static_cast<uint32_t>(exponent + 15) << 10 : 0u) | (significand >> shift);
+  const uint32_t rest = significand & ((1u << shift) - 1);
+  const uint32_t halfway = 1u << (shift - 1);
+  const bool up = rest > halfway || (rest == halfway && (kept & 1u) != 0);
+  return static_cast<uint16_t>(sign | (kept + (up ? 1u : 0u)));
+}
+
+// value lies within 0..2000 with a fraction; each type gets what a file of that
+// type plausibly holds for it.
 void StoreVoxel(uint8_t* target, TVoxelType type, float value) {
+  const auto integer = std::lround(value);
   switch (type) {
   case vtByte:
     *target = static_cast<uint8_t>(std::clamp(value, 0.0f, 2000.0f) * 255.0f / 2000.0f);
     break;
+  case vtInt8:
+    *target = static_cast<uint8_t>(static_cast<int8_t>(
+        std::lround(std::clamp(value, 0.0f, 2000.0f) * 255.0f / 2000.0f) - 128));
+    break;
   case vtInt16:
-    StoreLittleEndian(target, static_cast<uint16_t>(std::lround(value)));
+  case vtUInt16:
+    StoreLittleEndian(target, static_cast<uint16_t>(integer));
     break;
   case vtInt32:
-    StoreLittleEndian(target, static_cast<uint32_t>(std::lround(value)));
+  case vtUInt32:
+    StoreLittleEndian(target, static_cast<uint32_t>(integer));
+    break;
+  case vtInt64:
+  case vtUInt64:
+    StoreLittleEndian(target, static_cast<uint64_t>(integer));
+    break;
+  case vtFloat16:
+    StoreLittleEndian(target, HalfBits(value));
     break;
   case vtFloat32:
     StoreLittleEndian(target, std::bit_cast<uint32_t>(value));
     break;
-  default:
-    throw std::invalid_argument("no benchmark volume for this type");
+  case vtFloat64:
+    StoreLittleEndian(target, std::bit_cast<uint64_t>(static_cast<double>(value)));
+    break;
   }
 }
 
@@ -182,7 +237,8 @@ void CountWork(benchmark::State& state, const TViewCase& c) {
 void BM_Render(benchmark::State& state, const TViewCase& c) {
   TVxDataMgr mgr;
   mgr.OpenFile(c.Path);
-  mgr.SetParameters(0, c.Width, c.Rows, c.Slices, c.Type, boLittleEndian, 0, c.IntensityMax, true);
+  mgr.SetParameters(0, c.Width, c.Rows, c.Slices, c.Type, boLittleEndian, c.IntensityMin,
+                    c.IntensityMax, true);
   TBenchImage image;
   // The first render pulls the file into the page cache and grows the buffers.
   mgr.RenderView(0, c.Index, c.View, image);
@@ -228,6 +284,30 @@ void BM_Copy(benchmark::State& state, const TViewCase& c, TCopyBuffers& buffers)
   CountWork(state, c);
 }
 
+// The reads of the cross-slice view alone: one positioned read per slice of
+// the row the view shows, into one buffer, as the data manager issues them.
+void BM_Pread(benchmark::State& state, const TViewCase& c) {
+  platform::TFileStream stream(c.Path);
+  const int64_t rowBytes = int64_t{c.Width} * BytesPerVoxel.at(c.Type);
+  std::vector<uint8_t> rows(static_cast<size_t>(rowBytes * c.Slices));
+  const auto readAll = [&] {
+    int64_t total = 0;
+    for (int32_t k = 0; k < c.Slices; ++k)
+      total += stream.ReadAt((int64_t{k} * c.Rows + c.Index) * rowBytes, rows.data() + k * rowBytes,
+                             rowBytes);
+    return total;
+  };
+  if (readAll() != rowBytes * c.Slices) {
+    state.SkipWithError("the rows did not come whole from the file");
+    return;
+  }
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(readAll());
+    benchmark::ClobberMemory();
+  }
+  CountWork(state, c);
+}
+
 std::string FormatTime(double seconds) {
   char text[32];
   if (seconds < 1e-3)
@@ -256,8 +336,11 @@ public:
     std::snprintf(line, sizeof line, "\n%-28s %12s %12s %7s %14s\n", "view", "render", "baseline",
                   "ratio", "voxels/s");
     out << line;
-    for (const TViewCase& c : FCases)
-      out << Row(c);
+    for (const TViewCase& c : FCases) {
+      out << Row(c.Label, c, "memcpy/");
+      if (c.View == vkCrossSlice)
+        out << Row("  the same beside its preads", c, "pread/");
+    }
     out.flush();
   }
 
@@ -273,16 +356,16 @@ private:
             : run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
   }
 
-  std::string Row(const TViewCase& c) const {
+  std::string Row(const std::string& Label, const TViewCase& c, const std::string& Baseline) const {
     const double render = Seconds("render/" + c.Key);
-    const double copy = Seconds("memcpy/" + c.Key);
+    const double base = Seconds(Baseline + c.Key);
     char line[160];
-    if (render <= 0.0 || copy <= 0.0)
-      std::snprintf(line, sizeof line, "%-28s %12s %12s %7s %14s\n", c.Label.c_str(),
-                    render < 0.0 ? "failed" : "-", copy < 0.0 ? "failed" : "-", "-", "-");
+    if (render <= 0.0 || base <= 0.0)
+      std::snprintf(line, sizeof line, "%-28s %12s %12s %7s %14s\n", Label.c_str(),
+                    render < 0.0 ? "failed" : "-", base < 0.0 ? "failed" : "-", "-", "-");
     else
-      std::snprintf(line, sizeof line, "%-28s %12s %12s %7.2f %12.1f M\n", c.Label.c_str(),
-                    FormatTime(render).c_str(), FormatTime(copy).c_str(), render / copy,
+      std::snprintf(line, sizeof line, "%-28s %12s %12s %7.2f %12.1f M\n", Label.c_str(),
+                    FormatTime(render).c_str(), FormatTime(base).c_str(), render / base,
                     static_cast<double>(c.Voxels()) / render / 1e6);
     return line;
   }
@@ -302,9 +385,12 @@ void Register(const std::vector<TViewCase>& cases, TCopyBuffers& buffers) {
   for (const TViewCase& c : cases) {
     const std::string render = "render/" + c.Key;
     const std::string copy = "memcpy/" + c.Key;
-    for (benchmark::internal::Benchmark* b :
-         {benchmark::RegisterBenchmark(render.c_str(), BM_Render, c),
-          benchmark::RegisterBenchmark(copy.c_str(), BM_Copy, c, std::ref(buffers))})
+    std::vector<benchmark::internal::Benchmark*> runs = {
+        benchmark::RegisterBenchmark(render.c_str(), BM_Render, c),
+        benchmark::RegisterBenchmark(copy.c_str(), BM_Copy, c, std::ref(buffers))};
+    if (c.View == vkCrossSlice)
+      runs.push_back(benchmark::RegisterBenchmark(("pread/" + c.Key).c_str(), BM_Pread, c));
+    for (benchmark::internal::Benchmark* b : runs)
       b->UseRealTime()
           ->Unit(benchmark::kMicrosecond)
           ->MinTime(0.15)

@@ -133,10 +133,10 @@ bool TVxDataMgr::PrepareBuffer(TViewKind View, int64_t Bytes) {
   }
 }
 
+// One positioned read per call: the cross-slice view makes one call per row,
+// and a seek before each read doubled its system calls.
 int64_t TVxDataMgr::ReadAt(int64_t Offset, uint8_t* Target, int64_t Count) {
-  if (!FStream || FStream->Seek(Offset) != Offset)
-    return 0;
-  return FStream->Read(Target, Count);
+  return FStream ? FStream->ReadAt(Offset, Target, Count) : 0;
 }
 
 // Clears everything the buffer may still hold past the voxels just read,

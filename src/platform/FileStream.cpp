@@ -22,6 +22,8 @@ TFileStream::TFileStream(const std::string& Name) {
   } while (FHandle < 0 && errno == EINTR);
   if (FHandle < 0)
     throw EFOpenError("Cannot open file " + Name);
+  struct stat info {};
+  FRegular = ::fstat(FHandle, &info) == 0 && S_ISREG(info.st_mode);
 }
 
 TFileStream::~TFileStream() {
@@ -44,6 +46,28 @@ int64_t TFileStream::Read(void* Buffer, int64_t Count) {
   while (total < Count) {
     const auto chunk = static_cast<size_t>(std::min<int64_t>(Count - total, INT_MAX));
     const ssize_t got = ::read(FHandle, target + total, chunk);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      break;
+    total += got;
+  }
+  return total;
+}
+
+int64_t TFileStream::ReadAt(int64_t Offset, void* Buffer, int64_t Count) {
+  if (Offset < 0)
+    return 0;
+  // A device may read at any offset while its seek reports another place, and
+  // the callers count on a seek that does not land reading nothing.
+  if (!FRegular)
+    return Seek(Offset) == Offset ? Read(Buffer, Count) : 0;
+  auto* target = static_cast<char*>(Buffer);
+  int64_t total = 0;
+  // The loop only matters when the kernel hands over less than asked.
+  while (total < Count) {
+    const auto chunk = static_cast<size_t>(std::min<int64_t>(Count - total, INT_MAX));
+    const ssize_t got = ::pread(FHandle, target + total, chunk, static_cast<off_t>(Offset + total));
     if (got < 0 && errno == EINTR)
       continue;
     if (got <= 0)

@@ -32,9 +32,15 @@ public:
   // Reads up to Count bytes at the current position; returns how many arrived
   // (0 at the end of the file or on failure).
   int64_t Read(void* Buffer, int64_t Count);
+  // Reads what Seek(Offset) followed by Read(Buffer, Count) would: up to Count
+  // bytes at Offset, or nothing when the seek would not land there (a negative
+  // Offset, a named pipe, a device that stays put). A regular file takes one
+  // system call and keeps its current position.
+  int64_t ReadAt(int64_t Offset, void* Buffer, int64_t Count);
 
 private:
   int FHandle = -1;
+  bool FRegular = false; // pread means what a seek and a read mean
 };
 
 } // namespace platform

@@ -170,6 +170,80 @@ TEST_F(TFileStreamTest, SeekReportsThePositionReachedAndReadFollowsIt) {
   }
 }
 
+TEST_F(TFileStreamTest, PositionedReadTakesTheBytesAtItsOffsetAndLeavesThePositionAlone) {
+  // Sparse: patterned bytes at the start and across 4 GiB, a hole between
+  // that reads as zeros, and the end 100 bytes past 4 GiB.
+  const int64_t far = int64_t{1} << 32;
+  const int64_t size = far + 100;
+  const std::string path = WriteFile("sparse.raw", Pattern(0, 1000));
+  {
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    const std::vector<uint8_t> tail = Pattern(far - 50, 150);
+    ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), far - 50), 150);
+    ::close(fd);
+  }
+  const auto fileBytes = [&](int64_t Offset, int64_t Count) {
+    std::vector<uint8_t> bytes = Pattern(Offset, Count);
+    for (int64_t i = 0; i < Count; ++i)
+      if (Offset + i >= 1000 && Offset + i < far - 50)
+        bytes[static_cast<size_t>(i)] = 0;
+    return bytes;
+  };
+  TFileStream stream(path);
+  ASSERT_EQ(stream.Seek(7), 7);
+  struct TCase {
+    int64_t Offset;
+    int64_t Count;
+    int64_t Expected; // bytes that arrive
+  };
+  const TCase cases[] = {
+      {0, 10, 10},
+      {990, 20, 20},
+      {far - 60, 20, 20},
+      {far - 2, 4, 4},
+      {far + 90, 30, 10},
+      {size - 1, 1, 1},
+      {size, 10, 0},
+      {size + 5000, 10, 0},
+      {far * 2 + 3, 10, 0},
+      {123, 0, 0},
+      {-1, 10, 0},
+      {INT64_MIN, 10, 0},
+      {(1LL << 31) + 3, 4, 4},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE("offset " + std::to_string(c.Offset) + ", count " + std::to_string(c.Count));
+    std::vector<uint8_t> bytes(static_cast<size_t>(c.Count), 0xEE);
+    bytes.resize(static_cast<size_t>(stream.ReadAt(c.Offset, bytes.data(), c.Count)));
+    EXPECT_EQ(bytes, fileBytes(c.Offset, c.Expected));
+  }
+  std::vector<uint8_t> next(5);
+  ASSERT_EQ(stream.Read(next.data(), 5), 5);
+  EXPECT_EQ(next, Pattern(7, 5));
+}
+
+TEST_F(TFileStreamTest, PositionedReadOfAPipeOrDeviceReadsOnlyWhereASeekLands) {
+  const std::string fifo = MakeFifo("pipe");
+  // Held open for reading and writing so that bytes wait in the pipe.
+  const int writer = ::open(fifo.c_str(), O_RDWR);
+  ASSERT_GE(writer, 0);
+  const std::vector<uint8_t> bytes = Pattern(0, 16);
+  ASSERT_EQ(::write(writer, bytes.data(), bytes.size()), 16);
+  TFileStream stream(fifo);
+  std::array<uint8_t, 16> buffer{};
+  EXPECT_EQ(stream.ReadAt(0, buffer.data(), buffer.size()), 0);
+  EXPECT_EQ(stream.Read(buffer.data(), buffer.size()), 16);
+  ::close(writer);
+
+  // /dev/zero reports position 0 whatever is asked.
+  TFileStream zero("/dev/zero");
+  buffer.fill(0xEE);
+  EXPECT_EQ(zero.ReadAt(0, buffer.data(), buffer.size()), 16);
+  EXPECT_EQ(buffer, decltype(buffer){});
+  EXPECT_EQ(zero.ReadAt(100, buffer.data(), buffer.size()), 0);
+}
+
 TEST_F(TFileStreamTest, ReadAtTheEndGivesTheRestThenNothing) {
   TFileStream stream(WriteFile("volume.raw", Pattern(0, 300)));
   EXPECT_EQ(ReadAt(stream, 250, 200), Pattern(250, 50));
