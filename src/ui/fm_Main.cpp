@@ -284,7 +284,7 @@ void Tfm_Main::BuildStatusBar() {
   const QString initial[] = {QStringLiteral("[1234, 1234, 1234,  1234]"),
                              QStringLiteral("Intens: 12345678"),
                              QStringLiteral("Offset: 123456789  =  0x12345678")};
-  const int widths[] = {200, 160, 0};
+  const int widths[] = {200, ValuePanelWidth, 0};
   for (int panel = 0; panel < 3; ++panel) {
     auto* label = new QLabel(initial[panel]);
     label->setTextFormat(Qt::PlainText);

@@ -114,6 +114,8 @@ private:
   static QString ChosenFile(const QFileDialog& Dialog);
   TUpDown* UpDownOf(const QLineEdit* Edit) const;
   int32_t IntegerValueOr(const QLineEdit* Edit, int32_t Default) const;
+  void ShowValueText(const QString& Text);
+  static constexpr int ValuePanelWidth = 160;
 
   TVxDataMgr& FDataMgr;
   QString FFileDescription;

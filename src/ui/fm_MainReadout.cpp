@@ -6,6 +6,7 @@
 #include "ui/fm_Main.h"
 
 #include <QLabel>
+#include <algorithm>
 #include <cmath>
 
 QString PadLeft(int64_t Number, int Width) {
@@ -70,6 +71,15 @@ void Tfm_Main::ImageMouseMove(QWidget* Sender, int X, int Y) {
                            QStringLiteral("  Byte Offset: ") + GroupedText(offset, 10) +
                            QStringLiteral(" = 0x") + OffsetHex(offset));
   const TVoxelValue value = FDataMgr.ProbeVoxel(static_cast<TViewKind>(view), X, Y);
-  StatusPanels[1]->setText(QStringLiteral("Intens: ") +
-                           VoxelValueText(value, FDataMgr.VoxelType()));
+  ShowValueText(QStringLiteral("Intens: ") + VoxelValueText(value, FDataMgr.VoxelType()));
+}
+
+// The value panel keeps its design width; only a 64-bit integer too long for
+// it widens it, for as long as such a value is shown, so no digit is cut.
+void Tfm_Main::ShowValueText(const QString& Text) {
+  QLabel* panel = StatusPanels[1];
+  panel->setText(Text);
+  const int margins = panel->width() - panel->contentsRect().width();
+  const int needed = panel->fontMetrics().horizontalAdvance(Text) + margins;
+  panel->setFixedWidth(std::max(ValuePanelWidth, needed));
 }

@@ -5,6 +5,7 @@
 #include "ui/fm_Main.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -165,8 +166,20 @@ protected:
       Window.OpenFileNamed(Dir.MakeFile(std::to_string(Files++) + ".raw", bytes));
       RedrawNow();
       EXPECT_EQ(ReadoutUnderThePointer(vkSlice, {1, 1}), Q(c.Value)) << c.Value;
+      ExpectValuePanelShowsItWhole(c.Value);
       EXPECT_EQ(ReadoutUnderThePointer(vkSlice, {0, 0}), Q(Zero)) << c.Value;
       EXPECT_EQ(ReadoutUnderThePointer(vkNextSlice, {1, 1}), Q(Zero)) << c.Value;
+    }
+  }
+
+  // Its design width, or wider when that would cut the text.
+  void ExpectValuePanelShowsItWhole(const char* Value) {
+    QCoreApplication::sendPostedEvents();
+    const QLabel* panel = Window.StatusPanels[1];
+    const int advance = panel->fontMetrics().horizontalAdvance(panel->text());
+    EXPECT_GE(panel->contentsRect().width(), advance) << Value;
+    if (advance <= 150) {
+      EXPECT_EQ(panel->width(), 160) << Value;
     }
   }
 
