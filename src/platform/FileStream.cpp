@@ -38,14 +38,17 @@ int64_t TFileStream::Seek(int64_t Offset) {
   return reached < 0 ? -1 : static_cast<int64_t>(reached);
 }
 
-int64_t TFileStream::Read(void* Buffer, int64_t Count) {
+namespace {
+
+// A single read() or pread() may deliver less than asked (large requests,
+// devices), so keep going until the end of the file or an error.
+template <typename TReadChunk>
+int64_t ReadFully(void* Buffer, int64_t Count, TReadChunk ReadChunk) {
   auto* target = static_cast<char*>(Buffer);
   int64_t total = 0;
-  // A single read() may deliver less than asked (large requests, devices), so
-  // keep going until the end of the file or an error.
   while (total < Count) {
     const auto chunk = static_cast<size_t>(std::min<int64_t>(Count - total, INT_MAX));
-    const ssize_t got = ::read(FHandle, target + total, chunk);
+    const ssize_t got = ReadChunk(target + total, chunk, total);
     if (got < 0 && errno == EINTR)
       continue;
     if (got <= 0)
@@ -55,6 +58,14 @@ int64_t TFileStream::Read(void* Buffer, int64_t Count) {
   return total;
 }
 
+} // namespace
+
+int64_t TFileStream::Read(void* Buffer, int64_t Count) {
+  return ReadFully(Buffer, Count, [this](char* Target, size_t Chunk, int64_t) {
+    return ::read(FHandle, Target, Chunk);
+  });
+}
+
 int64_t TFileStream::ReadAt(int64_t Offset, void* Buffer, int64_t Count) {
   if (Offset < 0)
     return 0;
@@ -62,19 +73,9 @@ int64_t TFileStream::ReadAt(int64_t Offset, void* Buffer, int64_t Count) {
   // the callers count on a seek that does not land reading nothing.
   if (!FRegular)
     return Seek(Offset) == Offset ? Read(Buffer, Count) : 0;
-  auto* target = static_cast<char*>(Buffer);
-  int64_t total = 0;
-  // The loop only matters when the kernel hands over less than asked.
-  while (total < Count) {
-    const auto chunk = static_cast<size_t>(std::min<int64_t>(Count - total, INT_MAX));
-    const ssize_t got = ::pread(FHandle, target + total, chunk, static_cast<off_t>(Offset + total));
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got <= 0)
-      break;
-    total += got;
-  }
-  return total;
+  return ReadFully(Buffer, Count, [this, Offset](char* Target, size_t Chunk, int64_t Done) {
+    return ::pread(FHandle, Target, Chunk, static_cast<off_t>(Offset + Done));
+  });
 }
 
 } // namespace platform
