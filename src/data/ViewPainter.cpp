@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 namespace {
 
@@ -24,20 +25,86 @@ void TakeIn(TValueRange& Range, float V) {
     Range.Max = V;
 }
 
-template <typename T>
+// SSE2 has min/max only for unsigned bytes and signed 16-bit words; flipping
+// the top bit maps the other signedness onto those and keeps the order.
+template <typename T, typename TNative>
 void TakeInIntegers(TValueRange& Range, const uint8_t* Bytes, int32_t Count, bool Swap) {
   if (Count <= 0)
     return;
-  T low = std::numeric_limits<T>::max();
-  T high = std::numeric_limits<T>::min();
+  using TRaw = std::make_unsigned_t<T>;
+  constexpr auto flip = static_cast<TRaw>(
+      std::is_signed_v<T> == std::is_signed_v<TNative> ? 0 : TRaw{1} << (8 * sizeof(T) - 1));
+  TNative low = std::numeric_limits<TNative>::max();
+  TNative high = std::numeric_limits<TNative>::min();
   for (int32_t x = 0; x < Count; ++x) {
-    const T v = pixelrow::Load<T>(Bytes, x, Swap);
+    const auto v = static_cast<TNative>(pixelrow::Load<TRaw>(Bytes, x, Swap) ^ flip);
     low = v < low ? v : low;
     high = v > high ? v : high;
   }
   // Integers have no signed zeros, so the order in which they are met does not matter.
-  TakeIn(Range, static_cast<float>(low));
-  TakeIn(Range, static_cast<float>(high));
+  TakeIn(Range, static_cast<float>(static_cast<T>(static_cast<TRaw>(low) ^ flip)));
+  TakeIn(Range, static_cast<float>(static_cast<T>(static_cast<TRaw>(high) ^ flip)));
+}
+
+// The first zero met decides the sign of a zero extreme, as in the sequential scan.
+uint16_t HalfOfKey(int32_t Key, const uint8_t* Bytes, int32_t Count, bool Swap) {
+  if (Key > 0)
+    return static_cast<uint16_t>(Key);
+  if (Key < 0)
+    return static_cast<uint16_t>(0x8000 | -Key);
+  for (int32_t x = 0; x < Count; ++x) {
+    const auto bits = pixelrow::Load<uint16_t>(Bytes, x, Swap);
+    if ((bits & 0x7FFF) == 0)
+      return bits;
+  }
+  return 0;
+}
+
+// Halves order as their sign and magnitude read as a signed key, -0 and 0
+// both keying 0, so the range comes from the bits without decoding each half.
+void TakeInHalves(TValueRange& Range, const uint8_t* Bytes, int32_t Count, bool Swap) {
+  typedef int16_t TKeys __attribute__((vector_size(16)));
+  constexpr int16_t nanKeyLow = 0x7FFF, nanKeyHigh = -0x7FFF; // beyond every infinity
+  const auto keyOf = [](TKeys bits, TKeys& forLow, TKeys& forHigh) {
+    const TKeys magnitude = bits & 0x7FFF;
+    const TKeys sign = bits >> 15;
+    const TKeys key = (magnitude ^ sign) - sign;
+    const TKeys nan = magnitude > 0x7C00;
+    forLow = nan ? nanKeyLow : key;
+    forHigh = nan ? nanKeyHigh : key;
+  };
+  TKeys low = TKeys{} + nanKeyLow, high = TKeys{} + nanKeyHigh;
+  int32_t x = 0;
+  for (; x + 8 <= Count; x += 8) {
+    TKeys bits;
+    std::memcpy(&bits, Bytes + 2 * static_cast<int64_t>(x), sizeof bits);
+    if (Swap)
+      bits = (bits << 8) | ((bits >> 8) & 0xFF);
+    TKeys forLow, forHigh;
+    keyOf(bits, forLow, forHigh);
+    low = forLow < low ? forLow : low;
+    high = forHigh > high ? forHigh : high;
+  }
+  for (; x < Count; ++x) {
+    TKeys bits = TKeys{} + static_cast<int16_t>(pixelrow::Load<uint16_t>(Bytes, x, Swap));
+    TKeys forLow, forHigh;
+    keyOf(bits, forLow, forHigh);
+    low = forLow < low ? forLow : low;
+    high = forHigh > high ? forHigh : high;
+  }
+  int16_t lowest = nanKeyLow, highest = nanKeyHigh;
+  for (int lane = 0; lane < 8; ++lane) {
+    lowest = std::min(lowest, low[lane]);
+    highest = std::max(highest, high[lane]);
+  }
+  if (lowest == nanKeyLow) // nothing but NaNs
+    return;
+  const float lowValue = voxeldecoder::HalfToSingle(HalfOfKey(lowest, Bytes, Count, Swap));
+  const float highValue = voxeldecoder::HalfToSingle(HalfOfKey(highest, Bytes, Count, Swap));
+  if (Range.Min > lowValue)
+    Range.Min = lowValue;
+  if (Range.Max < highValue)
+    Range.Max = highValue;
 }
 
 // Keeps the sign of a zero extreme as the sequential scan would: the first
@@ -121,17 +188,15 @@ void TViewPainter::TakeInTabled(TValueRange& Range, const TViewSource& Source, c
                                 int32_t Count, bool Swap) {
   switch (Source.Type) {
   case vtByte:
-    return TakeInIntegers<uint8_t>(Range, Bytes, Count, Swap);
+    return TakeInIntegers<uint8_t, uint8_t>(Range, Bytes, Count, Swap);
   case vtInt8:
-    return TakeInIntegers<int8_t>(Range, Bytes, Count, Swap);
+    return TakeInIntegers<int8_t, uint8_t>(Range, Bytes, Count, Swap);
   case vtInt16:
-    return TakeInIntegers<int16_t>(Range, Bytes, Count, Swap);
+    return TakeInIntegers<int16_t, int16_t>(Range, Bytes, Count, Swap);
   case vtUInt16:
-    return TakeInIntegers<uint16_t>(Range, Bytes, Count, Swap);
+    return TakeInIntegers<uint16_t, int16_t>(Range, Bytes, Count, Swap);
   default:
-    // Halves have NaNs and signed zeros, so they go through their singles.
-    voxeldecoder::DecodeSingles(Bytes, Count, Source.Type, Source.Order, FValues.data());
-    TakeInSingles(Range, FValues.data(), Count);
+    return TakeInHalves(Range, Bytes, Count, Swap);
   }
 }
 

@@ -169,6 +169,40 @@ TEST(ViewPainterExact, EveryBitPatternOfTheTabledTypesMatchesTheModel) {
   }
 }
 
+TEST(ViewPainterExact, HalfRangeKeepsTheFirstZeroMetAndSkipsNaNs) {
+  constexpr uint64_t Zero = 0x0000, MinusZero = 0x8000, One = 0x3C00, MinusOne = 0xBC00,
+                     NaN = 0x7E00, MinusNaN = 0xFE01, SignallingNaN = 0x7C01;
+  auto row = [](size_t Width, std::initializer_list<std::pair<size_t, uint64_t>> At,
+                uint64_t Rest) {
+    std::vector<uint64_t> bits(Width, Rest);
+    for (const auto& [x, value] : At)
+      bits[x] = value;
+    return bits;
+  };
+  struct TCase {
+    std::vector<uint64_t> Bits;
+    int32_t Width;
+  };
+  // Zeros of both signs as the extremes, met in the vector part or in the
+  // tail of a row, or in different rows; rows of nothing but NaNs.
+  const TCase cases[] = {
+      {{MinusZero, Zero, One}, 3},
+      {{Zero, MinusZero, MinusOne}, 3},
+      {{MinusZero, Zero}, 1},
+      {{Zero, MinusZero}, 1},
+      {{NaN, MinusNaN, SignallingNaN, MinusZero, NaN, One}, 3},
+      {{NaN, MinusNaN, SignallingNaN}, 3},
+      {row(20, {{9, MinusZero}, {15, Zero}}, One), 20},
+      {row(20, {{9, Zero}, {15, MinusZero}, {3, NaN}}, MinusOne), 20},
+      {row(20, {{17, Zero}, {18, MinusZero}}, NaN), 20},
+      {row(20, {{17, MinusZero}, {19, Zero}, {2, One}, {4, MinusOne}}, SignallingNaN), 20},
+  };
+  TViewPainter painter;
+  for (const TCase& c : cases)
+    for (TByteOrder order : {boLittleEndian, boBigEndian})
+      ExpectViewMatchesModel(painter, vtFloat16, order, c.Bits, c.Width, 0, {0, 255}, true);
+}
+
 TEST(ViewPainterExact, WideValuesRoundToTheNearestSingleWithTiesToEven) {
   constexpr uint64_t Two24 = uint64_t{1} << 24, Two53 = uint64_t{1} << 53,
                      Two63 = uint64_t{1} << 63;
