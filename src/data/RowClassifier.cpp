@@ -16,13 +16,14 @@ enum class TSource { Int32, Float32, Singles };
 // extended arithmetic: under 2^-14 for levels below 256. A level within
 // 2^-13 of a half, a huge or infinite mapped value, or a NaN gets CodeCheck.
 template <TSource Source, bool Swap, bool Flag>
-inline __attribute__((always_inline)) void Classify(const uint8_t* Bytes, int32_t Count,
+inline __attribute__((always_inline)) bool Classify(const uint8_t* Bytes, int32_t Count,
                                                     const TParams& Params, float* Values,
                                                     int32_t* Codes) {
   const float minF = Params.MinF;
   const float scale = Params.Scale;
   const float lowest = Params.LowestInside;
   const float highest = Params.HighestInside;
+  int32_t checks = 0;
   for (int32_t x = 0; x < Count; ++x) {
     float v;
     if constexpr (Source == TSource::Int32)
@@ -42,17 +43,18 @@ inline __attribute__((always_inline)) void Classify(const uint8_t* Bytes, int32_
     code = std::fabs(clamped - rounded) > 0.5f - 0x1p-13f ? CodeCheck : code;
     code = std::fabs(m) < 0x1p126f ? code : CodeCheck; // also NaN
     Codes[x] = code;
+    checks |= code == CodeCheck;
   }
+  return checks != 0;
 }
 
 template <TSource Source, bool Swap>
-inline __attribute__((always_inline)) void ClassifyFlagged(const uint8_t* Bytes, int32_t Count,
+inline __attribute__((always_inline)) bool ClassifyFlagged(const uint8_t* Bytes, int32_t Count,
                                                            const TParams& Params, float* Values,
                                                            int32_t* Codes) {
   if (Params.Flag)
-    Classify<Source, Swap, true>(Bytes, Count, Params, Values, Codes);
-  else
-    Classify<Source, Swap, false>(Bytes, Count, Params, Values, Codes);
+    return Classify<Source, Swap, true>(Bytes, Count, Params, Values, Codes);
+  return Classify<Source, Swap, false>(Bytes, Count, Params, Values, Codes);
 }
 
 } // namespace
@@ -80,24 +82,23 @@ TParams ParamsFor(TVoxelType Type, bool Swap, const TIntensityWindow& Window) {
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
 __attribute__((target_clones("avx2", "default")))
 #endif
-void ClassifyRow(const uint8_t* Bytes, int32_t Count, const TParams& Params, float* Values,
+bool ClassifyRow(const uint8_t* Bytes, int32_t Count, const TParams& Params, float* Values,
                  int32_t* Codes) {
   if (Params.Int32 && Params.Swap)
-    ClassifyFlagged<TSource::Int32, true>(Bytes, Count, Params, Values, Codes);
-  else if (Params.Int32)
-    ClassifyFlagged<TSource::Int32, false>(Bytes, Count, Params, Values, Codes);
-  else if (Params.Swap)
-    ClassifyFlagged<TSource::Float32, true>(Bytes, Count, Params, Values, Codes);
-  else
-    ClassifyFlagged<TSource::Float32, false>(Bytes, Count, Params, Values, Codes);
+    return ClassifyFlagged<TSource::Int32, true>(Bytes, Count, Params, Values, Codes);
+  if (Params.Int32)
+    return ClassifyFlagged<TSource::Int32, false>(Bytes, Count, Params, Values, Codes);
+  if (Params.Swap)
+    return ClassifyFlagged<TSource::Float32, true>(Bytes, Count, Params, Values, Codes);
+  return ClassifyFlagged<TSource::Float32, false>(Bytes, Count, Params, Values, Codes);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
 __attribute__((target_clones("avx2", "default")))
 #endif
-void ClassifySingles(const float* Values, int32_t Count, const TParams& Params, int32_t* Codes) {
-  ClassifyFlagged<TSource::Singles, false>(reinterpret_cast<const uint8_t*>(Values), Count, Params,
-                                           nullptr, Codes);
+bool ClassifySingles(const float* Values, int32_t Count, const TParams& Params, int32_t* Codes) {
+  return ClassifyFlagged<TSource::Singles, false>(reinterpret_cast<const uint8_t*>(Values), Count,
+                                                  Params, nullptr, Codes);
 }
 
 } // namespace rowclassifier

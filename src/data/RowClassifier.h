@@ -27,11 +27,12 @@ struct TParams {
 
 TParams ParamsFor(TVoxelType Type, bool Swap, const TIntensityWindow& Window);
 
-// Fills Values[0..Count) and Codes[0..Count) from the voxels at Bytes.
-void ClassifyRow(const uint8_t* Bytes, int32_t Count, const TParams& Params, float* Values,
+// Fills Values[0..Count) and Codes[0..Count) from the voxels at Bytes. Both
+// return whether any code is CodeCheck, so that rows without one need no search.
+bool ClassifyRow(const uint8_t* Bytes, int32_t Count, const TParams& Params, float* Values,
                  int32_t* Codes);
 
 // Fills Codes[0..Count) for singles already decoded.
-void ClassifySingles(const float* Values, int32_t Count, const TParams& Params, int32_t* Codes);
+bool ClassifySingles(const float* Values, int32_t Count, const TParams& Params, int32_t* Codes);
 
 } // namespace rowclassifier

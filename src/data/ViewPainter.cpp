@@ -118,33 +118,57 @@ float FirstEqual(float Incoming, float Extreme, const float* Values, int32_t Cou
   return Extreme;
 }
 
-// The sequential min/max over singles, in vector lanes so that the loop is
-// not bound by the latency of one compare chain; NaNs never compare.
+// The sequential min/max over singles, in vector lanes and two chains so that
+// the loop is not bound by the latency of one compare chain; NaNs never compare.
 void TakeInSingles(TValueRange& Range, const float* Values, int32_t Count) {
   typedef float TLanes __attribute__((vector_size(16)));
   TLanes low = {Range.Min, Range.Min, Range.Min, Range.Min};
   TLanes high = {Range.Max, Range.Max, Range.Max, Range.Max};
+  TLanes low2 = low, high2 = high;
   int32_t x = 0;
-  for (; x + 4 <= Count; x += 4) {
-    TLanes v;
+  for (; x + 8 <= Count; x += 8) {
+    TLanes v, v2;
     std::memcpy(&v, Values + x, sizeof v);
+    std::memcpy(&v2, Values + x + 4, sizeof v2);
     low = v < low ? v : low;
     high = v > high ? v : high;
+    low2 = v2 < low2 ? v2 : low2;
+    high2 = v2 > high2 ? v2 : high2;
   }
   for (; x < Count; ++x) {
     low[0] = Values[x] < low[0] ? Values[x] : low[0];
     high[0] = Values[x] > high[0] ? Values[x] : high[0];
   }
-  const float lowest = std::min({low[0], low[1], low[2], low[3]});
-  const float highest = std::max({high[0], high[1], high[2], high[3]});
+  const float lowest =
+      std::min({low[0], low[1], low[2], low[3], low2[0], low2[1], low2[2], low2[3]});
+  const float highest =
+      std::max({high[0], high[1], high[2], high[3], high2[0], high2[1], high2[2], high2[3]});
   Range = {FirstEqual(Range.Min, lowest, Values, Count),
            FirstEqual(Range.Max, highest, Values, Count)};
+}
+
+// Paints the pixels whose code is CodeCheck exactly. Blocks without one are
+// passed over by a test that runs in vector lanes.
+void PaintChecks(uint8_t* Row, const int32_t* Codes, const float* Values, int32_t Count,
+                 const TIntensityWindow& Window) {
+  constexpr int32_t block = 32;
+  for (int32_t first = 0; first < Count; first += block) {
+    const int32_t end = std::min(first + block, Count);
+    int32_t found = 0;
+    for (int32_t x = first; x < end; ++x)
+      found |= Codes[x] == CodeCheck;
+    for (int32_t x = first; found && x < end; ++x)
+      if (Codes[x] == CodeCheck) {
+        const uint32_t word = pixelrow::PixelWord(Window.ColourOf(Values[x]));
+        std::memcpy(Row + 3 * static_cast<int64_t>(x), &word, 3);
+      }
+  }
 }
 
 } // namespace
 
 TViewPainter::TViewPainter()
-    : FCodeWords(CodeCheck) {}
+    : FCodeWords(CodeCheck + 1) {}
 
 void TViewPainter::Fill(TBitmap24& Bitmap, uint32_t Colour) {
   const uint32_t word = pixelrow::PixelWord(Colour);
@@ -206,22 +230,25 @@ void TViewPainter::PaintMappedRow(uint8_t* Row, const TViewSource& Source, const
   float* values = FValues.data();
   int32_t* codes = FCodes.data();
   const rowclassifier::TParams params = rowclassifier::ParamsFor(Source.Type, Swap, Window);
+  bool checks;
   if (Source.Type == vtInt32 || Source.Type == vtFloat32) {
-    rowclassifier::ClassifyRow(Bytes, Count, params, values, codes);
+    checks = rowclassifier::ClassifyRow(Bytes, Count, params, values, codes);
   } else {
     // Wider voxels are rounded to singles first; from there on they are
     // mapped exactly as float32 voxels are.
     voxeldecoder::DecodeSingles(Bytes, Count, Source.Type, Source.Order, values);
-    rowclassifier::ClassifySingles(values, Count, params, codes);
+    checks = rowclassifier::ClassifySingles(values, Count, params, codes);
   }
   // Converting integers to singles keeps their order, so the range of the
   // converted values is the converted range.
   if (Range)
     TakeInSingles(*Range, values, Count);
+  // Every pixel through the table first, without a branch per pixel; the
+  // few the classifier could not settle are then painted over exactly.
   const uint32_t* words = FCodeWords.data();
-  pixelrow::Write(Row, 0, Count, Source.Width, [&](int32_t x) {
-    return codes[x] < CodeCheck ? words[codes[x]] : pixelrow::PixelWord(Window.ColourOf(values[x]));
-  });
+  pixelrow::Write(Row, 0, Count, Source.Width, [&](int32_t x) { return words[codes[x]]; });
+  if (checks)
+    PaintChecks(Row, codes, values, Count, Window);
 }
 
 void TViewPainter::PrepareMapped(const TViewSource& Source) {

@@ -56,8 +56,9 @@ TOutcome Classify(const TRow& Row, bool Int32, bool BigEndian, int32_t Min, int3
   std::vector<float> values(count);
   std::vector<int32_t> codes(count);
   const TIntensityWindow window(Min, Max, Flag);
-  ClassifyRow(Row.Bytes.data(), count, ParamsFor(Int32 ? vtInt32 : vtFloat32, BigEndian, window),
-              values.data(), codes.data());
+  const bool anyCheck = ClassifyRow(Row.Bytes.data(), count,
+                                    ParamsFor(Int32 ? vtInt32 : vtFloat32, BigEndian, window),
+                                    values.data(), codes.data());
   const auto model = MakeModel(Min, Max, Flag);
   TOutcome outcome;
   for (int32_t x = 0; x < count; ++x) {
@@ -71,6 +72,7 @@ TOutcome Classify(const TRow& Row, bool Int32, bool BigEndian, int32_t Min, int3
       ADD_FAILURE() << "value " << Row.Expected[x] << " window " << Min << ".." << Max << " flag "
                     << Flag << ": code " << codes[x] << ", model colour " << std::hex << want;
   }
+  EXPECT_EQ(anyCheck, outcome.Checks > 0);
   return outcome;
 }
 
