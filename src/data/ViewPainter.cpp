@@ -5,6 +5,7 @@
 #include "data/VoxelDecoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -147,6 +148,34 @@ void TakeInSingles(TValueRange& Range, const float* Values, int32_t Count) {
            FirstEqual(Range.Max, highest, Values, Count)};
 }
 
+// Codes to pixels four at a time in vector lanes: grey levels are computed, the
+// warning codes selected, and the spare byte of each word dropped by one
+// shuffle. Each 16-byte store reaches into the next two pixels, which are
+// written after it, so it stops two pixels before the end; CodeCheck pixels
+// get a placeholder that the exact pass paints over. Returns the pixels done.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+int32_t
+WriteCodedPixels(uint8_t* Row, const int32_t* Codes, int32_t Count, uint32_t Under, uint32_t Over) {
+  typedef int32_t TCodes __attribute__((vector_size(16)));
+  typedef uint8_t TBytes __attribute__((vector_size(16)));
+  const TBytes pack = {0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15};
+  int32_t x = 0;
+  // Grey words are laid out blue, green, red, spare only on little-endian.
+  for (; std::endian::native == std::endian::little && x + 6 <= Count; x += 4) {
+    TCodes codes;
+    std::memcpy(&codes, Codes + x, sizeof codes);
+    const TCodes grey = codes * 0x010101;
+    const TCodes flagged =
+        codes == CodeUnder ? static_cast<int32_t>(Under) : static_cast<int32_t>(Over);
+    const TCodes words = codes < CodeUnder ? grey : flagged;
+    const TBytes packed = __builtin_shuffle(reinterpret_cast<TBytes>(words), pack);
+    std::memcpy(Row + 3 * static_cast<int64_t>(x), &packed, sizeof packed);
+  }
+  return x;
+}
+
 // Paints the pixels whose code is CodeCheck exactly. Blocks without one are
 // passed over by a test that runs in vector lanes.
 void PaintChecks(uint8_t* Row, const int32_t* Codes, const float* Values, int32_t Count,
@@ -246,7 +275,9 @@ void TViewPainter::PaintMappedRow(uint8_t* Row, const TViewSource& Source, const
   // Every pixel through the table first, without a branch per pixel; the
   // few the classifier could not settle are then painted over exactly.
   const uint32_t* words = FCodeWords.data();
-  pixelrow::Write(Row, 0, Count, Source.Width, [&](int32_t x) { return words[codes[x]]; });
+  const int32_t done = WriteCodedPixels(Row, codes, Count, words[CodeUnder], words[CodeOver]);
+  pixelrow::Write(Row, done, Count - done, Source.Width,
+                  [&](int32_t x) { return words[codes[x]]; });
   if (checks)
     PaintChecks(Row, codes, values, Count, Window);
 }

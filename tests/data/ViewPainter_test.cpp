@@ -8,6 +8,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
 #include <string>
@@ -551,6 +552,27 @@ TEST(ViewPainter, HalfLevelsRoundToEven) {
         bitmap, [&](int64_t p) { return ExpectedColour(step, halves[p]); },
         "window " + std::to_string(step.Min) + ".." + std::to_string(step.Max));
   }
+}
+
+TEST(ViewPainter, RowPaddingStaysUntouched) {
+  // Wide stores must stop at the last pixel of a row, whatever the width.
+  constexpr uint8_t Marker = 0xAB;
+  TViewPainter painter;
+  const TIntensityWindow window(10, 20, true); // grey, under and over all occur
+  for (TVoxelType type : {vtByte, vtInt16, vtInt32, vtFloat32, vtFloat64})
+    for (int32_t width = 1; width <= 13; ++width) {
+      std::vector<double> values;
+      for (int32_t p = 0; p < 2 * width; ++p)
+        values.push_back(std::array{5.0, 15.0, 25.0, 12.0}[p % 4]);
+      const TPaintJob job = JobOf(type, boLittleEndian, values, width);
+      TBitmap24 bitmap;
+      bitmap.SetSize(width, 2);
+      std::memset(bitmap.ScanLine(0), Marker, static_cast<size_t>(bitmap.Stride()) * 2);
+      painter.Paint(job.Source(), window, bitmap, nullptr);
+      for (int32_t y = 0; y < 2; ++y)
+        for (int32_t b = 3 * width; b < bitmap.Stride(); ++b)
+          EXPECT_EQ(bitmap.ScanLine(y)[b], Marker) << "type " << type << " width " << width;
+    }
 }
 
 TEST(ViewPainter, PaintsNothingIntoAnEmptyBitmap) {
