@@ -160,7 +160,6 @@ __attribute__((target("avx2"))) int32_t WriteCodedPixelsAvx2(uint8_t* Row, const
                                                              uint32_t Over) {
   typedef int32_t TCodes __attribute__((vector_size(16)));
   typedef uint8_t TBytes __attribute__((vector_size(16)));
-  const TBytes pack = {0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15};
   int32_t x = 0;
   for (; x + 6 <= Count; x += 4) {
     TCodes codes;
@@ -169,7 +168,9 @@ __attribute__((target("avx2"))) int32_t WriteCodedPixelsAvx2(uint8_t* Row, const
     const TCodes flagged =
         codes == CodeUnder ? static_cast<int32_t>(Under) : static_cast<int32_t>(Over);
     const TCodes words = codes < CodeUnder ? grey : flagged;
-    const TBytes packed = __builtin_shuffle(reinterpret_cast<TBytes>(words), pack);
+    const auto bytes = reinterpret_cast<TBytes>(words);
+    const TBytes packed = __builtin_shufflevector(bytes, bytes, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13,
+                                                  14, 15, 15, 15, 15);
     std::memcpy(Row + 3 * static_cast<int64_t>(x), &packed, sizeof packed);
   }
   return x;
