@@ -1,9 +1,9 @@
 // Writes the program's icon as a PNG for the desktop entry, from the same
 // drawing the running program uses for its windows.
+#include "ui/fm_About.h"
+
 #include <QGuiApplication>
 #include <cstdio>
-
-#include "ui/fm_About.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
