@@ -1,5 +1,6 @@
 #include "dragdrop/DragDrop.h"
 
+#include "platform/ScopeExit.h"
 #include "platform/TextCodec.h"
 
 #include <algorithm>
@@ -152,17 +153,9 @@ bool TClipboardFormat::GetData(IDataObject* DataObject) {
 }
 
 bool TClipboardFormat::GetDataFromMedium(IDataObject* Source, STGMEDIUM& Medium) {
-  bool result = false;
-  try {
-    Clear();
-    if ((Medium.tymed & FormatEtc().tymed) != 0)
-      result = DoGetData(Source, Medium);
-  } catch (...) {
-    ReleaseStgMedium(&Medium);
-    throw;
-  }
-  ReleaseStgMedium(&Medium);
-  return result;
+  const platform::TScopeExit release([&Medium] { ReleaseStgMedium(&Medium); });
+  Clear();
+  return (Medium.tymed & FormatEtc().tymed) != 0 && DoGetData(Source, Medium);
 }
 
 bool TClipboardFormat::SetData(IDataObject* DataObject, const FORMATETC& Requested,
@@ -247,15 +240,8 @@ bool TCustomSimpleClipboardFormat::ReadDataFromMedium(IDataObject* /*Source*/,
     void* block = GlobalLock(Medium.hGlobal);
     if (!block)
       return false;
-    bool result = false;
-    try {
-      result = ReadData(block, Size);
-    } catch (...) {
-      GlobalUnlock(Medium.hGlobal);
-      throw;
-    }
-    GlobalUnlock(Medium.hGlobal);
-    return result;
+    const platform::TScopeExit unlock([&Medium] { GlobalUnlock(Medium.hGlobal); });
+    return ReadData(block, Size);
   }
   if (Medium.tymed != TYMED_ISTREAM || !Medium.pstm)
     return false;
@@ -307,14 +293,13 @@ bool WriteGlobalMedium(TCustomSimpleClipboardFormat& Format, int32_t Size, STGME
   void* block = GlobalLock(memory);
   bool written = false;
   if (block) {
+    const platform::TScopeExit unlock([memory] { GlobalUnlock(memory); });
     try {
       written = Format.WriteData(block, Size);
     } catch (...) {
-      GlobalUnlock(memory);
       GlobalFree(memory);
       throw;
     }
-    GlobalUnlock(memory);
   }
   if (!written) {
     GlobalFree(memory);

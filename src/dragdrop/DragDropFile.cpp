@@ -1,6 +1,7 @@
 #include "dragdrop/DragDropFile.h"
 
 #include "dragdrop/DragDropPIDL.h"
+#include "dragdrop/ModuleUsers.h"
 #include "platform/Shell.h"
 
 #include <cstring>
@@ -307,11 +308,11 @@ CLIPFORMAT TFilenameMapWClipboardFormat::GetClipboardFormat() const {
 }
 
 namespace {
-int FileStartupCount = 0;
+TModuleUsers FileUsers;
 } // namespace
 
 void DragDropFileStartup() {
-  if (FileStartupCount++ > 0)
+  if (!FileUsers.First())
     return;
   DragDropPIDLStartup();
   RegisterDataFormat(TFileDataFormat::Class);
@@ -325,7 +326,7 @@ void DragDropFileStartup() {
 }
 
 void DragDropFileShutdown() {
-  if (FileStartupCount == 0 || --FileStartupCount > 0)
+  if (!FileUsers.Last())
     return;
   UnregisterDataFormat(TFileDataFormat::Class);
   UnregisterDataFormat(TFileMapDataFormat::Class);

@@ -1,5 +1,7 @@
 #include "dragdrop/DragDropFormats.h"
 
+#include "dragdrop/ModuleUsers.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -137,7 +139,7 @@ const TDataFormatClass TVirtualFileStreamDataFormatClass{"TVirtualFileStreamData
 
 namespace {
 
-int FormatsStartupCount = 0;
+TModuleUsers FormatsUsers;
 
 void RegisterFormats() {
   const TDataDirections both{ddSource, ddTarget};
@@ -183,14 +185,14 @@ void UnregisterFormats() {
 } // namespace
 
 void DragDropFormatsStartup() {
-  if (FormatsStartupCount++ > 0)
+  if (!FormatsUsers.First())
     return;
   DragDropStartup();
   RegisterFormats();
 }
 
 void DragDropFormatsShutdown() {
-  if (FormatsStartupCount == 0 || --FormatsStartupCount > 0)
+  if (!FormatsUsers.Last())
     return;
   UnregisterFormats();
   DragDropShutdown();

@@ -1,5 +1,6 @@
 // The lists, the conversion map, data formats and the module's start-up.
 #include "dragdrop/DragDrop.h"
+#include "dragdrop/ModuleUsers.h"
 #include "platform/Shell.h"
 
 #include <algorithm>
@@ -145,7 +146,7 @@ namespace {
 
 std::unique_ptr<TDataFormatClasses> TheDataFormatClasses;
 std::unique_ptr<TDataFormatMap> TheDataFormatMap;
-int StartupCount = 0;
+TModuleUsers MapUsers;
 IMalloc* TheShellMalloc = nullptr;
 
 } // namespace
@@ -187,14 +188,14 @@ void GetCompatibleFormats(const TDataFormatClass& DataFormat, TClipboardFormats&
 }
 
 void DragDropStartup() {
-  if (StartupCount++ > 0)
+  if (!MapUsers.First())
     return;
   OleInitialize(nullptr);
   SHGetMalloc(&TheShellMalloc);
 }
 
 void DragDropShutdown() {
-  if (StartupCount == 0 || --StartupCount > 0)
+  if (!MapUsers.Last())
     return;
   TheDataFormatMap.reset();
   TheDataFormatClasses.reset();

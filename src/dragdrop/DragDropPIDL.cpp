@@ -2,6 +2,7 @@
 
 #include "dragdrop/DragDropFile.h"
 #include "dragdrop/DragDropFormats.h"
+#include "dragdrop/ModuleUsers.h"
 #include "platform/Shell.h"
 
 #include <cstring>
@@ -167,11 +168,11 @@ bool TPIDLDataFormat::AssignTo(TClipboardFormat& Destination) {
 }
 
 namespace {
-int PIDLStartupCount = 0;
+TModuleUsers PIDLUsers;
 } // namespace
 
 void DragDropPIDLStartup() {
-  if (PIDLStartupCount++ > 0)
+  if (!PIDLUsers.First())
     return;
   DragDropFormatsStartup();
   RegisterDataFormat(TPIDLDataFormat::Class);
@@ -180,7 +181,7 @@ void DragDropPIDLStartup() {
 }
 
 void DragDropPIDLShutdown() {
-  if (PIDLStartupCount == 0 || --PIDLStartupCount > 0)
+  if (!PIDLUsers.Last())
     return;
   UnregisterDataFormat(TPIDLDataFormat::Class);
   DragDropFormatsShutdown();

@@ -3,6 +3,7 @@
 #include "dragdrop/DragDropFormats.h"
 #include "dragdrop/DropTarget.h"
 #include "platform/OleDragDrop.h"
+#include "platform/ScopeExit.h"
 
 #include <QClipboard>
 #include <QTimer>
@@ -105,15 +106,11 @@ HRESULT TCustomDropTarget::DragLeave() {
     ClearData();
     FScrollTimer->stop();
     FDataObject.Reset();
-    try {
-      DoLeave();
-    } catch (...) {
+    const platform::TScopeExit forget([this] {
       FCurrentTarget = nullptr;
       FDropTargetHelper.Reset();
-      throw;
-    }
-    FCurrentTarget = nullptr;
-    FDropTargetHelper.Reset();
+    });
+    DoLeave();
     return S_OK;
   });
 }
@@ -217,17 +214,11 @@ DWORD TCustomDropTarget::PasteFromClipboard() {
   HRESULT result = OleGetClipboard(reinterpret_cast<IDataObject**>(FDataObject.Put()));
   if (FAILED(result))
     throw EOleSysError(result);
-  DWORD effect = DROPEFFECT_NONE;
-  try {
-    effect = GetPreferredDropEffect();
-    if (!GetData(effect))
-      effect = DROPEFFECT_NONE;
-    DoPaste(effect);
-  } catch (...) {
-    ReleaseDataObject();
-    throw;
-  }
-  ReleaseDataObject();
+  const platform::TScopeExit release([this] { ReleaseDataObject(); });
+  DWORD effect = GetPreferredDropEffect();
+  if (!GetData(effect))
+    effect = DROPEFFECT_NONE;
+  DoPaste(effect);
   return effect;
 }
 
@@ -241,13 +232,10 @@ void TCustomDropTarget::Assign(IUnknown* Source) {
       Source->QueryInterface(IID_IDataObject, reinterpret_cast<void**>(data.Put())) == S_OK) {
     FDataObject = data;
     bool extracted = false;
-    try {
+    {
+      const platform::TScopeExit release([this] { ReleaseDataObject(); });
       extracted = GetData(DROPEFFECT_COPY);
-    } catch (...) {
-      ReleaseDataObject();
-      throw;
     }
-    ReleaseDataObject();
     if (extracted)
       return;
   }
