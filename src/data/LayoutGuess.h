@@ -26,7 +26,7 @@ struct TLayoutCandidate {
 
 struct TLayoutGuess {
   std::vector<TLayoutCandidate> Candidates; // best first, at most MaxLayoutCandidates
-  std::string Why; // when there is no candidate: why not, for a person
+  std::string Why;                          // when there is no candidate: why not, for a person
 };
 
 inline constexpr int MaxLayoutCandidates = 10;
