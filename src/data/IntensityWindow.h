@@ -51,23 +51,34 @@ private:
   double FScaleD;
 };
 
+// The fast paths map in double or single arithmetic, which can put m one or
+// two units in the last place away from the defined extended result. That
+// only changes the grey level when m lies that close to a half level or to the
+// single overflow threshold; such values take the exact path. The bands are
+// where a fast path must not decide.
+namespace guardband {
+// Double arithmetic errs by under one unit: under 2^-15 below level 256.
+inline constexpr float DoubleNearHalf = 0x1p-14f;
+inline constexpr double DoubleNearOverflow = 0x1p127;
+// Single arithmetic errs by at most 1.5 units: under 2^-14 below level 256.
+inline constexpr float SingleNearHalf = 0x1p-13f;
+inline constexpr float SingleNearOverflow = 0x1p126f;
+} // namespace guardband
+
 // Double arithmetic rounds the difference and the product to 53 bits instead
-// of 64, so its single m can differ from the defined one by one unit in the
-// last place. That only changes the grey level when m lies within a unit of a
-// half level (or near the single overflow threshold); such values take the
-// exact path, the rest are already right.
+// of 64; values in its guard bands take the exact path, the rest are right.
 int32_t TIntensityWindow::Level(float V) const {
   if (std::isnan(V))
     return BadLevel;
   const double product = (static_cast<double>(V) - FMinD) * FScaleD;
-  if (std::fabs(product) >= 0x1p127 && !std::isinf(product))
+  if (std::fabs(product) >= guardband::DoubleNearOverflow && !std::isinf(product))
     return ExactLevel(V);
   const float m = static_cast<float>(product);
   const float clamped = m > 255.0f ? 255.0f : (m < 0.0f ? 0.0f : m);
   // Adding 2^23 leaves no fraction bits, so the sum rounds to an integer with
   // ties to even, as the level must.
   const float rounded = (clamped + 0x1p23f) - 0x1p23f;
-  if (std::fabs(clamped - rounded) > 0.5f - 0x1p-14f)
+  if (std::fabs(clamped - rounded) > 0.5f - guardband::DoubleNearHalf)
     return ExactLevel(V);
   return static_cast<int32_t>(rounded);
 }

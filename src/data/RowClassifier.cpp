@@ -12,9 +12,8 @@ namespace {
 // caller has already decoded, which are then only read.
 enum class TSource { Int32, Float32, Singles };
 
-// Singles err by at most 1.5 units in the last place against the defined
-// extended arithmetic: under 2^-14 for levels below 256. A level within
-// 2^-13 of a half, a huge or infinite mapped value, or a NaN gets CodeCheck.
+// A level in the single guard bands (near a half, or a huge or infinite
+// mapped value), or a NaN, gets CodeCheck.
 template <TSource Source, bool Swap, bool Flag>
 inline __attribute__((always_inline)) bool Classify(const uint8_t* Bytes, int32_t Count,
                                                     const TParams& Params, float* Values,
@@ -40,8 +39,8 @@ inline __attribute__((always_inline)) bool Classify(const uint8_t* Bytes, int32_
       code = v < lowest ? CodeUnder : code;
       code = v > highest ? CodeOver : code;
     }
-    code = std::fabs(clamped - rounded) > 0.5f - 0x1p-13f ? CodeCheck : code;
-    code = std::fabs(m) < 0x1p126f ? code : CodeCheck; // also NaN
+    code = std::fabs(clamped - rounded) > 0.5f - guardband::SingleNearHalf ? CodeCheck : code;
+    code = std::fabs(m) < guardband::SingleNearOverflow ? code : CodeCheck; // also NaN
     Codes[x] = code;
     checks |= code == CodeCheck;
   }

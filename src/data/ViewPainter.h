@@ -23,6 +23,10 @@ struct TValueRange {
   float Max;
 };
 
+// Where a slice's range starts, 2^31 and -2^31: a slice without pixels keeps
+// it, so Apply then writes the 32-bit limits reversed.
+inline constexpr TValueRange EmptySliceRange{2147483648.0f, -2147483648.0f};
+
 // Paints views into bitmaps. Keeps the colour table of 8- and 16-bit voxels
 // (over all their bit patterns) between renders: it only changes with the
 // window or the voxel type.

@@ -179,7 +179,7 @@ void TVxDataMgr::ReadCrossSlice(int32_t Volume, int32_t Index, int32_t Width) {
 }
 
 void TVxDataMgr::RenderView(int32_t Volume, int32_t Index, TViewKind View, TImageControl& Image) {
-  TValueRange range{2147483648.0f, -2147483648.0f};
+  TValueRange range = EmptySliceRange;
   if (View == vkSlice) {
     FSliceMin = range.Min;
     FSliceMax = range.Max;
