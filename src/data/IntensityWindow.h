@@ -56,6 +56,19 @@ private:
 // only changes the grey level when m lies that close to a half level or to the
 // single overflow threshold; such values take the exact path. The bands are
 // where a fast path must not decide.
+// The whole number nearest to a level V in 0 .. 2^23, ties to even: adding
+// 2^23 leaves the single no fraction bits, so the sum itself rounds that way.
+// Branch-free, so that rows of levels vectorise.
+inline float RoundLevel(float V) {
+  return (V + 0x1p23f) - 0x1p23f;
+}
+
+// The whole number nearest to V, ties to even, in the rounding mode the
+// program never leaves.
+inline double RoundHalfEven(double V) {
+  return std::nearbyint(V);
+}
+
 namespace guardband {
 // Double arithmetic errs by under one unit: under 2^-15 below level 256.
 inline constexpr float DoubleNearHalf = 0x1p-14f;
@@ -75,9 +88,7 @@ int32_t TIntensityWindow::Level(float V) const {
     return ExactLevel(V);
   const float m = static_cast<float>(product);
   const float clamped = m > 255.0f ? 255.0f : (m < 0.0f ? 0.0f : m);
-  // Adding 2^23 leaves no fraction bits, so the sum rounds to an integer with
-  // ties to even, as the level must.
-  const float rounded = (clamped + 0x1p23f) - 0x1p23f;
+  const float rounded = RoundLevel(clamped);
   if (std::fabs(clamped - rounded) > 0.5f - guardband::DoubleNearHalf)
     return ExactLevel(V);
   return static_cast<int32_t>(rounded);

@@ -33,7 +33,7 @@ inline __attribute__((always_inline)) bool Classify(const uint8_t* Bytes, int32_
       Values[x] = v;
     const float m = (v - minF) * scale;
     const float clamped = std::min(255.0f, std::max(0.0f, m)); // a NaN becomes 0
-    const float rounded = (clamped + 0x1p23f) - 0x1p23f;       // ties to even
+    const float rounded = RoundLevel(clamped);
     auto code = static_cast<int32_t>(rounded);
     if constexpr (Flag) {
       code = v < lowest ? CodeUnder : code;

@@ -1,6 +1,7 @@
 // The intensity window from presets by voxel type, or from the range that the
 // last redraw found in the selected slice. Both only write the two edits; their
 // change handler pushes the values and schedules the redraw.
+#include "data/IntensityWindow.h"
 #include "data/VxDataMgr.h"
 #include "ui/fm_Main.h"
 
@@ -90,12 +91,7 @@ int32_t WindowEndOf(float Value) {
     return INT32_MAX;
   if (Value < -2147483647.0)
     return INT32_MIN;
-  const double whole = std::floor(static_cast<double>(Value));
-  const double fraction = static_cast<double>(Value) - whole;
-  auto result = static_cast<int64_t>(whole);
-  if (fraction > 0.5 || (fraction == 0.5 && result % 2 != 0))
-    ++result;
-  return static_cast<int32_t>(result);
+  return static_cast<int32_t>(RoundHalfEven(Value));
 }
 
 void Tfm_Main::pi_IR_Click(QAction* Sender) {
