@@ -3,26 +3,52 @@
 #include "platform/VersionInfo.h"
 #include "platform/VersionRecord.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-platform::TVersionRecordContents ProgramRecord() {
+// "1.2.3" or "1.2.3.4" as four numbers; nullopt for anything else.
+std::optional<std::array<uint16_t, 4>> VersionNumbers(const std::string& Text) {
+  std::array<uint16_t, 4> numbers{};
+  std::istringstream in(Text);
+  size_t count = 0;
+  for (std::string part; std::getline(in, part, '.');) {
+    if (count == numbers.size() || part.empty() || part.size() > 5 ||
+        part.find_first_not_of("0123456789") != std::string::npos || std::stoul(part) > 65535)
+      return std::nullopt;
+    numbers[count++] = static_cast<uint16_t>(std::stoul(part));
+  }
+  if (count < 3)
+    return std::nullopt;
+  return numbers;
+}
+
+std::string VersionText(const std::array<uint16_t, 4>& Numbers) {
+  return std::to_string(Numbers[0]) + '.' + std::to_string(Numbers[1]) + '.' +
+         std::to_string(Numbers[2]) + '.' + std::to_string(Numbers[3]);
+}
+
+// The file version is the build's; the product version string is the
+// product line's own and does not follow the file.
+platform::TVersionRecordContents ProgramRecord(const std::array<uint16_t, 4>& Version) {
   platform::TVersionRecordContents contents;
-  contents.FileVersion = {0, 3, 0, 0};
-  contents.ProductVersion = {0, 3, 0, 0};
+  contents.FileVersion = Version;
+  contents.ProductVersion = Version;
   contents.FileOS = platform::VOS_WINDOWS32;
   contents.FileType = platform::VFT_APP;
   contents.StringTables = {{"040904E4",
                             {{"CompanyName", "Zandrel Imaging"},
                              {"FileDescription", "Zandrel Viewer"},
-                             {"FileVersion", "0.3.0.0"},
+                             {"FileVersion", VersionText(Version)},
                              {"InternalName", ""},
                              {"LegalCopyright", ""},
                              {"LegalTrademarks", ""},
@@ -52,12 +78,14 @@ std::string SourceText(const std::vector<uint8_t>& Record) {
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::cerr << "usage: make_version_record <output.cpp>\n";
+  const std::optional<std::array<uint16_t, 4>> version =
+      argc == 3 ? VersionNumbers(argv[2]) : std::nullopt;
+  if (!version) {
+    std::cerr << "usage: make_version_record <output.cpp> <major.minor.patch[.build]>\n";
     return 2;
   }
   try {
-    const std::string text = SourceText(platform::BuildVersionRecord(ProgramRecord()));
+    const std::string text = SourceText(platform::BuildVersionRecord(ProgramRecord(*version)));
     std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
     out << text;
     if (!out.flush()) {

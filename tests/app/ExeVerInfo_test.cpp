@@ -31,7 +31,7 @@ std::vector<std::string> Fields(const TAppVerInfo& Info) {
 const std::vector<std::string> NoFields(7);
 
 const std::vector<std::string> ProgramFields = {
-    "Zandrel Imaging", "Zandrel Viewer", "0.3.0.0", "", "", "", ""};
+    "Zandrel Imaging", "Zandrel Viewer", ZANDREL_FILE_VERSION, "", "", "", ""};
 
 // A table where every key has a value of its own, so that a swapped field shows.
 platform::TVersionStringTable FullTable(const std::string& Block, const std::string& Tag) {
@@ -263,7 +263,7 @@ TEST(TAppVerInfo, ReadsTheBuiltProgramInAGermanLocale) {
   TLocaleEnvironment::Set("LANG", "de_DE.UTF-8");
   const TAppVerInfo info(ZANDREL_PROGRAM_FILE);
   EXPECT_EQ(info.FileDescription, "Zandrel Viewer");
-  EXPECT_EQ(info.FileVersion, "0.3.0.0");
+  EXPECT_EQ(info.FileVersion, ZANDREL_FILE_VERSION);
 }
 
 TEST(TAppVerInfo, BuiltProgramCarriesTheWholeRecord) {
