@@ -4,20 +4,12 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 #include <vector>
 
 TAppVerInfo& AppVerInfo = *new TAppVerInfo;
 
 namespace {
-
-std::string RunningProgramPath() {
-  std::error_code error;
-  const std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::string() : path.string();
-}
 
 // The file name without its folder, cut before its first ".".
 std::string BaseNameOf(const std::string& Path) {
@@ -41,7 +33,7 @@ TVersionInfoApi TVersionInfoApi::Host() {
 }
 
 TAppVerInfo::TAppVerInfo()
-    : TAppVerInfo(RunningProgramPath()) {}
+    : TAppVerInfo(platform::RunningProgramPath()) {}
 
 TAppVerInfo::TAppVerInfo(const std::string& ProgramPath, TVersionInfoApi Api)
     : ExePath(ProgramPath)

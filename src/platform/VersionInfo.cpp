@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace platform {
@@ -366,6 +368,12 @@ uint16_t GetSystemDefaultLangID() {
   if (const std::optional<uint16_t> language = LookUpLocale(name.substr(0, separator)))
     return *language;
   return UsEnglish;
+}
+
+std::string RunningProgramPath() {
+  std::error_code error;
+  const std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string() : path.string();
 }
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Version records in the Windows VS_VERSIONINFO layout, read from the program
 // file that carries them, and the user's default language.
@@ -70,5 +71,9 @@ int VerQueryValueA(const void* Block, const char* SubBlock, void** Buffer, uint3
 // Germany 0x0407. "C", "POSIX", no locale at all and languages the table does
 // not know give US English 0x0409.
 uint16_t GetSystemDefaultLangID();
+
+// The path of the running program's file (GetModuleFileName of the program),
+// empty when the host does not tell it.
+std::string RunningProgramPath();
 
 } // namespace platform
