@@ -87,8 +87,11 @@ extern int DragScrollDelay;
 extern int DragScrollInterval;
 
 class TCustomDropTarget;
+// DROPEFFECT_* bits, under a name of this component so that its users need
+// not reach into the platform layer for the type.
+using TDropEffects = DWORD;
 using TDropTargetEvent = std::function<void(TCustomDropTarget& Sender, TShiftState ShiftState,
-                                            QPoint& APoint, DWORD& Effect)>;
+                                            QPoint& APoint, TDropEffects& Effect)>;
 using TDropTargetScrollEvent = std::function<void(TCustomDropTarget& Sender, QPoint Point,
                                                   TScrolDirections& Scroll, int& Interval)>;
 using TNotifyEvent = std::function<void(TCustomDropTarget& Sender)>;

@@ -104,7 +104,7 @@ Tfm_Main::Tfm_Main(TVxDataMgr& DataManager, QWidget* Parent)
   DropFileTarget1->AllowAsyncTransfer = false;
   DropFileTarget1->SetTarget(pa_FileName);
   DropFileTarget1->OnDrop = [this](dragdrop::TCustomDropTarget&, dragdrop::TShiftState, QPoint&,
-                                   platform::DWORD&) {
+                                   dragdrop::TDropEffects&) {
     DropFileTarget1Drop(DropFileTarget1->Files());
   };
 
