@@ -6,6 +6,7 @@
 // the rest is the block.
 
 #include "dragdrop/DragDrop.h"
+#include "dragdrop/TestStream.h"
 #include "platform/Ole.h"
 
 #include <algorithm>
@@ -16,56 +17,6 @@
 namespace fuzzing {
 
 using namespace platform;
-
-class TFuzzStream final : public TRefCounted<IStream, IID_IStream> {
-public:
-  TFuzzStream(const uint8_t* Data, size_t Size, uint64_t Declared, ULONG Chunk, bool Fail)
-      : FBytes(reinterpret_cast<const char*>(Data), Size)
-      , FDeclared(Declared)
-      , FChunk(Chunk)
-      , FFail(Fail) {}
-
-  HRESULT Read(void* Buffer, ULONG Count, ULONG* Read) override {
-    if (FFail && FPosition > 0)
-      return E_FAIL;
-    size_t count =
-        std::min<size_t>({Count, FChunk, FBytes.size() - std::min(FPosition, FBytes.size())});
-    std::memcpy(Buffer, FBytes.data() + FPosition, count);
-    FPosition += count;
-    *Read = static_cast<ULONG>(count);
-    return S_OK;
-  }
-  HRESULT Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
-  HRESULT Seek(LARGE_INTEGER Move, DWORD, ULARGE_INTEGER* NewPosition) override {
-    FPosition = static_cast<size_t>(std::max<LARGE_INTEGER>(Move, 0));
-    if (NewPosition)
-      *NewPosition = FPosition;
-    return S_OK;
-  }
-  HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-  HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT Commit(DWORD) override { return S_OK; }
-  HRESULT Revert() override { return E_NOTIMPL; }
-  HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-  HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-  HRESULT Stat(STATSTG* Stat, DWORD) override {
-    *Stat = STATSTG{};
-    Stat->type = STGTY_STREAM;
-    Stat->cbSize = FDeclared;
-    return S_OK;
-  }
-  HRESULT Clone(IStream**) override { return E_NOTIMPL; }
-
-private:
-  ~TFuzzStream() override = default;
-  std::string FBytes;
-  uint64_t FDeclared;
-  ULONG FChunk;
-  bool FFail;
-  size_t FPosition = 0;
-};
 
 // Builds the medium that Data describes; GetDataFromMedium releases it.
 inline STGMEDIUM FuzzMedium(const uint8_t* Data, size_t Size) {
@@ -100,7 +51,11 @@ inline STGMEDIUM FuzzMedium(const uint8_t* Data, size_t Size) {
   const ULONG chunk = (mode & 0x40) ? 3 : 0xFFFFFFFF;
   const bool fail = delta == 0x3E;
   medium.tymed = TYMED_ISTREAM;
-  medium.pstm = new TFuzzStream(Data, Size, declared, chunk, fail);
+  auto* stream =
+      new testing_dd::TTestStream(std::string(reinterpret_cast<const char*>(Data), Size), declared);
+  stream->Chunk = chunk;
+  stream->FailReadsFrom = fail ? 1 : SIZE_MAX; // the first read succeeds
+  medium.pstm = stream;
   return medium;
 }
 

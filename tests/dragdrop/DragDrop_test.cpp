@@ -342,7 +342,7 @@ TEST(TSimpleFormatTest, StreamsAreReadInChunksUpToTheirDeclaredSize) {
     auto* stream = new testing_dd::TTestStream(c.Bytes, c.Declared);
     stream->Delivered = c.Delivered;
     stream->Chunk = c.Chunk;
-    stream->FailRead = c.Fail;
+    stream->FailReadsFrom = c.Fail ? 0 : SIZE_MAX;
     int released = 0;
     stream->ReleasedFlag = &released;
     platform::STGMEDIUM medium{};
