@@ -1,6 +1,7 @@
 #include "dragdrop/DragDropFile.h"
 #include "dragdrop/DragDropPIDL.h"
 #include "dragdrop/TestDataObject.h"
+#include "platform/ItemIdLists.h"
 #include "platform/Shell.h"
 
 #include <gtest/gtest.h>
@@ -35,13 +36,8 @@ std::string WideList(const std::vector<std::u16string>& Items) {
   return bytes + std::string(2, '\0');
 }
 
-std::string Item(uint8_t Kind, const std::string& Name) {
-  const auto size = static_cast<uint16_t>(3 + Name.size());
-  return std::string{static_cast<char>(size & 0xFF), static_cast<char>(size >> 8),
-                     static_cast<char>(Kind)} +
-         Name;
-}
-const std::string End(2, '\0');
+using testing_shell::End;
+using testing_shell::Item;
 
 // A "Shell IDList Array" of the given lists, laid out back to back after the offsets.
 std::string IdListArray(const std::vector<std::string>& Lists) {

@@ -1,5 +1,6 @@
 #include "dragdrop/DragDropPIDL.h"
 #include "dragdrop/TestDataObject.h"
+#include "platform/ItemIdLists.h"
 #include "platform/Shell.h"
 
 #include <gtest/gtest.h>
@@ -13,16 +14,9 @@ using testing_dd::Le32;
 namespace pf = platform;
 using Names = std::vector<std::string>;
 
-std::string Item(uint8_t Kind, const std::string& Name) {
-  const auto size = static_cast<uint16_t>(3 + Name.size());
-  return std::string{static_cast<char>(size & 0xFF), static_cast<char>(size >> 8),
-                     static_cast<char>(Kind)} +
-         Name;
-}
-std::string Fs(const std::string& Name) {
-  return Item(pf::ITEMKIND_FILESYSTEM, Name);
-}
-const std::string End(2, '\0');
+using testing_shell::End;
+using testing_shell::Fs;
+using testing_shell::Item;
 
 // Count, then the given offsets, then Data.
 std::string Array(uint32_t Count, const std::vector<uint32_t>& Offsets, const std::string& Data) {

@@ -1,3 +1,4 @@
+#include "platform/ItemIdLists.h"
 #include "platform/Shell.h"
 
 #include <cstring>
@@ -8,16 +9,9 @@ namespace {
 
 using namespace platform;
 
-std::string Item(uint8_t Kind, const std::string& Name) {
-  const auto size = static_cast<uint16_t>(3 + Name.size());
-  return std::string{static_cast<char>(size & 0xFF), static_cast<char>(size >> 8),
-                     static_cast<char>(Kind)} +
-         Name;
-}
-std::string Fs(const std::string& Name) {
-  return Item(ITEMKIND_FILESYSTEM, Name);
-}
-const std::string End(2, '\0');
+using testing_shell::End;
+using testing_shell::Fs;
+using testing_shell::Item;
 
 struct TCase {
   const char* Name;
