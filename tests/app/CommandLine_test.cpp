@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "app/CommandLine.h"
 #include "data/TestFiles.h"
 #include "data/VxDataMgr.h"

@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "controls/RotateLabel.h"
 
 #include <QApplication>

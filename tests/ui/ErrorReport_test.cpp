@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "ui/ErrorReport.h"
 
 #include <QApplication>

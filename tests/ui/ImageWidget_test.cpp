@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "ui/ImageWidget.h"
 
 #include <QDir>

@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "ui/IntegerText.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "ui/UpDown.h"
 
 #include <QLineEdit>

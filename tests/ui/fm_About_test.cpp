@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "ui/fm_About.h"
 
 #include <QApplication>

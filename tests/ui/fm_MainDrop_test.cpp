@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "data/VxDataMgr.h"
 #include "ui/MainWindowFixture.h"
 #include "ui/fm_Main.h"
