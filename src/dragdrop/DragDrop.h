@@ -118,6 +118,22 @@ private:
   std::vector<std::string> FItems;
 };
 
+// Assign and AssignTo of two formats that each hold a list are mirror images:
+// when Other is a TOther, its list Member is copied into Own (Direction
+// FromOther) or Own into it (ToOther). False when Other is of another class.
+enum class TListCopy { FromOther, ToOther };
+template <class TOther, class TBase, class TList, class TOwn>
+bool CopyListWith(TBase& Other, TList TOther::*Member, TOwn& Own, TListCopy Direction) {
+  auto* other = dynamic_cast<TOther*>(&Other);
+  if (!other)
+    return false;
+  if (Direction == TListCopy::FromOther)
+    Own.Assign(other->*Member);
+  else
+    (other->*Member).Assign(Own);
+  return true;
+}
+
 // UTF-16 names become 8-bit ones in this host's code page, UTF-8, and back,
 // without losing a byte of a name that is not valid UTF-8 (platform/TextCodec).
 std::string WideToAnsi(std::u16string_view Wide);

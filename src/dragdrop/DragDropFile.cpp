@@ -69,28 +69,23 @@ TFileDataFormat::TFileDataFormat(TDragDropComponent* AOwner, const TDataFormatCl
   Files.OnChanging = [this] { DoOnChanging(); };
 }
 
+namespace {
+
+// The file list goes both to a CF_HDROP and to an item-id list array.
+bool CopyFiles(TClipboardFormat& Other, TStringList& Files, TListCopy Direction) {
+  return CopyListWith(Other, &TFileClipboardFormat::Files, Files, Direction) ||
+         CopyListWith(Other, &TPIDLClipboardFormat::Filenames, Files, Direction);
+}
+
+} // namespace
+
 bool TFileDataFormat::Assign(TClipboardFormat& Source) {
-  if (auto* hdrop = dynamic_cast<TFileClipboardFormat*>(&Source)) {
-    Files.Assign(hdrop->Files);
-    return true;
-  }
-  if (auto* pidl = dynamic_cast<TPIDLClipboardFormat*>(&Source)) {
-    Files.Assign(pidl->Filenames);
-    return true;
-  }
-  return TCustomDataFormat::Assign(Source);
+  return CopyFiles(Source, Files, TListCopy::FromOther) || TCustomDataFormat::Assign(Source);
 }
 
 bool TFileDataFormat::AssignTo(TClipboardFormat& Destination) {
-  if (auto* hdrop = dynamic_cast<TFileClipboardFormat*>(&Destination)) {
-    hdrop->Files.Assign(Files);
-    return true;
-  }
-  if (auto* pidl = dynamic_cast<TPIDLClipboardFormat*>(&Destination)) {
-    pidl->Filenames.Assign(Files);
-    return true;
-  }
-  return TCustomDataFormat::AssignTo(Destination);
+  return CopyFiles(Destination, Files, TListCopy::ToOther) ||
+         TCustomDataFormat::AssignTo(Destination);
 }
 
 const TDataFormatClass TFileMapDataFormat::Class{"TFileMapDataFormat", &TCustomDataFormat::Class,
@@ -105,19 +100,15 @@ TFileMapDataFormat::TFileMapDataFormat(TDragDropComponent* AOwner, const TDataFo
 }
 
 bool TFileMapDataFormat::Assign(TClipboardFormat& Source) {
-  if (auto* map = dynamic_cast<TCustomFilenameMapClipboardFormat*>(&Source)) {
-    FileMaps.Assign(map->FileMaps);
-    return true;
-  }
-  return TCustomDataFormat::Assign(Source);
+  return CopyListWith(Source, &TCustomFilenameMapClipboardFormat::FileMaps, FileMaps,
+                      TListCopy::FromOther) ||
+         TCustomDataFormat::Assign(Source);
 }
 
 bool TFileMapDataFormat::AssignTo(TClipboardFormat& Destination) {
-  if (auto* map = dynamic_cast<TCustomFilenameMapClipboardFormat*>(&Destination)) {
-    map->FileMaps.Assign(FileMaps);
-    return true;
-  }
-  return TCustomDataFormat::AssignTo(Destination);
+  return CopyListWith(Destination, &TCustomFilenameMapClipboardFormat::FileMaps, FileMaps,
+                      TListCopy::ToOther) ||
+         TCustomDataFormat::AssignTo(Destination);
 }
 
 const TClipboardFormatClass TFileClipboardFormat::Class{
@@ -167,19 +158,13 @@ bool TFileClipboardFormat::WriteData(void* Block, int32_t Size) {
 }
 
 bool TFileClipboardFormat::Assign(TCustomDataFormat& Source) {
-  if (auto* files = dynamic_cast<TFileDataFormat*>(&Source)) {
-    Files.Assign(files->Files);
-    return true;
-  }
-  return TCustomSimpleClipboardFormat::Assign(Source);
+  return CopyListWith(Source, &TFileDataFormat::Files, Files, TListCopy::FromOther) ||
+         TCustomSimpleClipboardFormat::Assign(Source);
 }
 
 bool TFileClipboardFormat::AssignTo(TCustomDataFormat& Destination) {
-  if (auto* files = dynamic_cast<TFileDataFormat*>(&Destination)) {
-    files->Files.Assign(Files);
-    return true;
-  }
-  return TCustomSimpleClipboardFormat::AssignTo(Destination);
+  return CopyListWith(Destination, &TFileDataFormat::Files, Files, TListCopy::ToOther) ||
+         TCustomSimpleClipboardFormat::AssignTo(Destination);
 }
 
 const TClipboardFormatClass TFilenameClipboardFormat::Class{
@@ -274,19 +259,13 @@ bool TCustomFilenameMapClipboardFormat::WriteData(void* Block, int32_t Size) {
 }
 
 bool TCustomFilenameMapClipboardFormat::Assign(TCustomDataFormat& Source) {
-  if (auto* maps = dynamic_cast<TFileMapDataFormat*>(&Source)) {
-    FileMaps.Assign(maps->FileMaps);
-    return true;
-  }
-  return TCustomSimpleClipboardFormat::Assign(Source);
+  return CopyListWith(Source, &TFileMapDataFormat::FileMaps, FileMaps, TListCopy::FromOther) ||
+         TCustomSimpleClipboardFormat::Assign(Source);
 }
 
 bool TCustomFilenameMapClipboardFormat::AssignTo(TCustomDataFormat& Destination) {
-  if (auto* maps = dynamic_cast<TFileMapDataFormat*>(&Destination)) {
-    maps->FileMaps.Assign(FileMaps);
-    return true;
-  }
-  return TCustomSimpleClipboardFormat::AssignTo(Destination);
+  return CopyListWith(Destination, &TFileMapDataFormat::FileMaps, FileMaps, TListCopy::ToOther) ||
+         TCustomSimpleClipboardFormat::AssignTo(Destination);
 }
 
 const TClipboardFormatClass TFilenameMapClipboardFormat::Class{

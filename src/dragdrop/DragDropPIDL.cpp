@@ -152,19 +152,13 @@ TPIDLDataFormat::TPIDLDataFormat(TDragDropComponent* AOwner, const TDataFormatCl
 }
 
 bool TPIDLDataFormat::Assign(TClipboardFormat& Source) {
-  if (auto* pidl = dynamic_cast<TPIDLClipboardFormat*>(&Source)) {
-    PIDLs.Assign(pidl->PIDLs);
-    return true;
-  }
-  return TCustomDataFormat::Assign(Source);
+  return CopyListWith(Source, &TPIDLClipboardFormat::PIDLs, PIDLs, TListCopy::FromOther) ||
+         TCustomDataFormat::Assign(Source);
 }
 
 bool TPIDLDataFormat::AssignTo(TClipboardFormat& Destination) {
-  if (auto* pidl = dynamic_cast<TPIDLClipboardFormat*>(&Destination)) {
-    pidl->PIDLs.Assign(PIDLs);
-    return true;
-  }
-  return TCustomDataFormat::AssignTo(Destination);
+  return CopyListWith(Destination, &TPIDLClipboardFormat::PIDLs, PIDLs, TListCopy::ToOther) ||
+         TCustomDataFormat::AssignTo(Destination);
 }
 
 namespace {

@@ -266,6 +266,51 @@ TEST(TFilenameFormatsTest, SourceSideTakesTheFirstName) {
   EXPECT_EQ(wideName.WideData, u"/\u4e00");
 }
 
+// Every pair of formats that hold a list copies it both ways, and refuses a
+// format of another class so that the conversion map can try the next one.
+TEST(TListFormatsTest, AssignAndAssignToCopyTheListBothWays) {
+  const Names names = {"/a", "/\xe4\xb8\x80", "/c d"};
+  auto fill = [&](TStrings& List) {
+    for (const std::string& name : names)
+      List.Add(name);
+  };
+  TFileDataFormat files(nullptr);
+  TFileMapDataFormat maps(nullptr);
+  TFileClipboardFormat hdrop;
+  TFilenameMapClipboardFormat map;
+  // Data format to clipboard format, with AssignTo and with Assign.
+  fill(files.Files);
+  fill(maps.FileMaps);
+  ASSERT_TRUE(files.AssignTo(hdrop));
+  EXPECT_EQ(hdrop.Files.ToVector(), names);
+  ASSERT_TRUE(maps.AssignTo(map));
+  EXPECT_EQ(map.FileMaps.ToVector(), names);
+  TFileClipboardFormat hdrop2;
+  ASSERT_TRUE(hdrop2.Assign(files));
+  EXPECT_EQ(hdrop2.Files.ToVector(), names);
+  TFilenameMapClipboardFormat map2;
+  ASSERT_TRUE(map2.Assign(maps));
+  EXPECT_EQ(map2.FileMaps.ToVector(), names);
+  // Clipboard format to data format, with Assign and with AssignTo.
+  TFileDataFormat files2(nullptr), files3(nullptr);
+  ASSERT_TRUE(files2.Assign(hdrop));
+  EXPECT_EQ(files2.Files.ToVector(), names);
+  ASSERT_TRUE(hdrop.AssignTo(files3));
+  EXPECT_EQ(files3.Files.ToVector(), names);
+  TFileMapDataFormat maps2(nullptr), maps3(nullptr);
+  ASSERT_TRUE(maps2.Assign(map));
+  EXPECT_EQ(maps2.FileMaps.ToVector(), names);
+  ASSERT_TRUE(map.AssignTo(maps3));
+  EXPECT_EQ(maps3.FileMaps.ToVector(), names);
+  // Formats of another class are refused and left alone.
+  EXPECT_FALSE(files.Assign(map));
+  EXPECT_FALSE(maps.AssignTo(hdrop2));
+  EXPECT_FALSE(hdrop.Assign(maps));
+  EXPECT_FALSE(map.AssignTo(files));
+  EXPECT_EQ(files.Files.ToVector(), names);
+  EXPECT_EQ(hdrop2.Files.ToVector(), names);
+}
+
 TEST(TFileDataFormatTest, ChangesOfTheListFireOnChanging) {
   TFileDataFormat files(nullptr);
   int changes = 0;
