@@ -253,10 +253,13 @@ std::optional<TStatedLayout> NrrdLayout(const TFields& Fields) {
   return layout;
 }
 
-// Records where a header says its voxels are, by its data-file value.
-void NameDataFile(THeaderReading& Reading, std::string_view Value) {
+// Records where a header says its voxels are, by its data-file value. In NRRD
+// a blank separates a file-name pattern from its numbers; a MetaImage file
+// name may hold blanks.
+void NameDataFile(THeaderReading& Reading, std::string_view Value, bool BlankMeansPattern) {
   Reading.Detached = true;
-  if (NamesSeveralFiles(Value) || Value.find_first_of(" \t") != std::string_view::npos)
+  if (NamesSeveralFiles(Value) ||
+      (BlankMeansPattern && Value.find_first_of(" \t") != std::string_view::npos))
     Reading.SeveralDataFiles = true;
   else
     Reading.DataFile = std::string(Value);
@@ -308,7 +311,7 @@ THeaderReading ReadMetaImageHeader(const uint8_t* Head, int64_t HeadBytes) {
   THeaderReading reading;
   reading.Format = "MetaImage";
   if (Lower(dataFile) != "local")
-    NameDataFile(reading, dataFile);
+    NameDataFile(reading, dataFile, false);
   // Voxels in this file start after a line break that the head must hold.
   if (!reading.Detached && headerEnd < 0)
     return reading;
@@ -351,7 +354,7 @@ THeaderReading ReadNrrdHeader(const uint8_t* Head, int64_t HeadBytes) {
   if (!dataFile)
     dataFile = Field(fields, "datafile");
   if (dataFile)
-    NameDataFile(reading, *dataFile);
+    NameDataFile(reading, *dataFile, true);
   if (!wellFormed || (!reading.Detached && headerEnd < 0))
     return reading;
   reading.Layout = NrrdLayout(fields);

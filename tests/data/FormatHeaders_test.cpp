@@ -1,8 +1,10 @@
+#include "TempDir.h"
 #include "data/FormatHeaders.h"
 
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -54,6 +56,19 @@ TEST(FormatHeaders, TinyAndRandomHeadsGiveNothing) {
       EXPECT_TRUE(found.Note.empty());
     }
   }
+}
+
+// A pipe where a header could be is no header, and reading it must not wait.
+TEST(FormatHeaders, PipesBesideTheDataAreNoHeaders) {
+  testfiles::TTempDir dir;
+  const std::vector<uint8_t> data(7 * 5 * 3 * 2, 0);
+  const std::string dataName = dir.MakeFile("p.img", data);
+  for (const char* header : {"p.hdr", "p.mhd", "p.nhdr"})
+    ASSERT_EQ(::mkfifo(dir.Path(header).c_str(), 0600), 0);
+  const THeaderFinding found =
+      ReadFormatHeaders(dataName, data.data(), std::ssize(data), std::ssize(data));
+  EXPECT_TRUE(found.Candidates.empty());
+  EXPECT_TRUE(found.Note.empty());
 }
 
 } // namespace
