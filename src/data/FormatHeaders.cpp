@@ -65,6 +65,8 @@ std::vector<uint8_t> ReadHeadOf(const std::string& Name, int64_t Count) {
 std::optional<int64_t> VoxelStart(const TStatedLayout& Stated, const uint8_t* Head,
                                   int64_t HeadBytes) {
   int64_t at = Stated.DataStart;
+  if (at < 0)
+    return std::nullopt;
   for (int64_t line = 0; line < Stated.LineSkip; ++line) {
     const auto* begin = Head + std::min(at, HeadBytes);
     const auto* end = Head + HeadBytes;
@@ -74,7 +76,7 @@ std::optional<int64_t> VoxelStart(const TStatedLayout& Stated, const uint8_t* He
     at = lineBreak - Head + 1;
   }
   int64_t start = 0;
-  if (at < 0 || Stated.ByteSkip < 0 || __builtin_add_overflow(at, Stated.ByteSkip, &start))
+  if (Stated.ByteSkip < 0 || __builtin_add_overflow(at, Stated.ByteSkip, &start))
     return std::nullopt;
   return start;
 }
@@ -188,6 +190,7 @@ THeaderFinding ReadFormatHeaders(const std::string& Name, const uint8_t* Head, i
   THeaderFinding finding;
   if (Head == nullptr || HeadBytes < 0)
     HeadBytes = 0;
+  FileSize = std::max<int64_t>(FileSize, 0); // keeps the counting back from the end in range
   const THeaderReading own = ReadOwnHeader(Head, HeadBytes);
   if (own.Detached && !own.Format.empty()) {
     // A lone 348 in the first four bytes of some other file is no Analyze header.
