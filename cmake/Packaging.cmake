@@ -50,6 +50,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt loads its window-system plugin at run time, where dpkg-shlibdeps cannot
+# see it, and the libraries only recommend it: without it no window opens.
+# The Liberation fonts stand in for the window's Arial and Courier New.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-liberation2)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "viewer for raw volume image files
 Zandrel Viewer shows the data of a raw volume image file, such as the data
