@@ -1,15 +1,19 @@
 # What a desktop needs beside the program (its menu entry, store metadata, file
 # type and manual page), and the Debian package that the target "package" writes.
 set(ZANDREL_APP_ID io.github.zandrel.Viewer)
+# The date of this release, as the page and metainfo write it and as a Debian
+# changelog must.
 set(ZANDREL_RELEASE_DATE 2026-12-08)
+set(ZANDREL_RELEASE_DATE_RFC2822 "Tue, 08 Dec 2026 12:00:00 +0000")
 set(ZANDREL_PACKAGE_MAINTAINER "Zandrel Viewer developers <maintainers@zandrel.invalid>"
     CACHE STRING "Maintainer field of the Debian package")
 
 set(packagingSource ${PROJECT_SOURCE_DIR}/packaging)
 set(packagingBinary ${PROJECT_BINARY_DIR}/packaging)
 
-# The version and release date are written into these texts from here, so the
-# program, the package, the page and the store metadata cannot disagree.
+# The project version and the release date are written into these texts from
+# here, so the package, the page and the store metadata cannot disagree;
+# manual_page_test holds the program's own version text to the same number.
 configure_file(${packagingSource}/${ZANDREL_APP_ID}.metainfo.xml.in
                ${packagingBinary}/${ZANDREL_APP_ID}.metainfo.xml @ONLY)
 configure_file(${packagingSource}/zandrel.1.in ${packagingBinary}/zandrel.1 @ONLY)
