@@ -30,13 +30,11 @@ constexpr TOption Options[] = {
     {"byte-order", "little|big", "Byte order of multi-byte voxels."},
     {"intensity", "min,max", "Intensity window."},
     {"slice", "index", "Slice shown in the first view."},
+    {"guess", "FILE",
+     "Prints the likely layouts of FILE, best first, one per line as the layout options above, "
+     "and exits without a window; exit code 1 when there is none. Takes no other option or "
+     "file."},
 };
-
-// In the order of the data-type list, so that the position is the item index.
-QStringList VoxelTypeNames() {
-  return {"byte",   "int16", "int32",  "float32", "uint16", "int8",
-          "uint32", "int64", "uint64", "float16", "float64"};
-}
 
 // The options that QGuiApplication and QApplication take out of the command
 // line themselves. They stay in argv for the application object; the parser
@@ -209,7 +207,24 @@ TParsedCommandLine Ended(const QString& Output, int ExitCode) {
   return parsed;
 }
 
+// A guess prints and ends; a layout or a file beside it would be silently
+// lost, so it is refused.
+QString ReadGuess(const QCommandLineParser& Parser, TParsedCommandLine& Parsed) {
+  const std::optional<QString> file = ValueOf(Parser, "guess");
+  if (!file)
+    return {};
+  if (Parser.optionNames().size() > 1 || !Parser.positionalArguments().isEmpty())
+    return QStringLiteral("--guess takes one file and no other option.");
+  Parsed.GuessFile = platform::WideToBytes(file->toStdU16String());
+  return {};
+}
+
 } // namespace
+
+QStringList VoxelTypeNames() {
+  return {"byte",   "int16", "int32",  "float32", "uint16", "int8",
+          "uint32", "int64", "uint64", "float16", "float64"};
+}
 
 QStringList ArgumentsOf(int Argc, const char* const* Argv) {
   QStringList arguments;
@@ -243,7 +258,9 @@ TParsedCommandLine ParseCommandLine(const QStringList& Arguments, const QString&
     return Ended(QStringLiteral("zandrel %1").arg(Version), 0);
 
   TParsedCommandLine parsed;
-  const QString error = ReadStartup(parser, parsed.Startup);
+  QString error = ReadGuess(parser, parsed);
+  if (error.isEmpty() && !parsed.GuessFile)
+    error = ReadStartup(parser, parsed.Startup);
   return error.isEmpty() ? parsed : Ended(error, 2);
 }
 

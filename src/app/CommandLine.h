@@ -26,9 +26,14 @@ struct TStartup {
 
 struct TParsedCommandLine {
   TStartup Startup;
-  QString Output;    // text for standard output (usage, version) or the error
-  int ExitCode = -1; // -1: start the program; otherwise exit at once with it
+  std::optional<std::string> GuessFile{}; // the host's bytes; print its guess instead of starting
+  QString Output;                         // text for standard output (usage, version) or the error
+  int ExitCode = -1;                      // -1: start the program; otherwise exit at once with it
 };
+
+// The names that --type takes, in the order of the data-type list, so that
+// the position is the item index.
+QStringList VoxelTypeNames();
 
 // The arguments as text from which each one's bytes come back unchanged
 // (platform::WideToBytes); a file name need not be valid UTF-8.

@@ -3,6 +3,7 @@
 // the three windows are created hidden, the main window first.
 #include "app/CommandLine.h"
 #include "app/ExeVerInfo.h"
+#include "app/GuessCommand.h"
 #include "data/VxDataMgr.h"
 #include "dragdrop/DragDropFile.h"
 #include "ui/ErrorReport.h"
@@ -51,6 +52,11 @@ int main(int argc, char** argv) {
   if (command.ExitCode >= 0) {
     std::fputs(command.Output.toLocal8Bit().constData(), command.ExitCode == 0 ? stdout : stderr);
     return command.ExitCode;
+  }
+  if (command.GuessFile) {
+    const TGuessReport report = ReportGuess(GuessLayout(*command.GuessFile));
+    std::fwrite(report.Text.data(), 1, report.Text.size(), stdout);
+    return report.ExitCode;
   }
 
   TZandrelApplication application(argc, argv);

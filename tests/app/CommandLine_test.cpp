@@ -1,30 +1,25 @@
 #include "QtPrinters.h"
 #include "app/CommandLine.h"
+#include "app/ProgramRun.h"
 #include "data/TestFiles.h"
 #include "data/VxDataMgr.h"
 #include "platform/TextCodec.h"
 #include "ui/fm_Main.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QTimer>
 #include <chrono>
-#include <csignal>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace {
+
+using testfiles::TProgramRun;
 
 TParsedCommandLine Parse(QStringList Arguments) {
   Arguments.prepend(QStringLiteral("zandrel"));
@@ -61,7 +56,7 @@ TEST(CommandLineTest, EndsAtOnceWithTheRightCodeAndWords) {
     QStringList Words;
   };
   const TCase cases[] = {
-      {{"--help"}, 0, {"[FILE]", "--skip-header", "--help-all"}},
+      {{"--help"}, 0, {"[FILE]", "--skip-header", "--help-all", "--guess <FILE>"}},
       {{"--help-all"},
        0,
        {"--skip-header", "--platform", "--display", "--style", "--stylesheet", "--qwindowtitle",
@@ -80,6 +75,12 @@ TEST(CommandLineTest, EndsAtOnceWithTheRightCodeAndWords) {
       {{"--rows-per-slice", "12 "}, 2, {"--rows-per-slice"}},
       {{"--slices-per-volume", "1e3"}, 2, {"--slices-per-volume"}},
       {{"a.raw", "b.raw"}, 2, {"one file"}},
+      // A guess ends the program, so anything beside it would be lost.
+      {{"--guess", "a.raw", "b.raw"}, 2, {"--guess"}},
+      {{"--guess", "a.raw", "--type", "int16"}, 2, {"--guess"}},
+      {{"--slice", "3", "--guess", "a.raw"}, 2, {"--guess"}},
+      {{"--guess", "a.raw", "--guess", "b.raw"}, 2, {"--guess"}},
+      {{"--guess"}, 2, {"--guess"}},
       {{"--no-such-option"}, 2, {"no-such-option"}},
       {{"--slice"}, 2, {"--slice"}},
       {{"volume.raw", "-qwindowtitle"}, 2, {"-qwindowtitle"}},
@@ -157,6 +158,19 @@ TEST(CommandLineTest, StartupTakesTheNumbersAndTheFileBytes) {
   }
 }
 
+TEST(CommandLineTest, GuessTakesTheFileBytesBesideQtsOptions) {
+  const std::string name = "/tmp/\xFF<b>\n.raw";
+  for (const QStringList& arguments :
+       {QStringList{"-platform", "offscreen", "--guess", Lossless(name)},
+        QStringList{"--guess=" + Lossless(name), "-reverse"}}) {
+    const TParsedCommandLine parsed = Parse(arguments);
+    EXPECT_EQ(parsed.ExitCode, -1) << parsed.Output.toStdString();
+    EXPECT_EQ(parsed.GuessFile, name);
+    EXPECT_EQ(Describe(parsed.Startup), Describe(TStartup{}));
+  }
+  EXPECT_EQ(Parse({"volume.raw"}).GuessFile, std::nullopt);
+}
+
 TEST(CommandLineTest, EachTypeNameSelectsItsDataTypeItemAndIsOffered) {
   const char* const names[] = {"byte",   "int16", "int32",  "float32", "uint16", "int8",
                                "uint32", "int64", "uint64", "float16", "float64"};
@@ -204,78 +218,6 @@ TEST(CommandLineTest, StartupGoesThroughTheWindowsOwnChecks) {
   EXPECT_EQ(window.lb_FilePath->text(), QString::fromStdString(path));
   EXPECT_TRUE(window.Timer1->isActive());
 }
-
-// The built program, started with exactly these argument bytes, without any
-// display, its output kept in files of Dir.
-class TProgramRun {
-public:
-  TProgramRun(const std::vector<std::string>& Arguments, const testfiles::TTempDir& Dir)
-      : FOut(Dir.Path("stdout"))
-      , FErr(Dir.Path("stderr")) {
-    std::vector<std::string> texts{ZANDREL_PROGRAM_FILE};
-    texts.insert(texts.end(), Arguments.begin(), Arguments.end());
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-      const std::string_view variable(*entry);
-      if (!variable.starts_with("DISPLAY=") && !variable.starts_with("WAYLAND_DISPLAY=") &&
-          !variable.starts_with("QT_QPA_PLATFORM="))
-        FEnvironment.emplace_back(variable);
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, FOut.c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, FErr.c_str(), O_WRONLY | O_CREAT, 0600);
-    const int failed = posix_spawn(&FPid, texts.front().c_str(), &actions, nullptr,
-                                   Pointers(texts).data(), Pointers(FEnvironment).data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0)
-      throw std::runtime_error("cannot start the program");
-  }
-  ~TProgramRun() {
-    if (FStatus < 0) {
-      ::kill(FPid, SIGKILL);
-      ::waitpid(FPid, nullptr, 0);
-    }
-  }
-  TProgramRun(const TProgramRun&) = delete;
-  TProgramRun& operator=(const TProgramRun&) = delete;
-
-  pid_t Pid() const { return FPid; }
-  bool Running() {
-    int status = 0;
-    if (FStatus < 0 && ::waitpid(FPid, &status, WNOHANG) == FPid)
-      FStatus = status;
-    return FStatus < 0;
-  }
-  // The exit code, or 128 plus the signal that ended it.
-  int Wait() {
-    for (int tick = 0; tick < 600 && Running(); ++tick)
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (Running())
-      return -1;
-    return WIFEXITED(FStatus) ? WEXITSTATUS(FStatus) : 128 + WTERMSIG(FStatus);
-  }
-  std::string Out() const { return Contents(FOut); }
-  std::string Err() const { return Contents(FErr); }
-
-private:
-  static std::vector<char*> Pointers(std::vector<std::string>& Texts) {
-    std::vector<char*> pointers;
-    for (std::string& text : Texts)
-      pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-    return pointers;
-  }
-  static std::string Contents(const std::string& Path) {
-    std::ifstream in(Path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
-
-  std::string FOut;
-  std::string FErr;
-  std::vector<std::string> FEnvironment;
-  pid_t FPid = 0;
-  int FStatus = -1;
-};
 
 TEST(CommandLineTest, ProgramAnswersWithoutADisplay) {
   struct TCase {
