@@ -304,6 +304,9 @@ void Tfm_Main::BuildMenus() {
           this, &Tfm_Main::mi_OpenClick);
   connect(Named(file->addAction(QStringLiteral("&Close File")), "mi_Close"), &QAction::triggered,
           this, &Tfm_Main::mi_CloseClick);
+  mi_GuessLayout = Named(file->addAction(QStringLiteral("&Guess Layout")), "mi_GuessLayout");
+  mi_GuessLayout->setEnabled(false);
+  connect(mi_GuessLayout, &QAction::triggered, this, &Tfm_Main::mi_GuessLayoutClick);
   connect(Named(file->addAction(QStringLiteral("&Save Image 1")), "mi_SaveImage"),
           &QAction::triggered, this, &Tfm_Main::mi_SaveImageClick);
   Named(file->addSeparator(), "N1");

@@ -27,6 +27,7 @@ class TImageWidget;
 class TUpDown;
 class TVxDataMgr;
 class TZdRotateLabel;
+struct TLayout;
 namespace dragdrop {
 class TDropFileTarget;
 }
@@ -62,6 +63,7 @@ public:
   void Timer1Timer();
   void mi_OpenClick();
   void mi_CloseClick();
+  void mi_GuessLayoutClick();
   void mi_SaveImageClick();
   void DropFileTarget1Drop(const std::vector<std::string>& Files);
   void ImageMouseMove(QWidget* Sender, int X, int Y);
@@ -86,6 +88,10 @@ public:
   // redraw is scheduled. Names are the host's byte strings, which need not be
   // valid UTF-8.
   void OpenFileNamed(const std::string& Name);
+
+  // Writes a layout into the layout controls as the user would type and pick
+  // it, so that the usual checks and pushes follow and one redraw shows it.
+  void ApplyLayout(const TLayout& Layout);
 
   // The seam through which the file dialogs run: answers whether the user
   // accepted. Tests put their own answer in; by default the dialog is shown.
@@ -174,6 +180,7 @@ public:
   std::array<TZdRotateLabel*, ViewKindCount> AxisLabels{};
   QStatusBar* StatusBar1 = nullptr;
   std::array<QLabel*, 3> StatusPanels{};
+  QAction* mi_GuessLayout = nullptr; // enabled while a file is open
   QMenu* pop_IntensityRange = nullptr;
   QTimer* Timer1 = nullptr;
   // Made by the commands that first run them.

@@ -35,6 +35,7 @@ void Tfm_Main::OpenFileNamed(const std::string& Name) {
       FDataMgr.FileName().empty() ? FDataMgr.ErrorText() : FDataMgr.FileName();
   lb_FilePath->setText(QFile::decodeName(QByteArray::fromStdString(shown)));
   lb_FilePath->adjustSize();
+  mi_GuessLayout->setEnabled(!FDataMgr.FileName().empty());
   ScheduleRedraw();
 }
 
@@ -52,6 +53,7 @@ void Tfm_Main::DropFileTarget1Drop(const std::vector<std::string>& Files) {
 
 void Tfm_Main::mi_CloseClick() {
   FDataMgr.CloseFile();
+  mi_GuessLayout->setEnabled(false);
   RedrawViews();
   lb_FilePath->setText(DropHint);
   lb_FilePath->adjustSize();

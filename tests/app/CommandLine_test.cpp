@@ -215,6 +215,7 @@ TEST(CommandLineTest, StartupGoesThroughTheWindowsOwnChecks) {
   EXPECT_EQ(dataMgr.Dims(0), 10);
   EXPECT_EQ(dataMgr.VoxelType(), vtInt16);
   EXPECT_EQ(dataMgr.FileName(), path);
+  EXPECT_TRUE(window.mi_GuessLayout->isEnabled());
   EXPECT_EQ(window.lb_FilePath->text(), QString::fromStdString(path));
   EXPECT_TRUE(window.Timer1->isActive());
 }

@@ -1,0 +1,104 @@
+#include "ui/fm_GuessLayout.h"
+
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+QString TypeText(const TLayout& Layout, const QStringList& TypeNames,
+                 const QStringList& OrderNames) {
+  const QString type = TypeNames.value(Layout.VoxelType).simplified();
+  if (BytesPerVoxel.at(Layout.VoxelType) == 1)
+    return type;
+  return type + QStringLiteral(", ") + OrderNames.value(Layout.ByteOrder).trimmed();
+}
+
+// Reasons and the why can quote file names, which are the host's bytes.
+QString HostText(const std::string& Bytes) {
+  return QFile::decodeName(QByteArray::fromStdString(Bytes));
+}
+
+} // namespace
+
+QString LayoutText(const TLayout& Layout) {
+  return QStringLiteral("%1 + %2 x %3 x %4")
+      .arg(Layout.HeaderBytes)
+      .arg(Layout.VoxelsPerRow)
+      .arg(Layout.RowsPerSlice)
+      .arg(Layout.SlicesPerVolume);
+}
+
+Tfm_GuessLayout::Tfm_GuessLayout(const TLayoutGuess& Guess, const QStringList& TypeNames,
+                                 const QStringList& OrderNames, QWidget* Parent)
+    : QDialog(Parent) {
+  setObjectName(QStringLiteral("fm_GuessLayout"));
+  setWindowTitle(QStringLiteral("Guess Layout"));
+  setModal(true);
+  auto* layout = new QVBoxLayout(this);
+
+  lb_Why = new QLabel(this);
+  lb_Why->setObjectName(QStringLiteral("lb_Why"));
+  lb_Why->setTextFormat(Qt::PlainText); // a quoted file name is not markup
+  lb_Why->setWordWrap(true);
+  layout->addWidget(lb_Why);
+
+  lv_Candidates = new QTreeWidget(this);
+  lv_Candidates->setObjectName(QStringLiteral("lv_Candidates"));
+  layout->addWidget(lv_Candidates);
+
+  const bool none = Guess.Candidates.empty();
+  bb_Buttons = new QDialogButtonBox(
+      none ? QDialogButtonBox::Close : QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  bb_Buttons->setObjectName(QStringLiteral("bb_Buttons"));
+  layout->addWidget(bb_Buttons);
+  connect(bb_Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(bb_Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+  if (none) {
+    lb_Why->setText(HostText(Guess.Why));
+    lv_Candidates->hide();
+  } else {
+    lb_Why->setText(QStringLiteral("Likely layouts of the open file, best first:"));
+    FillList(Guess, TypeNames, OrderNames);
+  }
+  resize(none ? 420 : 720, none ? 120 : 280);
+}
+
+void Tfm_GuessLayout::FillList(const TLayoutGuess& Guess, const QStringList& TypeNames,
+                               const QStringList& OrderNames) {
+  lv_Candidates->setRootIsDecorated(false);
+  lv_Candidates->setSelectionMode(QAbstractItemView::SingleSelection);
+  lv_Candidates->setHeaderLabels({QStringLiteral("Layout"), QStringLiteral("Type"),
+                                  QStringLiteral("Score"), QStringLiteral("Reason")});
+  const QLocale locale;
+  for (const TLayoutCandidate& candidate : Guess.Candidates) {
+    FLayouts.push_back(candidate.Layout);
+    new QTreeWidgetItem(lv_Candidates,
+                        {LayoutText(candidate.Layout),
+                         TypeText(candidate.Layout, TypeNames, OrderNames),
+                         locale.toString(candidate.Score, 'f', 2), HostText(candidate.Reason)});
+  }
+  for (int column = 0; column < 3; ++column)
+    lv_Candidates->resizeColumnToContents(column);
+  lv_Candidates->setCurrentItem(lv_Candidates->topLevelItem(0));
+
+  QPushButton* ok = bb_Buttons->button(QDialogButtonBox::Ok);
+  connect(lv_Candidates, &QTreeWidget::itemSelectionChanged, this,
+          [this, ok] { ok->setEnabled(Chosen().has_value()); });
+  connect(lv_Candidates, &QTreeWidget::itemDoubleClicked, this, &QDialog::accept);
+}
+
+std::optional<TLayout> Tfm_GuessLayout::Chosen() const {
+  const QList<QTreeWidgetItem*> selected = lv_Candidates->selectedItems();
+  if (selected.isEmpty())
+    return std::nullopt;
+  const int row = lv_Candidates->indexOfTopLevelItem(selected.front());
+  return row >= 0 && row < static_cast<int>(FLayouts.size()) ? std::optional(FLayouts[row])
+                                                             : std::nullopt;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "data/LayoutGuess.h"
+
+#include <QDialog>
+#include <optional>
+#include <vector>
+
+class QDialogButtonBox;
+class QLabel;
+class QTreeWidget;
+
+// The proposed layouts of the open file as a list, best first and the first
+// one selected; OK or a double-click on a row takes it. Without a proposal it
+// says why and offers only Close.
+class Tfm_GuessLayout : public QDialog {
+  Q_OBJECT
+
+public:
+  // TypeNames and OrderNames are the item texts of the window's data-type and
+  // byte-order lists, so that a proposal reads as the lists will show it.
+  Tfm_GuessLayout(const TLayoutGuess& Guess, const QStringList& TypeNames,
+                  const QStringList& OrderNames, QWidget* Parent = nullptr);
+
+  // The layout of the selected row, if a row is selected.
+  std::optional<TLayout> Chosen() const;
+
+  QTreeWidget* lv_Candidates = nullptr;
+  QLabel* lb_Why = nullptr;
+  QDialogButtonBox* bb_Buttons = nullptr;
+
+private:
+  void FillList(const TLayoutGuess& Guess, const QStringList& TypeNames,
+                const QStringList& OrderNames);
+
+  std::vector<TLayout> FLayouts;
+};
+
+// "352 + 256 x 256 x 64": the header bytes, then the three dimensions.
+QString LayoutText(const TLayout& Layout);

@@ -1,0 +1,53 @@
+// The Guess Layout command: proposals for the open file, and the chosen one
+// written into the layout controls.
+#include "data/LayoutGuess.h"
+#include "data/VxDataMgr.h"
+#include "ui/fm_GuessLayout.h"
+#include "ui/fm_Main.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QScopeGuard>
+
+namespace {
+
+QStringList ItemTexts(const QComboBox* Combo) {
+  QStringList texts;
+  for (int item = 0; item < Combo->count(); ++item)
+    texts.append(Combo->itemText(item));
+  return texts;
+}
+
+} // namespace
+
+void Tfm_Main::mi_GuessLayoutClick() {
+  if (FDataMgr.FileName().empty())
+    return;
+  TLayoutGuess guess;
+  {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+    guess = GuessLayout(FDataMgr.FileName());
+  }
+  Tfm_GuessLayout dialog(guess, ItemTexts(cb_DataType), ItemTexts(cb_ByteOrder), this);
+  if (dialog.exec() != QDialog::Accepted)
+    return;
+  if (const std::optional<TLayout> chosen = dialog.Chosen())
+    ApplyLayout(*chosen);
+}
+
+// A changed text runs ed_NumberChange and its push; a list item selected from
+// code runs no handler, so the closing ScheduleRedraw carries type and order
+// to the data manager and restarts the one pending redraw.
+void Tfm_Main::ApplyLayout(const TLayout& Layout) {
+  const std::pair<QLineEdit*, int32_t> edits[] = {{ed_SkipHeader, Layout.HeaderBytes},
+                                                  {ed_VoxelsPerRow, Layout.VoxelsPerRow},
+                                                  {ed_RowsPerSlice, Layout.RowsPerSlice},
+                                                  {ed_SlicesPerVolume, Layout.SlicesPerVolume}};
+  for (const auto& [edit, value] : edits)
+    edit->setText(QString::number(value));
+  cb_DataType->setCurrentIndex(Layout.VoxelType);
+  cb_ByteOrder->setCurrentIndex(Layout.ByteOrder);
+  ScheduleRedraw();
+}

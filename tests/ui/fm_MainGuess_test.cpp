@@ -1,0 +1,143 @@
+#include "data/NiftiSample.h"
+#include "data/VxDataMgr.h"
+#include "ui/MainWindowFixture.h"
+#include "ui/fm_GuessLayout.h"
+#include "ui/fm_Main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTreeWidget>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+TLayout LayoutOf(const TVxDataMgr& DataMgr) {
+  return {DataMgr.HeaderBytes(), DataMgr.Dims(0),     DataMgr.Dims(1),
+          DataMgr.Dims(2),       DataMgr.VoxelType(), DataMgr.ByteOrder()};
+}
+
+class TMainGuessTest : public TMainWindowTest {
+protected:
+  // Runs the menu command; Answer gets the dialog while it is up and must
+  // close it. False when no dialog came up.
+  bool GuessWith(const std::function<void(Tfm_GuessLayout&)>& Answer) {
+    bool shown = false;
+    QTimer::singleShot(0, &Window, [&] {
+      auto* dialog = qobject_cast<Tfm_GuessLayout*>(QApplication::activeModalWidget());
+      if (dialog == nullptr)
+        return;
+      shown = true;
+      CursorWhileShown = QApplication::overrideCursor();
+      Answer(*dialog);
+      if (dialog->isVisible()) {
+        ADD_FAILURE() << "the dialog stayed open";
+        dialog->reject();
+      }
+    });
+    Window.mi_GuessLayout->trigger();
+    return shown;
+  }
+
+  static void Press(Tfm_GuessLayout& Dialog, QDialogButtonBox::StandardButton Which) {
+    QTest::mouseClick(Dialog.bb_Buttons->button(Which), Qt::LeftButton);
+  }
+
+  testfiles::TTempDir Dir;
+  QCursor* CursorWhileShown = nullptr;
+};
+
+TEST_F(TMainGuessTest, EnabledExactlyWhileAFileIsOpenWhicheverRoadOpenedIt) {
+  auto* file = Control<QMenu>("mh_File");
+  const QList<QAction*> items = file->actions();
+  ASSERT_EQ(items.indexOf(Window.mi_GuessLayout), items.indexOf(Control<QAction>("mi_Close")) + 1);
+  EXPECT_EQ(Window.mi_GuessLayout->text(), QStringLiteral("&Guess Layout"));
+
+  const std::string path = Dir.MakeFile("volume\xFF.raw", std::vector<uint8_t>(64, 3));
+  Window.SetDialogRunner([&](QFileDialog& Dialog) {
+    Dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(path)));
+    return true;
+  });
+  struct TStep {
+    const char* What;
+    std::function<void()> Act;
+    bool Enabled;
+  };
+  const TStep steps[] = {
+      {"start", [] {}, false},
+      {"Open", [&] { Window.mi_OpenClick(); }, true},
+      {"open fails", [&] { Window.OpenFileNamed(Dir.Path("missing.raw")); }, false},
+      {"drop", [&] { Window.DropFileTarget1Drop({path}); }, true},
+      {"empty drop", [&] { Window.DropFileTarget1Drop({}); }, true},
+      {"Close", [&] { Window.mi_CloseClick(); }, false},
+  };
+  for (const TStep& step : steps) {
+    step.Act();
+    EXPECT_EQ(Window.mi_GuessLayout->isEnabled(), step.Enabled) << step.What;
+  }
+  EXPECT_FALSE(GuessWith([](Tfm_GuessLayout&) {}));
+}
+
+// The type or the order alone changes no edit, and must still reach the data
+// manager and the views.
+TEST_F(TMainGuessTest, AppliedLayoutIsPushedAtOnceAndShownByOneRedraw) {
+  const TLayout layouts[] = {{352, 256, 256, 256, vtInt16, boLittleEndian},
+                             {352, 256, 256, 256, vtInt16, boBigEndian},
+                             {352, 256, 256, 256, vtFloat16, boBigEndian},
+                             {0, 10000, 1, 1, vtFloat64, boBigEndian},
+                             {32767, 7, 5, 3, vtByte, boLittleEndian}};
+  for (const TLayout& layout : layouts) {
+    RedrawNow();
+    QSignalSpy redrawn(&Window, &Tfm_Main::ViewsRedrawn);
+    Window.ApplyLayout(layout);
+    EXPECT_EQ(LayoutOf(DataMgr), layout) << LayoutText(layout).toStdString();
+    EXPECT_EQ(Window.ed_SkipHeader->text(), QString::number(layout.HeaderBytes));
+    EXPECT_EQ(Window.ed_SlicesPerVolume->text(), QString::number(layout.SlicesPerVolume));
+    EXPECT_EQ(Window.cb_DataType->currentIndex(), layout.VoxelType);
+    QTest::qWait(450);
+    EXPECT_EQ(redrawn.count(), 1) << LayoutText(layout).toStdString();
+  }
+}
+
+TEST_F(TMainGuessTest, WithoutProposalTheDialogSaysWhyAndNothingChanges) {
+  Window.OpenFileNamed(Dir.MakeFile("empty.raw", {}));
+  RedrawNow();
+  const TLayout before = LayoutOf(DataMgr);
+  QString why;
+  ASSERT_TRUE(GuessWith([&](Tfm_GuessLayout& Dialog) {
+    why = Dialog.lb_Why->text();
+    Press(Dialog, QDialogButtonBox::Close);
+  }));
+  EXPECT_FALSE(why.isEmpty());
+  EXPECT_EQ(CursorWhileShown, nullptr); // the wait cursor ends with the guess
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(LayoutOf(DataMgr), before);
+  EXPECT_FALSE(Window.Timer1->isActive());
+}
+
+// Needs the reader of self-describing headers in the guesser.
+class TGuessEndToEndTest : public TMainGuessTest {};
+
+TEST_F(TGuessEndToEndTest, OkOnTheFirstProposalLaysANiftiFileOut) {
+  Window.OpenFileNamed(testfiles::WriteNiftiSample(Dir, "head.nii"));
+  RedrawNow();
+  QString first;
+  ASSERT_TRUE(GuessWith([&](Tfm_GuessLayout& Dialog) {
+    if (Dialog.lv_Candidates->topLevelItemCount() > 0)
+      first = Dialog.lv_Candidates->topLevelItem(0)->text(0);
+    Press(Dialog,
+          Dialog.lv_Candidates->isVisible() ? QDialogButtonBox::Ok : QDialogButtonBox::Close);
+  }));
+  EXPECT_EQ(first, QStringLiteral("352 + 7 x 5 x 3"));
+  EXPECT_EQ(LayoutOf(DataMgr), testfiles::NiftiSampleLayout);
+  EXPECT_TRUE(Window.Timer1->isActive());
+}
+
+} // namespace
