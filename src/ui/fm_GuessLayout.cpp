@@ -79,10 +79,12 @@ void Tfm_GuessLayout::FillList(const TLayoutGuess& Guess, const QStringList& Typ
   const QLocale locale;
   for (const TLayoutCandidate& candidate : Guess.Candidates) {
     FLayouts.push_back(candidate.Layout);
-    new QTreeWidgetItem(lv_Candidates,
-                        {LayoutText(candidate.Layout),
-                         TypeText(candidate.Layout, TypeNames, OrderNames),
-                         locale.toString(candidate.Score, 'f', 2), HostText(candidate.Reason)});
+    const QString reason = HostText(candidate.Reason);
+    auto* item =
+        new QTreeWidgetItem(lv_Candidates, {LayoutText(candidate.Layout),
+                                            TypeText(candidate.Layout, TypeNames, OrderNames),
+                                            locale.toString(candidate.Score, 'f', 2), reason});
+    item->setToolTip(3, reason); // a long one is cut at the dialog's edge
   }
   for (int column = 0; column < 3; ++column)
     lv_Candidates->resizeColumnToContents(column);
