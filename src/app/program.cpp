@@ -56,6 +56,11 @@ int main(int argc, char** argv) {
   if (command.GuessFile) {
     const TGuessReport report = ReportGuess(GuessLayout(*command.GuessFile));
     std::fwrite(report.Text.data(), 1, report.Text.size(), stdout);
+    // Proposals that never reached the reader are no success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      std::fputs("Cannot write the proposals to standard output.\n", stderr);
+      return 1;
+    }
     return report.ExitCode;
   }
 

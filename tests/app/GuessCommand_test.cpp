@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -110,6 +111,14 @@ TEST(GuessCommandTest, ProgramGivesNoProposalForWhatHoldsNoVolume) {
     EXPECT_EQ(printed.rfind("# ", 0), 0u) << file << ": " << printed;
     EXPECT_EQ(printed.find('\n'), printed.size() - 1) << file << ": " << printed;
   }
+}
+
+TEST(GuessCommandTest, ProgramSaysWhenItsOutputCannotBeWritten) {
+  TTempDir dir;
+  ASSERT_EQ(::symlink("/dev/full", dir.Path("stdout").c_str()), 0);
+  TProgramRun run({"--guess", dir.Path("missing.raw")}, dir);
+  EXPECT_EQ(run.Wait(), 1);
+  EXPECT_NE(run.Err().find("standard output"), std::string::npos) << run.Err();
 }
 
 // Needs the reader of self-describing headers in the guesser.
