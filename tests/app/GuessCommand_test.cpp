@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "app/CommandLine.h"
 #include "app/GuessCommand.h"
 #include "app/ProgramRun.h"

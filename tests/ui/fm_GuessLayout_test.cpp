@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "ui/fm_GuessLayout.h"
 
 #include <QDialogButtonBox>

@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "data/NiftiSample.h"
 #include "data/VxDataMgr.h"
 #include "ui/MainWindowFixture.h"
