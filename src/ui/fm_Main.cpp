@@ -133,8 +133,7 @@ void Tfm_Main::BuildTopBar(QWidget* Client) {
   pa_FileName->setGeometry(1, 1, 1168, 24);
   anchors::Anchor(pa_FileName, Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge);
   MakeLabel(pa_FileName, "Label16", 8, 4, QStringLiteral("File: "));
-  lb_FilePath = MakeLabel(pa_FileName, "lb_FilePath", 32, 4,
-                          QStringLiteral("Drag an MRI file onto this area"));
+  lb_FilePath = MakeLabel(pa_FileName, "lb_FilePath", 32, 4, DropHint);
   lb_FilePath->setBackgroundRole(QPalette::Button);
   lb_FilePath->setAutoFillBackground(true);
 

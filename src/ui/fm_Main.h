@@ -80,6 +80,9 @@ public:
 
   bool Activated() const { return FActivated; }
   int32_t CurSlice() const { return FCurSlice; }
+  // The slice of the second view: the one after CurSlice, which stays put at
+  // the last 32-bit index rather than wrap around.
+  int32_t NextSlice() const { return FCurSlice == INT32_MAX ? FCurSlice : FCurSlice + 1; }
   int32_t CurCrossRow() const { return FCurCrossRow; }
   int32_t CurVolume() const { return FCurVolume; }
   QString StatusPanelText(int Panel) const;
@@ -122,6 +125,8 @@ private:
   int32_t IntegerValueOr(const QLineEdit* Edit, int32_t Default) const;
   void ShowValueText(const QString& Text);
   static constexpr int ValuePanelWidth = 160;
+  // What the file-name strip says while no file is open.
+  static inline const QString DropHint = QStringLiteral("Drag an MRI file onto this area");
 
   TVxDataMgr& FDataMgr;
   QString FFileDescription;

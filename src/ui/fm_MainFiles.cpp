@@ -11,12 +11,6 @@
 #include <QFileDialog>
 #include <QLabel>
 
-namespace {
-
-const QString DropHint = QStringLiteral("Drag an MRI file onto this area");
-
-} // namespace
-
 bool Tfm_Main::RunDialog(QFileDialog& Dialog) {
   if (FDialogRunner)
     return FDialogRunner(Dialog);

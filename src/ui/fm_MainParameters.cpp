@@ -185,7 +185,7 @@ void Tfm_Main::RedrawViews() {
   PushParameters();
   LayoutViews();
   FCurSlice = IntegerValueOr(ed_SliceNumber, 0);
-  const int32_t nextSlice = FCurSlice == INT32_MAX ? FCurSlice : FCurSlice + 1;
+  const int32_t nextSlice = NextSlice();
   FDataMgr.RenderView(0, FCurSlice, vkSlice, *ViewImages[vkSlice]);
   lb_Intensity->setText(QStringLiteral("Intens: ") + FixedText(FDataMgr.SliceMin(), 2, 10) +
                         QStringLiteral(" to ") + FixedText(FDataMgr.SliceMax(), 2, 10));

@@ -56,7 +56,7 @@ void Tfm_Main::ImageMouseMove(QWidget* Sender, int X, int Y) {
     return;
   int32_t index[4] = {X, Y, FCurSlice, 0};
   if (view == vkNextSlice)
-    index[2] = FCurSlice == INT32_MAX ? FCurSlice : FCurSlice + 1;
+    index[2] = NextSlice();
   else if (view == vkCrossSlice)
     index[1] = FCurCrossRow, index[2] = Y;
   else if (view == vkOtherVolume)
