@@ -7,7 +7,13 @@
 #include <utility>
 #include <vector>
 
-TAppVerInfo& AppVerInfo = *new TAppVerInfo;
+// Made on the first call, which main makes before any window, so that the
+// record is read when the program runs and not while it is being loaded.
+// Never destroyed.
+TAppVerInfo& AppVerInfo() {
+  static TAppVerInfo& info = *new TAppVerInfo;
+  return info;
+}
 
 namespace {
 

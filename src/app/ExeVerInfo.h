@@ -50,5 +50,5 @@ private:
   TVersionInfoApi FApi;
 };
 
-// Made before any window and never destroyed.
-extern TAppVerInfo& AppVerInfo;
+// The running program's record, read on the first call; never destroyed.
+TAppVerInfo& AppVerInfo();

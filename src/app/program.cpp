@@ -36,7 +36,8 @@ TParsedCommandLine ParseArguments(int argc, char** argv) {
   int parsingArgc = argc;
   std::vector<char*> parsingArgv(argv, argv + argc + 1);
   const QCoreApplication parsing(parsingArgc, parsingArgv.data());
-  return ParseCommandLine(ArgumentsOf(argc, argv), QString::fromStdString(AppVerInfo.FileVersion));
+  return ParseCommandLine(ArgumentsOf(argc, argv),
+                          QString::fromStdString(AppVerInfo().FileVersion));
 }
 
 void Warn(const QStringList& Warnings) {
@@ -65,10 +66,10 @@ int main(int argc, char** argv) {
   }
 
   TZandrelApplication application(argc, argv);
-  const QString description = QString::fromStdString(AppVerInfo.FileDescription);
+  const QString description = QString::fromStdString(AppVerInfo().FileDescription);
   auto fm_Main = std::make_unique<Tfm_Main>(DataMgr);
-  auto* fm_AboutBox =
-      new Tfm_AboutBox(description, QString::fromStdString(AppVerInfo.FileVersion), fm_Main.get());
+  auto* fm_AboutBox = new Tfm_AboutBox(
+      description, QString::fromStdString(AppVerInfo().FileVersion), fm_Main.get());
   auto* fm_Help = new Tfm_Help(fm_Main.get());
   fm_Main->SetFileDescription(description);
   fm_Main->SetSecondaryWindows(fm_AboutBox, fm_Help);

@@ -122,7 +122,7 @@ TEST(TAppVerInfo, ReadsTheRunningProgram) {
   // The test program carries no record.
   EXPECT_EQ(info.InfoSize, 0u);
   EXPECT_EQ(Fields(info), NoFields);
-  EXPECT_EQ(AppVerInfo.ExePath, self);
+  EXPECT_EQ(AppVerInfo().ExePath, self);
 }
 
 TEST(TAppVerInfo, ReadsEveryFieldFromTheUsEnglishBlock) {
