@@ -78,4 +78,11 @@ int64_t TFileStream::ReadAt(int64_t Offset, void* Buffer, int64_t Count) {
   });
 }
 
+int64_t TFileStream::Size() const {
+  struct stat info {};
+  if (::fstat(FHandle, &info) != 0 || !S_ISREG(info.st_mode))
+    return -1;
+  return static_cast<int64_t>(info.st_size);
+}
+
 } // namespace platform

@@ -37,6 +37,9 @@ public:
   // Offset, a named pipe, a device that stays put). A regular file takes one
   // system call and keeps its current position.
   int64_t ReadAt(int64_t Offset, void* Buffer, int64_t Count);
+  // The size of a regular file as it is now, or -1 for a pipe, device or
+  // anything else whose size says nothing about what a read would give.
+  int64_t Size() const;
 
 private:
   int FHandle = -1;

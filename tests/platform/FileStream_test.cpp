@@ -288,6 +288,18 @@ TEST_F(TFileStreamTest, SeesTheFileAsItIsNowAfterTruncateAndExtend) {
   EXPECT_EQ(ReadAt(stream, 1500, 600), Pattern(1500, 500, 17));
 }
 
+TEST_F(TFileStreamTest, SizeIsKnownOnlyForRegularFilesAndFollowsThem) {
+  const std::string path = WriteFile("volume.raw", Pattern(0, 1000));
+  const std::vector<std::pair<std::string, int64_t>> cases = {
+      {path, 1000}, {WriteFile("empty.raw", {}), 0}, {MakeFifo("pipe"), -1}, {"/dev/zero", -1}};
+  for (const auto& [name, size] : cases)
+    EXPECT_EQ(TFileStream(name).Size(), size) << name;
+
+  TFileStream stream(path);
+  ASSERT_EQ(::truncate(path.c_str(), int64_t{100} << 30), 0); // sparse, nothing written
+  EXPECT_EQ(stream.Size(), int64_t{100} << 30);
+}
+
 TEST_F(TFileStreamTest, LeavesTheFileUntouched) {
   const std::vector<uint8_t> content = Pattern(0, 4096);
   const std::string path = WriteFile("volume.raw", content);
