@@ -1,14 +1,78 @@
 #include "data/LayoutGuess.h"
 
+#include "data/ContentGuess.h"
+#include "data/FormatHeaders.h"
 #include "platform/FileStream.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// Enough for any header the readers know and for the preamble of a raw file.
+constexpr int64_t HeadBytes = int64_t{64} << 10;
+
+bool WithinRanges(const TLayout& Layout) {
+  const auto dimension = [](int32_t N) { return N >= 1 && N <= MaxGuessDimension; };
+  return Layout.HeaderBytes >= 0 && Layout.HeaderBytes <= MaxGuessHeaderBytes &&
+         dimension(Layout.VoxelsPerRow) && dimension(Layout.RowsPerSlice) &&
+         dimension(Layout.SlicesPerVolume) && Layout.VoxelType < VoxelTypeCount &&
+         (Layout.ByteOrder == boLittleEndian || Layout.ByteOrder == boBigEndian);
+}
+
+// Header findings first (a header that fits the file states the layout), then
+// what the content says; one entry per layout, within the control ranges.
+std::vector<TLayoutCandidate> Combine(std::vector<TLayoutCandidate> FromHeaders,
+                                      std::vector<TLayoutCandidate> FromContent) {
+  const auto byScore = [](const TLayoutCandidate& A, const TLayoutCandidate& B) {
+    return A.Score > B.Score;
+  };
+  std::stable_sort(FromHeaders.begin(), FromHeaders.end(), byScore);
+  std::stable_sort(FromContent.begin(), FromContent.end(), byScore);
+  std::vector<TLayoutCandidate> ranked;
+  for (auto* list : {&FromHeaders, &FromContent})
+    for (TLayoutCandidate& candidate : *list) {
+      const bool known = std::any_of(ranked.begin(), ranked.end(), [&](const auto& Kept) {
+        return Kept.Layout == candidate.Layout;
+      });
+      if (known || !WithinRanges(candidate.Layout) ||
+          static_cast<int>(ranked.size()) >= MaxLayoutCandidates)
+        continue;
+      candidate.Score = std::clamp(candidate.Score, 0.0, 1.0);
+      ranked.push_back(std::move(candidate));
+    }
+  return ranked;
+}
+
+} // namespace
 
 TLayoutGuess GuessLayout(const std::string& Name) {
   if (!platform::FileExists(Name))
-    return {{}, "File does not exist"};
+    return {{}, "The file does not exist"};
+  std::unique_ptr<platform::TFileStream> stream;
   try {
-    platform::TFileStream stream(Name);
+    stream = std::make_unique<platform::TFileStream>(Name);
   } catch (const platform::EFOpenError& error) {
     return {{}, error.what()};
   }
-  return {{}, "Nothing in the file suggests a layout"};
+  const int64_t size = stream->Size();
+  if (size < 0)
+    return {{}, "Not a regular file: a pipe or device has no layout to guess"};
+  if (size == 0)
+    return {{}, "The file is empty"};
+  std::vector<uint8_t> head(static_cast<size_t>(std::min(size, HeadBytes)));
+  head.resize(
+      static_cast<size_t>(stream->ReadAt(0, head.data(), static_cast<int64_t>(head.size()))));
+  if (head.empty())
+    return {{}, "The file cannot be read"};
+
+  const THeaderFinding finding =
+      ReadFormatHeaders(Name, head.data(), static_cast<int64_t>(head.size()), size);
+  TLayoutGuess guess;
+  guess.Candidates = Combine(finding.Candidates, GuessFromContent(*stream, size, head));
+  if (guess.Candidates.empty())
+    guess.Why = !finding.Note.empty() ? finding.Note
+                : size < 64           ? "The file is too small to hold an image"
+                                      : "Nothing in the file suggests a layout";
+  return guess;
 }

@@ -1,0 +1,142 @@
+#include "data/DimensionSearch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+namespace {
+
+// Positions spread over the room without a stride that could line up with a
+// row, keeping the brighter half: the dark background agrees with itself at
+// every lag and would flatten the dips.
+std::vector<int64_t> BrightPositions(const std::vector<float>& Values, int64_t Room,
+                                     int32_t Positions) {
+  const int64_t tries = std::min<int64_t>(Room, int64_t{4} * Positions);
+  std::vector<int64_t> spread;
+  uint64_t state = 0x9E3779B97F4A7C15u;
+  for (int64_t t = 0; t < tries; ++t) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    spread.push_back(static_cast<int64_t>((state >> 11) % static_cast<uint64_t>(Room)));
+  }
+  std::sort(spread.begin(), spread.end());
+  std::vector<float> levels;
+  for (int64_t p : spread)
+    levels.push_back(Values[static_cast<size_t>(p)]);
+  auto middle = levels.begin() + static_cast<ptrdiff_t>(levels.size() / 2);
+  std::nth_element(levels.begin(), middle, levels.end());
+  const float median = *middle;
+  std::vector<int64_t> bright;
+  for (int64_t p : spread)
+    if (Values[static_cast<size_t>(p)] > median)
+      bright.push_back(p);
+  if (bright.size() < 16)
+    bright = spread;
+  if (bright.size() > static_cast<size_t>(Positions))
+    bright.resize(static_cast<size_t>(Positions));
+  return bright;
+}
+
+} // namespace
+
+std::vector<double> LagDifferences(const std::vector<float>& Values, int32_t Stride,
+                                   int32_t MaxSteps, int32_t Positions) {
+  const auto count = static_cast<int64_t>(Values.size());
+  if (Stride < 1 || Positions < 1)
+    return {};
+  // Half of the values stay free as starting points.
+  const int64_t steps = std::min<int64_t>(MaxSteps, count / 2 / Stride);
+  if (steps < 2)
+    return {};
+  const int64_t room = count - steps * Stride;
+  const std::vector<int64_t> positions = BrightPositions(Values, room, Positions);
+  std::vector<float> sums(static_cast<size_t>(steps + 1), 0.0f);
+  for (int64_t p : positions) {
+    const float* from = Values.data() + p;
+    const float base = *from;
+    for (int64_t k = 1; k <= steps; ++k)
+      sums[static_cast<size_t>(k)] += std::fabs(base - from[k * Stride]);
+  }
+  std::vector<double> means(sums.size(), 0.0);
+  for (size_t k = 1; k < sums.size(); ++k)
+    means[k] = sums[k] / static_cast<double>(positions.size());
+  return means;
+}
+
+namespace {
+
+// How far Differences[k] falls below the mean of the lags around it, leaving
+// out its own valley (the diagonal neighbours are alike too).
+double DipAt(const std::vector<double>& Differences, const std::vector<double>& Prefix, int64_t K) {
+  const auto last = static_cast<int64_t>(Differences.size()) - 1;
+  const int64_t core = std::max<int64_t>(1, K / 16);
+  const int64_t wide = std::max<int64_t>(4, K / 2);
+  const int64_t lo = std::max<int64_t>(1, K - wide), hi = std::min(last, K + wide);
+  const int64_t coreLo = std::max(lo, K - core), coreHi = std::min(hi, K + core);
+  const auto sum = [&Prefix](int64_t From, int64_t To) { return Prefix[To + 1] - Prefix[From]; };
+  const double around = sum(lo, hi) - sum(coreLo, coreHi);
+  const int64_t n = (hi - lo + 1) - (coreHi - coreLo + 1);
+  if (n < 2 || around <= 0.0)
+    return 0.0;
+  return 1.0 - Differences[static_cast<size_t>(K)] / (around / static_cast<double>(n));
+}
+
+// Whether N is Period times 2 or more, give or take one.
+bool IsMultiple(int32_t N, int32_t Period) {
+  const int32_t times = (N + Period / 2) / Period;
+  return times >= 2 && std::abs(N - times * Period) <= 1;
+}
+
+} // namespace
+
+std::vector<TPeriod> FindPeriods(const std::vector<double>& Differences, int32_t MinCount,
+                                 int32_t MaxResults) {
+  const auto size = static_cast<int64_t>(Differences.size());
+  std::vector<double> prefix(Differences.size() + 1, 0.0);
+  for (size_t k = 0; k < Differences.size(); ++k)
+    prefix[k + 1] = prefix[k] + Differences[k];
+  std::vector<TPeriod> dips;
+  for (int64_t k = std::max(2, MinCount); k < size; ++k) {
+    const double d = Differences[static_cast<size_t>(k)];
+    if (d > Differences[static_cast<size_t>(k - 1)] ||
+        (k + 1 < size && d > Differences[static_cast<size_t>(k + 1)]))
+      continue;
+    const double dip = DipAt(Differences, prefix, k);
+    if (dip > 0.05)
+      dips.push_back({static_cast<int32_t>(k), dip});
+  }
+  std::sort(dips.begin(), dips.end(),
+            [](const TPeriod& A, const TPeriod& B) { return A.Dip > B.Dip; });
+  std::vector<TPeriod> periods;
+  for (const TPeriod& dip : dips) {
+    const bool known = std::any_of(periods.begin(), periods.end(), [&](const TPeriod& P) {
+      return std::abs(P.Count - dip.Count) <= std::max(1, P.Count / 16);
+    });
+    if (known)
+      continue;
+    // In a small volume, a slice apart can dip deeper than a row apart: a
+    // dipping divisor goes first, with the multiple's strength.
+    for (const TPeriod& other : dips)
+      if (IsMultiple(dip.Count, other.Count) && other.Dip >= 0.4 * dip.Dip &&
+          std::none_of(periods.begin(), periods.end(),
+                       [&](const TPeriod& P) { return P.Count == other.Count; })) {
+        periods.push_back({other.Count, dip.Dip});
+        break;
+      }
+    periods.push_back(dip);
+    if (static_cast<int32_t>(periods.size()) >= MaxResults)
+      break;
+  }
+  // Two periods apart never agree better than one period apart: a multiple
+  // that does not beat its divisor is only the echo of that divisor.
+  for (TPeriod& period : periods)
+    for (const TPeriod& other : periods)
+      if (IsMultiple(period.Count, other.Count) &&
+          Differences[static_cast<size_t>(other.Count)] <=
+              1.1 * Differences[static_cast<size_t>(period.Count)]) {
+        period.Dip *= 0.5;
+        break;
+      }
+  std::stable_sort(periods.begin(), periods.end(),
+                   [](const TPeriod& A, const TPeriod& B) { return A.Dip > B.Dip; });
+  return periods;
+}

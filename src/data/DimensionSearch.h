@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// Finding the row length and the slice height of raw volume data from how
+// alike values are at a given distance: voxels one row (or one slice) apart
+// are neighbours in the image, so their differences dip against the lags
+// around them.
+struct TPeriod {
+  int32_t Count = 0; // the period, in steps of the stride searched
+  double Dip = 0.0;  // 0 .. 1, how far the difference falls below its surroundings
+};
+
+// The mean |Values[i] - Values[i + k * Stride]| for k = 0 .. MaxSteps over up
+// to Positions positions i spread over the brighter part of Values; element 0
+// is 0. Shorter when Values cannot hold MaxSteps steps past enough positions.
+std::vector<double> LagDifferences(const std::vector<float>& Values, int32_t Stride,
+                                   int32_t MaxSteps, int32_t Positions);
+
+// The periods of Differences (as LagDifferences gives them) of MinCount (at
+// least 2) steps or more, strongest dip first; a dip within a sixteenth of a
+// stronger one is the same dip, and a dipping divisor of a dip goes before it.
+std::vector<TPeriod> FindPeriods(const std::vector<double>& Differences, int32_t MinCount,
+                                 int32_t MaxResults);

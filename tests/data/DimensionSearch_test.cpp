@@ -1,0 +1,43 @@
+#include "SmoothVolume.h"
+#include "data/DimensionSearch.h"
+
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+std::vector<float> Singles(const std::vector<double>& Values) {
+  return {Values.begin(), Values.end()};
+}
+
+TEST(DimensionSearch, FindsTheRowLengthAndTheSliceHeight) {
+  struct TCase {
+    int32_t Width, Height, Slices;
+  };
+  for (const TCase& c : {TCase{37, 29, 60}, TCase{181, 217, 8}, TCase{256, 256, 4},
+                         TCase{999, 40, 12}, TCase{64, 64, 30}}) {
+    const std::vector<float> values = Singles(testfiles::SmoothVolume(c.Width, c.Height, c.Slices));
+    const std::vector<TPeriod> rows =
+        FindPeriods(LagDifferences(values, 1, MaxGuessDimension, 4096), 4, 3);
+    ASSERT_FALSE(rows.empty());
+    // A slanting edge may put the deepest point a voxel or two aside.
+    EXPECT_NEAR(rows[0].Count, c.Width, 2);
+    EXPECT_GT(rows[0].Dip, 0.3);
+    const std::vector<TPeriod> slices =
+        FindPeriods(LagDifferences(values, c.Width, MaxGuessDimension, 512), 2, 3);
+    ASSERT_FALSE(slices.empty()) << c.Width;
+    EXPECT_NEAR(slices[0].Count, c.Height, 1) << c.Width;
+  }
+}
+
+TEST(DimensionSearch, TooFewValuesOrNoDipGiveNothing) {
+  EXPECT_TRUE(LagDifferences(std::vector<float>(3, 1.0f), 1, 100, 64).empty());
+  EXPECT_TRUE(LagDifferences(std::vector<float>(1000, 1.0f), 600, 100, 64).empty());
+  std::vector<double> rising;
+  for (int k = 0; k < 500; ++k)
+    rising.push_back(k);
+  EXPECT_TRUE(FindPeriods(rising, 2, 3).empty());
+}
+
+} // namespace

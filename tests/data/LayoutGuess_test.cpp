@@ -1,0 +1,137 @@
+#include "SmoothVolume.h"
+#include "TempDir.h"
+#include "data/LayoutGuess.h"
+
+#include <chrono>
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using testfiles::EncodeVolume;
+using testfiles::ReadsTheSame;
+using testfiles::SmoothVolume;
+
+// Every proposal must be one the window's controls can hold.
+void ExpectWithinRanges(const TLayoutGuess& Guess, const std::string& What) {
+  EXPECT_LE(Guess.Candidates.size(), static_cast<size_t>(MaxLayoutCandidates)) << What;
+  for (const TLayoutCandidate& c : Guess.Candidates) {
+    const TLayout& l = c.Layout;
+    EXPECT_TRUE(l.HeaderBytes >= 0 && l.HeaderBytes <= MaxGuessHeaderBytes) << What;
+    for (int32_t n : {l.VoxelsPerRow, l.RowsPerSlice, l.SlicesPerVolume})
+      EXPECT_TRUE(n >= 1 && n <= MaxGuessDimension) << What;
+    EXPECT_TRUE(c.Score >= 0.0 && c.Score <= 1.0) << What;
+    EXPECT_FALSE(c.Reason.empty()) << What;
+  }
+  EXPECT_EQ(Guess.Candidates.empty(), !Guess.Why.empty()) << What;
+}
+
+std::vector<uint8_t> Header(int Kind) {
+  switch (Kind) {
+  case 0:
+    return {};
+  case 1: { // a few binary fields padded with zeros
+    std::vector<uint8_t> header(352, 0);
+    for (int i = 0; i < 12; ++i)
+      header[i] = static_cast<uint8_t>(0x41 + 7 * i);
+    return header;
+  }
+  case 2:
+    return std::vector<uint8_t>(4096, 0);
+  default: { // "key = value" lines of no particular length
+    std::string text;
+    for (int i = 0; text.size() < 290; ++i)
+      text += "field" + std::to_string(i) + " = " + std::to_string(i * 37) + "\n";
+    return {text.begin(), text.end()};
+  }
+  }
+}
+
+TEST(LayoutGuess, FindsTheLayoutOfASmoothVolumeInEveryTypeOrderAndHeader) {
+  testfiles::TTempDir dir;
+  constexpr int32_t width = 93, height = 71, slices = 20;
+  const std::vector<double> volume = SmoothVolume(width, height, slices);
+  int cases = 0, best = 0;
+  for (int t = 0; t < VoxelTypeCount; ++t)
+    for (TByteOrder order : {boLittleEndian, boBigEndian}) {
+      const auto type = static_cast<TVoxelType>(t);
+      if (BytesPerVoxel[type] == 1 && order == boBigEndian)
+        continue;
+      std::vector<uint8_t> bytes = Header(cases % 4);
+      const TLayout truth = {
+          static_cast<int32_t>(bytes.size()), width, height, slices, type, order};
+      const std::vector<uint8_t> data = EncodeVolume(volume, type, order);
+      bytes.insert(bytes.end(), data.begin(), data.end());
+      const std::string name = dir.MakeFile("volume" + std::to_string(cases) + ".raw", bytes);
+      const TLayoutGuess guess = GuessLayout(name);
+      const std::string what = "type " + std::to_string(t) + " order " + std::to_string(order) +
+                               " header " + std::to_string(truth.HeaderBytes);
+      ExpectWithinRanges(guess, what);
+      ++cases;
+      bool found = false;
+      for (size_t i = 0; i < guess.Candidates.size() && i < 3 && !found; ++i)
+        found = ReadsTheSame(guess.Candidates[i].Layout, truth);
+      EXPECT_TRUE(found) << what << ": best is "
+                         << (guess.Candidates.empty() ? guess.Why : guess.Candidates[0].Reason);
+      best += !guess.Candidates.empty() && ReadsTheSame(guess.Candidates[0].Layout, truth);
+    }
+  EXPECT_GE(best, cases - 2) << "best candidate right for " << best << " of " << cases;
+}
+
+TEST(LayoutGuess, FilesWithoutAnImageGiveNoCandidateAndSayWhy) {
+  testfiles::TTempDir dir;
+  const std::string fifo = dir.Path("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::vector<std::string> names = {fifo,        "/proc/self/status",
+                                    "/dev/zero", dir.Path("missing.raw"),
+                                    dir.Root(),  dir.MakeFile("empty.raw", {})};
+  for (int size = 1; size <= 16; ++size)
+    names.push_back(dir.MakeFile("tiny" + std::to_string(size), std::vector<uint8_t>(size, 7)));
+  for (const std::string& name : names) {
+    const TLayoutGuess guess = GuessLayout(name);
+    EXPECT_TRUE(guess.Candidates.empty()) << name;
+    EXPECT_FALSE(guess.Why.empty()) << name;
+  }
+}
+
+TEST(LayoutGuess, RandomBytesScoreLow) {
+  testfiles::TTempDir dir;
+  std::vector<uint8_t> bytes(1 << 20);
+  uint64_t state = 12345;
+  for (uint8_t& b : bytes) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    b = static_cast<uint8_t>(state >> 56);
+  }
+  const TLayoutGuess guess = GuessLayout(dir.MakeFile("noise.raw", bytes));
+  ExpectWithinRanges(guess, "noise");
+  for (const TLayoutCandidate& c : guess.Candidates)
+    EXPECT_LT(c.Score, 0.5) << c.Reason;
+}
+
+TEST(LayoutGuess, AHugeSparseFileTakesBoundedTime) {
+  testfiles::TTempDir dir;
+  const std::string name = dir.MakeFile("sparse.raw", {});
+  ASSERT_EQ(::truncate(name.c_str(), int64_t{100} << 30), 0);
+  const auto start = std::chrono::steady_clock::now();
+  const TLayoutGuess guess = GuessLayout(name);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ExpectWithinRanges(guess, "sparse");
+  EXPECT_LT(seconds, 2.0); // generous: the machine is shared; the work is bounded
+}
+
+TEST(LayoutGuess, ANameThatIsNotUtf8WorksLikeAnyOther) {
+  testfiles::TTempDir dir;
+  const std::vector<uint8_t> data = EncodeVolume(SmoothVolume(64, 50, 12), vtInt16, boLittleEndian);
+  const std::string name = dir.MakeFile("vol\xff\xfe.raw", data);
+  const TLayoutGuess guess = GuessLayout(name);
+  ASSERT_FALSE(guess.Candidates.empty()) << guess.Why;
+  EXPECT_TRUE(ReadsTheSame(guess.Candidates[0].Layout, {0, 64, 50, 12, vtInt16, boLittleEndian}))
+      << guess.Candidates[0].Reason;
+}
+
+} // namespace
