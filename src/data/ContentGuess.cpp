@@ -65,15 +65,17 @@ struct TValueStats {
   double Near = 0.0, Far = 0.0; // summed |differences| of neighbours and of far pairs
   int64_t NearPairs = 0, FarPairs = 0;
   int64_t Count = 0, NonFinite = 0, NonZero = 0;
-  int64_t Tiny = 0, Huge = 0, Integral = 0, LowByteZero = 0, Wide = 0;
+  int64_t Tiny = 0, Huge = 0, Integral = 0, LowByteZero = 0, Wide = 0, Narrow = 0;
   std::array<int64_t, 8> ByteChanges{}; // neighbours whose byte k (0: least significant) differs
   bool Negative = false;
 };
 
 // Magnitudes that image data of the type rarely has: float values that are
 // denormal-small or astronomically large, integers that fill the top bits.
+// Narrow: 16-bit images always have some values this small (dark parts,
+// edges); floats read as integers have none.
 struct TLimits {
-  double Tiny = 0.0, Huge = HUGE_VAL, Wide = HUGE_VAL;
+  double Tiny = 0.0, Huge = HUGE_VAL, Wide = HUGE_VAL, Narrow = 0.0;
 };
 TLimits LimitsOf(TVoxelType Type) {
   switch (Type) {
@@ -84,7 +86,7 @@ TLimits LimitsOf(TVoxelType Type) {
     return {1e-10, 1e9, HUGE_VAL};
   case vtInt16:
   case vtUInt16:
-    return {0.0, HUGE_VAL, 16384.0};
+    return {0.0, HUGE_VAL, 16384.0, 2048.0};
   case vtInt32:
   case vtUInt32:
     return {0.0, HUGE_VAL, 16777216.0};
@@ -115,6 +117,7 @@ void AddValues(const std::vector<double>& Values, const std::vector<uint64_t>& R
     Stats.Tiny += magnitude < limits.Tiny;
     Stats.Huge += magnitude > limits.Huge;
     Stats.Wide += magnitude >= limits.Wide;
+    Stats.Narrow += magnitude < limits.Narrow;
     Stats.Integral += isFloat && v == std::nearbyint(v);
     Stats.LowByteZero += !isFloat && BytesPerVoxel[Type] > 1 && (Raw[i] & 0xFF) == 0;
   }
@@ -182,6 +185,8 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
   score *= 1.0 - Share(Stats.Tiny, Stats.NonZero);
   score *= 1.0 - Share(Stats.Huge, Stats.NonZero);
   score *= 1.0 - 0.6 * Share(Stats.Wide, Stats.NonZero);
+  if (Type == vtInt16 || Type == vtUInt16)
+    score *= std::min(1.0, 0.3 + 1000.0 * Share(Stats.Narrow, Stats.NonZero));
   score *= 1.0 - Share(Stats.LowByteZero, Stats.NonZero);
   if (!IsFloat(Type) && BytesPerVoxel[Type] > 1) {
     // Whenever a higher byte of an integer changes, its low byte almost always
@@ -191,7 +196,7 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
                                static_cast<double>(upper + 1));
   }
   if (IsFloat(Type)) // integers stored as floats are common; noise-like floats less so
-    score *= 0.85 + 0.15 * Share(Stats.Integral, Stats.NonZero);
+    score *= 0.9 + 0.1 * Share(Stats.Integral, Stats.NonZero);
   return score;
 }
 
@@ -353,7 +358,8 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t File
     // Whole slices are needed; beyond that, a header has to be where the
     // preamble ends or of a size that formats use.
     double evidence = (slices ? 0.4 : 0.1) + (text ? 0.4 : 0.0) + (zeros ? 0.3 : 0.0) +
-                      (common ? 0.3 : 0.0) + (x == 0 ? 0.3 : 0.0);
+                      (common ? 0.3 : 0.0) + (x == 0 ? 0.3 : 0.0) +
+                      0.15 * (1.0 - static_cast<double>(x) / MaxGuessHeaderBytes);
     if ((Preamble.Text && x < Preamble.LineEnd) || (Preamble.Binary && x == 0))
       evidence -= 0.6; // the data would start inside the header
     std::string why = x == 0   ? "no header"
@@ -383,7 +389,7 @@ bool FitsSlices(int64_t FileSize, int64_t SliceBytes) {
 // fill the file: the dip itself may sit a row or two off where the anatomy
 // shifts from slice to slice. The further the differences rise from the dip,
 // the lower the score.
-void AddRefined(const std::vector<double>& Differences, const TPeriod& Period, int64_t RowBytes,
+bool AddRefined(const std::vector<double>& Differences, const TPeriod& Period, int64_t RowBytes,
                 int64_t FileSize, std::vector<THeight>& Heights) {
   const int64_t reach = std::max(2, Period.Count / 32);
   const double bottom = Differences[static_cast<size_t>(Period.Count)];
@@ -402,8 +408,9 @@ void AddRefined(const std::vector<double>& Differences, const TPeriod& Period, i
     fitted = true;
   }
   if (!fitted)
-    Heights.push_back({Period.Count, 0.6 * Period.Dip,
+    Heights.push_back({Period.Count, 0.3 * Period.Dip,
                        "slices of " + std::to_string(Period.Count) + " rows repeat"});
+  return fitted;
 }
 
 // Slice heights for rows of RowVoxels: where rows one slice apart agree, a
@@ -413,14 +420,15 @@ std::vector<THeight> Heights(const std::vector<float>& Values, int64_t RowVoxels
   std::vector<THeight> heights;
   const std::vector<double> differences =
       LagDifferences(Values, static_cast<int32_t>(RowVoxels), MaxGuessDimension, 512);
+  bool fitted = false;
   for (const TPeriod& period : FindPeriods(differences, 2, 3))
-    AddRefined(differences, period, RowBytes, FileSize, heights);
+    fitted = AddRefined(differences, period, RowBytes, FileSize, heights) || fitted;
   if (FitsSlices(FileSize, RowBytes * RowVoxels) &&
       std::none_of(heights.begin(), heights.end(),
                    [&](const THeight& H) { return H.Rows == RowVoxels; }))
     heights.push_back({RowVoxels, 0.25, "square slices"});
   if (FileSize / RowBytes <= MaxGuessDimension + 1)
-    heights.push_back({0, heights.empty() ? 0.45 : 0.2, "one image fills the file"});
+    heights.push_back({0, fitted ? 0.2 : 0.45, "one image fills the file"});
   return heights;
 }
 
