@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace {
@@ -184,7 +186,7 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
   score *= std::max(0.0, 1.0 - 10.0 * Share(Stats.NonFinite, Stats.Count));
   score *= 1.0 - Share(Stats.Tiny, Stats.NonZero);
   score *= 1.0 - Share(Stats.Huge, Stats.NonZero);
-  score *= 1.0 - 0.6 * Share(Stats.Wide, Stats.NonZero);
+  score *= 1.0 - 0.6 * std::sqrt(Share(Stats.Wide, Stats.NonZero));
   if (Type == vtInt16 || Type == vtUInt16)
     score *= std::min(1.0, 0.3 + 1000.0 * Share(Stats.Narrow, Stats.NonZero));
   score *= 1.0 - Share(Stats.LowByteZero, Stats.NonZero);
@@ -284,14 +286,19 @@ TPreamble ReadPreamble(const uint8_t* Head, int64_t Count) {
     return (C >= 0x20 && C < 0x7F) || C == '\t' || C == '\n' || C == '\r' || C == '\f';
   };
   TPreamble preamble;
-  int64_t end = 0;
+  int64_t end = 0, letters = 0, spaces = 0;
   while (end < Count && isText(Head[end])) {
     if (Head[end] == '\n' || Head[end] == '\r' || Head[end] == '\f')
       preamble.LineEnd = end + 1;
+    letters += std::isalnum(Head[end]) != 0;
+    spaces += Head[end] == ' ' || Head[end] == '\n';
     ++end;
   }
-  // A text run longer than any header is text, not a header.
-  preamble.Text = end >= 16 && end <= MaxGuessHeaderBytes && end < Count;
+  // Words and numbers make a header; a run of bytes that happen to be printable (a dark
+  // background of 13s, a bright ramp) does not, nor does text longer than any
+  // header.
+  preamble.Text = end >= 8 && end <= MaxGuessHeaderBytes && end < Count && letters >= 6 &&
+                  letters * 16 >= end && spaces > 0;
   if (preamble.Text) {
     preamble.TextEnd = end;
     if (preamble.LineEnd == 0)
@@ -317,7 +324,7 @@ TPreamble ReadPreamble(const uint8_t* Head, int64_t Count) {
 
 namespace {
 
-constexpr int64_t ChunkBytes = int64_t{8} << 20;
+constexpr int64_t ChunkBytes = int64_t{4} << 20;
 constexpr std::array<int64_t, 8> CommonHeaders = {348, 352, 512, 1024, 2048, 4096, 8192, 16384};
 
 int64_t PositiveMod(int64_t A, int64_t M) {
@@ -389,8 +396,8 @@ bool FitsSlices(int64_t FileSize, int64_t SliceBytes) {
 // fill the file: the dip itself may sit a row or two off where the anatomy
 // shifts from slice to slice. The further the differences rise from the dip,
 // the lower the score.
-bool AddRefined(const std::vector<double>& Differences, const TPeriod& Period, int64_t RowBytes,
-                int64_t FileSize, std::vector<THeight>& Heights) {
+bool AddRefined(const std::vector<double>& Differences, const TPeriod& Period, int64_t RowVoxels,
+                int64_t RowBytes, int64_t FileSize, std::vector<THeight>& Heights) {
   const int64_t reach = std::max(2, Period.Count / 32);
   const double bottom = Differences[static_cast<size_t>(Period.Count)];
   bool fitted = false;
@@ -400,7 +407,10 @@ bool AddRefined(const std::vector<double>& Differences, const TPeriod& Period, i
     if (!FitsSlices(FileSize, k * RowBytes) || here <= 0.0 ||
         std::any_of(Heights.begin(), Heights.end(), [k](const THeight& H) { return H.Rows == k; }))
       continue;
-    const double closeness = std::min(1.0, bottom / here);
+    // Square slices are the commonest kind: a square height a little off the
+    // deepest point is as good as that point.
+    const double closeness = k == RowVoxels ? std::max(0.95, std::min(1.0, bottom / here))
+                                            : std::min(1.0, bottom / here);
     // Slices of two or three rows are far more often rows of half the length.
     const double thin = k <= 3 ? 0.3 : 1.0;
     Heights.push_back({k, thin * Period.Dip * closeness * closeness,
@@ -422,7 +432,7 @@ std::vector<THeight> Heights(const std::vector<float>& Values, int64_t RowVoxels
       LagDifferences(Values, static_cast<int32_t>(RowVoxels), MaxGuessDimension, 512);
   bool fitted = false;
   for (const TPeriod& period : FindPeriods(differences, 2, 3))
-    fitted = AddRefined(differences, period, RowBytes, FileSize, heights) || fitted;
+    fitted = AddRefined(differences, period, RowVoxels, RowBytes, FileSize, heights) || fitted;
   if (FitsSlices(FileSize, RowBytes * RowVoxels) &&
       std::none_of(heights.begin(), heights.end(),
                    [&](const THeight& H) { return H.Rows == RowVoxels; }))
@@ -493,18 +503,75 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
 
 // The middle of the sample as Type reads it, at most a couple of million
 // voxels: enough for dozens of slices, small enough to stay fast.
-std::vector<float> Singles(const std::vector<uint8_t>& Bytes, const TTypeGuess& Type) {
+std::vector<float> Singles(const uint8_t* Bytes, int64_t Count, const TTypeGuess& Type) {
   constexpr int64_t maxVoxels = int64_t{1} << 21;
   const int32_t width = BytesPerVoxel[Type.Type];
-  const int64_t available = static_cast<int64_t>(Bytes.size()) / width;
+  const int64_t available = Count / width;
   const int64_t count = std::min(available, maxVoxels);
   // Keeps the voxel boundaries where they were.
   const int64_t first = (available - count) / 2 * width;
   std::vector<float> values(static_cast<size_t>(count));
-  voxeldecoder::DecodeSingles(Bytes.data() + first, static_cast<int32_t>(count), Type.Type,
-                              Type.Order, values.data());
+  voxeldecoder::DecodeSingles(Bytes + first, static_cast<int32_t>(count), Type.Type, Type.Order,
+                              values.data());
   ClampOutliers(values);
   return values;
+}
+
+struct TBytes {
+  std::unique_ptr<uint8_t[]> Data;
+  int64_t Count = 0;
+};
+
+// Left uninitialised: the read fills what is used.
+TBytes ReadBytes(platform::TFileStream& Stream, int64_t Offset, int64_t Count) {
+  TBytes bytes{std::unique_ptr<uint8_t[]>(new uint8_t[static_cast<size_t>(Count)]), 0};
+  bytes.Count = Stream.ReadAt(Offset, bytes.Data.get(), Count);
+  return bytes;
+}
+
+// The first voxel boundary of every width at or after Offset, if whole voxels
+// run to the end of the file.
+int64_t Aligned(int64_t Offset, int64_t FileSize) {
+  return Offset + PositiveMod(FileSize - Offset, 8);
+}
+
+// How much goes on in Bytes: neighbours that differ.
+int64_t Activity(const uint8_t* Bytes, int64_t Count) {
+  int64_t changes = 0;
+  for (int64_t i = 1; i < Count; ++i)
+    changes += Bytes[i] != Bytes[i - 1];
+  return changes;
+}
+
+// Eight pieces spread over the data, to tell the type by, and one chunk
+// around the busiest of them, where the object is, to measure rows and
+// slices in. A file that fits in the chunk is read whole, as the chunk.
+struct TSample {
+  TBytes Pieces, Chunk;
+};
+TSample ReadSample(platform::TFileStream& Stream, int64_t From, int64_t FileSize) {
+  constexpr int64_t pieceBytes = 32768, pieceCount = 8;
+  TSample sample;
+  const int64_t start = Aligned(From, FileSize);
+  if (FileSize - start <= ChunkBytes) {
+    sample.Chunk = ReadBytes(Stream, start, FileSize - start);
+    return sample;
+  }
+  sample.Pieces = {std::unique_ptr<uint8_t[]>(new uint8_t[pieceBytes * pieceCount]), 0};
+  int64_t busiest = start, most = -1;
+  for (int64_t p = 0; p < pieceCount; ++p) {
+    const int64_t offset = Aligned(start + (FileSize - start - 2 * pieceBytes) * p / 7, FileSize);
+    uint8_t* piece = sample.Pieces.Data.get() + p * pieceBytes;
+    const int64_t got = Stream.ReadAt(offset, piece, pieceBytes);
+    std::fill(piece + got, piece + pieceBytes, uint8_t{0});
+    const int64_t activity = Activity(piece, got);
+    if (activity > most)
+      most = activity, busiest = offset + pieceBytes / 2;
+  }
+  sample.Pieces.Count = pieceBytes * pieceCount;
+  const int64_t chunkStart = std::clamp(busiest - ChunkBytes / 2, start, FileSize - ChunkBytes - 8);
+  sample.Chunk = ReadBytes(Stream, Aligned(chunkStart, FileSize), ChunkBytes);
+  return sample;
 }
 
 } // namespace
@@ -514,28 +581,19 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
   TContentFacts facts;
   facts.FileSize = FileSize;
   facts.Preamble = ReadPreamble(Head.data(), static_cast<int64_t>(Head.size()));
-  // The middle of the data, where the object is, starting on a voxel
-  // boundary of every width if whole voxels run to the end of the file.
   // Past the text, or past where any binary header must end.
   const int64_t from = facts.Preamble.Text
                            ? facts.Preamble.TextEnd
                            : std::min(FileSize / 8, MaxGuessHeaderBytes + int64_t{1});
-  const int64_t budget = MaxGuessSampleBytes - static_cast<int64_t>(Head.size());
-  int64_t length = std::min({ChunkBytes, budget, FileSize - from});
-  int64_t start = from + (FileSize - from - length) / 2;
-  start -= PositiveMod(start - FileSize, 8);
-  if (start < from)
-    start += 8;
-  length = std::min(length, FileSize - start);
-  if (length < 64)
+  if (FileSize - from < 64)
     return {};
-  std::vector<uint8_t> chunk(static_cast<size_t>(length));
-  chunk.resize(static_cast<size_t>(Stream.ReadAt(start, chunk.data(), length)));
-
-  facts.Types = RankVoxelTypes(chunk.data(), static_cast<int64_t>(chunk.size()));
+  const TSample sample = ReadSample(Stream, from, FileSize);
+  const TBytes& chunk = sample.Chunk;
+  const TBytes& pieces = sample.Pieces.Count > 0 ? sample.Pieces : sample.Chunk;
+  facts.Types = RankVoxelTypes(pieces.Data.get(), pieces.Count);
   if (facts.Types.empty() || facts.Types.front().Score < 0.1)
     return {};
-  facts.Values = Singles(chunk, facts.Types.front());
+  facts.Values = Singles(chunk.Data.get(), chunk.Count, facts.Types.front());
   std::vector<TLayoutCandidate> candidates;
   const std::vector<double> differences = LagDifferences(facts.Values, 1, MaxGuessDimension, 4096);
   std::vector<int32_t> tried;

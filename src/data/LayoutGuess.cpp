@@ -20,6 +20,28 @@ bool WithinRanges(const TLayout& Layout) {
          (Layout.ByteOrder == boLittleEndian || Layout.ByteOrder == boBigEndian);
 }
 
+// Whether B differs from A only in the signedness of its integers: the two
+// are right or wrong together, so the second wastes a place near the top.
+bool TwinOf(const TLayout& A, const TLayout& B) {
+  const auto unsignedOf = [](TVoxelType T) {
+    switch (T) {
+    case vtInt8:
+      return vtByte;
+    case vtInt16:
+      return vtUInt16;
+    case vtInt32:
+      return vtUInt32;
+    case vtInt64:
+      return vtUInt64;
+    default:
+      return T;
+    }
+  };
+  TLayout b = B;
+  b.VoxelType = A.VoxelType;
+  return A.VoxelType != B.VoxelType && b == A && unsignedOf(A.VoxelType) == unsignedOf(B.VoxelType);
+}
+
 // Header findings first (a header that fits the file states the layout), then
 // what the content says; one entry per layout, within the control ranges.
 std::vector<TLayoutCandidate> Combine(std::vector<TLayoutCandidate> FromHeaders,
@@ -29,6 +51,15 @@ std::vector<TLayoutCandidate> Combine(std::vector<TLayoutCandidate> FromHeaders,
   };
   std::stable_sort(FromHeaders.begin(), FromHeaders.end(), byScore);
   std::stable_sort(FromContent.begin(), FromContent.end(), byScore);
+  std::vector<TLayoutCandidate> fresh, twins;
+  for (TLayoutCandidate& candidate : FromContent)
+    (std::any_of(fresh.begin(), fresh.end(),
+                 [&](const auto& Kept) { return TwinOf(Kept.Layout, candidate.Layout); })
+         ? twins
+         : fresh)
+        .push_back(std::move(candidate));
+  FromContent = std::move(fresh);
+  FromContent.insert(FromContent.end(), twins.begin(), twins.end());
   std::vector<TLayoutCandidate> ranked;
   for (auto* list : {&FromHeaders, &FromContent})
     for (TLayoutCandidate& candidate : *list) {
@@ -38,7 +69,9 @@ std::vector<TLayoutCandidate> Combine(std::vector<TLayoutCandidate> FromHeaders,
       if (known || !WithinRanges(candidate.Layout) ||
           static_cast<int>(ranked.size()) >= MaxLayoutCandidates)
         continue;
-      candidate.Score = std::clamp(candidate.Score, 0.0, 1.0);
+      // Best first, so no later candidate may claim a higher score.
+      candidate.Score =
+          std::clamp(candidate.Score, 0.0, ranked.empty() ? 1.0 : ranked.back().Score);
       ranked.push_back(std::move(candidate));
     }
   return ranked;

@@ -26,6 +26,7 @@ void ExpectWithinRanges(const TLayoutGuess& Guess, const std::string& What) {
       EXPECT_TRUE(n >= 1 && n <= MaxGuessDimension) << What;
     EXPECT_TRUE(c.Score >= 0.0 && c.Score <= 1.0) << What;
     EXPECT_FALSE(c.Reason.empty()) << What;
+    EXPECT_LE(c.Score, Guess.Candidates.front().Score) << What; // best first
   }
   EXPECT_EQ(Guess.Candidates.empty(), !Guess.Why.empty()) << What;
 }
