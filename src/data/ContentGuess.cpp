@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -339,14 +340,17 @@ struct THeaderOption {
 
 // Headers after which whole rows fill the file, with what speaks for each:
 // whole slices after it, the end of a text or zero preamble, a common size.
-std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t FileSize,
-                                         int64_t RowBytes, int64_t SliceBytes) {
+std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t JunkEnd,
+                                         int64_t JunkSlack, int64_t FileSize, int64_t RowBytes,
+                                         int64_t SliceBytes) {
   std::vector<int64_t> places = {0, Preamble.LineEnd, Preamble.TextEnd};
   for (int64_t x = FileSize % SliceBytes; x <= MaxGuessHeaderBytes && places.size() < 8;
        x += SliceBytes)
     places.push_back(x);
   for (int64_t back = 0; back < 8; ++back)
     places.push_back(Preamble.ZeroEnd - back);
+  for (int64_t off = -JunkSlack; JunkEnd > 0 && off <= JunkSlack; ++off)
+    places.push_back(JunkEnd + off);
   places.insert(places.end(), CommonHeaders.begin(), CommonHeaders.end());
   std::sort(places.begin(), places.end());
   places.erase(std::unique(places.begin(), places.end()), places.end());
@@ -360,17 +364,23 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t File
     const bool text = Preamble.Text && (x == Preamble.LineEnd || x == Preamble.TextEnd);
     const bool zeros =
         Preamble.ZeroEnd > Preamble.TextEnd && x <= Preamble.ZeroEnd && x > Preamble.ZeroEnd - 8;
+    const bool junk = JunkEnd > 0 && std::abs(x - JunkEnd) <= JunkSlack;
     const bool common =
         std::find(CommonHeaders.begin(), CommonHeaders.end(), x) != CommonHeaders.end();
     // Whole slices are needed; beyond that, a header has to be where the
     // preamble ends or of a size that formats use.
-    double evidence = (slices ? 0.4 : 0.1) + (text ? 0.4 : 0.0) + (zeros ? 0.3 : 0.0) +
+    double evidence = (slices ? 0.4 : 0.1) + (text ? 0.4 : 0.0) + (zeros || junk ? 0.3 : 0.0) +
                       (common ? 0.3 : 0.0) + (x == 0 ? 0.3 : 0.0) +
-                      0.15 * (1.0 - static_cast<double>(x) / MaxGuessHeaderBytes);
-    if ((Preamble.Text && x < Preamble.LineEnd) || (Preamble.Binary && x == 0))
+                      0.15 * (1.0 - static_cast<double>(x) / MaxGuessHeaderBytes) +
+                      // Where the preamble ends and whole slices begin: two
+                      // cues that agree by chance only rarely.
+                      (slices && (text || zeros || junk) ? 0.2 : 0.0);
+    if ((Preamble.Text && x < Preamble.LineEnd) || (Preamble.Binary && x == 0) ||
+        (JunkEnd > 0 && x < JunkEnd - JunkSlack))
       evidence -= 0.6; // the data would start inside the header
     std::string why = x == 0   ? "no header"
                       : text   ? std::to_string(x) + "-byte text header"
+                      : junk   ? std::to_string(x) + "-byte header ends where the data turn smooth"
                       : slices ? std::to_string(x) + "-byte header fits the file size"
                                : std::to_string(x) + "-byte header";
     options.push_back({x, std::clamp(evidence, 0.0, 1.0), why});
@@ -413,8 +423,8 @@ bool AddRefined(const std::vector<double>& Differences, const TPeriod& Period, i
                                             : std::min(1.0, bottom / here);
     // Slices of two or three rows are far more often rows of half the length.
     const double thin = k <= 3 ? 0.3 : 1.0;
-    Heights.push_back({k, thin * Period.Dip * closeness * closeness,
-                       "slices of " + std::to_string(k) + " rows repeat"});
+    Heights.push_back(
+        {k, thin * Period.Dip * closeness, "slices of " + std::to_string(k) + " rows repeat"});
     fitted = true;
   }
   if (!fitted)
@@ -462,6 +472,8 @@ struct TContentFacts {
   std::vector<TTypeGuess> Types;
   std::vector<float> Values; // the sample as the best type reads it
   TPreamble Preamble;
+  int64_t JunkEnd = -1;
+  int64_t JunkSlack = 0; // bytes either side of JunkEnd where the data may start
   int64_t FileSize = 0;
 };
 
@@ -471,8 +483,8 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
   const int64_t rowBytes = int64_t{Width.Count} * BytesPerVoxel[best.Type];
   for (const THeight& height : Heights(Facts.Values, Width.Count, rowBytes, Facts.FileSize)) {
     const int64_t sliceBytes = rowBytes * std::max<int64_t>(1, height.Rows);
-    for (const THeaderOption& header :
-         HeaderOptions(Facts.Preamble, Facts.FileSize, rowBytes, sliceBytes)) {
+    for (const THeaderOption& header : HeaderOptions(Facts.Preamble, Facts.JunkEnd, Facts.JunkSlack,
+                                                     Facts.FileSize, rowBytes, sliceBytes)) {
       const int64_t rows =
           height.Rows > 0 ? height.Rows : (Facts.FileSize - header.Bytes) / rowBytes;
       const int64_t slices = height.Rows > 0 ? (Facts.FileSize - header.Bytes) / sliceBytes : 1;
@@ -515,6 +527,54 @@ std::vector<float> Singles(const uint8_t* Bytes, int64_t Count, const TTypeGuess
                               values.data());
   ClampOutliers(values);
   return values;
+}
+
+// Where a preamble of noise-like bytes (random filler, compressed fields)
+// gives way to data as smooth as the sample, read as Type: the voxel boundary
+// with the roughest run before it and the smoothest after it, or -1. Found to
+// within a few voxels: a filler voxel can pass for data.
+int64_t JunkEnd(const std::vector<uint8_t>& Head, int64_t FileSize, const TTypeGuess& Type,
+                const std::vector<float>& Values) {
+  constexpr int64_t run = 32;
+  if (Values.empty())
+    return -1;
+  const auto [lo, hi] = std::minmax_element(Values.begin(), Values.end());
+  const double scale = static_cast<double>(*hi) - *lo;
+  const int32_t width = BytesPerVoxel[Type.Type];
+  const int64_t phase = PositiveMod(FileSize, width);
+  const int64_t limit =
+      std::min<int64_t>(static_cast<int64_t>(Head.size()), MaxGuessHeaderBytes + (run + 1) * width);
+  const int64_t count = (limit - phase) / width;
+  if (scale <= 0.0 || count < 2 * run + 2)
+    return -1;
+  std::vector<double> prefix(static_cast<size_t>(count), 0.0); // summed steps up to voxel i
+  double last = 0.0;
+  for (int64_t i = 0; i < count; ++i) {
+    const uint64_t raw = LoadRaw(Head.data() + phase + i * width, width, Type.Order == boBigEndian);
+    const double v =
+        std::clamp(ValueOf(raw, Type.Type), static_cast<double>(*lo), static_cast<double>(*hi));
+    const double value = std::isfinite(v) ? v : *lo;
+    if (i > 0)
+      prefix[i] = prefix[i - 1] + std::fabs(value - last) / scale;
+    last = value;
+  }
+  // Filler looks like noise down to its bytes: most byte values turn up in it.
+  const auto noiseLike = [&Head](int64_t End) {
+    std::array<bool, 256> seen{};
+    int32_t distinct = 0;
+    for (int64_t i = std::max<int64_t>(0, End - 256); i < End; ++i)
+      distinct += !std::exchange(seen[Head[static_cast<size_t>(i)]], true);
+    return distinct >= 96;
+  };
+  int64_t best = -1;
+  double bestJump = 0.0;
+  for (int64_t j = run; j + run < count; ++j) {
+    const double before = (prefix[j - 1] - prefix[j - run]) / (run - 1);
+    const double after = (prefix[j + run - 1] - prefix[j]) / (run - 1);
+    if (before > 0.25 && after < 0.1 && before - after > bestJump)
+      bestJump = before - after, best = phase + j * width;
+  }
+  return best >= 0 && noiseLike(best) ? best : -1;
 }
 
 struct TBytes {
@@ -594,6 +654,8 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
   if (facts.Types.empty() || facts.Types.front().Score < 0.1)
     return {};
   facts.Values = Singles(chunk.Data.get(), chunk.Count, facts.Types.front());
+  facts.JunkEnd = JunkEnd(Head, FileSize, facts.Types.front(), facts.Values);
+  facts.JunkSlack = 6 * BytesPerVoxel[facts.Types.front().Type];
   std::vector<TLayoutCandidate> candidates;
   const std::vector<double> differences = LagDifferences(facts.Values, 1, MaxGuessDimension, 4096);
   std::vector<int32_t> tried;

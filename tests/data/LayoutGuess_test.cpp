@@ -43,6 +43,15 @@ std::vector<uint8_t> Header(int Kind) {
   }
   case 2:
     return std::vector<uint8_t>(4096, 0);
+  case 3: { // filler that looks like noise, of an odd length
+    std::vector<uint8_t> header(777);
+    uint64_t state = 777;
+    for (uint8_t& b : header) {
+      state = state * 6364136223846793005u + 1442695040888963407u;
+      b = static_cast<uint8_t>(state >> 56);
+    }
+    return header;
+  }
   default: { // "key = value" lines of no particular length
     std::string text;
     for (int i = 0; text.size() < 290; ++i)
@@ -62,7 +71,7 @@ TEST(LayoutGuess, FindsTheLayoutOfASmoothVolumeInEveryTypeOrderAndHeader) {
       const auto type = static_cast<TVoxelType>(t);
       if (BytesPerVoxel[type] == 1 && order == boBigEndian)
         continue;
-      std::vector<uint8_t> bytes = Header(cases % 4);
+      std::vector<uint8_t> bytes = Header(cases % 5);
       const TLayout truth = {
           static_cast<int32_t>(bytes.size()), width, height, slices, type, order};
       const std::vector<uint8_t> data = EncodeVolume(volume, type, order);
@@ -78,7 +87,9 @@ TEST(LayoutGuess, FindsTheLayoutOfASmoothVolumeInEveryTypeOrderAndHeader) {
         found = ReadsTheSame(guess.Candidates[i].Layout, truth);
       EXPECT_TRUE(found) << what << ": best is "
                          << (guess.Candidates.empty() ? guess.Why : guess.Candidates[0].Reason);
-      best += !guess.Candidates.empty() && ReadsTheSame(guess.Candidates[0].Layout, truth);
+      const bool bestRight =
+          !guess.Candidates.empty() && ReadsTheSame(guess.Candidates[0].Layout, truth);
+      best += bestRight;
     }
   EXPECT_GE(best, cases - 2) << "best candidate right for " << best << " of " << cases;
 }
