@@ -299,7 +299,7 @@ TPreamble ReadPreamble(const uint8_t* Head, int64_t Count) {
   // background of 13s, a bright ramp) does not, nor does text longer than any
   // header.
   preamble.Text = end >= 8 && end <= MaxGuessHeaderBytes && end < Count && letters >= 6 &&
-                  letters * 16 >= end && spaces > 0;
+                  spaces > 0 && (letters * 16 >= end || preamble.LineEnd > 0);
   if (preamble.Text) {
     preamble.TextEnd = end;
     if (preamble.LineEnd == 0)
