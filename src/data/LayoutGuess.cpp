@@ -5,6 +5,7 @@
 #include "platform/FileStream.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -21,7 +22,8 @@ bool WithinRanges(const TLayout& Layout) {
 }
 
 // Whether B differs from A only in the signedness of its integers: the two
-// are right or wrong together, so the second wastes a place near the top.
+// are right or wrong together, so the second wastes a place near the top;
+// they go behind the candidates that differ more.
 bool TwinOf(const TLayout& A, const TLayout& B) {
   const auto unsignedOf = [](TVoxelType T) {
     switch (T) {
@@ -42,6 +44,15 @@ bool TwinOf(const TLayout& A, const TLayout& B) {
   return A.VoxelType != B.VoxelType && b == A && unsignedOf(A.VoxelType) == unsignedOf(B.VoxelType);
 }
 
+// Whether B only moves A's header or its slice height a little while keeping
+// the rest: such variants are right or wrong mostly together.
+bool Variant(const TLayout& A, const TLayout& B) {
+  return A.VoxelsPerRow == B.VoxelsPerRow && A.VoxelType == B.VoxelType &&
+         A.ByteOrder == B.ByteOrder &&
+         (A.RowsPerSlice == B.RowsPerSlice ||
+          (A.HeaderBytes == B.HeaderBytes && std::abs(A.RowsPerSlice - B.RowsPerSlice) <= 2));
+}
+
 // Header findings first (a header that fits the file states the layout), then
 // what the content says; one entry per layout, within the control ranges.
 std::vector<TLayoutCandidate> Combine(std::vector<TLayoutCandidate> FromHeaders,
@@ -54,7 +65,10 @@ std::vector<TLayoutCandidate> Combine(std::vector<TLayoutCandidate> FromHeaders,
   std::vector<TLayoutCandidate> fresh, twins;
   for (TLayoutCandidate& candidate : FromContent)
     (std::any_of(fresh.begin(), fresh.end(),
-                 [&](const auto& Kept) { return TwinOf(Kept.Layout, candidate.Layout); })
+                 [&](const auto& Kept) {
+                   return TwinOf(Kept.Layout, candidate.Layout) ||
+                          Variant(Kept.Layout, candidate.Layout);
+                 })
          ? twins
          : fresh)
         .push_back(std::move(candidate));
