@@ -1,0 +1,282 @@
+#include "data/VoxelStatistics.h"
+
+#include "data/VoxelDecoder.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstddef>
+#include <utility>
+
+namespace {
+
+constexpr std::array<const char*, VoxelTypeCount> TypeNames = {
+    "byte",   "int16", "int32",  "float32", "uint16", "int8",
+    "uint32", "int64", "uint64", "float16", "float64"};
+
+bool IsFloat(TVoxelType Type) {
+  return Type == vtFloat16 || Type == vtFloat32 || Type == vtFloat64;
+}
+
+// Types that read the same values while the signed one sees no negative
+// value: the signed one, and the one of the two that is dropped then.
+struct TTwin {
+  TVoxelType Signed, Dropped;
+};
+constexpr std::array<TTwin, 4> Twins = {
+    {{vtInt8, vtInt8}, {vtInt16, vtUInt16}, {vtInt32, vtUInt32}, {vtInt64, vtUInt64}}};
+
+uint64_t LoadRaw(const uint8_t* Bytes, int32_t Width, bool Big) {
+  uint64_t raw = 0;
+  for (int32_t i = 0; i < Width; ++i)
+    raw = raw << 8 | Bytes[Big ? i : Width - 1 - i];
+  return raw;
+}
+
+double ValueOf(uint64_t Raw, TVoxelType Type) {
+  switch (Type) {
+  case vtByte:
+  case vtUInt16:
+  case vtUInt32:
+  case vtUInt64:
+    return static_cast<double>(Raw);
+  case vtInt8:
+    return static_cast<int8_t>(Raw);
+  case vtInt16:
+    return static_cast<int16_t>(Raw);
+  case vtInt32:
+    return static_cast<int32_t>(Raw);
+  case vtInt64:
+    return static_cast<double>(static_cast<int64_t>(Raw));
+  case vtFloat16:
+    return voxeldecoder::HalfToSingle(static_cast<uint16_t>(Raw));
+  case vtFloat32:
+    return std::bit_cast<float>(static_cast<uint32_t>(Raw));
+  case vtFloat64:
+    return std::bit_cast<double>(Raw);
+  }
+  return 0.0;
+}
+
+struct TValueStats {
+  double Near = 0.0, Far = 0.0; // summed |differences| of neighbours and of far pairs
+  int64_t NearPairs = 0, FarPairs = 0;
+  int64_t Count = 0, NonFinite = 0, NonZero = 0;
+  int64_t Tiny = 0, Huge = 0, Integral = 0, LowByteZero = 0, Wide = 0, Narrow = 0;
+  std::array<int64_t, 8> ByteChanges{}; // neighbours whose byte k (0: least significant) differs
+  bool Negative = false;
+};
+
+// Magnitudes that image data of the type rarely has: float values that are
+// denormal-small or astronomically large, integers that fill the top bits.
+// Narrow: 16-bit images always have some values this small (dark parts,
+// edges); floats read as integers have none.
+struct TLimits {
+  double Tiny = 0.0, Huge = HUGE_VAL, Wide = HUGE_VAL, Narrow = 0.0;
+};
+TLimits LimitsOf(TVoxelType Type) {
+  switch (Type) {
+  case vtFloat16:
+    return {1.0 / 1024, HUGE_VAL, HUGE_VAL};
+  case vtFloat32:
+  case vtFloat64:
+    return {1e-10, 1e9, HUGE_VAL};
+  case vtInt16:
+  case vtUInt16:
+    return {0.0, HUGE_VAL, 16384.0, 2048.0};
+  case vtInt32:
+  case vtUInt32:
+    return {0.0, HUGE_VAL, 16777216.0};
+  case vtInt64:
+  case vtUInt64:
+    return {0.0, HUGE_VAL, 1099511627776.0};
+  default:
+    return {};
+  }
+}
+
+void AddValues(const std::vector<double>& Values, const std::vector<uint64_t>& Raw, TVoxelType Type,
+               TValueStats& Stats) {
+  const TLimits limits = LimitsOf(Type);
+  const bool isFloat = IsFloat(Type);
+  for (size_t i = 0; i < Values.size(); ++i) {
+    const double v = Values[i];
+    ++Stats.Count;
+    if (!std::isfinite(v)) {
+      ++Stats.NonFinite;
+      continue;
+    }
+    Stats.Negative |= v < 0.0;
+    if (v == 0.0)
+      continue;
+    ++Stats.NonZero;
+    const double magnitude = std::fabs(v);
+    Stats.Tiny += magnitude < limits.Tiny;
+    Stats.Huge += magnitude > limits.Huge;
+    Stats.Wide += magnitude >= limits.Wide;
+    Stats.Narrow += magnitude < limits.Narrow;
+    Stats.Integral += isFloat && v == std::nearbyint(v);
+    Stats.LowByteZero += !isFloat && BytesPerVoxel[Type] > 1 && (Raw[i] & 0xFF) == 0;
+  }
+  for (size_t i = 1; i < Raw.size(); ++i) {
+    const uint64_t changed = Raw[i] ^ Raw[i - 1];
+    for (int32_t k = 0; k < BytesPerVoxel[Type]; ++k)
+      Stats.ByteChanges[k] += (changed >> (8 * k) & 0xFF) != 0;
+  }
+}
+
+} // namespace
+
+// Values beyond the central 99 % (a stray header field, a few wild values)
+// would outweigh every other difference: they are pulled in to its bounds,
+// and non-finite values count as 0.
+template <typename T> void ClampOutliers(std::vector<T>& Values) {
+  std::vector<T> finite;
+  const size_t step = Values.size() / 65536 + 1;
+  for (size_t i = 0; i < Values.size(); i += step)
+    if (std::isfinite(Values[i]))
+      finite.push_back(Values[i]);
+  if (finite.empty()) {
+    std::fill(Values.begin(), Values.end(), T{0});
+    return;
+  }
+  const auto at = [&finite](double Share) {
+    auto place =
+        finite.begin() + static_cast<ptrdiff_t>(Share * static_cast<double>(finite.size() - 1));
+    std::nth_element(finite.begin(), place, finite.end());
+    return *place;
+  };
+  const T lo = at(0.005), hi = at(0.995);
+  for (T& v : Values)
+    v = std::isfinite(v) ? std::clamp(v, lo, hi) : T{0};
+}
+template void ClampOutliers(std::vector<float>&);
+template void ClampOutliers(std::vector<double>&);
+
+namespace {
+
+// Neighbours differ little in an image, pairs far apart differ as much as the
+// image's contrast.
+void AddDifferences(const std::vector<double>& Values, const std::vector<double>& Other,
+                    TValueStats& Stats) {
+  for (size_t i = 0; i + 1 < Values.size(); ++i)
+    Stats.Near += std::fabs(Values[i + 1] - Values[i]);
+  Stats.NearPairs += static_cast<int64_t>(Values.size()) - 1;
+  const size_t far = std::min(Values.size(), Other.size());
+  for (size_t i = 0; i < far; ++i)
+    Stats.Far += std::fabs(Values[i] - Other[i]);
+  Stats.FarPairs += static_cast<int64_t>(far);
+}
+
+double Share(int64_t Part, int64_t Whole) {
+  return Whole > 0 ? static_cast<double>(Part) / static_cast<double>(Whole) : 0.0;
+}
+
+double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
+  if (Stats.NearPairs == 0 || Stats.FarPairs == 0 || Stats.Far <= 0.0)
+    return 0.0;
+  const double ratio = (Stats.Near / static_cast<double>(Stats.NearPairs)) /
+                       (Stats.Far / static_cast<double>(Stats.FarPairs));
+  double score = std::clamp(1.0 - ratio, 0.0, 1.0);
+  score *= std::max(0.0, 1.0 - 10.0 * Share(Stats.NonFinite, Stats.Count));
+  score *= 1.0 - Share(Stats.Tiny, Stats.NonZero);
+  score *= 1.0 - Share(Stats.Huge, Stats.NonZero);
+  score *= 1.0 - 0.6 * std::sqrt(Share(Stats.Wide, Stats.NonZero));
+  if (Type == vtInt16 || Type == vtUInt16)
+    score *= std::min(1.0, 0.3 + 1000.0 * Share(Stats.Narrow, Stats.NonZero));
+  score *= 1.0 - Share(Stats.LowByteZero, Stats.NonZero);
+  if (!IsFloat(Type) && BytesPerVoxel[Type] > 1) {
+    // Whenever a higher byte of an integer changes, its low byte almost always
+    // does too; the other way round is a float or a wrong byte order.
+    const int64_t upper = *std::max_element(Stats.ByteChanges.begin() + 1, Stats.ByteChanges.end());
+    score *= std::min(1.0, static_cast<double>(Stats.ByteChanges[0] + 1) /
+                               static_cast<double>(upper + 1));
+  }
+  if (IsFloat(Type)) // integers stored as floats are common; noise-like floats less so
+    score *= 0.9 + 0.1 * Share(Stats.Integral, Stats.NonZero);
+  return score;
+}
+
+// Up to eight pieces spread over the bytes, each a multiple of 8 bytes long
+// and starting a multiple of 8 bytes in.
+std::vector<std::pair<int64_t, int64_t>> Pieces(int64_t Count) {
+  constexpr int64_t pieceBytes = 32768;
+  const int64_t usable = Count & ~int64_t{7};
+  if (usable < 16)
+    return {};
+  const int64_t length = std::min(pieceBytes, usable / 8 & ~int64_t{7});
+  if (length < 64)
+    return {{0, usable}};
+  std::vector<std::pair<int64_t, int64_t>> pieces;
+  for (int64_t p = 0; p < 8; ++p)
+    pieces.emplace_back((usable - length) * p / 7 & ~int64_t{7}, length);
+  return pieces;
+}
+
+TValueStats StatsOf(const uint8_t* Bytes, int64_t Count, TVoxelType Type, TByteOrder Order) {
+  const int32_t width = BytesPerVoxel[Type];
+  const auto pieces = Pieces(Count);
+  std::vector<std::vector<double>> values(pieces.size());
+  TValueStats stats;
+  for (size_t p = 0; p < pieces.size(); ++p) {
+    const int64_t n = pieces[p].second / width;
+    std::vector<uint64_t> raw(static_cast<size_t>(n));
+    values[p].resize(static_cast<size_t>(n));
+    for (int64_t i = 0; i < n; ++i) {
+      raw[i] = LoadRaw(Bytes + pieces[p].first + i * width, width, Order == boBigEndian);
+      values[p][i] = ValueOf(raw[i], Type);
+    }
+    AddValues(values[p], raw, Type, stats);
+  }
+  std::vector<double> all;
+  for (const auto& piece : values)
+    all.insert(all.end(), piece.begin(), piece.end());
+  ClampOutliers(all);
+  for (size_t p = 0, at = 0; p < values.size(); at += values[p].size(), ++p)
+    std::copy_n(all.begin() + static_cast<ptrdiff_t>(at), values[p].size(), values[p].begin());
+  for (size_t p = 0; p < values.size(); ++p) {
+    if (values.size() > 1) {
+      AddDifferences(values[p], values[(p + 1) % values.size()], stats);
+    } else {
+      const auto half = static_cast<ptrdiff_t>(values[p].size() / 2);
+      AddDifferences(values[p], std::vector<double>(values[p].begin() + half, values[p].end()),
+                     stats);
+    }
+  }
+  return stats;
+}
+
+} // namespace
+
+const char* VoxelTypeName(TVoxelType Type) {
+  return TypeNames[Type];
+}
+
+double VoxelValue(const uint8_t* Bytes, TVoxelType Type, TByteOrder Order) {
+  return ValueOf(LoadRaw(Bytes, BytesPerVoxel[Type], Order == boBigEndian), Type);
+}
+
+std::vector<TTypeGuess> RankVoxelTypes(const uint8_t* Bytes, int64_t Count) {
+  std::vector<TTypeGuess> guesses;
+  std::array<std::array<bool, 2>, VoxelTypeCount> negative{};
+  for (int t = 0; t < VoxelTypeCount; ++t) {
+    const auto type = static_cast<TVoxelType>(t);
+    for (TByteOrder order : {boLittleEndian, boBigEndian}) {
+      if (BytesPerVoxel[type] == 1 && order == boBigEndian)
+        continue;
+      const TValueStats stats = StatsOf(Bytes, Count, type, order);
+      negative[t][order] = stats.Negative;
+      guesses.push_back({type, order, ScoreOf(stats, type)});
+    }
+  }
+  // Of two types that read exactly the same values, one is enough.
+  std::erase_if(guesses, [&negative](const TTypeGuess& G) {
+    return std::any_of(Twins.begin(), Twins.end(), [&](const TTwin& Twin) {
+      return Twin.Dropped == G.Type && !negative[Twin.Signed][G.Order];
+    });
+  });
+  std::stable_sort(guesses.begin(), guesses.end(),
+                   [](const TTypeGuess& A, const TTypeGuess& B) { return A.Score > B.Score; });
+  return guesses;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "data/VoxelTypes.h"
+
+#include <cstdint>
+#include <vector>
+
+// Which voxel type and byte order make a run of bytes look like an image.
+
+struct TTypeGuess {
+  TVoxelType Type = vtByte;
+  TByteOrder Order = boLittleEndian;
+  double Score = 0.0; // 0 .. 1: smooth, plausible values score high
+};
+
+// Every voxel type and byte order that Bytes could hold, best first. Bytes
+// start on a voxel boundary of every width (a multiple of 8 bytes from the
+// data's start). Of a signed and an unsigned type that read the same values,
+// only the first in the type list is kept.
+std::vector<TTypeGuess> RankVoxelTypes(const uint8_t* Bytes, int64_t Count);
+
+// Pulls values beyond the central 99 % in to its bounds and makes non-finite
+// values 0, so that a few wild values cannot outweigh all the others.
+template <typename T> void ClampOutliers(std::vector<T>& Values);
+
+// The short name of a type as the command line writes it, such as "float32".
+const char* VoxelTypeName(TVoxelType Type);
+
+// The value of the voxel at Bytes as Type stores it, widened to a double.
+double VoxelValue(const uint8_t* Bytes, TVoxelType Type, TByteOrder Order);
