@@ -371,10 +371,12 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
   TContentFacts facts;
   facts.FileSize = FileSize;
   facts.Preamble = ReadPreamble(Head.data(), static_cast<int64_t>(Head.size()));
-  // Past the text, or past where any binary header must end.
-  const int64_t from = facts.Preamble.Text
-                           ? facts.Preamble.TextEnd
-                           : std::min(FileSize / 8, MaxGuessHeaderBytes + int64_t{1});
+  // Past the text, past the zeros after binary fields, or past where any
+  // other header must end.
+  int64_t from = facts.Preamble.Text ? facts.Preamble.TextEnd
+                                     : std::min(FileSize / 8, MaxGuessHeaderBytes + int64_t{1});
+  if (facts.Preamble.Binary && facts.Preamble.ZeroEnd < FileSize - 1024)
+    from = std::max(from, facts.Preamble.ZeroEnd);
   if (FileSize - from < 64)
     return {};
   const TSample sample = ReadSample(Stream, from, FileSize);
