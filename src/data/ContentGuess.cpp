@@ -177,7 +177,7 @@ std::vector<THeight> Heights(const std::vector<float>& Values, int64_t RowVoxels
   if (FitsSlices(FileSize, RowBytes * RowVoxels) &&
       std::none_of(heights.begin(), heights.end(),
                    [&](const THeight& H) { return H.Rows == RowVoxels; }))
-    heights.push_back({RowVoxels, 0.25, "square slices"});
+    heights.push_back({RowVoxels, 0.3, "square slices"});
   if (FileSize / RowBytes <= MaxGuessDimension + 1)
     heights.push_back({0, fitted ? 0.2 : 0.45, "one image fills the file"});
   return heights;
