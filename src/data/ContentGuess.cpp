@@ -341,6 +341,8 @@ struct TSample {
 };
 TSample ReadSample(platform::TFileStream& Stream, int64_t From, int64_t FileSize) {
   constexpr int64_t pieceBytes = 32768, pieceCount = 8;
+  // With the head the caller read, well within what a guess may read.
+  static_assert(ChunkBytes + pieceBytes * pieceCount <= MaxGuessSampleBytes / 2);
   TSample sample;
   const int64_t start = Aligned(From, FileSize);
   if (FileSize - start <= ChunkBytes) {
