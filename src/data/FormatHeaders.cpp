@@ -170,7 +170,9 @@ void OfferSiblings(THeaderFinding& Finding, const std::string& Name, const uint8
       if (reading.Detached && reading.DataFile.empty())
         offer(reading, sibling);
     }
-  for (const char* extension : {".mhd", ".MHD", ".nhdr", ".NHDR"}) {
+  // A .mha or .nrrd usually holds its data, but may name another file as well.
+  for (const char* extension :
+       {".mhd", ".MHD", ".mha", ".MHA", ".nhdr", ".NHDR", ".nrrd", ".NRRD"}) {
     const std::string sibling = stem + extension;
     if (sibling == Name)
       continue;
