@@ -360,10 +360,16 @@ def main():
     Reencoded(corpus, real)
     SelfDescribing(corpus, [ch2, inia, example4d, slice2d])
 
-    with open(corpus.Path("sparse/sparse_100g.raw"), "wb") as f:
+    # Files with no layout to find, timed only: the guess must stay quick on them.
+    with open(corpus.Path("timeonly/sparse_100g.raw"), "wb") as f:
         f.truncate(100 << 30)
-    corpus.lines.append(["sparse/sparse_100g.raw", "-", "-", "-", "-", "-", "-",
-                         "sparse 100 GiB time-only"])
+    noise = np.random.default_rng(11).integers(0, 256, 4 << 20, dtype=np.uint8).tobytes()
+    for name, content in [("empty.raw", b""), ("tiny.raw", noise[:16]), ("noise.raw", noise)]:
+        with open(corpus.Path(f"timeonly/{name}"), "wb") as f:
+            f.write(content)
+    for name, kind in [("sparse_100g.raw", "sparse 100 GiB"), ("empty.raw", "empty"),
+                       ("tiny.raw", "16 random bytes"), ("noise.raw", "4 MiB random bytes")]:
+        corpus.lines.append([f"timeonly/{name}"] + ["-"] * 6 + [f"{kind} time-only"])
     corpus.WriteTruth()
     print(f"guess-corpus: {len(corpus.lines)} files in {out}")
 
