@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -76,25 +77,24 @@ std::vector<TTruthLine> ReadTruth(const std::string& Dir) {
   return lines;
 }
 
-bool SameNumber(const TVoxelValue& A, const TVoxelValue& B) {
-  using K = TVoxelValue;
-  if (A.Kind == K::Real || B.Kind == K::Real) {
-    if (A.Kind != B.Kind) {
-      const TVoxelValue& real = A.Kind == K::Real ? A : B;
-      const TVoxelValue& whole = A.Kind == K::Real ? B : A;
-      // Every integer a decoder yields here is exact in a long double's 64-bit mantissa.
-      const long double value = whole.Kind == K::Signed
-                                    ? static_cast<long double>(whole.SignedValue)
-                                    : whole.UnsignedValue;
-      return static_cast<long double>(real.RealValue) == value;
-    }
-    return A.RealValue == B.RealValue || (std::isnan(A.RealValue) && std::isnan(B.RealValue));
+// Every value a decoder yields, exactly: 64-bit integers and doubles alike.
+static_assert(std::numeric_limits<long double>::digits >= 64);
+long double Number(const TVoxelValue& V) {
+  switch (V.Kind) {
+  case TVoxelValue::Signed:
+    return static_cast<long double>(V.SignedValue);
+  case TVoxelValue::Unsigned:
+    return static_cast<long double>(V.UnsignedValue);
+  case TVoxelValue::Real:
+    break;
   }
-  if (A.Kind == B.Kind)
-    return A.SignedValue == B.SignedValue && A.UnsignedValue == B.UnsignedValue;
-  const TVoxelValue& s = A.Kind == K::Signed ? A : B;
-  const TVoxelValue& u = A.Kind == K::Signed ? B : A;
-  return s.SignedValue >= 0 && static_cast<uint64_t>(s.SignedValue) == u.UnsignedValue;
+  return V.RealValue;
+}
+
+// Equal as numbers whatever the types that stored them; a NaN equals a NaN.
+bool SameNumber(const TVoxelValue& A, const TVoxelValue& B) {
+  const long double a = Number(A), b = Number(B);
+  return a == b || (std::isnan(a) && std::isnan(b));
 }
 
 // Voxels First .. First + Count - 1 after Header as Type and Order; fewer when
@@ -138,11 +138,16 @@ int FirstRight(const TTruthLine& Truth, const TLayoutGuess& Guess) {
   const auto size = static_cast<int64_t>(std::filesystem::file_size(Truth.Path));
   for (size_t i = 0; i < Guess.Candidates.size(); ++i) {
     const TLayout& g = Guess.Candidates[i].Layout;
-    if (g.HeaderBytes == t.HeaderBytes && g.VoxelsPerRow == t.VoxelsPerRow &&
-        g.RowsPerSlice == t.RowsPerSlice && SameValues(file, size, t, g))
+    if (g.VoxelType < VoxelTypeCount && g.HeaderBytes == t.HeaderBytes &&
+        g.VoxelsPerRow == t.VoxelsPerRow && g.RowsPerSlice == t.RowsPerSlice &&
+        SameValues(file, size, t, g))
       return static_cast<int>(i);
   }
   return -1;
+}
+
+const char* TypeName(TVoxelType Type) {
+  return Type < VoxelTypeCount ? TypeNames[Type] : "?";
 }
 
 std::string Options(const TLayout& L) {
@@ -151,7 +156,7 @@ std::string Options(const TLayout& L) {
                 "--skip-header %d --voxels-per-row %d --rows-per-slice %d --slices-per-volume %d "
                 "--type %s --byte-order %s",
                 L.HeaderBytes, L.VoxelsPerRow, L.RowsPerSlice, L.SlicesPerVolume,
-                TypeNames[L.VoxelType], L.ByteOrder == boBigEndian ? "big" : "little");
+                TypeName(L.VoxelType), L.ByteOrder == boBigEndian ? "big" : "little");
   return text;
 }
 
@@ -159,17 +164,21 @@ double Percent(int Part, int Whole) {
   return Whole == 0 ? 0.0 : 100.0 * Part / Whole;
 }
 
-void Report(std::vector<TResult>& Results) {
+std::string Best(const TLayoutGuess& Guess) {
+  if (Guess.Candidates.empty())
+    return "none: " + Guess.Why;
+  const TLayoutCandidate& c = Guess.Candidates.front();
+  char score[16];
+  std::snprintf(score, sizeof score, "%.2f", c.Score);
+  return Options(c.Layout) + "  # " + score + " " + c.Reason;
+}
+
+void ReportFigures(const std::vector<TResult>& Results) {
   int judged = 0, best = 0, topThree = 0;
-  std::vector<const TResult*> wrong;
   for (const TResult& r : Results) {
-    if (!r.Truth->Layout)
-      continue;
-    ++judged;
+    judged += r.Truth->Layout.has_value();
     best += r.RightAt == 0;
     topThree += r.RightAt >= 0 && r.RightAt < 3;
-    if (r.RightAt != 0)
-      wrong.push_back(&r);
   }
   std::vector<const TResult*> byTime;
   for (const TResult& r : Results)
@@ -182,12 +191,24 @@ void Report(std::vector<TResult>& Results) {
   std::printf("time per file:          median %.1f ms, worst %.1f ms (%s)\n",
               1e3 * byTime[byTime.size() / 2]->Seconds, 1e3 * byTime.back()->Seconds,
               byTime.back()->Truth->Path.c_str());
+  std::printf("\ntimed only, no layout to find:\n");
+  for (const TResult& r : Results)
+    if (!r.Truth->Layout)
+      std::printf("  %-28s %7.1f ms  best: %s\n", r.Truth->Kind.c_str(), 1e3 * r.Seconds,
+                  Best(r.Guess).c_str());
+}
 
+// Sorted by kind, so that what is still wrong with one source or header shows as a block.
+void ReportWrong(const std::vector<TResult>& Results) {
+  std::vector<const TResult*> wrong;
+  std::map<std::string, int> byType;
+  for (const TResult& r : Results)
+    if (r.Truth->Layout && r.RightAt != 0) {
+      wrong.push_back(&r);
+      ++byType[TypeName(r.Truth->Layout->VoxelType)];
+    }
   std::sort(wrong.begin(), wrong.end(),
             [](const TResult* A, const TResult* B) { return A->Truth->Kind < B->Truth->Kind; });
-  std::map<std::string, int> byType;
-  for (const TResult* r : wrong)
-    ++byType[TypeNames[r->Truth->Layout->VoxelType]];
   std::printf("\nbest candidate wrong: %zu; by true type:", wrong.size());
   for (const auto& [type, count] : byType)
     std::printf(" %s %d", type.c_str(), count);
@@ -195,14 +216,8 @@ void Report(std::vector<TResult>& Results) {
   for (const TResult* r : wrong) {
     const std::string rank =
         r->RightAt > 0 ? "right at " + std::to_string(r->RightAt + 1) : "none right";
-    std::printf("\n%s  [%s]\n  truth: %s\n", r->Truth->Kind.c_str(), rank.c_str(),
-                Options(*r->Truth->Layout).c_str());
-    if (r->Guess.Candidates.empty()) {
-      std::printf("  best:  none: %s\n", r->Guess.Why.c_str());
-      continue;
-    }
-    const TLayoutCandidate& c = r->Guess.Candidates.front();
-    std::printf("  best:  %s  # %.2f %s\n", Options(c.Layout).c_str(), c.Score, c.Reason.c_str());
+    std::printf("\n%s  [%s]\n  truth: %s\n  best:  %s\n", r->Truth->Kind.c_str(), rank.c_str(),
+                Options(*r->Truth->Layout).c_str(), Best(r->Guess).c_str());
   }
 }
 
@@ -221,14 +236,20 @@ int main(int argc, char** argv) {
     for (const TTruthLine& line : truth) {
       TResult result{&line, {}};
       const auto start = std::chrono::steady_clock::now();
-      result.Guess = GuessLayout(line.Path);
+      try {
+        result.Guess = GuessLayout(line.Path);
+      } catch (const std::exception& error) {
+        // One file's failure is a finding to list, not a reason to lose the run.
+        result.Guess.Why = std::string("threw: ") + error.what();
+      }
       result.Seconds =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       if (line.Layout)
         result.RightAt = FirstRight(line, result.Guess);
       results.push_back(std::move(result));
     }
-    Report(results);
+    ReportFigures(results);
+    ReportWrong(results);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "guess_bench: %s\n", error.what());
     return 1;
