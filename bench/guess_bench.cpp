@@ -150,13 +150,12 @@ const char* TypeName(TVoxelType Type) {
   return Type < VoxelTypeCount ? TypeNames[Type] : "?";
 }
 
-std::string Options(const TLayout& L) {
-  char text[200];
-  std::snprintf(text, sizeof text,
-                "--skip-header %d --voxels-per-row %d --rows-per-slice %d --slices-per-volume %d "
-                "--type %s --byte-order %s",
-                L.HeaderBytes, L.VoxelsPerRow, L.RowsPerSlice, L.SlicesPerVolume,
-                TypeName(L.VoxelType), L.ByteOrder == boBigEndian ? "big" : "little");
+// "header+row x rows x slices type order", short enough for one line per file.
+std::string Brief(const TLayout& L) {
+  char text[120];
+  std::snprintf(text, sizeof text, "%d+%dx%dx%d %s %s", L.HeaderBytes, L.VoxelsPerRow,
+                L.RowsPerSlice, L.SlicesPerVolume, TypeName(L.VoxelType),
+                L.ByteOrder == boBigEndian ? "big" : "little");
   return text;
 }
 
@@ -170,7 +169,7 @@ std::string Best(const TLayoutGuess& Guess) {
   const TLayoutCandidate& c = Guess.Candidates.front();
   char score[16];
   std::snprintf(score, sizeof score, "%.2f", c.Score);
-  return Options(c.Layout) + "  # " + score + " " + c.Reason;
+  return Brief(c.Layout) + " " + score + " (" + c.Reason + ")";
 }
 
 void ReportFigures(const std::vector<TResult>& Results) {
@@ -212,12 +211,11 @@ void ReportWrong(const std::vector<TResult>& Results) {
   std::printf("\nbest candidate wrong: %zu; by true type:", wrong.size());
   for (const auto& [type, count] : byType)
     std::printf(" %s %d", type.c_str(), count);
-  std::printf("\n");
+  std::printf("\nkind | first right candidate | truth | best candidate (score, reason)\n");
   for (const TResult* r : wrong) {
-    const std::string rank =
-        r->RightAt > 0 ? "right at " + std::to_string(r->RightAt + 1) : "none right";
-    std::printf("\n%s  [%s]\n  truth: %s\n  best:  %s\n", r->Truth->Kind.c_str(), rank.c_str(),
-                Options(*r->Truth->Layout).c_str(), Best(r->Guess).c_str());
+    const std::string rank = r->RightAt > 0 ? std::to_string(r->RightAt + 1) : "-";
+    std::printf("%s | %s | %s | %s\n", r->Truth->Kind.c_str(), rank.c_str(),
+                Brief(*r->Truth->Layout).c_str(), Best(r->Guess).c_str());
   }
 }
 
