@@ -110,13 +110,20 @@ def HeaderBytes(kind, rng, text_len, shape):
         return head + bytes(4096 - len(head))
     if kind == "hdr777":
         return rng.integers(0, 256, 777, dtype=np.uint8).tobytes()
-    lines = [f"title = {rng.choice(['t1 axial', 'pd scan', 'atlas', 'phantom run'])}",
-             f"date = 20{rng.integers(10, 26):02d}-{rng.integers(1, 13):02d}-{rng.integers(1, 29):02d}",
-             f"operator = user{rng.integers(1, 99)}"]
+    # Free text of the length asked for: "key = value" lines like a scanner's
+    # export, cut wherever the length runs out.
+    keys = [("title", ["t1 axial", "pd scan", "atlas", "phantom run"]),
+            ("operator", ["ab", "cd", "technician 3"]), ("protocol", ["mprage", "epi bold", "dwi"]),
+            ("slice_thickness", ["1.0", "1.25", "3.5"]), ("echo_time", ["4.6", "12.5", "30"]),
+            ("note", ["repeat after motion", "contrast given", "none"])]
+    lines = [f"date = 20{rng.integers(10, 26):02d}-{rng.integers(1, 13):02d}-{rng.integers(1, 29):02d}"]
     if rng.integers(0, 2):
         lines.append("size = " + " x ".join(str(d) for d in shape))
-    body = "\n".join(lines) + "\ncomment = "
-    return (body + "-" * max(0, text_len - len(body) - 1) + "\n").encode()
+    text = "\n".join(lines) + "\n"
+    while len(text) < text_len:
+        key, values = keys[rng.integers(0, len(keys))]
+        text += f"{key} = {values[rng.integers(0, len(values))]}\n"
+    return (text[:text_len - 1] + "\n").encode()
 
 
 HEADER_KINDS = ["hdr0", "hdr512", "hdr4096", "hdr777", "text"]
