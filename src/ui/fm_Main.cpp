@@ -22,11 +22,38 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cstdlib>
 
 namespace {
 
 constexpr int DesignPanelWidth = 281;
 constexpr int DesignPanelHeight = 340;
+
+// The spin ranges. The header ends at the largest position a 16-bit spin
+// holds; dimensions and indices end at 10000, which keeps a view's bitmap
+// (one pixel of 3 bytes per voxel) under 300 MB.
+constexpr int16_t HeaderLimit = 32767;
+constexpr int16_t IndexLimit = 10000;
+
+// The view panels. The image sits right of the vertical axis caption (left
+// 2, 17 wide) and below the heading row and the "Index 0 -->" caption; its
+// 2-pixel frame lies just outside it.
+constexpr QPoint ImageTopLeft{23, 57};
+constexpr int FrameWidth = 2;
+// The headings need room even over a narrow image: the row and volume edits
+// end 185 pixels in.
+constexpr int LeastImageWidth = 185;
+// A panel is 35 pixels wider than its image, 23 left of it and 12 right of
+// it; within 4 pixels of that it keeps its width, so a redraw of the same
+// dimensions leaves the panels where they are.
+constexpr int PanelExtraWidth = 35;
+constexpr int PanelWidthSlack = 4;
+// A short image still counts 160 high, which keeps the axis caption (down
+// to 154) clear of the bottom row: the caption and Apply button, or the
+// check box, 17 high in the 24 pixels under the frame.
+constexpr int LeastFrameHeight = 160;
+constexpr int BottomRowHeight = 24;
 
 template <typename T> T* Named(T* Widget, const char* Name) {
   Widget->setObjectName(QString::fromLatin1(Name));
@@ -139,22 +166,22 @@ void Tfm_Main::BuildTopBar(QWidget* Client) {
 
   MakeLabel(pa_Top, "Label21", 12, 28, QStringLiteral("Skip header"));
   ed_SkipHeader = MakeEdit(pa_Top, "ed_SkipHeader", {4, 44, 65, 21});
-  ud_SkipHeader = MakeUpDown(pa_Top, "ud_SkipHeader", {69, 44, 16, 21}, ed_SkipHeader, 32767);
+  ud_SkipHeader = MakeUpDown(pa_Top, "ud_SkipHeader", {69, 44, 16, 21}, ed_SkipHeader, HeaderLimit);
   MakeLabel(pa_Top, "Label22", 20, 68, QStringLiteral("(bytes)"));
   MakeLabel(pa_Top, "Label11", 100, 28, QStringLiteral("Voxels/Row"));
   ed_VoxelsPerRow = MakeEdit(pa_Top, "ed_VoxelsPerRow", {96, 44, 60, 21});
   ud_VoxelsPerRow =
-      MakeUpDown(pa_Top, "ud_VoxelsPerRow", {156, 44, 15, 21}, ed_VoxelsPerRow, 10000);
+      MakeUpDown(pa_Top, "ud_VoxelsPerRow", {156, 44, 15, 21}, ed_VoxelsPerRow, IndexLimit);
   MakeLabel(pa_Top, "Label18", 108, 68, QStringLiteral("(Dim 0)"));
   MakeLabel(pa_Top, "Label12", 188, 28, QStringLiteral("Rows/Slice"));
   ed_RowsPerSlice = MakeEdit(pa_Top, "ed_RowsPerSlice", {184, 44, 60, 21});
   ud_RowsPerSlice =
-      MakeUpDown(pa_Top, "ud_RowsPerSlice", {244, 44, 15, 21}, ed_RowsPerSlice, 10000);
+      MakeUpDown(pa_Top, "ud_RowsPerSlice", {244, 44, 15, 21}, ed_RowsPerSlice, IndexLimit);
   MakeLabel(pa_Top, "Label19", 196, 68, QStringLiteral("(Dim 1)"));
   MakeLabel(pa_Top, "Label13", 272, 28, QStringLiteral("Slices/Volume"));
   ed_SlicesPerVolume = MakeEdit(pa_Top, "ed_SlicesPerVolume", {272, 44, 60, 21});
   ud_SlicesPerVolume =
-      MakeUpDown(pa_Top, "ud_SlicesPerVolume", {332, 44, 15, 21}, ed_SlicesPerVolume, 10000);
+      MakeUpDown(pa_Top, "ud_SlicesPerVolume", {332, 44, 15, 21}, ed_SlicesPerVolume, IndexLimit);
   MakeLabel(pa_Top, "Label20", 284, 68, QStringLiteral("(Dim 2)"));
 
   MakeLabel(pa_Top, "Label14", 360, 32, QStringLiteral("Data Type"));
@@ -236,7 +263,8 @@ void Tfm_Main::BuildViewArea(QWidget* Client) {
   pa_Slice = BuildViewPanel(ScrollContent, vkSlice, "pa_Slice");
   MakeLabel(pa_Slice, "Label1", 4, 6, QStringLiteral("1. Volume 0, Slice:"));
   ed_SliceNumber = MakeEdit(pa_Slice, "ed_SliceNumber", {96, 4, 57, 21});
-  ud_SliceNumber = MakeUpDown(pa_Slice, "ud_SliceNumber", {153, 4, 15, 21}, ed_SliceNumber, 10000);
+  ud_SliceNumber =
+      MakeUpDown(pa_Slice, "ud_SliceNumber", {153, 4, 15, 21}, ed_SliceNumber, IndexLimit);
   MakeLabel(pa_Slice, "Label17", 172, 6, QStringLiteral("(Index 2)"));
   lb_Intensity = MakeLabel(pa_Slice, "lb_Intensity", 8, 323, QStringLiteral("Intensity"));
   anchors::Anchor(lb_Intensity, Qt::LeftEdge | Qt::BottomEdge);
@@ -252,7 +280,7 @@ void Tfm_Main::BuildViewArea(QWidget* Client) {
   MakeLabel(pa_CrossSliceView, "Label3", 4, 6, QStringLiteral("3. Cross-Slice at Index 1 ="));
   ed_CrossSliceViewY = MakeEdit(pa_CrossSliceView, "ed_CrossSliceViewY", {128, 4, 57, 21});
   ud_CrossSliceViewY = MakeUpDown(pa_CrossSliceView, "ud_CrossSliceViewY", {185, 4, 15, 21},
-                                  ed_CrossSliceViewY, 10000);
+                                  ed_CrossSliceViewY, IndexLimit);
   ck_CrossSliceDisable =
       Named(new QCheckBox(QStringLiteral("Disable This View (Faster)"), pa_CrossSliceView),
             "ck_CrossSliceDisable");
@@ -263,7 +291,7 @@ void Tfm_Main::BuildViewArea(QWidget* Client) {
   MakeLabel(pa_OtherVolume, "Label4", 4, 6, QStringLiteral("4. Same Slice, In Volume: "));
   ed_VolumeNumber = MakeEdit(pa_OtherVolume, "ed_VolumeNumber", {128, 4, 57, 21});
   ud_VolumeNumber =
-      MakeUpDown(pa_OtherVolume, "ud_VolumeNumber", {185, 4, 15, 21}, ed_VolumeNumber, 10000);
+      MakeUpDown(pa_OtherVolume, "ud_VolumeNumber", {185, 4, 15, 21}, ed_VolumeNumber, IndexLimit);
   MakeLabel(pa_OtherVolume, "Label2", 204, 6, QStringLiteral("(Index 3)"));
   ScrollBox_Bottom->setWidget(ScrollContent);
 
@@ -354,10 +382,10 @@ void Tfm_Main::LayoutViews() {
   for (int view = 0; view < ViewKindCount; ++view)
     ViewImages[view]->resize(FDataMgr.Dims(0), FDataMgr.Dims(view == vkCrossSlice ? 2 : 1));
 
-  const int least = std::max(ViewImages[vkSlice]->width(), 185);
+  const int least = std::max(ViewImages[vkSlice]->width(), LeastImageWidth);
   int width = pa_Slice->width();
-  if (width < least + 31 || width > least + 39)
-    width = least + 35;
+  if (std::abs(width - (least + PanelExtraWidth)) > PanelWidthSlack)
+    width = least + PanelExtraWidth;
   if (width != pa_Slice->width())
     for (QFrame* panel : ViewPanels)
       panel->resize(width, panel->height());
@@ -369,10 +397,12 @@ void Tfm_Main::LayoutViews() {
     panel->move(left, 0);
     left += panel->width();
     TImageWidget* image = ViewImages[view];
-    image->move(23, 57);
-    const QRect frame(21, image->y() - 2, image->width() + 4, image->height() + 4);
+    image->move(ImageTopLeft);
+    const QRect frame =
+        image->geometry().adjusted(-FrameWidth, -FrameWidth, FrameWidth, FrameWidth);
     ViewBorders[view]->setGeometry(frame);
-    panel->resize(panel->width(), frame.top() + std::max(frame.height(), 160) + 24);
+    panel->resize(panel->width(),
+                  frame.top() + std::max(frame.height(), LeastFrameHeight) + BottomRowHeight);
     tallest = std::max(tallest, panel->height());
   }
   ScrollContent->resize(left, tallest);

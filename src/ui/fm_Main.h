@@ -122,7 +122,9 @@ private:
   bool RunDialog(QFileDialog& Dialog);
   static QString ChosenFile(const QFileDialog& Dialog);
   TUpDown* UpDownOf(const QLineEdit* Edit) const;
-  int32_t IntegerValueOr(const QLineEdit* Edit, int32_t Default) const;
+  // The two ways the window reads a numeric edit; see EditNumber.
+  enum class TReading { Spin, TextOr };
+  int32_t EditNumber(const QLineEdit* Edit, TReading Reading, int32_t Default = 0) const;
   void ShowValueText(const QString& Text);
   static constexpr int ValuePanelWidth = 160;
   // What the file-name strip says while no file is open.

@@ -85,7 +85,17 @@ TUpDown* Tfm_Main::UpDownOf(const QLineEdit* Edit) const {
   return nullptr;
 }
 
-int32_t Tfm_Main::IntegerValueOr(const QLineEdit* Edit, int32_t Default) const {
+// Every numeric edit is read here, in one of two ways that must stay apart.
+// Spin: a layout value is its spin's position, which takes the edit's number
+// only while that is plain decimal within the range, so hexadecimal or
+// grouped text leaves the last such number in force. TextOr: the edit's
+// integer text, hexadecimal included, or Default. That reading leaves the
+// spin alone, since reading a spin moves it to the text, and a letter typed
+// into the slice edit must bring back the position the arrows last set, not
+// the number typed by hand.
+int32_t Tfm_Main::EditNumber(const QLineEdit* Edit, TReading Reading, int32_t Default) const {
+  if (Reading == TReading::Spin)
+    return UpDownOf(Edit)->Position();
   return IntegerTextValue(Edit->text()).value_or(Default);
 }
 
@@ -97,8 +107,9 @@ void Tfm_Main::ed_NumberChange(QLineEdit* Sender) {
   TFlagReset reset(InChange);
   TUpDown* upDown = UpDownOf(Sender);
   const int caret = Sender->cursorPosition();
-  const int32_t typed = IntegerValueOr(Sender, -1);
-  int32_t value = typed == -1 ? upDown->Position() : typed;
+  // -1 stands for "no number", so a typed -1 brings back the spin position.
+  const int32_t typed = EditNumber(Sender, TReading::TextOr, -1);
+  int32_t value = typed == -1 ? EditNumber(Sender, TReading::Spin) : typed;
   if (value > upDown->Max())
     value = upDown->Max();
   if (value < upDown->Min())
@@ -158,15 +169,15 @@ void Tfm_Main::Timer1Timer() {
 // The layout values come from the spin positions, so text that is not a
 // number never reaches the data manager.
 void Tfm_Main::PushParameters() {
-  const int32_t header = ud_SkipHeader->Position();
-  const int32_t voxelsPerRow = ud_VoxelsPerRow->Position();
-  const int32_t rowsPerSlice = ud_RowsPerSlice->Position();
-  const int32_t slicesPerVolume = ud_SlicesPerVolume->Position();
+  const int32_t header = EditNumber(ed_SkipHeader, TReading::Spin);
+  const int32_t voxelsPerRow = EditNumber(ed_VoxelsPerRow, TReading::Spin);
+  const int32_t rowsPerSlice = EditNumber(ed_RowsPerSlice, TReading::Spin);
+  const int32_t slicesPerVolume = EditNumber(ed_SlicesPerVolume, TReading::Spin);
   const auto voxelType =
       static_cast<TVoxelType>(std::clamp(cb_DataType->currentIndex(), 0, VoxelTypeCount - 1));
   const auto byteOrder = static_cast<TByteOrder>(std::clamp(cb_ByteOrder->currentIndex(), 0, 1));
-  const int32_t intensityMin = IntegerValueOr(ed_IntensityMin, 0);
-  const int32_t intensityMax = IntegerValueOr(ed_IntensityMax, 0);
+  const int32_t intensityMin = EditNumber(ed_IntensityMin, TReading::TextOr);
+  const int32_t intensityMax = EditNumber(ed_IntensityMax, TReading::TextOr);
   FDataMgr.SetParameters(header, voxelsPerRow, rowsPerSlice, slicesPerVolume, voxelType, byteOrder,
                          intensityMin, intensityMax, ck_FlagOverUnder->isChecked());
   emit ParametersPushed();
@@ -184,7 +195,7 @@ void Tfm_Main::RedrawViews() {
   const TWaitCursor wait;
   PushParameters();
   LayoutViews();
-  FCurSlice = IntegerValueOr(ed_SliceNumber, 0);
+  FCurSlice = EditNumber(ed_SliceNumber, TReading::TextOr);
   const int32_t nextSlice = NextSlice();
   FDataMgr.RenderView(0, FCurSlice, vkSlice, *ViewImages[vkSlice]);
   lb_Intensity->setText(QStringLiteral("Intens: ") + FixedText(FDataMgr.SliceMin(), 2, 10) +
@@ -194,10 +205,10 @@ void Tfm_Main::RedrawViews() {
   lb_NextSlice->adjustSize();
   FDataMgr.RenderView(0, nextSlice, vkNextSlice, *ViewImages[vkNextSlice]);
   if (!ck_CrossSliceDisable->isChecked()) {
-    FCurCrossRow = IntegerValueOr(ed_CrossSliceViewY, 0);
+    FCurCrossRow = EditNumber(ed_CrossSliceViewY, TReading::TextOr);
     FDataMgr.RenderView(0, FCurCrossRow, vkCrossSlice, *ViewImages[vkCrossSlice]);
   }
-  FCurVolume = IntegerValueOr(ed_VolumeNumber, 0);
+  FCurVolume = EditNumber(ed_VolumeNumber, TReading::TextOr);
   FDataMgr.RenderView(FCurVolume, FCurSlice, vkOtherVolume, *ViewImages[vkOtherVolume]);
   emit ViewsRedrawn();
 }

@@ -276,6 +276,17 @@ TEST_F(TMainWindowTest, NonNumbersBringBackTheSpinPosition) {
   EXPECT_EQ(Window.ed_SliceNumber->text(), QStringLiteral("7"));
 }
 
+// A layout value is its spin's position and a slice its edit's number, so
+// hexadecimal text counts for the slice but leaves the layout as it was.
+TEST_F(TMainWindowTest, HexadecimalTextCountsForTheSliceButNotTheLayout) {
+  Control<QLineEdit>("ed_VoxelsPerRow")->setText(QStringLiteral("$20"));
+  Control<QLineEdit>("ed_SliceNumber")->setText(QStringLiteral("$5"));
+  EXPECT_EQ(Control<QLineEdit>("ed_VoxelsPerRow")->text(), QStringLiteral("$20"));
+  EXPECT_EQ(DataMgr.Dims(0), 256);
+  Window.RedrawViews();
+  EXPECT_EQ(Window.CurSlice(), 5);
+}
+
 TEST_F(TMainWindowTest, AnEmptyEditStaysEmpty) {
   Window.ed_VoxelsPerRow->clear();
   Window.ed_SliceNumber->clear();
