@@ -4,10 +4,7 @@
 #include "ui/IntegerText.h"
 #include "ui/fm_Main.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QCommandLineParser>
-#include <QLineEdit>
 
 namespace {
 
@@ -265,31 +262,32 @@ TParsedCommandLine ParseCommandLine(const QStringList& Arguments, const QString&
 }
 
 QStringList ApplyStartup(const TStartup& Startup, Tfm_Main& Window) {
-  struct TEdit {
+  using TEdit = Tfm_Main::TNumberEdit;
+  struct TEntry {
     const char* Option;
     const std::optional<QString>& Value;
-    QLineEdit* Edit;
+    TEdit Edit;
   };
-  const TEdit edits[] = {{"skip-header", Startup.SkipHeader, Window.ed_SkipHeader},
-                         {"voxels-per-row", Startup.VoxelsPerRow, Window.ed_VoxelsPerRow},
-                         {"rows-per-slice", Startup.RowsPerSlice, Window.ed_RowsPerSlice},
-                         {"slices-per-volume", Startup.SlicesPerVolume, Window.ed_SlicesPerVolume},
-                         {"intensity", Startup.IntensityMin, Window.ed_IntensityMin},
-                         {"intensity", Startup.IntensityMax, Window.ed_IntensityMax},
-                         {"slice", Startup.Slice, Window.ed_SliceNumber}};
+  const TEntry entries[] = {{"skip-header", Startup.SkipHeader, TEdit::SkipHeader},
+                            {"voxels-per-row", Startup.VoxelsPerRow, TEdit::VoxelsPerRow},
+                            {"rows-per-slice", Startup.RowsPerSlice, TEdit::RowsPerSlice},
+                            {"slices-per-volume", Startup.SlicesPerVolume, TEdit::SlicesPerVolume},
+                            {"intensity", Startup.IntensityMin, TEdit::IntensityMin},
+                            {"intensity", Startup.IntensityMax, TEdit::IntensityMax},
+                            {"slice", Startup.Slice, TEdit::Slice}};
   QStringList warnings;
-  for (const auto& [option, value, edit] : edits) {
+  for (const auto& [option, value, edit] : entries) {
     if (!value)
       continue;
-    edit->setText(*value);
-    if (edit->text() != *value)
+    const QString shown = Window.EnterNumber(edit, *value);
+    if (shown != *value)
       warnings.append(QStringLiteral("--%1: %2 is out of range, set to %3.")
-                          .arg(QLatin1StringView(option), *value, edit->text()));
+                          .arg(QLatin1StringView(option), *value, shown));
   }
   if (Startup.DataType)
-    Window.cb_DataType->setCurrentIndex(*Startup.DataType);
+    Window.SelectDataType(*Startup.DataType);
   if (Startup.ByteOrder)
-    Window.cb_ByteOrder->setCurrentIndex(*Startup.ByteOrder);
+    Window.SelectByteOrder(*Startup.ByteOrder);
   Window.ScheduleRedraw();
   if (!Startup.FileName.empty())
     Window.OpenFileNamed(Startup.FileName);

@@ -96,6 +96,23 @@ public:
   // it, so that the usual checks and pushes follow and one redraw shows it.
   void ApplyLayout(const TLayout& Layout);
 
+  // The edits that take a number from outside the window.
+  enum class TNumberEdit {
+    SkipHeader,
+    VoxelsPerRow,
+    RowsPerSlice,
+    SlicesPerVolume,
+    IntensityMin,
+    IntensityMax,
+    Slice
+  };
+  // Puts Text into the edit as if typed, so that the edit's own check runs;
+  // answers what the edit holds afterwards.
+  QString EnterNumber(TNumberEdit Edit, const QString& Text);
+  // Selects list items as code does, without running ComboChanges.
+  void SelectDataType(int Item);
+  void SelectByteOrder(int Item);
+
   // The seam through which the file dialogs run: answers whether the user
   // accepted. Tests put their own answer in; by default the dialog is shown.
   using TDialogRunner = std::function<bool(QFileDialog& Dialog)>;
@@ -125,6 +142,7 @@ private:
   // The two ways the window reads a numeric edit; see EditNumber.
   enum class TReading { Spin, TextOr };
   int32_t EditNumber(const QLineEdit* Edit, TReading Reading, int32_t Default = 0) const;
+  QLineEdit* EditOf(TNumberEdit Edit) const;
   void ShowValueText(const QString& Text);
   static constexpr int ValuePanelWidth = 160;
   // What the file-name strip says while no file is open.
@@ -148,9 +166,8 @@ private:
   std::array<TImageWidget*, ViewKindCount> ViewImages{};
   std::array<TFrameShape*, ViewKindCount> ViewBorders{};
 
-public:
-  // The controls, named as in the window's design; public so that tests and
-  // the handlers of later features reach them directly.
+  // The controls, named as in the window's design; each carries its name as
+  // its object name, by which tests find it.
   QFrame* pa_Top = nullptr;
   QFrame* pa_FileName = nullptr;
   QLabel* lb_FilePath = nullptr;

@@ -122,6 +122,26 @@ void Tfm_Main::ed_NumberChange(QLineEdit* Sender) {
   ScheduleRedraw();
 }
 
+QLineEdit* Tfm_Main::EditOf(TNumberEdit Edit) const {
+  QLineEdit* const edits[] = {ed_SkipHeader,   ed_VoxelsPerRow, ed_RowsPerSlice, ed_SlicesPerVolume,
+                              ed_IntensityMin, ed_IntensityMax, ed_SliceNumber};
+  return edits[static_cast<int>(Edit)];
+}
+
+QString Tfm_Main::EnterNumber(TNumberEdit Edit, const QString& Text) {
+  QLineEdit* edit = EditOf(Edit);
+  edit->setText(Text);
+  return edit->text();
+}
+
+void Tfm_Main::SelectDataType(int Item) {
+  cb_DataType->setCurrentIndex(Item);
+}
+
+void Tfm_Main::SelectByteOrder(int Item) {
+  cb_ByteOrder->setCurrentIndex(Item);
+}
+
 // Accepts integer text (or nothing); anything else is undone, caret included.
 void Tfm_Main::EditIntChange(QLineEdit* Sender) {
   if (InChange)

@@ -4,6 +4,7 @@
 #include "data/TestFiles.h"
 #include "data/VxDataMgr.h"
 #include "platform/TextCodec.h"
+#include "ui/MainWindowFixture.h"
 #include "ui/fm_Main.h"
 
 #include <QAction>
@@ -201,10 +202,10 @@ TEST(CommandLineTest, StartupGoesThroughTheWindowsOwnChecks) {
   startup.DataType = 1;
   startup.IntensityMin = QStringLiteral("-7");
   const QStringList warnings = ApplyStartup(startup, window);
-  EXPECT_EQ(window.ed_SkipHeader->text(), QStringLiteral("32767"));
-  EXPECT_EQ(window.ed_RowsPerSlice->text(), QStringLiteral("256"));
-  EXPECT_EQ(window.ed_SliceNumber->text(), QStringLiteral("0"));
-  EXPECT_EQ(window.ed_IntensityMin->text(), QStringLiteral("-7"));
+  EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_SkipHeader")->text(), QStringLiteral("32767"));
+  EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_RowsPerSlice")->text(), QStringLiteral("256"));
+  EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_SliceNumber")->text(), QStringLiteral("0"));
+  EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_IntensityMin")->text(), QStringLiteral("-7"));
   ASSERT_EQ(warnings.size(), 3) << warnings.join('\n').toStdString();
   const QStringList expected[] = {{"--skip-header", "40000", "32767"},
                                   {"--rows-per-slice", "-1", "256"},
@@ -215,9 +216,9 @@ TEST(CommandLineTest, StartupGoesThroughTheWindowsOwnChecks) {
   EXPECT_EQ(dataMgr.Dims(0), 10);
   EXPECT_EQ(dataMgr.VoxelType(), vtInt16);
   EXPECT_EQ(dataMgr.FileName(), path);
-  EXPECT_TRUE(window.mi_GuessLayout->isEnabled());
-  EXPECT_EQ(window.lb_FilePath->text(), QString::fromStdString(path));
-  EXPECT_TRUE(window.Timer1->isActive());
+  EXPECT_TRUE(ControlOf<QAction>(window, "mi_GuessLayout")->isEnabled());
+  EXPECT_EQ(ControlOf<QLabel>(window, "lb_FilePath")->text(), QString::fromStdString(path));
+  EXPECT_TRUE(ControlOf<QTimer>(window, "Timer1")->isActive());
 }
 
 TEST(CommandLineTest, ProgramAnswersWithoutADisplay) {

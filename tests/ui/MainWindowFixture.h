@@ -8,6 +8,17 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <stdexcept>
+#include <string>
+
+// A control of the window, found by its object name. A missing one ends the
+// test with its name instead of a null pointer to crash on.
+template <typename T = QWidget> T* ControlOf(const QObject& Window, const char* Name) {
+  auto* control = Window.findChild<T*>(QString::fromLatin1(Name));
+  if (!control)
+    throw std::logic_error(std::string("no control named ") + Name);
+  return control;
+}
 
 // A shown, activated main window over a data manager of its own, in an
 // English locale.
@@ -23,9 +34,7 @@ protected:
   ~TMainWindowTest() override { QLocale::setDefault(QLocale::system()); }
 
   template <typename T = QWidget> T* Control(const char* Name) {
-    auto* control = Window.findChild<T*>(QString::fromLatin1(Name));
-    EXPECT_NE(control, nullptr) << Name;
-    return control;
+    return ControlOf<T>(Window, Name);
   }
 
   // Replaces the text as a user would: select all, then type.
@@ -36,7 +45,7 @@ protected:
 
   // Runs the pending redraw now instead of waiting for the timer.
   void RedrawNow() {
-    if (Window.Timer1->isActive())
+    if (Control<QTimer>("Timer1")->isActive())
       Window.Timer1Timer();
   }
 

@@ -58,13 +58,13 @@ protected:
 
 TEST_F(TMainDropTest, ThreeFilesOnTheStripOpenTheFirstLocalOne) {
   RedrawNow();
-  ASSERT_FALSE(Window.Timer1->isActive());
-  ASSERT_TRUE(DropOn(Window.pa_FileName));
+  ASSERT_FALSE(Control<QTimer>("Timer1")->isActive());
+  ASSERT_TRUE(DropOn(Control<QFrame>("pa_FileName")));
   EXPECT_EQ(Moved, Qt::CopyAction);
   EXPECT_EQ(Dropped, Qt::CopyAction);
   EXPECT_EQ(QString::fromStdString(DataMgr.FileName()), Paths[0]);
-  EXPECT_EQ(Window.lb_FilePath->text(), Paths[0]);
-  EXPECT_TRUE(Window.Timer1->isActive());
+  EXPECT_EQ(Control<QLabel>("lb_FilePath")->text(), Paths[0]);
+  EXPECT_TRUE(Control<QTimer>("Timer1")->isActive());
   QSignalSpy redrawn(&Window, &Tfm_Main::ViewsRedrawn);
   RedrawNow();
   EXPECT_EQ(redrawn.count(), 1);
@@ -94,8 +94,8 @@ TEST_F(TMainDropTest, EveryControlButTheStripRefusesTextAndFiles) {
   QSignalSpy pushes(&Window, &Tfm_Main::ParametersPushed);
   int swept = 0;
   for (QWidget* control : Window.findChildren<QWidget*>()) {
-    if (control->window() != &Window || control == Window.pa_FileName ||
-        Window.pa_FileName->isAncestorOf(control))
+    if (control->window() != &Window || control == Control<QFrame>("pa_FileName") ||
+        Control<QFrame>("pa_FileName")->isAncestorOf(control))
       continue;
     ++swept;
     for (QMimeData* data : {&text, &files}) {
@@ -106,7 +106,7 @@ TEST_F(TMainDropTest, EveryControlButTheStripRefusesTextAndFiles) {
   EXPECT_GT(swept, 50);
   EXPECT_EQ(WindowState(Window, DataMgr), before);
   EXPECT_EQ(pushes.count(), 0);
-  EXPECT_FALSE(Window.Timer1->isActive());
+  EXPECT_FALSE(Control<QTimer>("Timer1")->isActive());
 }
 
 } // namespace

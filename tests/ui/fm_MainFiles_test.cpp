@@ -101,16 +101,21 @@ protected:
     std::vector<uint8_t> bytes;
     for (int i = 0; i < 13; ++i)
       bytes.push_back(static_cast<uint8_t>(10 + 15 * i));
-    Window.ed_VoxelsPerRow->setText(QStringLiteral("5"));
-    Window.ed_RowsPerSlice->setText(QStringLiteral("3"));
-    Window.ed_SlicesPerVolume->setText(QStringLiteral("1"));
-    Window.ed_IntensityMax->setText(QStringLiteral("255"));
+    Control<QLineEdit>("ed_VoxelsPerRow")->setText(QStringLiteral("5"));
+    Control<QLineEdit>("ed_RowsPerSlice")->setText(QStringLiteral("3"));
+    Control<QLineEdit>("ed_SlicesPerVolume")->setText(QStringLiteral("1"));
+    Control<QLineEdit>("ed_IntensityMax")->setText(QStringLiteral("255"));
     Window.OpenFileNamed(Dir.MakeFile("slice.raw", bytes));
     RedrawNow();
   }
 
   static uint32_t KnownSlicePixel(int64_t P) {
     return P < 13 ? testfiles::Grey(10 + 15 * static_cast<int>(P)) : testfiles::LightBlue;
+  }
+
+  // A dialog the window has made so far, or none.
+  QFileDialog* MadeDialog(const char* Name) {
+    return Window.findChild<QFileDialog*>(QString::fromLatin1(Name));
   }
 
   const TBitmap24& SlicePicture() { return Control<TImageWidget>("img_Slice")->Picture(); }
@@ -138,13 +143,13 @@ void ExpectNoPlacesBarNorFilter(QFileDialog& Dialog) {
 }
 
 TEST_F(TFileCommandsTest, TheDialogsAreMadeWhenFirstUsedAndSetUpForTheirCommands) {
-  EXPECT_EQ(Window.OpenDialog1, nullptr);
-  EXPECT_EQ(Window.SaveDialog1, nullptr);
+  EXPECT_EQ(MadeDialog("OpenDialog1"), nullptr);
+  EXPECT_EQ(MadeDialog("SaveDialog1"), nullptr);
   OpenThroughDialog("");
-  QFileDialog* open = Window.OpenDialog1;
+  QFileDialog* open = MadeDialog("OpenDialog1");
   ASSERT_NE(open, nullptr);
   EXPECT_EQ(LastDialog, open);
-  EXPECT_EQ(Window.SaveDialog1, nullptr);
+  EXPECT_EQ(MadeDialog("SaveDialog1"), nullptr);
   EXPECT_EQ(open->objectName(), QStringLiteral("OpenDialog1"));
   EXPECT_EQ(open->windowTitle(), QStringLiteral("Open an image file"));
   EXPECT_EQ(open->acceptMode(), QFileDialog::AcceptOpen);
@@ -156,7 +161,7 @@ TEST_F(TFileCommandsTest, TheDialogsAreMadeWhenFirstUsedAndSetUpForTheirCommands
     EXPECT_TRUE(filter.contains(QStringLiteral("(*)"))) << filter.toStdString();
 
   SaveThroughDialog("");
-  QFileDialog* save = Window.SaveDialog1;
+  QFileDialog* save = MadeDialog("SaveDialog1");
   ASSERT_NE(save, nullptr);
   EXPECT_EQ(LastDialog, save);
   EXPECT_EQ(save->objectName(), QStringLiteral("SaveDialog1"));
@@ -169,7 +174,7 @@ TEST_F(TFileCommandsTest, TheDialogsAreMadeWhenFirstUsedAndSetUpForTheirCommands
   // Used again, each command runs the dialog it made.
   OpenThroughDialog("");
   EXPECT_EQ(LastDialog, open);
-  EXPECT_EQ(Window.OpenDialog1, open);
+  EXPECT_EQ(MadeDialog("OpenDialog1"), open);
   ExpectNoPlacesBarNorFilter(*open);
   ExpectNoPlacesBarNorFilter(*save);
 }
@@ -177,8 +182,8 @@ TEST_F(TFileCommandsTest, TheDialogsAreMadeWhenFirstUsedAndSetUpForTheirCommands
 TEST_F(TFileCommandsTest, OpeningAMissingFileShowsWhy) {
   OpenThroughDialog(Dir.Path("missing.raw"));
   EXPECT_EQ(DialogRuns, 1);
-  EXPECT_EQ(LastDialog, Window.OpenDialog1);
-  EXPECT_EQ(Window.lb_FilePath->text(), QStringLiteral("File does not exist"));
+  EXPECT_EQ(LastDialog, MadeDialog("OpenDialog1"));
+  EXPECT_EQ(Control<QLabel>("lb_FilePath")->text(), QStringLiteral("File does not exist"));
   EXPECT_FALSE(DataMgr.IsOpen());
   EXPECT_TRUE(DataMgr.FileName().empty());
 }
@@ -187,41 +192,42 @@ TEST_F(TFileCommandsTest, OpeningAnotherFileReplacesTheOpenOne) {
   const std::string first = Dir.MakeFile("first.raw", {1, 2, 3});
   const std::string second = Dir.MakeFile("second-with-a-longer-name.raw", {4, 5, 6});
   OpenThroughDialog(first);
-  EXPECT_EQ(Window.lb_FilePath->text(), Q(first));
+  EXPECT_EQ(Control<QLabel>("lb_FilePath")->text(), Q(first));
   EXPECT_EQ(DataMgr.FileName(), first);
 
   OpenThroughDialog(second);
-  EXPECT_EQ(Window.lb_FilePath->text(), Q(second));
+  EXPECT_EQ(Control<QLabel>("lb_FilePath")->text(), Q(second));
   EXPECT_EQ(DataMgr.FileName(), second);
   // The label sizes itself to the longer text.
-  EXPECT_EQ(Window.lb_FilePath->width(), Window.lb_FilePath->sizeHint().width());
+  EXPECT_EQ(Control<QLabel>("lb_FilePath")->width(),
+            Control<QLabel>("lb_FilePath")->sizeHint().width());
 
   // A failing open still closes the file that was open.
   OpenThroughDialog(Dir.Path("gone.raw"));
   EXPECT_FALSE(DataMgr.IsOpen());
   EXPECT_TRUE(DataMgr.FileName().empty());
-  EXPECT_EQ(Window.lb_FilePath->text(), QStringLiteral("File does not exist"));
+  EXPECT_EQ(Control<QLabel>("lb_FilePath")->text(), QStringLiteral("File does not exist"));
 }
 
 TEST_F(TFileCommandsTest, OpeningLeavesTheParametersAsTheyAre) {
-  Window.ed_VoxelsPerRow->setText(QStringLiteral("7"));
-  Window.ed_IntensityMax->setText(QStringLiteral("99"));
+  Control<QLineEdit>("ed_VoxelsPerRow")->setText(QStringLiteral("7"));
+  Control<QLineEdit>("ed_IntensityMax")->setText(QStringLiteral("99"));
   OpenThroughDialog(Dir.MakeFile("a.raw", {1}));
-  EXPECT_EQ(Window.ed_VoxelsPerRow->text(), QStringLiteral("7"));
-  EXPECT_EQ(Window.ed_IntensityMax->text(), QStringLiteral("99"));
+  EXPECT_EQ(Control<QLineEdit>("ed_VoxelsPerRow")->text(), QStringLiteral("7"));
+  EXPECT_EQ(Control<QLineEdit>("ed_IntensityMax")->text(), QStringLiteral("99"));
   EXPECT_EQ(DataMgr.Dims(0), 7);
   EXPECT_EQ(DataMgr.IntensityMax(), 99);
 }
 
 TEST_F(TFileCommandsTest, TheRedrawAfterAnOpenComesThroughTheTimer) {
-  Window.ed_VoxelsPerRow->setText(QStringLiteral("2"));
-  Window.ed_RowsPerSlice->setText(QStringLiteral("1"));
-  Window.ed_IntensityMax->setText(QStringLiteral("255"));
+  Control<QLineEdit>("ed_VoxelsPerRow")->setText(QStringLiteral("2"));
+  Control<QLineEdit>("ed_RowsPerSlice")->setText(QStringLiteral("1"));
+  Control<QLineEdit>("ed_IntensityMax")->setText(QStringLiteral("255"));
   RedrawNow();
-  ASSERT_FALSE(Window.Timer1->isActive());
+  ASSERT_FALSE(Control<QTimer>("Timer1")->isActive());
   QSignalSpy redraws(&Window, &Tfm_Main::ViewsRedrawn);
   OpenThroughDialog(Dir.MakeFile("two.raw", {40, 200}));
-  EXPECT_TRUE(Window.Timer1->isActive());
+  EXPECT_TRUE(Control<QTimer>("Timer1")->isActive());
   EXPECT_EQ(redraws.count(), 0);
   ASSERT_TRUE(redraws.wait(2000));
   EXPECT_EQ(redraws.count(), 1);
@@ -231,26 +237,27 @@ TEST_F(TFileCommandsTest, TheRedrawAfterAnOpenComesThroughTheTimer) {
 
 TEST_F(TFileCommandsTest, CloseWithNothingOpenStillRedrawsAndPutsTheHintBack) {
   OpenThroughDialog(Dir.Path("missing.raw"));
-  ASSERT_EQ(Window.lb_FilePath->text(), QStringLiteral("File does not exist"));
+  ASSERT_EQ(Control<QLabel>("lb_FilePath")->text(), QStringLiteral("File does not exist"));
   RedrawNow();
   QSignalSpy redraws(&Window, &Tfm_Main::ViewsRedrawn);
   Window.mi_CloseClick();
   EXPECT_EQ(redraws.count(), 1); // at once, not through the timer
-  EXPECT_FALSE(Window.Timer1->isActive());
-  EXPECT_EQ(Window.lb_FilePath->text(), DropHint);
-  EXPECT_EQ(Window.lb_FilePath->width(), Window.lb_FilePath->sizeHint().width());
+  EXPECT_FALSE(Control<QTimer>("Timer1")->isActive());
+  EXPECT_EQ(Control<QLabel>("lb_FilePath")->text(), DropHint);
+  EXPECT_EQ(Control<QLabel>("lb_FilePath")->width(),
+            Control<QLabel>("lb_FilePath")->sizeHint().width());
 }
 
 TEST_F(TFileCommandsTest, CloseClosesTheFileAndRepaintsWithoutIt) {
-  Window.ed_VoxelsPerRow->setText(QStringLiteral("1"));
-  Window.ed_RowsPerSlice->setText(QStringLiteral("1"));
-  Window.ed_IntensityMax->setText(QStringLiteral("255"));
+  Control<QLineEdit>("ed_VoxelsPerRow")->setText(QStringLiteral("1"));
+  Control<QLineEdit>("ed_RowsPerSlice")->setText(QStringLiteral("1"));
+  Control<QLineEdit>("ed_IntensityMax")->setText(QStringLiteral("255"));
   Window.OpenFileNamed(Dir.MakeFile("one.raw", {77}));
   RedrawNow();
   ASSERT_EQ(testfiles::PixelAt(SlicePicture(), 0, 0), testfiles::Grey(77));
   Window.mi_CloseClick();
   EXPECT_FALSE(DataMgr.IsOpen());
-  EXPECT_EQ(Window.lb_FilePath->text(), DropHint);
+  EXPECT_EQ(Control<QLabel>("lb_FilePath")->text(), DropHint);
   EXPECT_EQ(testfiles::PixelAt(SlicePicture(), 0, 0), testfiles::LightBlue);
 }
 
@@ -261,13 +268,13 @@ TEST_F(TFileCommandsTest, ADropOpensTheFirstNameOnly) {
   RedrawNow();
   Window.DropFileTarget1Drop({first, second, third});
   EXPECT_EQ(DataMgr.FileName(), first);
-  EXPECT_EQ(Window.lb_FilePath->text(), Q(first));
-  EXPECT_TRUE(Window.Timer1->isActive());
+  EXPECT_EQ(Control<QLabel>("lb_FilePath")->text(), Q(first));
+  EXPECT_TRUE(Control<QTimer>("Timer1")->isActive());
 
   // The names after the first are not tried when the first one fails.
   Window.DropFileTarget1Drop({Dir.Path("missing.raw"), second});
   EXPECT_FALSE(DataMgr.IsOpen());
-  EXPECT_EQ(Window.lb_FilePath->text(), QStringLiteral("File does not exist"));
+  EXPECT_EQ(Control<QLabel>("lb_FilePath")->text(), QStringLiteral("File does not exist"));
 }
 
 TEST_F(TFileCommandsTest, AnEmptyDropDoesNothing) {
@@ -277,8 +284,8 @@ TEST_F(TFileCommandsTest, AnEmptyDropDoesNothing) {
   QSignalSpy pushes(&Window, &Tfm_Main::ParametersPushed);
   Window.DropFileTarget1Drop({});
   EXPECT_EQ(DataMgr.FileName(), path);
-  EXPECT_EQ(Window.lb_FilePath->text(), Q(path));
-  EXPECT_FALSE(Window.Timer1->isActive());
+  EXPECT_EQ(Control<QLabel>("lb_FilePath")->text(), Q(path));
+  EXPECT_FALSE(Control<QTimer>("Timer1")->isActive());
   EXPECT_EQ(pushes.count(), 0);
 }
 
@@ -292,8 +299,8 @@ TEST_F(TFileCommandsTest, CancellingEitherDialogChangesNothing) {
   SaveThroughDialog("");
   EXPECT_EQ(DialogRuns, 2);
   EXPECT_EQ(DataMgr.FileName(), path);
-  EXPECT_EQ(Window.lb_FilePath->text(), Q(path));
-  EXPECT_FALSE(Window.Timer1->isActive());
+  EXPECT_EQ(Control<QLabel>("lb_FilePath")->text(), Q(path));
+  EXPECT_FALSE(Control<QTimer>("Timer1")->isActive());
   EXPECT_EQ(pushes.count(), 0);
   EXPECT_EQ(redraws.count(), 0);
   EXPECT_EQ(FolderEntries(Dir.Root()), std::vector<std::string>{"kept.raw"});
@@ -310,7 +317,7 @@ TEST_F(TFileCommandsTest, SavingUnderAPngNameWritesTheViewAsA24BitBmp) {
 
   const std::string path = Dir.Path("view.png");
   SaveThroughDialog(path);
-  EXPECT_EQ(LastDialog, Window.SaveDialog1);
+  EXPECT_EQ(LastDialog, MadeDialog("SaveDialog1"));
   EXPECT_TRUE(Reports.Texts.isEmpty());
   EXPECT_FALSE(QFileInfo::exists(Q(path) + QStringLiteral(".bmp")));
   const QByteArray bmp = ReadAll(Q(path));
@@ -350,7 +357,7 @@ TEST_F(TFileCommandsTest, WithoutAPictureNothingIsWritten) {
   ASSERT_FALSE(Control<TImageWidget>("img_Slice")->HasPicture());
   SaveThroughDialog(Dir.Path("before-any-redraw.bmp"));
   // A slice of no rows paints no picture either.
-  Window.ed_RowsPerSlice->setText(QStringLiteral("0"));
+  Control<QLineEdit>("ed_RowsPerSlice")->setText(QStringLiteral("0"));
   RedrawNow();
   ASSERT_FALSE(Control<TImageWidget>("img_Slice")->HasPicture());
   SaveThroughDialog(Dir.Path("empty-slice.bmp"));
@@ -361,7 +368,7 @@ TEST_F(TFileCommandsTest, WithoutAPictureNothingIsWritten) {
 
 TEST_F(TFileCommandsTest, AFailedSaveIsReportedAndChangesNothingElse) {
   RenderKnownSlice();
-  const QString label = Window.lb_FilePath->text();
+  const QString label = Control<QLabel>("lb_FilePath")->text();
   const std::string target = Dir.Path("no-such-folder/view.bmp");
   QSignalSpy pushes(&Window, &Tfm_Main::ParametersPushed);
   QSignalSpy redraws(&Window, &Tfm_Main::ViewsRedrawn);
@@ -371,8 +378,8 @@ TEST_F(TFileCommandsTest, AFailedSaveIsReportedAndChangesNothingElse) {
       << Reports.Texts[0].toStdString();
   EXPECT_FALSE(QFileInfo::exists(Q(target)));
   EXPECT_TRUE(DataMgr.IsOpen());
-  EXPECT_EQ(Window.lb_FilePath->text(), label);
-  EXPECT_FALSE(Window.Timer1->isActive());
+  EXPECT_EQ(Control<QLabel>("lb_FilePath")->text(), label);
+  EXPECT_FALSE(Control<QTimer>("Timer1")->isActive());
   EXPECT_EQ(pushes.count(), 0);
   EXPECT_EQ(redraws.count(), 0);
   testfiles::ExpectPixels(SlicePicture(), KnownSlicePixel, "img_Slice after the failure");

@@ -42,7 +42,7 @@ protected:
         dialog->reject();
       }
     });
-    Window.mi_GuessLayout->trigger();
+    Control<QAction>("mi_GuessLayout")->trigger();
     return shown;
   }
 
@@ -75,7 +75,7 @@ TEST_F(TMainGuessTest, EnabledExactlyWhileAFileIsOpenWhicheverRoadOpenedIt) {
   };
   for (const TStep& step : steps) {
     step.Act();
-    EXPECT_EQ(Window.mi_GuessLayout->isEnabled(), step.Enabled) << step.What;
+    EXPECT_EQ(Control<QAction>("mi_GuessLayout")->isEnabled(), step.Enabled) << step.What;
   }
   EXPECT_FALSE(GuessWith([](Tfm_GuessLayout&) {}));
 }
@@ -93,9 +93,10 @@ TEST_F(TMainGuessTest, AppliedLayoutIsPushedAtOnceAndShownByOneRedraw) {
     QSignalSpy redrawn(&Window, &Tfm_Main::ViewsRedrawn);
     Window.ApplyLayout(layout);
     EXPECT_EQ(LayoutOf(DataMgr), layout) << LayoutText(layout).toStdString();
-    EXPECT_EQ(Window.ed_SkipHeader->text(), QString::number(layout.HeaderBytes));
-    EXPECT_EQ(Window.ed_SlicesPerVolume->text(), QString::number(layout.SlicesPerVolume));
-    EXPECT_EQ(Window.cb_DataType->currentIndex(), layout.VoxelType);
+    EXPECT_EQ(Control<QLineEdit>("ed_SkipHeader")->text(), QString::number(layout.HeaderBytes));
+    EXPECT_EQ(Control<QLineEdit>("ed_SlicesPerVolume")->text(),
+              QString::number(layout.SlicesPerVolume));
+    EXPECT_EQ(Control<QComboBox>("cb_DataType")->currentIndex(), layout.VoxelType);
     QTest::qWait(450);
     EXPECT_EQ(redrawn.count(), 1) << LayoutText(layout).toStdString();
   }
@@ -114,7 +115,7 @@ TEST_F(TMainGuessTest, WithoutProposalTheDialogSaysWhyAndNothingChanges) {
   EXPECT_EQ(CursorWhileShown, nullptr); // the wait cursor ends with the guess
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_EQ(LayoutOf(DataMgr), before);
-  EXPECT_FALSE(Window.Timer1->isActive());
+  EXPECT_FALSE(Control<QTimer>("Timer1")->isActive());
 }
 
 // Needs the reader of self-describing headers in the guesser.
@@ -132,7 +133,7 @@ TEST_F(TGuessEndToEndTest, OkOnTheFirstProposalLaysANiftiFileOut) {
   }));
   EXPECT_EQ(first, QStringLiteral("352 + 7 x 5 x 3"));
   EXPECT_EQ(LayoutOf(DataMgr), testfiles::NiftiSampleLayout);
-  EXPECT_TRUE(Window.Timer1->isActive());
+  EXPECT_TRUE(Control<QTimer>("Timer1")->isActive());
 }
 
 } // namespace

@@ -23,7 +23,7 @@ namespace {
 class TPresetsTest : public TMainWindowTest {
 protected:
   QAction* Item(const char* Name) {
-    for (QAction* action : Window.pop_IntensityRange->actions())
+    for (QAction* action : Control<QMenu>("pop_IntensityRange")->actions())
       if (action->objectName() == QLatin1String(Name))
         return action;
     ADD_FAILURE() << "no popup item " << Name;
@@ -36,13 +36,13 @@ protected:
   }
 
   void SelectType(TVoxelType Type) {
-    Window.cb_DataType->setCurrentIndex(Type);
+    Control<QComboBox>("cb_DataType")->setCurrentIndex(Type);
     Window.ComboChanges();
   }
 
   void SetEdits(const char* Min, const char* Max) {
-    Window.ed_IntensityMin->setText(QString::fromLatin1(Min));
-    Window.ed_IntensityMax->setText(QString::fromLatin1(Max));
+    Control<QLineEdit>("ed_IntensityMin")->setText(QString::fromLatin1(Min));
+    Control<QLineEdit>("ed_IntensityMax")->setText(QString::fromLatin1(Max));
   }
 
   // Opens a file of the given voxels as Values.size() x 1 x Slices and redraws slice 0.
@@ -51,18 +51,18 @@ protected:
     for (double value : Values)
       testfiles::AppendVoxel(bytes, Type, boLittleEndian, value);
     const auto perSlice = static_cast<int>(Values.size()) / Slices;
-    Window.ed_VoxelsPerRow->setText(QString::number(perSlice));
-    Window.ed_RowsPerSlice->setText(QStringLiteral("1"));
-    Window.ed_SlicesPerVolume->setText(QString::number(Slices));
-    Window.ed_SliceNumber->setText(QStringLiteral("0"));
+    Control<QLineEdit>("ed_VoxelsPerRow")->setText(QString::number(perSlice));
+    Control<QLineEdit>("ed_RowsPerSlice")->setText(QStringLiteral("1"));
+    Control<QLineEdit>("ed_SlicesPerVolume")->setText(QString::number(Slices));
+    Control<QLineEdit>("ed_SliceNumber")->setText(QStringLiteral("0"));
     SelectType(Type);
     Window.OpenFileNamed(Dir.MakeFile(std::to_string(Files++) + ".raw", bytes));
     RedrawNow();
   }
 
   void ExpectWindow(const char* Min, const char* Max, const std::string& What) {
-    EXPECT_EQ(Window.ed_IntensityMin->text(), QString::fromLatin1(Min)) << What;
-    EXPECT_EQ(Window.ed_IntensityMax->text(), QString::fromLatin1(Max)) << What;
+    EXPECT_EQ(Control<QLineEdit>("ed_IntensityMin")->text(), QString::fromLatin1(Min)) << What;
+    EXPECT_EQ(Control<QLineEdit>("ed_IntensityMax")->text(), QString::fromLatin1(Max)) << What;
     EXPECT_EQ(DataMgr.IntensityMin(), std::stoll(Min)) << What;
     EXPECT_EQ(DataMgr.IntensityMax(), std::stoll(Max)) << What;
   }
@@ -175,7 +175,7 @@ TEST_F(TPresetsTest, FromSelectedSliceActsAsApply) {
   Choose("pi_IR_Selected");
   ExpectWindow("2", "8", "From Selected Slice");
   SetEdits("123", "456");
-  Window.bt_UseIntensity->click();
+  Control<QPushButton>("bt_UseIntensity")->click();
   ExpectWindow("2", "8", "Apply");
 }
 
@@ -209,7 +209,7 @@ TEST_F(TPresetsTest, ApplyRoundsTheSliceRangeHalvesToEven) {
   for (const TApplyCase& c : cases) {
     RenderSlice(c.Type, c.Values);
     SetEdits("123", "456");
-    Window.bt_UseIntensity->click();
+    Control<QPushButton>("bt_UseIntensity")->click();
     ExpectWindow(c.Min, c.Max, std::string("Apply ") + c.Min + " " + c.Max);
   }
 }
@@ -217,14 +217,14 @@ TEST_F(TPresetsTest, ApplyRoundsTheSliceRangeHalvesToEven) {
 TEST_F(TPresetsTest, ApplyWithNoFileWritesZeros) {
   RedrawNow();
   ASSERT_FALSE(DataMgr.IsOpen());
-  Window.bt_UseIntensity->click();
+  Control<QPushButton>("bt_UseIntensity")->click();
   ExpectWindow("0", "0", "no file");
 }
 
 TEST_F(TPresetsTest, ApplyOnASliceWithoutPixelsWritesTheLimits) {
-  Window.ed_RowsPerSlice->setText(QStringLiteral("0"));
+  Control<QLineEdit>("ed_RowsPerSlice")->setText(QStringLiteral("0"));
   RedrawNow();
-  Window.bt_UseIntensity->click();
+  Control<QPushButton>("bt_UseIntensity")->click();
   ExpectWindow("2147483647", "-2147483648", "0-pixel slice");
 }
 
@@ -233,21 +233,21 @@ TEST_F(TPresetsTest, TheMinimumIsWrittenFirstAndOneRedrawFollows) {
   SetEdits("0", "256");
   RedrawNow();
   QStringList written;
-  QObject::connect(Window.ed_IntensityMin, &QLineEdit::textChanged, &Window,
+  QObject::connect(Control<QLineEdit>("ed_IntensityMin"), &QLineEdit::textChanged, &Window,
                    [&](const QString& Text) { written << QStringLiteral("min ") + Text; });
-  QObject::connect(Window.ed_IntensityMax, &QLineEdit::textChanged, &Window,
+  QObject::connect(Control<QLineEdit>("ed_IntensityMax"), &QLineEdit::textChanged, &Window,
                    [&](const QString& Text) { written << QStringLiteral("max ") + Text; });
   std::vector<std::pair<int32_t, int32_t>> pushed;
   QObject::connect(&Window, &Tfm_Main::ParametersPushed, &Window,
                    [&] { pushed.emplace_back(DataMgr.IntensityMin(), DataMgr.IntensityMax()); });
   QSignalSpy redraws(&Window, &Tfm_Main::ViewsRedrawn);
 
-  Window.bt_UseIntensity->click();
+  Control<QPushButton>("bt_UseIntensity")->click();
   EXPECT_EQ(written, QStringList({"min 2", "max 8"}));
   // The first push still carries the old maximum.
   const std::vector<std::pair<int32_t, int32_t>> expected = {{2, 256}, {2, 8}};
   EXPECT_EQ(pushed, expected);
-  EXPECT_TRUE(Window.Timer1->isActive());
+  EXPECT_TRUE(Control<QTimer>("Timer1")->isActive());
   EXPECT_EQ(redraws.count(), 0);
   ASSERT_TRUE(redraws.wait(2000));
   QTest::qWait(400);
@@ -266,32 +266,32 @@ TEST_F(TPresetsTest, OnlyAChangedEditPushes) {
 TEST_F(TPresetsTest, ValuesAlreadyShownScheduleNoRedraw) {
   Choose("pi_IR_0to255");
   RedrawNow();
-  ASSERT_FALSE(Window.Timer1->isActive());
+  ASSERT_FALSE(Control<QTimer>("Timer1")->isActive());
   QSignalSpy pushes(&Window, &Tfm_Main::ParametersPushed);
   Choose("pi_IR_0to255");
   EXPECT_EQ(pushes.count(), 0);
-  EXPECT_FALSE(Window.Timer1->isActive());
+  EXPECT_FALSE(Control<QTimer>("Timer1")->isActive());
 
   // Apply of the range the edits already show: no file gives 0 and 0.
-  Window.bt_UseIntensity->click();
+  Control<QPushButton>("bt_UseIntensity")->click();
   RedrawNow();
-  ASSERT_EQ(Window.ed_IntensityMax->text(), QStringLiteral("0"));
+  ASSERT_EQ(Control<QLineEdit>("ed_IntensityMax")->text(), QStringLiteral("0"));
   pushes.clear();
-  Window.bt_UseIntensity->click();
+  Control<QPushButton>("bt_UseIntensity")->click();
   Choose("pi_IR_Selected");
   EXPECT_EQ(pushes.count(), 0);
-  EXPECT_FALSE(Window.Timer1->isActive());
+  EXPECT_FALSE(Control<QTimer>("Timer1")->isActive());
 }
 
 TEST_F(TPresetsTest, ApplyUsesTheRangeOfTheLastRedraw) {
   // Slice 0 holds 2.5..7.5, slice 1 holds 3.5..1000.49.
   RenderSlice(vtFloat32, {2.5, 7.5, 3, 4, 3.5, 1000.49, 500, 7}, 2);
-  Window.ed_SliceNumber->setText(QStringLiteral("1"));
-  ASSERT_TRUE(Window.Timer1->isActive());
-  Window.bt_UseIntensity->click();
+  Control<QLineEdit>("ed_SliceNumber")->setText(QStringLiteral("1"));
+  ASSERT_TRUE(Control<QTimer>("Timer1")->isActive());
+  Control<QPushButton>("bt_UseIntensity")->click();
   ExpectWindow("2", "8", "redraw pending");
   RedrawNow();
-  Window.bt_UseIntensity->click();
+  Control<QPushButton>("bt_UseIntensity")->click();
   ExpectWindow("4", "1000", "after the redraw");
 }
 

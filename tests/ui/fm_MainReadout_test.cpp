@@ -28,19 +28,19 @@ class TReadoutTest : public TMainWindowTest {
 protected:
   void SetLayout(int Header, int VoxelsPerRow, int RowsPerSlice, int SlicesPerVolume,
                  TVoxelType Type, TByteOrder Order = boLittleEndian) {
-    Window.ed_SkipHeader->setText(QString::number(Header));
-    Window.ed_VoxelsPerRow->setText(QString::number(VoxelsPerRow));
-    Window.ed_RowsPerSlice->setText(QString::number(RowsPerSlice));
-    Window.ed_SlicesPerVolume->setText(QString::number(SlicesPerVolume));
-    Window.cb_DataType->setCurrentIndex(Type);
-    Window.cb_ByteOrder->setCurrentIndex(Order);
+    Control<QLineEdit>("ed_SkipHeader")->setText(QString::number(Header));
+    Control<QLineEdit>("ed_VoxelsPerRow")->setText(QString::number(VoxelsPerRow));
+    Control<QLineEdit>("ed_RowsPerSlice")->setText(QString::number(RowsPerSlice));
+    Control<QLineEdit>("ed_SlicesPerVolume")->setText(QString::number(SlicesPerVolume));
+    Control<QComboBox>("cb_DataType")->setCurrentIndex(Type);
+    Control<QComboBox>("cb_ByteOrder")->setCurrentIndex(Order);
     Window.ComboChanges();
   }
 
   void ChooseViews(int Slice, int CrossRow, int Volume) {
-    Window.ed_SliceNumber->setText(QString::number(Slice));
-    Window.ed_CrossSliceViewY->setText(QString::number(CrossRow));
-    Window.ed_VolumeNumber->setText(QString::number(Volume));
+    Control<QLineEdit>("ed_SliceNumber")->setText(QString::number(Slice));
+    Control<QLineEdit>("ed_CrossSliceViewY")->setText(QString::number(CrossRow));
+    Control<QLineEdit>("ed_VolumeNumber")->setText(QString::number(Volume));
   }
 
   TImageWidget* Image(TViewKind View) {
@@ -52,7 +52,7 @@ protected:
   void Move(TViewKind View, int X, int Y) { Window.ImageMouseMove(Image(View), X, Y); }
 
   // A parameter change stands without its redraw, as between two timer ticks.
-  void HoldTheRedraw() { Window.Timer1->stop(); }
+  void HoldTheRedraw() { Control<QTimer>("Timer1")->stop(); }
 
   QString Panel(int Index) { return Window.StatusPanelText(Index); }
 
@@ -176,7 +176,7 @@ protected:
   // Its design width, or wider when that would cut the text.
   void ExpectValuePanelShowsItWhole(const char* Value) {
     QCoreApplication::sendPostedEvents();
-    const QLabel* panel = Window.StatusPanels[1];
+    const QLabel* panel = Control<QLabel>("StatusBar1Panel1");
     const int advance = panel->fontMetrics().horizontalAdvance(panel->text());
     EXPECT_GE(panel->contentsRect().width(), advance) << Value;
     if (advance <= 150) {
@@ -309,8 +309,9 @@ TEST_F(TReadoutTest, MovesOverOtherControlsChangeNothing) {
   RedrawNow();
   Move(vkSlice, 1, 2);
   const QStringList before = {Panel(0), Panel(1), Panel(2)};
-  for (QWidget* sender : {static_cast<QWidget*>(Window.StatusBar1),
-                          static_cast<QWidget*>(Window.pa_Slice), static_cast<QWidget*>(nullptr)})
+  for (QWidget* sender :
+       {static_cast<QWidget*>(Control<QStatusBar>("StatusBar1")),
+        static_cast<QWidget*>(Control<QFrame>("pa_Slice")), static_cast<QWidget*>(nullptr)})
     Window.ImageMouseMove(sender, 5, 6);
   EXPECT_EQ(QStringList({Panel(0), Panel(1), Panel(2)}), before);
   EXPECT_EQ(before[0], Q("[   1,    2,    0,    0 ]"));
@@ -380,8 +381,8 @@ TEST_F(TReadoutTest, BetweenAChangeAndItsRedrawTheValueIsTheOldBuffersDecodedAne
   EXPECT_EQ(Panel(1), Q("Intens:        113"));
 
   // Rows of 2: the place follows at once, the buffer still holds slice 1 of rows of 4.
-  Window.ed_VoxelsPerRow->setText(QStringLiteral("2"));
-  ASSERT_TRUE(Window.Timer1->isActive());
+  Control<QLineEdit>("ed_VoxelsPerRow")->setText(QStringLiteral("2"));
+  ASSERT_TRUE(Control<QTimer>("Timer1")->isActive());
   Move(vkSlice, 1, 1);
   EXPECT_EQ(Panel(2), Q("Voxel:          7  Byte Offset:         14 = 0x0000.000E"));
   EXPECT_EQ(Panel(1), Q("Intens:        111"));
@@ -391,7 +392,7 @@ TEST_F(TReadoutTest, BetweenAChangeAndItsRedrawTheValueIsTheOldBuffersDecodedAne
   EXPECT_EQ(Panel(1), Q("Intens:        107"));
 
   // Int-32: the buffer's Int-16 voxels 104..107 are read in pairs.
-  Window.cb_DataType->setCurrentIndex(vtInt32);
+  Control<QComboBox>("cb_DataType")->setCurrentIndex(vtInt32);
   Window.ComboChanges();
   Move(vkSlice, 1, 0);
   EXPECT_EQ(Panel(2), Q("Voxel:          5  Byte Offset:         20 = 0x0000.0014"));
@@ -460,7 +461,7 @@ TEST_F(TReadoutTest, NumbersAreAsciiDigitsInThreesWithTheLocalesSeparators) {
     ChooseViews(0, 0, 1);
     Window.OpenFileNamed(file);
     RedrawNow();
-    EXPECT_EQ(Window.lb_Intensity->text(),
+    EXPECT_EQ(Control<QLabel>("lb_Intensity")->text(),
               Q("Intens: -1234567") + point + Q("25 to       1") + point + Q("50"))
         << name;
     Move(vkSlice, 1, 0);

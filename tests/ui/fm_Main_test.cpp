@@ -70,24 +70,25 @@ TEST_F(TMainWindowTest, CaptionsAndListsAreTheProgramsOwn) {
   };
   for (const auto& [name, text] : labels)
     EXPECT_EQ(Control<QLabel>(name)->text(), QString::fromLatin1(text)) << name;
-  EXPECT_EQ(Window.GroupBox1->title(), QStringLiteral(" Intensity Range (or right click) "));
+  EXPECT_EQ(Control<QGroupBox>("GroupBox1")->title(),
+            QStringLiteral(" Intensity Range (or right click) "));
   const QStringList types = {"Byte (unsigned)",    "Int-16  (signed)",   "Int-32 (signed)",
                              "Float-32",           "UInt-16 (unsigned)", "Int-8 (signed)",
                              "UInt-32 (unsigned)", "Int-64 (signed)",    "UInt-64 (unsigned)",
                              "Float-16 (half)",    "Float-64 (double)"};
-  ASSERT_EQ(Window.cb_DataType->count(), types.size());
+  ASSERT_EQ(Control<QComboBox>("cb_DataType")->count(), types.size());
   for (int i = 0; i < types.size(); ++i)
-    EXPECT_EQ(Window.cb_DataType->itemText(i), types[i]);
-  EXPECT_EQ(Window.cb_ByteOrder->itemText(1), QStringLiteral("Big-Endian "));
+    EXPECT_EQ(Control<QComboBox>("cb_DataType")->itemText(i), types[i]);
+  EXPECT_EQ(Control<QComboBox>("cb_ByteOrder")->itemText(1), QStringLiteral("Big-Endian "));
   EXPECT_EQ(Control<TZdRotateLabel>("ZdRotateLabel3")->Caption(), QStringLiteral("<-- Index 2"));
   EXPECT_EQ(Control<TZdRotateLabel>("ZdRotateLabel4")->Angle(), ag90);
-  EXPECT_EQ(Window.ud_SkipHeader->Max(), 32767);
-  EXPECT_EQ(Window.ud_VolumeNumber->Max(), 10000);
+  EXPECT_EQ(Control<TUpDown>("ud_SkipHeader")->Max(), 32767);
+  EXPECT_EQ(Control<TUpDown>("ud_VolumeNumber")->Max(), 10000);
   EXPECT_EQ(Window.StatusPanelText(0), QStringLiteral("[1234, 1234, 1234,  1234]"));
   EXPECT_EQ(Window.StatusPanelText(1), QStringLiteral("Intens: 12345678"));
   EXPECT_EQ(Window.StatusPanelText(2), QStringLiteral("Offset: 123456789  =  0x12345678"));
-  EXPECT_EQ(Window.StatusPanels[0]->width(), 200);
-  EXPECT_EQ(Window.StatusPanels[1]->width(), 160);
+  EXPECT_EQ(Control<QLabel>("StatusBar1Panel0")->width(), 200);
+  EXPECT_EQ(Control<QLabel>("StatusBar1Panel1")->width(), 160);
 }
 
 TEST_F(TMainWindowTest, MenusAndPopupListTheirItemsInOrder) {
@@ -97,7 +98,7 @@ TEST_F(TMainWindowTest, MenusAndPopupListTheirItemsInOrder) {
   EXPECT_EQ(captions, QStringList({"&Open File", "&Close File", "&Guess Layout", "&Save Image 1",
                                    "-", "&Quit"}));
   captions.clear();
-  for (QAction* action : Window.pop_IntensityRange->actions())
+  for (QAction* action : Control<QMenu>("pop_IntensityRange")->actions())
     captions << action->objectName();
   EXPECT_EQ(captions, QStringList({"pi_IR_Selected", "pi_IR_Full", "pi_IR_Pos", "pi_IR_0to1",
                                    "pi_IR_m1to1", "pi_IR_0to255", "pi_IR_0to10000"}));
@@ -113,7 +114,7 @@ TEST_F(TMainWindowTest, TabAndBacktabCycleThroughTheDesignedOrder) {
   Window.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&Window));
   for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
-    Window.ed_VoxelsPerRow->setFocus(Qt::OtherFocusReason);
+    Control<QLineEdit>("ed_VoxelsPerRow")->setFocus(Qt::OtherFocusReason);
     QStringList visited;
     for (qsizetype step = 0; step < order.size(); ++step) {
       QTest::keyClick(QApplication::focusWidget(), key);
@@ -131,7 +132,7 @@ TEST_F(TMainWindowTest, EveryLabelShowsItsTextLiterally) {
   testfiles::TTempDir dir;
   for (const char* name : {"<font color=red>x.raw", "<img src=\"x.png\">.raw", "<b>bold.raw"}) {
     Window.OpenFileNamed(dir.MakeFile(name, {1, 2, 3}));
-    ASSERT_TRUE(Window.lb_FilePath->text().endsWith(QString::fromUtf8(name)));
+    ASSERT_TRUE(Control<QLabel>("lb_FilePath")->text().endsWith(QString::fromUtf8(name)));
     RedrawNow();
     for (const QLabel* label : Window.findChildren<QLabel*>()) {
       if (label->window() != &Window)
@@ -148,12 +149,12 @@ TEST_F(TMainWindowTest, EveryLabelShowsItsTextLiterally) {
 // Stepping down the list from the keyboard pushes each item as its voxel type,
 // with the byte order chosen beside it; the closed list shows each text whole.
 TEST_F(TMainWindowTest, EveryDataTypeItemReachesTheDataManager) {
-  QComboBox* list = Window.cb_DataType;
+  QComboBox* list = Control<QComboBox>("cb_DataType");
   QStyleOptionComboBox option;
   option.initFrom(list);
   const QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
                                                     QStyle::SC_ComboBoxEditField, list);
-  Window.cb_ByteOrder->setCurrentIndex(boBigEndian);
+  Control<QComboBox>("cb_ByteOrder")->setCurrentIndex(boBigEndian);
   Window.ComboChanges();
   list->setFocus();
   for (int item = 0; item < VoxelTypeCount; ++item) {
@@ -170,31 +171,33 @@ TEST_F(TMainWindowTest, EveryDataTypeItemReachesTheDataManager) {
 TEST_F(TMainWindowTest, FirstActivationSetsTheDefaultsOnce) {
   EXPECT_TRUE(Window.Activated());
   EXPECT_EQ(Window.windowTitle(), QStringLiteral("Zandrel Viewer"));
-  EXPECT_EQ(Window.ed_VoxelsPerRow->text(), QStringLiteral("256"));
-  EXPECT_EQ(Window.ed_IntensityMax->text(), QStringLiteral("256"));
-  EXPECT_EQ(Window.ed_VolumeNumber->text(), QStringLiteral("1"));
+  EXPECT_EQ(Control<QLineEdit>("ed_VoxelsPerRow")->text(), QStringLiteral("256"));
+  EXPECT_EQ(Control<QLineEdit>("ed_IntensityMax")->text(), QStringLiteral("256"));
+  EXPECT_EQ(Control<QLineEdit>("ed_VolumeNumber")->text(), QStringLiteral("1"));
   EXPECT_EQ(Window.pos(), QPoint(100, 100));
   EXPECT_EQ(DataMgr.Dims(0), 256);
   EXPECT_EQ(DataMgr.IntensityMax(), 256);
-  Window.ed_VoxelsPerRow->setText(QStringLiteral("12"));
+  Control<QLineEdit>("ed_VoxelsPerRow")->setText(QStringLiteral("12"));
   Window.FormActivate();
-  EXPECT_EQ(Window.ed_VoxelsPerRow->text(), QStringLiteral("12"));
+  EXPECT_EQ(Control<QLineEdit>("ed_VoxelsPerRow")->text(), QStringLiteral("12"));
 }
 
 TEST_F(TMainWindowTest, LayoutOf256CubedViews) {
   RedrawNow();
   const int lefts[] = {0, 291, 582, 873};
   for (int view = 0; view < ViewKindCount; ++view) {
-    const QFrame* panel = std::array{Window.pa_Slice, Window.pa_NextSlice, Window.pa_CrossSliceView,
-                                     Window.pa_OtherVolume}[view];
+    const QFrame* panel =
+        std::array{Control<QFrame>("pa_Slice"), Control<QFrame>("pa_NextSlice"),
+                   Control<QFrame>("pa_CrossSliceView"), Control<QFrame>("pa_OtherVolume")}[view];
     EXPECT_EQ(panel->geometry(), QRect(lefts[view], 0, 291, 339)) << view;
   }
   EXPECT_EQ(Control("img_CrossSliceView")->geometry(), QRect(23, 57, 256, 256));
   EXPECT_EQ(Control("border_OtherVolume")->geometry(), QRect(21, 55, 260, 260));
   // The anchored controls keep their distances to the bottom (and right) edges.
-  EXPECT_EQ(Window.lb_Intensity->geometry().bottom(), 339 - 4 - 1);
-  EXPECT_EQ(Window.bt_UseIntensity->geometry(), QRect(291 - 6 - 43, 339 - 4 - 17, 43, 17));
-  EXPECT_EQ(Window.ck_CrossSliceDisable->geometry().bottom(), 339 - 3 - 1);
+  EXPECT_EQ(Control<QLabel>("lb_Intensity")->geometry().bottom(), 339 - 4 - 1);
+  EXPECT_EQ(Control<QPushButton>("bt_UseIntensity")->geometry(),
+            QRect(291 - 6 - 43, 339 - 4 - 17, 43, 17));
+  EXPECT_EQ(Control<QCheckBox>("ck_CrossSliceDisable")->geometry().bottom(), 339 - 3 - 1);
 }
 
 TEST_F(TMainWindowTest, LayoutBandKeepsOrChangesThePanelWidth) {
@@ -213,17 +216,17 @@ TEST_F(TMainWindowTest, LayoutBandKeepsOrChangesThePanelWidth) {
       {"185", "10", "10", 215, 220, 239, 239}, {"185", "10", "10", 216, 216, 239, 239},
   };
   for (const TCase& c : cases) {
-    for (QFrame* panel :
-         {Window.pa_Slice, Window.pa_NextSlice, Window.pa_CrossSliceView, Window.pa_OtherVolume})
+    for (QFrame* panel : {Control<QFrame>("pa_Slice"), Control<QFrame>("pa_NextSlice"),
+                          Control<QFrame>("pa_CrossSliceView"), Control<QFrame>("pa_OtherVolume")})
       panel->resize(c.PanelWidthBefore, panel->height());
-    Window.ed_VoxelsPerRow->setText(QString::fromLatin1(c.VoxelsPerRow));
-    Window.ed_RowsPerSlice->setText(QString::fromLatin1(c.RowsPerSlice));
-    Window.ed_SlicesPerVolume->setText(QString::fromLatin1(c.SlicesPerVolume));
+    Control<QLineEdit>("ed_VoxelsPerRow")->setText(QString::fromLatin1(c.VoxelsPerRow));
+    Control<QLineEdit>("ed_RowsPerSlice")->setText(QString::fromLatin1(c.RowsPerSlice));
+    Control<QLineEdit>("ed_SlicesPerVolume")->setText(QString::fromLatin1(c.SlicesPerVolume));
     Window.RedrawViews();
-    EXPECT_EQ(Window.pa_OtherVolume->width(), c.PanelWidth) << c.VoxelsPerRow;
-    EXPECT_EQ(Window.pa_OtherVolume->x(), 3 * c.PanelWidth);
-    EXPECT_EQ(Window.pa_Slice->height(), c.SliceHeight) << c.RowsPerSlice;
-    EXPECT_EQ(Window.pa_CrossSliceView->height(), c.CrossHeight) << c.SlicesPerVolume;
+    EXPECT_EQ(Control<QFrame>("pa_OtherVolume")->width(), c.PanelWidth) << c.VoxelsPerRow;
+    EXPECT_EQ(Control<QFrame>("pa_OtherVolume")->x(), 3 * c.PanelWidth);
+    EXPECT_EQ(Control<QFrame>("pa_Slice")->height(), c.SliceHeight) << c.RowsPerSlice;
+    EXPECT_EQ(Control<QFrame>("pa_CrossSliceView")->height(), c.CrossHeight) << c.SlicesPerVolume;
   }
 }
 
@@ -250,30 +253,30 @@ TEST_F(TMainWindowTest, NumericEditsClampAndKeepTheCaret) {
   }
   EXPECT_EQ(DataMgr.Dims(2), 7);
   // Pasted rather than typed: a lone "-" would already have been replaced.
-  Window.ed_RowsPerSlice->setText(QStringLiteral("-5"));
-  EXPECT_EQ(Window.ed_RowsPerSlice->text(), QStringLiteral("0"));
+  Control<QLineEdit>("ed_RowsPerSlice")->setText(QStringLiteral("-5"));
+  EXPECT_EQ(Control<QLineEdit>("ed_RowsPerSlice")->text(), QStringLiteral("0"));
 }
 
 TEST_F(TMainWindowTest, ALetterIsUndoneWithTheCaretWhereItWas) {
-  TypeInto(Window.ed_VoxelsPerRow, QStringLiteral("25"));
-  Window.ed_VoxelsPerRow->setCursorPosition(1);
-  QTest::keyClicks(Window.ed_VoxelsPerRow, QStringLiteral("a"));
-  EXPECT_EQ(Window.ed_VoxelsPerRow->text(), QStringLiteral("25"));
-  EXPECT_EQ(Window.ed_VoxelsPerRow->cursorPosition(), 2);
+  TypeInto(Control<QLineEdit>("ed_VoxelsPerRow"), QStringLiteral("25"));
+  Control<QLineEdit>("ed_VoxelsPerRow")->setCursorPosition(1);
+  QTest::keyClicks(Control<QLineEdit>("ed_VoxelsPerRow"), QStringLiteral("a"));
+  EXPECT_EQ(Control<QLineEdit>("ed_VoxelsPerRow")->text(), QStringLiteral("25"));
+  EXPECT_EQ(Control<QLineEdit>("ed_VoxelsPerRow")->cursorPosition(), 2);
 }
 
 TEST_F(TMainWindowTest, NonNumbersBringBackTheSpinPosition) {
   // The slice spin stays at 0 while numbers are typed by hand.
-  TypeInto(Window.ed_SliceNumber, QStringLiteral("25"));
-  QTest::keyClicks(Window.ed_SliceNumber, QStringLiteral("x"));
-  EXPECT_EQ(Window.ed_SliceNumber->text(), QStringLiteral("0"));
+  TypeInto(Control<QLineEdit>("ed_SliceNumber"), QStringLiteral("25"));
+  QTest::keyClicks(Control<QLineEdit>("ed_SliceNumber"), QStringLiteral("x"));
+  EXPECT_EQ(Control<QLineEdit>("ed_SliceNumber")->text(), QStringLiteral("0"));
   // After the arrows set it, the position is what comes back.
-  Window.ud_SliceNumber->SetPosition(7);
-  Window.ed_SliceNumber->setText(QStringLiteral("-1"));
-  EXPECT_EQ(Window.ed_SliceNumber->text(), QStringLiteral("7"));
-  Window.ed_SliceNumber->selectAll();
-  QTest::keyClicks(Window.ed_SliceNumber, QStringLiteral("-"));
-  EXPECT_EQ(Window.ed_SliceNumber->text(), QStringLiteral("7"));
+  Control<TUpDown>("ud_SliceNumber")->SetPosition(7);
+  Control<QLineEdit>("ed_SliceNumber")->setText(QStringLiteral("-1"));
+  EXPECT_EQ(Control<QLineEdit>("ed_SliceNumber")->text(), QStringLiteral("7"));
+  Control<QLineEdit>("ed_SliceNumber")->selectAll();
+  QTest::keyClicks(Control<QLineEdit>("ed_SliceNumber"), QStringLiteral("-"));
+  EXPECT_EQ(Control<QLineEdit>("ed_SliceNumber")->text(), QStringLiteral("7"));
 }
 
 // A layout value is its spin's position and a slice its edit's number, so
@@ -288,9 +291,9 @@ TEST_F(TMainWindowTest, HexadecimalTextCountsForTheSliceButNotTheLayout) {
 }
 
 TEST_F(TMainWindowTest, AnEmptyEditStaysEmpty) {
-  Window.ed_VoxelsPerRow->clear();
-  Window.ed_SliceNumber->clear();
-  EXPECT_TRUE(Window.ed_VoxelsPerRow->text().isEmpty());
+  Control<QLineEdit>("ed_VoxelsPerRow")->clear();
+  Control<QLineEdit>("ed_SliceNumber")->clear();
+  EXPECT_TRUE(Control<QLineEdit>("ed_VoxelsPerRow")->text().isEmpty());
   EXPECT_EQ(DataMgr.Dims(0), 256); // the spin position, not the empty text
   Window.RedrawViews();
   EXPECT_EQ(Window.CurSlice(), 0);
@@ -298,24 +301,24 @@ TEST_F(TMainWindowTest, AnEmptyEditStaysEmpty) {
 
 TEST_F(TMainWindowTest, IntensityEditsAcceptIntegersAndRevertTheRest) {
   // "0" was not changed at activation, so the record still holds empty text and caret 0.
-  Window.ed_IntensityMin->setCursorPosition(1);
-  QTest::keyClicks(Window.ed_IntensityMin, QStringLiteral("q"));
-  EXPECT_EQ(Window.ed_IntensityMin->text(), QString());
-  EXPECT_EQ(Window.ed_IntensityMin->cursorPosition(), 0);
+  Control<QLineEdit>("ed_IntensityMin")->setCursorPosition(1);
+  QTest::keyClicks(Control<QLineEdit>("ed_IntensityMin"), QStringLiteral("q"));
+  EXPECT_EQ(Control<QLineEdit>("ed_IntensityMin")->text(), QString());
+  EXPECT_EQ(Control<QLineEdit>("ed_IntensityMin")->cursorPosition(), 0);
   EXPECT_EQ(DataMgr.IntensityMin(), 0);
 
-  QTest::keyClicks(Window.ed_IntensityMin, QStringLiteral("-"));
-  EXPECT_EQ(Window.ed_IntensityMin->text(), QString());
-  QTest::keyClicks(Window.ed_IntensityMin, QStringLiteral("40"));
-  Window.ed_IntensityMin->setCursorPosition(0);
-  QTest::keyClicks(Window.ed_IntensityMin, QStringLiteral("-"));
-  EXPECT_EQ(Window.ed_IntensityMin->text(), QStringLiteral("-40"));
+  QTest::keyClicks(Control<QLineEdit>("ed_IntensityMin"), QStringLiteral("-"));
+  EXPECT_EQ(Control<QLineEdit>("ed_IntensityMin")->text(), QString());
+  QTest::keyClicks(Control<QLineEdit>("ed_IntensityMin"), QStringLiteral("40"));
+  Control<QLineEdit>("ed_IntensityMin")->setCursorPosition(0);
+  QTest::keyClicks(Control<QLineEdit>("ed_IntensityMin"), QStringLiteral("-"));
+  EXPECT_EQ(Control<QLineEdit>("ed_IntensityMin")->text(), QStringLiteral("-40"));
   EXPECT_EQ(DataMgr.IntensityMin(), -40);
-  QTest::keyClicks(Window.ed_IntensityMin, QStringLiteral("z"));
-  EXPECT_EQ(Window.ed_IntensityMin->text(), QStringLiteral("-40"));
-  EXPECT_EQ(Window.ed_IntensityMin->cursorPosition(), 1);
+  QTest::keyClicks(Control<QLineEdit>("ed_IntensityMin"), QStringLiteral("z"));
+  EXPECT_EQ(Control<QLineEdit>("ed_IntensityMin")->text(), QStringLiteral("-40"));
+  EXPECT_EQ(Control<QLineEdit>("ed_IntensityMin")->cursorPosition(), 1);
 
-  Window.ed_IntensityMax->clear();
+  Control<QLineEdit>("ed_IntensityMax")->clear();
   EXPECT_EQ(DataMgr.IntensityMax(), 0);
 }
 
@@ -324,7 +327,7 @@ TEST_F(TMainWindowTest, FiveQuickChangesGiveOneRedraw) {
   QSignalSpy pushes(&Window, &Tfm_Main::ParametersPushed);
   QSignalSpy redraws(&Window, &Tfm_Main::ViewsRedrawn);
   for (const char* text : {"10", "11", "12", "13", "14"}) {
-    Window.ed_RowsPerSlice->setText(QString::fromLatin1(text));
+    Control<QLineEdit>("ed_RowsPerSlice")->setText(QString::fromLatin1(text));
     QTest::qWait(50);
   }
   EXPECT_EQ(pushes.count(), 5);
@@ -339,17 +342,20 @@ TEST_F(TMainWindowTest, FiveQuickChangesGiveOneRedraw) {
 }
 
 TEST_F(TMainWindowTest, CaptionsOfTheRedraw) {
-  Window.ed_SliceNumber->setText(QStringLiteral("5"));
+  Control<QLineEdit>("ed_SliceNumber")->setText(QStringLiteral("5"));
   RedrawNow();
-  EXPECT_EQ(Window.lb_NextSlice->text(), QStringLiteral("Next Slice: 6"));
-  EXPECT_EQ(Window.lb_Intensity->text(), QStringLiteral("Intens:       0.00 to       0.00"));
-  Window.ed_RowsPerSlice->setText(QStringLiteral("0"));
+  EXPECT_EQ(Control<QLabel>("lb_NextSlice")->text(), QStringLiteral("Next Slice: 6"));
+  EXPECT_EQ(Control<QLabel>("lb_Intensity")->text(),
+            QStringLiteral("Intens:       0.00 to       0.00"));
+  Control<QLineEdit>("ed_RowsPerSlice")->setText(QStringLiteral("0"));
   RedrawNow();
-  EXPECT_EQ(Window.lb_Intensity->text(), QStringLiteral("Intens: 2147483648.00 to -2147483648.00"));
+  EXPECT_EQ(Control<QLabel>("lb_Intensity")->text(),
+            QStringLiteral("Intens: 2147483648.00 to -2147483648.00"));
   QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-  Window.ed_RowsPerSlice->setText(QStringLiteral("4"));
+  Control<QLineEdit>("ed_RowsPerSlice")->setText(QStringLiteral("4"));
   RedrawNow();
-  EXPECT_EQ(Window.lb_Intensity->text(), QStringLiteral("Intens:       0,00 to       0,00"));
+  EXPECT_EQ(Control<QLabel>("lb_Intensity")->text(),
+            QStringLiteral("Intens:       0,00 to       0,00"));
 }
 
 TEST_F(TMainWindowTest, TheViewsShowTheChosenSlicesAndVolume) {
@@ -359,12 +365,12 @@ TEST_F(TMainWindowTest, TheViewsShowTheChosenSlicesAndVolume) {
     bytes[i] = static_cast<uint8_t>(i);
   testfiles::TTempDir dir;
   DataMgr.OpenFile(dir.MakeFile("volume.raw", bytes));
-  Window.ed_IntensityMax->setText(QStringLiteral("255"));
-  Window.ed_VoxelsPerRow->setText(QStringLiteral("4"));
-  Window.ed_RowsPerSlice->setText(QStringLiteral("2"));
-  Window.ed_SlicesPerVolume->setText(QStringLiteral("3"));
-  Window.ed_SliceNumber->setText(QStringLiteral("1"));
-  Window.ed_CrossSliceViewY->setText(QStringLiteral("1"));
+  Control<QLineEdit>("ed_IntensityMax")->setText(QStringLiteral("255"));
+  Control<QLineEdit>("ed_VoxelsPerRow")->setText(QStringLiteral("4"));
+  Control<QLineEdit>("ed_RowsPerSlice")->setText(QStringLiteral("2"));
+  Control<QLineEdit>("ed_SlicesPerVolume")->setText(QStringLiteral("3"));
+  Control<QLineEdit>("ed_SliceNumber")->setText(QStringLiteral("1"));
+  Control<QLineEdit>("ed_CrossSliceViewY")->setText(QStringLiteral("1"));
   RedrawNow();
   const TBitmap24& other = Control<TImageWidget>("img_OtherVolume")->Picture();
   EXPECT_EQ(testfiles::PixelAt(other, 0, 0), testfiles::Grey(24 + 8)); // volume 1, slice 1
@@ -379,16 +385,17 @@ TEST_F(TMainWindowTest, TheViewsShowTheChosenSlicesAndVolume) {
 TEST_F(TMainWindowTest, DisablingTheCrossSliceViewHidesAndSkipsIt) {
   RedrawNow();
   auto* image = Control<TImageWidget>("img_CrossSliceView");
-  Window.ck_CrossSliceDisable->click();
+  Control<QCheckBox>("ck_CrossSliceDisable")->click();
   EXPECT_TRUE(image->isHidden());
-  EXPECT_EQ(Window.ck_CrossSliceDisable->pos(), QPoint(23 + 4, 57 + 20));
-  EXPECT_FALSE(Window.Timer1->isActive());
-  Window.ed_CrossSliceViewY->setText(QStringLiteral("9"));
+  EXPECT_EQ(Control<QCheckBox>("ck_CrossSliceDisable")->pos(), QPoint(23 + 4, 57 + 20));
+  EXPECT_FALSE(Control<QTimer>("Timer1")->isActive());
+  Control<QLineEdit>("ed_CrossSliceViewY")->setText(QStringLiteral("9"));
   RedrawNow();
   EXPECT_EQ(Window.CurCrossRow(), 0);
-  Window.ck_CrossSliceDisable->click();
+  Control<QCheckBox>("ck_CrossSliceDisable")->click();
   EXPECT_FALSE(image->isHidden());
-  EXPECT_EQ(Window.ck_CrossSliceDisable->pos(), QPoint(8, Window.pa_CrossSliceView->height() - 20));
+  EXPECT_EQ(Control<QCheckBox>("ck_CrossSliceDisable")->pos(),
+            QPoint(8, Control<QFrame>("pa_CrossSliceView")->height() - 20));
 }
 
 } // namespace
