@@ -75,13 +75,10 @@ int main(int argc, char** argv) {
   fm_Main->SetSecondaryWindows(fm_AboutBox, fm_Help);
   fm_Main->setWindowIcon(ProgramIcon());
 
+  // Showing the window sets its defaults; the command line goes over them
+  // from inside the event loop, where a failure gets the usual report.
   fm_Main->show();
-  // The file of the command line opens after the first activation has set
-  // the defaults, exactly as the Open command would open it.
-  QTimer::singleShot(0, fm_Main.get(), [&] {
-    fm_Main->FormActivate();
-    Warn(ApplyStartup(command.Startup, *fm_Main));
-  });
+  QTimer::singleShot(0, fm_Main.get(), [&] { Warn(ApplyStartup(command.Startup, *fm_Main)); });
   application.exec();
   return 0;
 }

@@ -124,7 +124,6 @@ signals:
   void ViewsRedrawn();
 
 protected:
-  void changeEvent(QEvent* Event) override;
   void showEvent(QShowEvent* Event) override;
   void closeEvent(QCloseEvent* Event) override;
 

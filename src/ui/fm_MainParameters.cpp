@@ -250,17 +250,12 @@ void Tfm_Main::mi_AboutClick() {
   FAboutBox->activateWindow();
 }
 
-void Tfm_Main::changeEvent(QEvent* Event) {
-  QMainWindow::changeEvent(Event);
-  if (Event->type() == QEvent::ActivationChange && isActiveWindow())
-    FormActivate();
-}
-
-// Where the window system never activates the window (no window manager),
-// the defaults still come with the first showing.
+// The first showing is the first activation: the defaults are in place
+// before anything else reaches the controls, and later activations change
+// nothing, so no other event needs to ask.
 void Tfm_Main::showEvent(QShowEvent* Event) {
   QMainWindow::showEvent(Event);
-  QTimer::singleShot(0, this, &Tfm_Main::FormActivate);
+  FormActivate();
 }
 
 void Tfm_Main::closeEvent(QCloseEvent* Event) {

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTimer>
 #include <chrono>
 #include <filesystem>
@@ -192,7 +193,7 @@ TEST(CommandLineTest, StartupGoesThroughTheWindowsOwnChecks) {
   const std::string path = dir.MakeFile("volume.raw", std::vector<uint8_t>(400, 7));
   TVxDataMgr dataMgr;
   Tfm_Main window(dataMgr);
-  window.FormActivate();
+  window.show();
   TStartup startup;
   startup.FileName = path;
   startup.SkipHeader = QStringLiteral("40000");
@@ -219,6 +220,28 @@ TEST(CommandLineTest, StartupGoesThroughTheWindowsOwnChecks) {
   EXPECT_TRUE(ControlOf<QAction>(window, "mi_GuessLayout")->isEnabled());
   EXPECT_EQ(ControlOf<QLabel>(window, "lb_FilePath")->text(), QString::fromStdString(path));
   EXPECT_TRUE(ControlOf<QTimer>(window, "Timer1")->isActive());
+}
+
+// As the program starts: the window is shown, then the start-up layout goes
+// in, and whatever events the showing brings must not set the defaults again.
+TEST(CommandLineTest, DefaultsComeOnceWithTheShowingAndTheStartupLayoutWins) {
+  TVxDataMgr dataMgr;
+  Tfm_Main window(dataMgr);
+  window.show();
+  auto* voxelsPerRow = ControlOf<QLineEdit>(window, "ed_VoxelsPerRow");
+  EXPECT_EQ(voxelsPerRow->text(), QStringLiteral("256"));
+  TStartup startup;
+  startup.VoxelsPerRow = QStringLiteral("10");
+  EXPECT_TRUE(ApplyStartup(startup, window).isEmpty());
+  const QSignalSpy changes(voxelsPerRow, &QLineEdit::textChanged);
+  QCoreApplication::processEvents();
+  window.activateWindow();
+  window.hide();
+  window.show();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(changes.count(), 0);
+  EXPECT_EQ(voxelsPerRow->text(), QStringLiteral("10"));
+  EXPECT_EQ(dataMgr.Dims(0), 10);
 }
 
 TEST(CommandLineTest, ProgramAnswersWithoutADisplay) {

@@ -46,7 +46,7 @@ TEST(GuessCommandTest, EachPrintedLineOpensTheFileLaidOutAsProposed) {
   const std::string file = dir.MakeFile("\xFF\xFE volume.raw", std::vector<uint8_t>(64, 1));
   TVxDataMgr dataMgr;
   Tfm_Main window(dataMgr);
-  window.FormActivate();
+  window.show();
   for (const TLayout& layout : LayoutSweep()) {
     const std::string line = CandidateLine({layout, 0.5, "reason"});
     QStringList arguments = QStringList{"zandrel"} + ShellWords(line);

@@ -27,9 +27,9 @@ protected:
   TMainWindowTest() {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     Window.SetFileDescription(QStringLiteral("Zandrel Viewer"));
-    // Shown, so that resizes reach the anchored controls at once.
+    // Shown, so that resizes reach the anchored controls at once; showing
+    // also sets the defaults.
     Window.show();
-    Window.FormActivate();
   }
   ~TMainWindowTest() override { QLocale::setDefault(QLocale::system()); }
 

@@ -586,7 +586,6 @@ TEST(FileDialogSettings, NothingIsReadOrWritten) {
     TVxDataMgr dataMgr;
     Tfm_Main window(dataMgr);
     window.show();
-    window.FormActivate();
     bool accept = false;
     window.SetDialogRunner([&](QFileDialog& Dialog) {
       if (startFolder.isEmpty())
