@@ -187,10 +187,25 @@ int32_t WriteCodedPixels(uint8_t*, const int32_t*, int32_t, uint32_t, uint32_t) 
 }
 #endif
 
+} // namespace
+
+// The exact colour of V as a pixel word, computed once per paint for each
+// value kept in the slot its bits pick.
+uint32_t TViewPainter::CheckedWord(float V, const TIntensityWindow& Window) {
+  const auto bits = std::bit_cast<uint32_t>(V);
+  const uint32_t slot = (bits ^ (bits >> 8) ^ (bits >> 16) ^ (bits >> 24)) & 0xFF;
+  if (!FChecked.Held[slot] || FChecked.Bits[slot] != bits) {
+    FChecked.Bits[slot] = bits;
+    FChecked.Words[slot] = pixelrow::PixelWord(Window.ColourOf(V));
+    FChecked.Held[slot] = true;
+  }
+  return FChecked.Words[slot];
+}
+
 // Paints the pixels whose code is CodeCheck exactly. Blocks without one are
 // passed over by a test that runs in vector lanes.
-void PaintChecks(uint8_t* Row, const int32_t* Codes, const float* Values, int32_t Count,
-                 const TIntensityWindow& Window) {
+void TViewPainter::PaintChecks(uint8_t* Row, const int32_t* Codes, const float* Values,
+                               int32_t Count, const TIntensityWindow& Window) {
   constexpr int32_t block = 32;
   for (int32_t first = 0; first < Count; first += block) {
     const int32_t end = std::min(first + block, Count);
@@ -199,13 +214,11 @@ void PaintChecks(uint8_t* Row, const int32_t* Codes, const float* Values, int32_
       found |= Codes[x] == CodeCheck;
     for (int32_t x = first; found && x < end; ++x)
       if (Codes[x] == CodeCheck) {
-        const uint32_t word = pixelrow::PixelWord(Window.ColourOf(Values[x]));
+        const uint32_t word = CheckedWord(Values[x], Window);
         std::memcpy(Row + 3 * static_cast<int64_t>(x), &word, 3);
       }
   }
 }
-
-} // namespace
 
 TViewPainter::TViewPainter()
     : FCodeWords(CodeCheck + 1) {}
@@ -302,6 +315,7 @@ void TViewPainter::PrepareMapped(const TViewSource& Source) {
     FCodeWords[level] = pixelrow::PixelWord(colour::Grey(level));
   FCodeWords[CodeUnder] = pixelrow::PixelWord(colour::Green);
   FCodeWords[CodeOver] = pixelrow::PixelWord(colour::Red);
+  FChecked.Held.reset(); // the window may have changed since the last paint
 }
 
 void TViewPainter::Paint(const TViewSource& Source, const TIntensityWindow& Window,

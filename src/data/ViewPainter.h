@@ -4,6 +4,8 @@
 #include "data/IntensityWindow.h"
 #include "data/VoxelTypes.h"
 
+#include <array>
+#include <bitset>
 #include <cstdint>
 #include <vector>
 
@@ -48,6 +50,9 @@ private:
                      bool Swap);
   void TakeInTabled(TValueRange& Range, const TViewSource& Source, const uint8_t* Bytes,
                     int32_t Count, bool Swap);
+  uint32_t CheckedWord(float V, const TIntensityWindow& Window);
+  void PaintChecks(uint8_t* Row, const int32_t* Codes, const float* Values, int32_t Count,
+                   const TIntensityWindow& Window);
   void PaintMappedRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes, int32_t Count,
                       bool Swap, const TIntensityWindow& Window, TValueRange* Range);
 
@@ -58,4 +63,11 @@ private:
   std::vector<float> FValues;
   std::vector<int32_t> FCodes;
   std::vector<uint32_t> FCodeWords;
+  // The pixel words of values that took the exact path in this paint, by
+  // their bits: a smooth image meets the same such value again and again.
+  struct TCheckedWords {
+    std::array<uint32_t, 256> Bits{};
+    std::array<uint32_t, 256> Words{};
+    std::bitset<256> Held;
+  } FChecked;
 };
