@@ -10,7 +10,7 @@ namespace {
 
 // Where the values come from: 32-bit voxels decoded here, or singles the
 // caller has already decoded, which are then only read.
-enum class TSource { Int32, Float32, Singles };
+enum class TSource { Int32, UInt32, Float32, Singles };
 
 // A level in the single guard bands (near a half, or a huge or infinite
 // mapped value), or a NaN, gets CodeCheck.
@@ -27,6 +27,8 @@ inline __attribute__((always_inline)) bool Classify(const uint8_t* Bytes, int32_
     float v;
     if constexpr (Source == TSource::Int32)
       v = static_cast<float>(pixelrow::Load<int32_t>(Bytes, x, Swap));
+    else if constexpr (Source == TSource::UInt32)
+      v = static_cast<float>(pixelrow::Load<uint32_t>(Bytes, x, Swap));
     else
       v = pixelrow::Load<float>(Bytes, x, Swap);
     if constexpr (Source != TSource::Singles)
@@ -56,11 +58,20 @@ inline __attribute__((always_inline)) bool ClassifyFlagged(const uint8_t* Bytes,
   return Classify<Source, Swap, false>(Bytes, Count, Params, Values, Codes);
 }
 
+template <TSource Source>
+inline __attribute__((always_inline)) bool ClassifySwapped(const uint8_t* Bytes, int32_t Count,
+                                                           const TParams& Params, float* Values,
+                                                           int32_t* Codes) {
+  if (Params.Swap)
+    return ClassifyFlagged<Source, true>(Bytes, Count, Params, Values, Codes);
+  return ClassifyFlagged<Source, false>(Bytes, Count, Params, Values, Codes);
+}
+
 } // namespace
 
 TParams ParamsFor(TVoxelType Type, bool Swap, const TIntensityWindow& Window) {
   TParams params;
-  params.Int32 = Type == vtInt32;
+  params.Type = Type;
   params.Swap = Swap;
   params.Flag = Window.FlagOverUnder();
   params.MinF = Window.MinF();
@@ -83,13 +94,14 @@ __attribute__((target_clones("avx2", "default")))
 #endif
 bool ClassifyRow(const uint8_t* Bytes, int32_t Count, const TParams& Params, float* Values,
                  int32_t* Codes) {
-  if (Params.Int32 && Params.Swap)
-    return ClassifyFlagged<TSource::Int32, true>(Bytes, Count, Params, Values, Codes);
-  if (Params.Int32)
-    return ClassifyFlagged<TSource::Int32, false>(Bytes, Count, Params, Values, Codes);
-  if (Params.Swap)
-    return ClassifyFlagged<TSource::Float32, true>(Bytes, Count, Params, Values, Codes);
-  return ClassifyFlagged<TSource::Float32, false>(Bytes, Count, Params, Values, Codes);
+  switch (Params.Type) {
+  case vtInt32:
+    return ClassifySwapped<TSource::Int32>(Bytes, Count, Params, Values, Codes);
+  case vtUInt32:
+    return ClassifySwapped<TSource::UInt32>(Bytes, Count, Params, Values, Codes);
+  default:
+    return ClassifySwapped<TSource::Float32>(Bytes, Count, Params, Values, Codes);
+  }
 }
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)

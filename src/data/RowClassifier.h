@@ -16,7 +16,8 @@ inline constexpr int32_t CodeOver = 257;
 inline constexpr int32_t CodeCheck = 258; // only the exact path can tell
 
 struct TParams {
-  bool Int32 = false; // else float32 (ClassifySingles ignores this and Swap)
+  TVoxelType Type =
+      vtFloat32; // vtInt32, vtUInt32 or vtFloat32; ClassifySingles ignores it and Swap
   bool Swap = false;
   bool Flag = false;
   float MinF = 0.0f;

@@ -284,7 +284,7 @@ void TViewPainter::PaintMappedRow(uint8_t* Row, const TViewSource& Source, const
   int32_t* codes = FCodes.data();
   const rowclassifier::TParams params = rowclassifier::ParamsFor(Source.Type, Swap, Window);
   bool checks;
-  if (Source.Type == vtInt32 || Source.Type == vtFloat32) {
+  if (BytesPerVoxel[Source.Type] == 4) {
     checks = rowclassifier::ClassifyRow(Bytes, Count, params, values, codes);
   } else {
     // Wider voxels are rounded to singles first; from there on they are

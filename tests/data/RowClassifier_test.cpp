@@ -1,6 +1,7 @@
 #include "data/MappingModel.h"
 #include "data/RowClassifier.h"
 
+#include <array>
 #include <bit>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -22,15 +23,23 @@ uint32_t Reverse(uint32_t Bits) {
   return (Bits >> 24) | ((Bits >> 8) & 0xFF00u) | ((Bits << 8) & 0xFF0000u) | (Bits << 24);
 }
 
-TRow MakeRow(const std::vector<uint32_t>& Bits, bool Int32, bool BigEndian) {
+// The single each 32-bit pattern stands for as a voxel of Type.
+float SingleOf(uint32_t Bits, TVoxelType Type) {
+  if (Type == vtInt32)
+    return static_cast<float>(std::bit_cast<int32_t>(Bits));
+  if (Type == vtUInt32)
+    return static_cast<float>(Bits);
+  return std::bit_cast<float>(Bits);
+}
+
+TRow MakeRow(const std::vector<uint32_t>& Bits, TVoxelType Type, bool BigEndian) {
   TRow row;
   for (const uint32_t bits : Bits) {
     const uint32_t stored = BigEndian ? Reverse(bits) : bits;
     uint8_t bytes[4];
     std::memcpy(bytes, &stored, 4); // the tests run on a little-endian host
     row.Bytes.insert(row.Bytes.end(), bytes, bytes + 4);
-    row.Expected.push_back(Int32 ? static_cast<float>(std::bit_cast<int32_t>(bits))
-                                 : std::bit_cast<float>(bits));
+    row.Expected.push_back(SingleOf(bits, Type));
   }
   return row;
 }
@@ -50,14 +59,13 @@ struct TOutcome {
   int Checks = 0;
 };
 
-TOutcome Classify(const TRow& Row, bool Int32, bool BigEndian, int32_t Min, int32_t Max,
+TOutcome Classify(const TRow& Row, TVoxelType Type, bool BigEndian, int32_t Min, int32_t Max,
                   bool Flag) {
   const auto count = static_cast<int32_t>(Row.Expected.size());
   std::vector<float> values(count);
   std::vector<int32_t> codes(count);
   const TIntensityWindow window(Min, Max, Flag);
-  const bool anyCheck = ClassifyRow(Row.Bytes.data(), count,
-                                    ParamsFor(Int32 ? vtInt32 : vtFloat32, BigEndian, window),
+  const bool anyCheck = ClassifyRow(Row.Bytes.data(), count, ParamsFor(Type, BigEndian, window),
                                     values.data(), codes.data());
   const auto model = MakeModel(Min, Max, Flag);
   TOutcome outcome;
@@ -90,19 +98,20 @@ TEST(RowClassifierTest, EveryPromisedCodeMatchesTheModel) {
       min = static_cast<int32_t>(random() % 10);
       max = min + static_cast<int32_t>(random() % 3);
     }
-    const bool int32 = round % 2 == 0;
+    const TVoxelType type =
+        std::array{vtInt32, vtFloat32, vtUInt32}[round % 3 == 0 ? 2 : round % 2];
     const bool bigEndian = round % 4 < 2;
     std::vector<uint32_t> bits(333); // an odd count leaves a tail after the vector body
     for (uint32_t& b : bits) {
       const int64_t near = int64_t{min} + static_cast<int64_t>(random() % 4000) - 1000;
       const float nearF = static_cast<float>(near) + (random() % 4) * 0.25f;
-      b = random() % 3 == 0 ? static_cast<uint32_t>(random())
-          : int32           ? static_cast<uint32_t>(static_cast<int32_t>(near))
-                            : std::bit_cast<uint32_t>(nearF);
+      b = random() % 3 == 0   ? static_cast<uint32_t>(random())
+          : type == vtFloat32 ? std::bit_cast<uint32_t>(nearF)
+                              : static_cast<uint32_t>(static_cast<int32_t>(near));
     }
-    const TRow row = MakeRow(bits, int32, bigEndian);
+    const TRow row = MakeRow(bits, type, bigEndian);
     for (const bool flag : {false, true})
-      ASSERT_EQ(Classify(row, int32, bigEndian, min, max, flag).Wrong, 0);
+      ASSERT_EQ(Classify(row, type, bigEndian, min, max, flag).Wrong, 0);
   }
 }
 
@@ -118,6 +127,7 @@ TEST(RowClassifierTest, ValuesBesideHalfLevelsMatchTheModel) {
     const auto model = MakeModel(w[0], w[1], false);
     std::vector<uint32_t> floats;
     std::vector<uint32_t> ints;
+    std::vector<uint32_t> unsignedInts;
     for (int k = 0; k < 256; ++k) {
       const long double half = static_cast<long double>(model.MinF) + (k + 0.5L) / model.Scale;
       float v = static_cast<float>(half);
@@ -128,26 +138,37 @@ TEST(RowClassifierTest, ValuesBesideHalfLevelsMatchTheModel) {
       for (int64_t i = static_cast<int64_t>(half) - 2; i <= static_cast<int64_t>(half) + 2; ++i)
         if (i >= INT32_MIN && i <= INT32_MAX)
           ints.push_back(static_cast<uint32_t>(static_cast<int32_t>(i)));
+        else if (i >= 0 && i <= UINT32_MAX)
+          unsignedInts.push_back(static_cast<uint32_t>(i));
     }
-    EXPECT_EQ(Classify(MakeRow(floats, false, false), false, false, w[0], w[1], false).Wrong, 0);
-    EXPECT_EQ(Classify(MakeRow(ints, true, false), true, false, w[0], w[1], false).Wrong, 0);
+    EXPECT_EQ(
+        Classify(MakeRow(floats, vtFloat32, false), vtFloat32, false, w[0], w[1], false).Wrong, 0);
+    for (const TVoxelType type : {vtInt32, vtUInt32}) {
+      // Patterns of non-negative ints mean the same number as either type.
+      std::vector<uint32_t> patterns = type == vtUInt32 ? unsignedInts : ints;
+      if (type == vtUInt32)
+        for (uint32_t bits : ints)
+          if (static_cast<int32_t>(bits) >= 0)
+            patterns.push_back(bits);
+      EXPECT_EQ(Classify(MakeRow(patterns, type, true), type, true, w[0], w[1], false).Wrong, 0);
+    }
   }
 }
 
 TEST(RowClassifierTest, ValuesItCannotVouchForAreLeftToTheExactPath) {
   const std::vector<uint32_t> bits = {0x7FC00000u, 0xFFC00001u, 0x7F800001u, 0xFFA00000u,
                                       0x7F800000u, 0xFF800000u, 0x7F7FFFFFu, 0x7E800000u};
-  const TRow row = MakeRow(bits, false, false);
-  EXPECT_EQ(Classify(row, false, false, 0, 1, true).Checks, static_cast<int>(bits.size()));
+  const TRow row = MakeRow(bits, vtFloat32, false);
+  EXPECT_EQ(Classify(row, vtFloat32, false, 0, 1, true).Checks, static_cast<int>(bits.size()));
 }
 
 TEST(RowClassifierTest, OrdinaryDataRarelyNeedsTheExactPath) {
   std::vector<uint32_t> bits;
   for (int32_t v = 0; v < 2000; ++v)
     bits.push_back(static_cast<uint32_t>(v));
-  const TRow row = MakeRow(bits, true, false);
   // 0.255 * v sits on a half level only for v = 100, 300, ..., 900.
-  EXPECT_EQ(Classify(row, true, false, 0, 1000, true).Checks, 5);
+  for (const TVoxelType type : {vtInt32, vtUInt32})
+    EXPECT_EQ(Classify(MakeRow(bits, type, false), type, false, 0, 1000, true).Checks, 5);
 }
 
 } // namespace
