@@ -86,6 +86,32 @@ bool IsMultiple(int32_t N, int32_t Period) {
   return times >= 2 && std::abs(N - times * Period) <= 1;
 }
 
+// The strongest dip in Dips within a lag of K, or 0.
+double DipNear(const std::vector<TPeriod>& Dips, int64_t K) {
+  double strongest = 0.0;
+  for (const TPeriod& dip : Dips)
+    if (std::abs(dip.Count - K) <= 1)
+      strongest = std::max(strongest, dip.Dip);
+  return strongest;
+}
+
+// The shortest period within Long: a lag at a clear dip that divides Long at
+// least three times and whose double dips as well, or 0. A small volume
+// repeats whole slices or volumes more faithfully than rows, yet a row apart
+// still dips, and so do two rows apart; a chance dip has no such echo.
+int32_t RepeatingDivisor(const std::vector<TPeriod>& Dips, int32_t Long, int32_t MinCount) {
+  std::vector<int32_t> counts;
+  for (const TPeriod& dip : Dips)
+    counts.push_back(dip.Count);
+  std::sort(counts.begin(), counts.end());
+  for (int32_t count : counts)
+    for (int32_t d : {count, count + 1, count - 1})
+      if (d >= MinCount && 3 * d <= Long + 1 && IsMultiple(Long, d) && DipNear(Dips, d) >= 0.1 &&
+          DipNear(Dips, int64_t{2} * d) > 0.0)
+        return d;
+  return 0;
+}
+
 } // namespace
 
 std::vector<TPeriod> FindPeriods(const std::vector<double>& Differences, int32_t MinCount,
@@ -115,13 +141,18 @@ std::vector<TPeriod> FindPeriods(const std::vector<double>& Differences, int32_t
       continue;
     // In a small volume, a slice apart can dip deeper than a row apart: a
     // dipping divisor goes first, with the multiple's strength.
-    for (const TPeriod& other : dips)
-      if (IsMultiple(dip.Count, other.Count) && other.Dip >= 0.4 * dip.Dip &&
-          std::none_of(periods.begin(), periods.end(),
-                       [&](const TPeriod& P) { return P.Count == other.Count; })) {
-        periods.push_back({other.Count, dip.Dip});
-        break;
-      }
+    const int32_t divisor = RepeatingDivisor(dips, dip.Count, std::max(2, MinCount));
+    if (divisor > 0 && std::none_of(periods.begin(), periods.end(),
+                                    [&](const TPeriod& P) { return P.Count == divisor; }))
+      periods.push_back({divisor, dip.Dip});
+    else
+      for (const TPeriod& other : dips)
+        if (IsMultiple(dip.Count, other.Count) && other.Dip >= 0.4 * dip.Dip &&
+            std::none_of(periods.begin(), periods.end(),
+                         [&](const TPeriod& P) { return P.Count == other.Count; })) {
+          periods.push_back({other.Count, dip.Dip});
+          break;
+        }
     periods.push_back(dip);
     if (static_cast<int32_t>(periods.size()) >= MaxResults)
       break;

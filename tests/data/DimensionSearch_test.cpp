@@ -31,6 +31,32 @@ TEST(DimensionSearch, FindsTheRowLengthAndTheSliceHeight) {
   }
 }
 
+// A series of tiny volumes repeats whole volumes far more faithfully than rows
+// or slices: the row and the slice still have to come first.
+TEST(DimensionSearch, FindsRowsAndSlicesOfASeriesOfTinyVolumes) {
+  struct TCase {
+    int32_t Width, Height, Slices;
+  };
+  for (const TCase& c : {TCase{17, 21, 3}, TCase{17, 3, 21}, TCase{13, 19, 2}, TCase{10, 10, 10}}) {
+    const std::vector<double> volume = testfiles::SmoothVolume(c.Width, c.Height, c.Slices);
+    std::vector<float> series;
+    uint32_t state = 7;
+    for (int32_t t = 0; t < 60; ++t)
+      for (double v : volume) {
+        state = state * 1664525u + 1013904223u;
+        series.push_back(static_cast<float>(v + (state >> 28)));
+      }
+    const std::vector<TPeriod> rows =
+        FindPeriods(LagDifferences(series, 1, MaxGuessDimension, 4096), 4, 3);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0].Count, c.Width) << c.Width << "x" << c.Height << "x" << c.Slices;
+    const std::vector<TPeriod> slices =
+        FindPeriods(LagDifferences(series, c.Width, MaxGuessDimension, 512), 2, 3);
+    ASSERT_FALSE(slices.empty());
+    EXPECT_EQ(slices[0].Count, c.Height) << c.Width << "x" << c.Height << "x" << c.Slices;
+  }
+}
+
 TEST(DimensionSearch, TooFewValuesOrNoDipGiveNothing) {
   EXPECT_TRUE(LagDifferences(std::vector<float>(3, 1.0f), 1, 100, 64).empty());
   EXPECT_TRUE(LagDifferences(std::vector<float>(1000, 1.0f), 600, 100, 64).empty());
