@@ -59,11 +59,16 @@ double ValueOf(uint64_t Raw, TVoxelType Type) {
   return 0.0;
 }
 
+bool IsWideUnsigned(TVoxelType Type) {
+  return Type == vtUInt16 || Type == vtUInt32 || Type == vtUInt64;
+}
+
 struct TValueStats {
   double Near = 0.0, Far = 0.0; // summed |differences| of neighbours and of far pairs
   int64_t NearPairs = 0, FarPairs = 0;
   int64_t Count = 0, NonFinite = 0, NonZero = 0;
   int64_t Tiny = 0, Huge = 0, Integral = 0, LowByteZero = 0, Wide = 0, Narrow = 0;
+  int64_t TopByteFull = 0;              // unsigned values whose top byte is all ones
   std::array<int64_t, 8> ByteChanges{}; // neighbours whose byte k (0: least significant) differs
   bool Negative = false;
 };
@@ -118,6 +123,7 @@ void AddValues(const std::vector<double>& Values, const std::vector<uint64_t>& R
     Stats.Narrow += magnitude < limits.Narrow;
     Stats.Integral += isFloat && v == std::nearbyint(v);
     Stats.LowByteZero += !isFloat && BytesPerVoxel[Type] > 1 && (Raw[i] & 0xFF) == 0;
+    Stats.TopByteFull += IsWideUnsigned(Type) && Raw[i] >> (8 * BytesPerVoxel[Type] - 8) == 0xFF;
   }
   for (size_t i = 1; i < Raw.size(); ++i) {
     const uint64_t changed = Raw[i] ^ Raw[i - 1];
@@ -133,7 +139,10 @@ void AddValues(const std::vector<double>& Values, const std::vector<uint64_t>& R
 // and non-finite values count as 0.
 template <typename T> void ClampOutliers(std::vector<T>& Values) {
   std::vector<T> finite;
-  const size_t step = Values.size() / 65536 + 1;
+  // An odd step: an even one would sample only one half of every pair of
+  // narrower values that a wide type splits into, such as only the sign
+  // halves of 32-bit integers read as 16-bit ones.
+  const size_t step = (Values.size() / 65536 + 1) | 1;
   for (size_t i = 0; i < Values.size(); i += step)
     if (std::isfinite(Values[i]))
       finite.push_back(Values[i]);
@@ -178,6 +187,8 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
     return 0.0;
   const double ratio = (Stats.Near / static_cast<double>(Stats.NearPairs)) /
                        (Stats.Far / static_cast<double>(Stats.FarPairs));
+  if (!std::isfinite(ratio)) // differences beyond the doubles
+    return 0.0;
   double score = std::clamp(1.0 - ratio, 0.0, 1.0);
   score *= std::max(0.0, 1.0 - 10.0 * Share(Stats.NonFinite, Stats.Count));
   score *= 1.0 - Share(Stats.Tiny, Stats.NonZero);
@@ -186,6 +197,10 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
   if (Type == vtInt16 || Type == vtUInt16)
     score *= std::min(1.0, 0.3 + 1000.0 * Share(Stats.Narrow, Stats.NonZero));
   score *= 1.0 - Share(Stats.LowByteZero, Stats.NonZero);
+  // Unsigned values crowding the very top of the range are negative numbers
+  // of a signed type; read as unsigned, pairs of a narrower width (all ones
+  // beside a small negative, zeros beside a small positive) look smooth.
+  score *= std::max(0.0, 1.0 - 2.0 * Share(Stats.TopByteFull, Stats.NonZero));
   if (!IsFloat(Type) && BytesPerVoxel[Type] > 1) {
     // Whenever a higher byte of an integer changes, its low byte almost always
     // does too; the other way round is a float or a wrong byte order.

@@ -13,23 +13,58 @@ using testfiles::EncodeVolume;
 using testfiles::ReadsTheSame;
 using testfiles::SmoothVolume;
 
+bool HoldsNegatives(TVoxelType Type) {
+  return Type != vtByte && Type != vtUInt16 && Type != vtUInt32 && Type != vtUInt64;
+}
+
 TEST(VoxelStatistics, RanksTheStoredTypeAndOrderFirst) {
-  const std::vector<double> volume = SmoothVolume(93, 71, 6);
-  for (int t = 0; t < VoxelTypeCount; ++t)
-    for (TByteOrder order : {boLittleEndian, boBigEndian}) {
-      const auto type = static_cast<TVoxelType>(t);
-      const std::vector<uint8_t> bytes = EncodeVolume(volume, type, order);
-      const std::vector<TTypeGuess> ranked =
-          RankVoxelTypes(bytes.data(), static_cast<int64_t>(bytes.size()));
-      ASSERT_FALSE(ranked.empty());
-      const TLayout truth = {0, 1, 1, 1, type, order};
-      const TLayout best = {0, 1, 1, 1, ranked[0].Type, ranked[0].Order};
-      EXPECT_TRUE(ReadsTheSame(best, truth))
-          << VoxelTypeName(type) << " " << order << " ranked " << VoxelTypeName(ranked[0].Type)
-          << " " << ranked[0].Order << " first";
-      for (size_t i = 1; i < ranked.size(); ++i)
-        EXPECT_LE(ranked[i].Score, ranked[i - 1].Score);
-    }
+  // Shifted down, about half of the values fall below zero, as in data
+  // centred on zero.
+  for (const double shift : {0.0, 450.0})
+    for (int t = 0; t < VoxelTypeCount; ++t)
+      for (TByteOrder order : {boLittleEndian, boBigEndian}) {
+        const auto type = static_cast<TVoxelType>(t);
+        if (shift > 0.0 && !HoldsNegatives(type))
+          continue;
+        std::vector<double> volume = SmoothVolume(93, 71, 6);
+        for (double& v : volume)
+          v -= shift;
+        const std::vector<uint8_t> bytes = EncodeVolume(volume, type, order);
+        const std::vector<TTypeGuess> ranked =
+            RankVoxelTypes(bytes.data(), static_cast<int64_t>(bytes.size()));
+        ASSERT_FALSE(ranked.empty());
+        const TLayout truth = {0, 1, 1, 1, type, order};
+        const TLayout best = {0, 1, 1, 1, ranked[0].Type, ranked[0].Order};
+        EXPECT_TRUE(ReadsTheSame(best, truth))
+            << VoxelTypeName(type) << " " << order << " ranked " << VoxelTypeName(ranked[0].Type)
+            << " " << ranked[0].Order << " first";
+        if (shift > 0.0) { // negative values read differently as the unsigned twin
+          EXPECT_EQ(ranked[0].Type, type) << VoxelTypeName(ranked[0].Type);
+        }
+        for (size_t i = 1; i < ranked.size(); ++i)
+          EXPECT_LE(ranked[i].Score, ranked[i - 1].Score);
+      }
+}
+
+// A noisy signal whose sign changes only between regions: read as unsigned,
+// the halves of each value fall in two tight clusters (zeros beside small
+// positives, all ones beside small negatives) that look smoother than the
+// noisy values themselves.
+TEST(VoxelStatistics, NoisyNegativeValuesReadAsSigned) {
+  std::vector<double> volume = SmoothVolume(93, 71, 6);
+  uint32_t state = 5;
+  for (double& v : volume) {
+    state = state * 1664525u + 1013904223u;
+    v = (v - 100.0) * 40.0 * ((state >> 8) / 16777216.0);
+  }
+  for (TByteOrder order : {boLittleEndian, boBigEndian}) {
+    const std::vector<uint8_t> bytes = EncodeVolume(volume, vtInt32, order);
+    const std::vector<TTypeGuess> ranked =
+        RankVoxelTypes(bytes.data(), static_cast<int64_t>(bytes.size()));
+    ASSERT_FALSE(ranked.empty());
+    EXPECT_EQ(ranked[0].Type, vtInt32) << VoxelTypeName(ranked[0].Type);
+    EXPECT_EQ(ranked[0].Order, order);
+  }
 }
 
 TEST(VoxelStatistics, ConstantOrRandomBytesLookLikeNoImage) {
