@@ -199,9 +199,32 @@ std::string TypeWhy(const TTypeGuess& Type) {
   return why + " values are smooth";
 }
 
+bool IsFloatType(TVoxelType Type) {
+  return Type == vtFloat16 || Type == vtFloat32 || Type == vtFloat64;
+}
+
+// The readings to lay out: the best, then the best of the other kind (integer
+// or float) at the same width and byte order, then the next best of the
+// ranking. Read as a float, an integer image stays smooth (and the other way
+// round), so smoothness alone cannot tell the two kinds apart.
+std::vector<TTypeGuess> Readings(const std::vector<TTypeGuess>& Ranked) {
+  const TTypeGuess& best = Ranked.front();
+  std::vector<TTypeGuess> readings = {best};
+  const auto otherKind = std::find_if(Ranked.begin() + 1, Ranked.end(), [&](const TTypeGuess& T) {
+    return BytesPerVoxel[T.Type] == BytesPerVoxel[best.Type] && T.Order == best.Order &&
+           IsFloatType(T.Type) != IsFloatType(best.Type);
+  });
+  if (otherKind != Ranked.end() && otherKind->Score >= 0.25 * best.Score)
+    readings.push_back(*otherKind);
+  for (auto t = Ranked.begin() + 1; t != Ranked.end() && readings.size() < 3; ++t)
+    if (t != otherKind && t->Score >= 0.5 * best.Score)
+      readings.push_back(*t);
+  return readings;
+}
+
 struct TContentFacts {
-  std::vector<TTypeGuess> Types;
-  std::vector<float> Values; // the sample as the best type reads it
+  std::vector<TTypeGuess> Types; // the readings to lay out, best first
+  std::vector<float> Values;     // the sample as the best type reads it
   TPreamble Preamble;
   int64_t JunkEnd = -1;
   int64_t JunkSlack = 0; // bytes either side of JunkEnd where the data may start
@@ -221,11 +244,9 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
       const int64_t slices = height.Rows > 0 ? (Facts.FileSize - header.Bytes) / sliceBytes : 1;
       if (slices < 1 || rows > MaxGuessDimension)
         continue;
-      for (size_t t = 0; t < Facts.Types.size() && t < 3; ++t) {
-        const TTypeGuess& type = Facts.Types[t];
+      for (const TTypeGuess& type : Facts.Types) {
         const int32_t width = BytesPerVoxel[type.Type];
-        if (rowBytes % width != 0 || type.Score < 0.5 * best.Score ||
-            rowBytes / width > MaxGuessDimension)
+        if (rowBytes % width != 0 || rowBytes / width > MaxGuessDimension)
           continue;
         TLayoutCandidate candidate;
         candidate.Layout = {static_cast<int32_t>(header.Bytes),
@@ -384,9 +405,10 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
   const TSample sample = ReadSample(Stream, from, FileSize);
   const TBytes& chunk = sample.Chunk;
   const TBytes& pieces = sample.Pieces.Count > 0 ? sample.Pieces : sample.Chunk;
-  facts.Types = RankVoxelTypes(pieces.Data.get(), pieces.Count);
-  if (facts.Types.empty() || facts.Types.front().Score < 0.1)
+  const std::vector<TTypeGuess> ranked = RankVoxelTypes(pieces.Data.get(), pieces.Count);
+  if (ranked.empty() || ranked.front().Score < 0.1)
     return {};
+  facts.Types = Readings(ranked);
   facts.Values = Singles(chunk.Data.get(), chunk.Count, facts.Types.front());
   facts.JunkEnd = JunkEnd(Head, FileSize, facts.Types.front(), facts.Values);
   facts.JunkSlack = 6 * BytesPerVoxel[facts.Types.front().Type];

@@ -53,6 +53,29 @@ bool Variant(const TLayout& A, const TLayout& B) {
           (A.HeaderBytes == B.HeaderBytes && std::abs(A.RowsPerSlice - B.RowsPerSlice) <= 2));
 }
 
+// Whether A and B decode the bytes differently.
+bool OtherReading(const TLayout& A, const TLayout& B) {
+  TLayout b = B;
+  b.VoxelType = A.VoxelType;
+  b.ByteOrder = A.ByteOrder;
+  return (A.VoxelType != B.VoxelType || A.ByteOrder != B.ByteOrder) && !TwinOf(A, b) &&
+         !TwinOf(A, B);
+}
+
+// The first three hold a second reading of the values when there is one:
+// smoothness tells an integer from a float of the same width only weakly,
+// and a choice between two types is easier to offer than to make.
+void PromoteOtherReading(std::vector<TLayoutCandidate>& Ranked) {
+  constexpr ptrdiff_t place = 2;
+  if (static_cast<ptrdiff_t>(Ranked.size()) <= place)
+    return;
+  const auto other = std::find_if(Ranked.begin() + 1, Ranked.end(), [&](const auto& C) {
+    return OtherReading(Ranked.front().Layout, C.Layout);
+  });
+  if (other != Ranked.end() && other - Ranked.begin() > place)
+    std::rotate(Ranked.begin() + place, other, other + 1);
+}
+
 // Header findings first (a header that fits the file states the layout), then
 // what the content says; one entry per layout, within the control ranges.
 std::vector<TLayoutCandidate> Combine(std::vector<TLayoutCandidate> FromHeaders,
@@ -74,6 +97,7 @@ std::vector<TLayoutCandidate> Combine(std::vector<TLayoutCandidate> FromHeaders,
         .push_back(std::move(candidate));
   FromContent = std::move(fresh);
   FromContent.insert(FromContent.end(), twins.begin(), twins.end());
+  PromoteOtherReading(FromContent);
   std::vector<TLayoutCandidate> ranked;
   for (auto* list : {&FromHeaders, &FromContent})
     for (TLayoutCandidate& candidate : *list) {

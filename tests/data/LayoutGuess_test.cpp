@@ -94,6 +94,28 @@ TEST(LayoutGuess, FindsTheLayoutOfASmoothVolumeInEveryTypeOrderAndHeader) {
   EXPECT_GE(best, cases - 2) << "best candidate right for " << best << " of " << cases;
 }
 
+// Scaled up so that no value is small, integers read almost as smoothly as
+// 16-bit floats: whichever reading wins, the other has to be offered too.
+TEST(LayoutGuess, OffersBothTheIntegerAndTheFloatReadingOfBrightImages) {
+  testfiles::TTempDir dir;
+  constexpr int32_t width = 168, height = 206;
+  std::vector<double> image = SmoothVolume(width, height, 1);
+  for (double& v : image)
+    v = v > 0.0 ? 5000.0 + 15.0 * v : 0.0;
+  for (TByteOrder order : {boLittleEndian, boBigEndian}) {
+    std::vector<uint8_t> bytes(512, 0);
+    bytes[0] = 0x5C, bytes[4] = 0x17, bytes[9] = 0x03;
+    const std::vector<uint8_t> data = EncodeVolume(image, vtInt16, order);
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    const TLayout truth = {512, width, height, 1, vtInt16, order};
+    const TLayoutGuess guess = GuessLayout(dir.MakeFile("bright" + std::to_string(order), bytes));
+    bool found = false;
+    for (size_t i = 0; i < guess.Candidates.size() && i < 3; ++i)
+      found = found || ReadsTheSame(guess.Candidates[i].Layout, truth);
+    EXPECT_TRUE(found) << order;
+  }
+}
+
 TEST(LayoutGuess, FilesWithoutAnImageGiveNoCandidateAndSayWhy) {
   testfiles::TTempDir dir;
   const std::string fifo = dir.Path("pipe");
