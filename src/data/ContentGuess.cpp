@@ -203,6 +203,11 @@ bool IsFloatType(TVoxelType Type) {
   return Type == vtFloat16 || Type == vtFloat32 || Type == vtFloat64;
 }
 
+bool OtherKind(const TTypeGuess& A, const TTypeGuess& B) {
+  return BytesPerVoxel[A.Type] == BytesPerVoxel[B.Type] && A.Order == B.Order &&
+         IsFloatType(A.Type) != IsFloatType(B.Type);
+}
+
 // The readings to lay out: the best, then the best of the other kind (integer
 // or float) at the same width and byte order, then the next best of the
 // ranking. Read as a float, an integer image stays smooth (and the other way
@@ -210,10 +215,8 @@ bool IsFloatType(TVoxelType Type) {
 std::vector<TTypeGuess> Readings(const std::vector<TTypeGuess>& Ranked) {
   const TTypeGuess& best = Ranked.front();
   std::vector<TTypeGuess> readings = {best};
-  const auto otherKind = std::find_if(Ranked.begin() + 1, Ranked.end(), [&](const TTypeGuess& T) {
-    return BytesPerVoxel[T.Type] == BytesPerVoxel[best.Type] && T.Order == best.Order &&
-           IsFloatType(T.Type) != IsFloatType(best.Type);
-  });
+  const auto otherKind = std::find_if(Ranked.begin() + 1, Ranked.end(),
+                                      [&](const TTypeGuess& T) { return OtherKind(T, best); });
   if (otherKind != Ranked.end() && otherKind->Score >= 0.25 * best.Score)
     readings.push_back(*otherKind);
   for (auto t = Ranked.begin() + 1; t != Ranked.end() && readings.size() < 3; ++t)
@@ -255,8 +258,10 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
                             static_cast<int32_t>(SliceCount(slices)),
                             type.Type,
                             width == 1 ? boLittleEndian : type.Order};
-        candidate.Score =
-            0.3 * type.Score + 0.3 * Width.Dip + 0.2 * height.Score + 0.2 * header.Evidence;
+        // Rows left over after the last whole slice are rarer than a header.
+        const double leftover = (Facts.FileSize - header.Bytes) % sliceBytes != 0 ? 0.9 : 1.0;
+        candidate.Score = leftover * (0.3 * type.Score + 0.3 * Width.Dip + 0.2 * height.Score +
+                                      0.2 * header.Evidence);
         candidate.Reason = "rows repeat every " + std::to_string(rowBytes / width) + " voxels; " +
                            height.Why + "; " + TypeWhy(type) + "; " + header.Why;
         Candidates.push_back(std::move(candidate));
@@ -387,6 +392,24 @@ TSample ReadSample(platform::TFileStream& Stream, int64_t From, int64_t FileSize
   return sample;
 }
 
+// Candidates for the rows that the values of Facts repeat in.
+void AddLayouts(const TContentFacts& Facts, std::vector<TLayoutCandidate>& Candidates) {
+  const std::vector<double> differences = LagDifferences(Facts.Values, 1, MaxGuessDimension, 4096);
+  std::vector<int32_t> tried;
+  for (const TPeriod& width : FindPeriods(differences, 4, 3))
+    // A slanting edge can put the dip a voxel or two beside the row length;
+    // neighbours almost as alike get their chance with the slices and the size.
+    for (int32_t w = std::max(4, width.Count - 2);
+         w <= width.Count + 2 && w < static_cast<int32_t>(differences.size()); ++w) {
+      const double closeness = differences[static_cast<size_t>(width.Count)] /
+                               std::max(differences[static_cast<size_t>(w)], 1e-300);
+      if (closeness < 0.8 || std::find(tried.begin(), tried.end(), w) != tried.end())
+        continue;
+      tried.push_back(w);
+      AddCandidates(Facts, {w, width.Dip * std::min(1.0, closeness * closeness)}, Candidates);
+    }
+}
+
 } // namespace
 
 std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, int64_t FileSize,
@@ -408,24 +431,21 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
   const std::vector<TTypeGuess> ranked = RankVoxelTypes(pieces.Data.get(), pieces.Count);
   if (ranked.empty() || ranked.front().Score < 0.1)
     return {};
-  facts.Types = Readings(ranked);
-  facts.Values = Singles(chunk.Data.get(), chunk.Count, facts.Types.front());
-  facts.JunkEnd = JunkEnd(Head, FileSize, facts.Types.front(), facts.Values);
-  facts.JunkSlack = 6 * BytesPerVoxel[facts.Types.front().Type];
   std::vector<TLayoutCandidate> candidates;
-  const std::vector<double> differences = LagDifferences(facts.Values, 1, MaxGuessDimension, 4096);
-  std::vector<int32_t> tried;
-  for (const TPeriod& width : FindPeriods(differences, 4, 3))
-    // A slanting edge can put the dip a voxel or two beside the row length;
-    // neighbours almost as alike get their chance with the slices and the size.
-    for (int32_t w = std::max(4, width.Count - 2);
-         w <= width.Count + 2 && w < static_cast<int32_t>(differences.size()); ++w) {
-      const double closeness = differences[static_cast<size_t>(width.Count)] /
-                               std::max(differences[static_cast<size_t>(w)], 1e-300);
-      if (closeness < 0.8 || std::find(tried.begin(), tried.end(), w) != tried.end())
-        continue;
-      tried.push_back(w);
-      AddCandidates(facts, {w, width.Dip * std::min(1.0, closeness * closeness)}, candidates);
-    }
+  // The reading of the other kind measures rows and slices in its own
+  // values: the best one's can blur the dips that it would show. The rest
+  // share the best one's.
+  const std::vector<TTypeGuess> readings = Readings(ranked);
+  std::vector<std::vector<TTypeGuess>> groups(1);
+  for (const TTypeGuess& reading : readings)
+    (OtherKind(reading, readings.front()) ? groups.emplace_back() : groups.front())
+        .push_back(reading);
+  for (const std::vector<TTypeGuess>& group : groups) {
+    facts.Types = group;
+    facts.Values = Singles(chunk.Data.get(), chunk.Count, group.front());
+    facts.JunkEnd = JunkEnd(Head, FileSize, group.front(), facts.Values);
+    facts.JunkSlack = 6 * BytesPerVoxel[group.front().Type];
+    AddLayouts(facts, candidates);
+  }
   return candidates;
 }

@@ -69,9 +69,17 @@ void PromoteOtherReading(std::vector<TLayoutCandidate>& Ranked) {
   constexpr ptrdiff_t place = 2;
   if (static_cast<ptrdiff_t>(Ranked.size()) <= place)
     return;
-  const auto other = std::find_if(Ranked.begin() + 1, Ranked.end(), [&](const auto& C) {
-    return OtherReading(Ranked.front().Layout, C.Layout);
-  });
+  const TLayout& top = Ranked.front().Layout;
+  const auto otherOf = [&](bool SameWidth) {
+    return std::find_if(Ranked.begin() + 1, Ranked.end(), [&](const auto& C) {
+      return OtherReading(top, C.Layout) &&
+             (!SameWidth || BytesPerVoxel[C.Layout.VoxelType] == BytesPerVoxel[top.VoxelType]);
+    });
+  };
+  // Of the same width first: the likelier mistake.
+  auto other = otherOf(true);
+  if (other == Ranked.end())
+    other = otherOf(false);
   if (other != Ranked.end() && other - Ranked.begin() > place)
     std::rotate(Ranked.begin() + place, other, other + 1);
 }
