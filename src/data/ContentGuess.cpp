@@ -199,32 +199,6 @@ std::string TypeWhy(const TTypeGuess& Type) {
   return why + " values are smooth";
 }
 
-bool IsFloatType(TVoxelType Type) {
-  return Type == vtFloat16 || Type == vtFloat32 || Type == vtFloat64;
-}
-
-bool OtherKind(const TTypeGuess& A, const TTypeGuess& B) {
-  return BytesPerVoxel[A.Type] == BytesPerVoxel[B.Type] && A.Order == B.Order &&
-         IsFloatType(A.Type) != IsFloatType(B.Type);
-}
-
-// The readings to lay out: the best, then the best of the other kind (integer
-// or float) at the same width and byte order, then the next best of the
-// ranking. Read as a float, an integer image stays smooth (and the other way
-// round), so smoothness alone cannot tell the two kinds apart.
-std::vector<TTypeGuess> Readings(const std::vector<TTypeGuess>& Ranked) {
-  const TTypeGuess& best = Ranked.front();
-  std::vector<TTypeGuess> readings = {best};
-  const auto otherKind = std::find_if(Ranked.begin() + 1, Ranked.end(),
-                                      [&](const TTypeGuess& T) { return OtherKind(T, best); });
-  if (otherKind != Ranked.end() && otherKind->Score >= 0.25 * best.Score)
-    readings.push_back(*otherKind);
-  for (auto t = Ranked.begin() + 1; t != Ranked.end() && readings.size() < 3; ++t)
-    if (t != otherKind && t->Score >= 0.5 * best.Score)
-      readings.push_back(*t);
-  return readings;
-}
-
 struct TContentFacts {
   std::vector<TTypeGuess> Types; // the readings to lay out, best first
   std::vector<float> Values;     // the sample as the best type reads it
@@ -435,7 +409,7 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
   // The reading of the other kind measures rows and slices in its own
   // values: the best one's can blur the dips that it would show. The rest
   // share the best one's.
-  const std::vector<TTypeGuess> readings = Readings(ranked);
+  const std::vector<TTypeGuess> readings = ReadingsToLayOut(ranked);
   std::vector<std::vector<TTypeGuess>> groups(1);
   for (const TTypeGuess& reading : readings)
     (OtherKind(reading, readings.front()) ? groups.emplace_back() : groups.front())

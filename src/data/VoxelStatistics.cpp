@@ -295,3 +295,23 @@ std::vector<TTypeGuess> RankVoxelTypes(const uint8_t* Bytes, int64_t Count) {
                    [](const TTypeGuess& A, const TTypeGuess& B) { return A.Score > B.Score; });
   return guesses;
 }
+
+bool OtherKind(const TTypeGuess& A, const TTypeGuess& B) {
+  return BytesPerVoxel[A.Type] == BytesPerVoxel[B.Type] && A.Order == B.Order &&
+         IsFloat(A.Type) != IsFloat(B.Type);
+}
+
+std::vector<TTypeGuess> ReadingsToLayOut(const std::vector<TTypeGuess>& Ranked) {
+  if (Ranked.empty())
+    return {};
+  const TTypeGuess& best = Ranked.front();
+  std::vector<TTypeGuess> readings = {best};
+  const auto otherKind = std::find_if(Ranked.begin() + 1, Ranked.end(),
+                                      [&](const TTypeGuess& T) { return OtherKind(T, best); });
+  if (otherKind != Ranked.end() && otherKind->Score >= 0.25 * best.Score)
+    readings.push_back(*otherKind);
+  for (auto t = Ranked.begin() + 1; t != Ranked.end() && readings.size() < 3; ++t)
+    if (t != otherKind && t->Score >= 0.5 * best.Score)
+      readings.push_back(*t);
+  return readings;
+}

@@ -19,6 +19,17 @@ struct TTypeGuess {
 // only the first in the type list is kept.
 std::vector<TTypeGuess> RankVoxelTypes(const uint8_t* Bytes, int64_t Count);
 
+// Whether A and B are an integer and a float type of the same width and
+// byte order.
+bool OtherKind(const TTypeGuess& A, const TTypeGuess& B);
+
+// The readings of Ranked (as RankVoxelTypes gives them) worth laying out: the
+// best, then the best of the other kind, then the next best, each at least
+// half as good as the best (a quarter for the other kind). Read as a float,
+// an integer image stays smooth, and the other way round, so smoothness
+// alone tells the two kinds apart only weakly.
+std::vector<TTypeGuess> ReadingsToLayOut(const std::vector<TTypeGuess>& Ranked);
+
 // Pulls values beyond the central 99 % in to its bounds and makes non-finite
 // values 0, so that a few wild values cannot outweigh all the others.
 template <typename T> void ClampOutliers(std::vector<T>& Values);

@@ -67,6 +67,30 @@ TEST(VoxelStatistics, NoisyNegativeValuesReadAsSigned) {
   }
 }
 
+TEST(VoxelStatistics, LaysOutTheOtherKindOfTheBestWidthBesideTheNextBest) {
+  struct TCase {
+    std::vector<TTypeGuess> Ranked;
+    std::vector<TVoxelType> Expected;
+  };
+  const TByteOrder big = boBigEndian, little = boLittleEndian;
+  const std::vector<TCase> cases = {
+      {{{vtFloat16, big, 0.72}, {vtInt32, big, 0.35}, {vtInt16, big, 0.22}, {vtInt16, little, 0.2}},
+       {vtFloat16, vtInt16}},
+      {{{vtByte, little, 0.48}, {vtInt16, little, 0.33}, {vtInt32, little, 0.28}},
+       {vtByte, vtInt16, vtInt32}},
+      {{{vtInt16, big, 0.85}, {vtFloat16, big, 0.6}, {vtByte, little, 0.36}}, {vtInt16, vtFloat16}},
+      {{{vtFloat32, little, 0.9}, {vtInt32, big, 0.5}, {vtInt32, little, 0.1}},
+       {vtFloat32, vtInt32}},
+      {{}, {}},
+  };
+  for (const TCase& c : cases) {
+    std::vector<TVoxelType> got;
+    for (const TTypeGuess& reading : ReadingsToLayOut(c.Ranked))
+      got.push_back(reading.Type);
+    EXPECT_EQ(got, c.Expected) << (c.Ranked.empty() ? "none" : VoxelTypeName(c.Ranked[0].Type));
+  }
+}
+
 TEST(VoxelStatistics, ConstantOrRandomBytesLookLikeNoImage) {
   std::vector<uint8_t> random(1 << 16);
   uint64_t state = 99;
