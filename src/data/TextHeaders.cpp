@@ -280,6 +280,19 @@ int64_t SkipBlanks(const uint8_t* Head, int64_t HeadBytes, int64_t At) {
   return At;
 }
 
+// Gives a text header's reading its layout. Voxels in the header's own file
+// start after the line break that ends the header (HeaderEnd), which the head
+// must hold; a detached header's voxels start where its layout says.
+THeaderReading WithLayout(THeaderReading Reading, std::optional<TStatedLayout> Layout,
+                          int64_t HeaderEnd) {
+  if (!Reading.Detached && HeaderEnd < 0)
+    return Reading;
+  Reading.Layout = std::move(Layout);
+  if (Reading.Layout && !Reading.Detached)
+    Reading.Layout->DataStart = HeaderEnd;
+  return Reading;
+}
+
 } // namespace
 
 THeaderReading ReadMetaImageHeader(const uint8_t* Head, int64_t HeadBytes) {
@@ -312,13 +325,7 @@ THeaderReading ReadMetaImageHeader(const uint8_t* Head, int64_t HeadBytes) {
   reading.Format = "MetaImage";
   if (Lower(dataFile) != "local")
     NameDataFile(reading, dataFile, false);
-  // Voxels in this file start after a line break that the head must hold.
-  if (!reading.Detached && headerEnd < 0)
-    return reading;
-  reading.Layout = MetaImageLayout(fields);
-  if (reading.Layout && !reading.Detached)
-    reading.Layout->DataStart = headerEnd;
-  return reading;
+  return WithLayout(reading, MetaImageLayout(fields), headerEnd);
 }
 
 THeaderReading ReadNrrdHeader(const uint8_t* Head, int64_t HeadBytes) {
@@ -355,12 +362,9 @@ THeaderReading ReadNrrdHeader(const uint8_t* Head, int64_t HeadBytes) {
     dataFile = Field(fields, "datafile");
   if (dataFile)
     NameDataFile(reading, *dataFile, true);
-  if (!wellFormed || (!reading.Detached && headerEnd < 0))
+  if (!wellFormed)
     return reading;
-  reading.Layout = NrrdLayout(fields);
-  if (reading.Layout && !reading.Detached)
-    reading.Layout->DataStart = headerEnd;
-  return reading;
+  return WithLayout(reading, NrrdLayout(fields), headerEnd);
 }
 
 THeaderReading ReadPnmHeader(const uint8_t* Head, int64_t HeadBytes) {
