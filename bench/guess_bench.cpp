@@ -5,8 +5,8 @@
 // truth's and its type and byte order decode the same numbers as the truth's,
 // so int16 and uint16 agree on data below 32768.
 
-#include "data/LayoutGuess.h"
 #include "data/VoxelDecoder.h"
+#include "guess/LayoutGuess.h"
 #include "platform/FileStream.h"
 
 #include <algorithm>
@@ -22,6 +22,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+using namespace guess;
 
 namespace {
 

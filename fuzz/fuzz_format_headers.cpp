@@ -1,9 +1,11 @@
 // The readers of self-describing headers, on a head held in memory. The first
 // byte picks the file's name (so that the paths a name opens run, with no file
 // beside it) and how large the file claims to be; the rest is the head.
-#include "data/FormatHeaders.h"
+#include "guess/formats/FormatHeaders.h"
 
 #include <cstdint>
+
+using namespace guess;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (Size == 0)
@@ -21,12 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   // A proposal must be one the window can apply and the file can hold.
   for (const TLayoutCandidate& candidate : finding.Candidates) {
     const TLayout& l = candidate.Layout;
-    const bool inRange = l.HeaderBytes >= 0 && l.HeaderBytes <= MaxGuessHeaderBytes &&
-                         l.VoxelsPerRow >= 1 && l.VoxelsPerRow <= MaxGuessDimension &&
-                         l.RowsPerSlice >= 1 && l.RowsPerSlice <= MaxGuessDimension &&
-                         l.SlicesPerVolume >= 1 && l.SlicesPerVolume <= MaxGuessDimension &&
-                         l.VoxelType < VoxelTypeCount && candidate.Score > 0 &&
-                         candidate.Score <= 1;
+    const bool inRange = WithinRanges(l) && candidate.Score > 0 && candidate.Score <= 1;
     const int64_t volumeBytes = int64_t{l.VoxelsPerRow} * l.RowsPerSlice * l.SlicesPerVolume *
                                 BytesPerVoxel[l.VoxelType % VoxelTypeCount];
     if (!inRange || l.HeaderBytes + volumeBytes > fileSize)

@@ -41,7 +41,7 @@ std::string LayoutOptions(const TLayout& Layout) {
   return options.append(" --byte-order ").append(bigEndian ? "big" : "little");
 }
 
-std::string CandidateLine(const TLayoutCandidate& Candidate) {
+std::string CandidateLine(const guess::TLayoutCandidate& Candidate) {
   std::string line = LayoutOptions(Candidate.Layout);
   line.append("  # ").append(ScoreText(Candidate.Score));
   if (!Candidate.Reason.empty())
@@ -49,9 +49,9 @@ std::string CandidateLine(const TLayoutCandidate& Candidate) {
   return line;
 }
 
-TGuessReport ReportGuess(const TLayoutGuess& Guess) {
+TGuessReport ReportGuess(const guess::TLayoutGuess& Guess) {
   TGuessReport report;
-  for (const TLayoutCandidate& candidate : Guess.Candidates)
+  for (const guess::TLayoutCandidate& candidate : Guess.Candidates)
     report.Text.append(CandidateLine(candidate)).append("\n");
   if (Guess.Candidates.empty()) {
     report.Text.append("# ").append(Guess.Why.empty() ? "No layout found" : OneLine(Guess.Why));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/LayoutGuess.h"
+#include "guess/LayoutGuess.h"
 
 #include <string>
 
@@ -10,7 +10,7 @@ std::string LayoutOptions(const TLayout& Layout);
 
 // One printed proposal: the layout options, then "  # ", the score with two
 // decimals and the reason, on one line.
-std::string CandidateLine(const TLayoutCandidate& Candidate);
+std::string CandidateLine(const guess::TLayoutCandidate& Candidate);
 
 struct TGuessReport {
   std::string Text; // the host's bytes, one line per proposal
@@ -19,4 +19,4 @@ struct TGuessReport {
 
 // What "--guess" prints: the proposals best first, or one comment line that
 // says why there is none.
-TGuessReport ReportGuess(const TLayoutGuess& Guess);
+TGuessReport ReportGuess(const guess::TLayoutGuess& Guess);

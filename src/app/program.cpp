@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     return command.ExitCode;
   }
   if (command.GuessFile) {
-    const TGuessReport report = ReportGuess(GuessLayout(*command.GuessFile));
+    const TGuessReport report = ReportGuess(guess::GuessLayout(*command.GuessFile));
     std::fwrite(report.Text.data(), 1, report.Text.size(), stdout);
     // Proposals that never reached the reader are no success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

@@ -34,7 +34,7 @@ QString LayoutText(const TLayout& Layout) {
       .arg(Layout.SlicesPerVolume);
 }
 
-Tfm_GuessLayout::Tfm_GuessLayout(const TLayoutGuess& Guess, const QStringList& TypeNames,
+Tfm_GuessLayout::Tfm_GuessLayout(const guess::TLayoutGuess& Guess, const QStringList& TypeNames,
                                  const QStringList& OrderNames, QWidget* Parent)
     : QDialog(Parent) {
   setObjectName(QStringLiteral("fm_GuessLayout"));
@@ -70,14 +70,14 @@ Tfm_GuessLayout::Tfm_GuessLayout(const TLayoutGuess& Guess, const QStringList& T
   resize(none ? 420 : 720, none ? 120 : 280);
 }
 
-void Tfm_GuessLayout::FillList(const TLayoutGuess& Guess, const QStringList& TypeNames,
+void Tfm_GuessLayout::FillList(const guess::TLayoutGuess& Guess, const QStringList& TypeNames,
                                const QStringList& OrderNames) {
   lv_Candidates->setRootIsDecorated(false);
   lv_Candidates->setSelectionMode(QAbstractItemView::SingleSelection);
   lv_Candidates->setHeaderLabels({QStringLiteral("Layout"), QStringLiteral("Type"),
                                   QStringLiteral("Score"), QStringLiteral("Reason")});
   const QLocale locale;
-  for (const TLayoutCandidate& candidate : Guess.Candidates) {
+  for (const guess::TLayoutCandidate& candidate : Guess.Candidates) {
     FLayouts.push_back(candidate.Layout);
     const QString reason = HostText(candidate.Reason);
     auto* item =

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/LayoutGuess.h"
+#include "guess/LayoutGuess.h"
 
 #include <QDialog>
 #include <optional>
@@ -19,7 +19,7 @@ class Tfm_GuessLayout : public QDialog {
 public:
   // TypeNames and OrderNames are the item texts of the window's data-type and
   // byte-order lists, so that a proposal reads as the lists will show it.
-  Tfm_GuessLayout(const TLayoutGuess& Guess, const QStringList& TypeNames,
+  Tfm_GuessLayout(const guess::TLayoutGuess& Guess, const QStringList& TypeNames,
                   const QStringList& OrderNames, QWidget* Parent = nullptr);
 
   // The layout of the selected row, if a row is selected.
@@ -30,7 +30,7 @@ public:
   QDialogButtonBox* bb_Buttons = nullptr;
 
 private:
-  void FillList(const TLayoutGuess& Guess, const QStringList& TypeNames,
+  void FillList(const guess::TLayoutGuess& Guess, const QStringList& TypeNames,
                 const QStringList& OrderNames);
 
   std::vector<TLayout> FLayouts;

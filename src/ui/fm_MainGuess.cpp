@@ -1,7 +1,7 @@
 // The Guess Layout command: proposals for the open file, and the chosen one
 // written into the layout controls.
-#include "data/LayoutGuess.h"
 #include "data/VxDataMgr.h"
+#include "guess/LayoutGuess.h"
 #include "ui/fm_GuessLayout.h"
 #include "ui/fm_Main.h"
 
@@ -24,13 +24,13 @@ QStringList ItemTexts(const QComboBox* Combo) {
 void Tfm_Main::mi_GuessLayoutClick() {
   if (FDataMgr.FileName().empty())
     return;
-  TLayoutGuess guess;
+  guess::TLayoutGuess proposals;
   {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    guess = GuessLayout(FDataMgr.FileName());
+    proposals = guess::GuessLayout(FDataMgr.FileName());
   }
-  Tfm_GuessLayout dialog(guess, ItemTexts(cb_DataType), ItemTexts(cb_ByteOrder), this);
+  Tfm_GuessLayout dialog(proposals, ItemTexts(cb_DataType), ItemTexts(cb_ByteOrder), this);
   if (dialog.exec() != QDialog::Accepted)
     return;
   if (const std::optional<TLayout> chosen = dialog.Chosen())

@@ -2,8 +2,8 @@
 #include "app/CommandLine.h"
 #include "app/GuessCommand.h"
 #include "app/ProgramRun.h"
-#include "data/NiftiSample.h"
 #include "data/VxDataMgr.h"
+#include "guess/formats/NiftiSample.h"
 #include "platform/TextCodec.h"
 #include "ui/fm_Main.h"
 
@@ -12,6 +12,8 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using namespace guess;
 
 namespace {
 

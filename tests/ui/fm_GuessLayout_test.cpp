@@ -10,6 +10,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 
+using namespace guess;
+
 namespace {
 
 const QStringList TypeNames = {"Byte (unsigned)", "Int-16  (signed)", "Int-32 (signed)",

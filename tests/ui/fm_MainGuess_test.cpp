@@ -1,6 +1,6 @@
 #include "QtPrinters.h"
-#include "data/NiftiSample.h"
 #include "data/VxDataMgr.h"
+#include "guess/formats/NiftiSample.h"
 #include "ui/MainWindowFixture.h"
 #include "ui/fm_GuessLayout.h"
 #include "ui/fm_Main.h"

@@ -1,9 +1,11 @@
-#include "SmoothVolume.h"
-#include "data/DimensionSearch.h"
+#include "guess/SmoothVolume.h"
+#include "guess/content/DimensionSearch.h"
 
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <vector>
+
+using namespace guess;
 
 namespace {
 
@@ -19,13 +21,13 @@ TEST(DimensionSearch, FindsTheRowLengthAndTheSliceHeight) {
                          TCase{999, 40, 12}, TCase{64, 64, 30}}) {
     const std::vector<float> values = Singles(testfiles::SmoothVolume(c.Width, c.Height, c.Slices));
     const std::vector<TPeriod> rows =
-        FindPeriods(LagDifferences(values, 1, MaxGuessDimension, 4096), 4, 3);
+        FindPeriods(LagDifferences(values, 1, MaxDimension, 4096), 4, 3);
     ASSERT_FALSE(rows.empty());
     // A slanting edge may put the deepest point a voxel or two aside.
     EXPECT_NEAR(rows[0].Count, c.Width, 2);
     EXPECT_GT(rows[0].Dip, 0.3);
     const std::vector<TPeriod> slices =
-        FindPeriods(LagDifferences(values, c.Width, MaxGuessDimension, 512), 2, 3);
+        FindPeriods(LagDifferences(values, c.Width, MaxDimension, 512), 2, 3);
     ASSERT_FALSE(slices.empty()) << c.Width;
     EXPECT_NEAR(slices[0].Count, c.Height, 1) << c.Width;
   }
@@ -47,11 +49,11 @@ TEST(DimensionSearch, FindsRowsAndSlicesOfASeriesOfTinyVolumes) {
         series.push_back(static_cast<float>(v + (state >> 28)));
       }
     const std::vector<TPeriod> rows =
-        FindPeriods(LagDifferences(series, 1, MaxGuessDimension, 4096), 4, 3);
+        FindPeriods(LagDifferences(series, 1, MaxDimension, 4096), 4, 3);
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ(rows[0].Count, c.Width) << c.Width << "x" << c.Height << "x" << c.Slices;
     const std::vector<TPeriod> slices =
-        FindPeriods(LagDifferences(series, c.Width, MaxGuessDimension, 512), 2, 3);
+        FindPeriods(LagDifferences(series, c.Width, MaxDimension, 512), 2, 3);
     ASSERT_FALSE(slices.empty());
     EXPECT_EQ(slices[0].Count, c.Height) << c.Width << "x" << c.Height << "x" << c.Slices;
   }

@@ -1,4 +1,4 @@
-#include "data/VoxelStatistics.h"
+#include "guess/content/VoxelStatistics.h"
 
 #include "data/VoxelDecoder.h"
 
@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstddef>
 #include <utility>
+
+namespace guess {
 
 namespace {
 
@@ -315,3 +317,5 @@ std::vector<TTypeGuess> ReadingsToLayOut(const std::vector<TTypeGuess>& Ranked) 
       readings.push_back(*t);
   return readings;
 }
+
+} // namespace guess

@@ -1,9 +1,11 @@
-#include "data/ContentGuess.h"
+#include "guess/content/ContentGuess.h"
 
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
+
+using namespace guess;
 
 namespace {
 

@@ -1,11 +1,13 @@
-#include "data/FormatHeaders.h"
+#include "guess/formats/FormatHeaders.h"
 
-#include "data/NiftiHeader.h"
-#include "data/TextHeaders.h"
+#include "guess/formats/NiftiHeader.h"
+#include "guess/formats/TextHeaders.h"
 #include "platform/FileStream.h"
 
 #include <algorithm>
 #include <optional>
+
+namespace guess {
 
 namespace {
 
@@ -91,8 +93,7 @@ std::optional<TLayoutCandidate> Fit(const TStatedLayout& Stated, const uint8_t* 
   if (dims.empty() || std::any_of(dims.begin(), dims.end(), [](int64_t D) { return D < 1; }))
     return std::nullopt;
   const int64_t shown[3] = {dims[0], dims.size() > 1 ? dims[1] : 1, dims.size() > 2 ? dims[2] : 1};
-  if (std::any_of(std::begin(shown), std::end(shown),
-                  [](int64_t D) { return D > MaxGuessDimension; }))
+  if (std::any_of(std::begin(shown), std::end(shown), [](int64_t D) { return D > MaxDimension; }))
     return std::nullopt;
   // At most 10^12 voxels of 8 bytes: no overflow within a volume.
   const int64_t volumeBytes = shown[0] * shown[1] * shown[2] * BytesPerVoxel[Stated.VoxelType];
@@ -103,7 +104,7 @@ std::optional<TLayoutCandidate> Fit(const TStatedLayout& Stated, const uint8_t* 
   const std::optional<int64_t> start = Stated.DataAtEnd
                                            ? std::optional<int64_t>(FileSize - dataBytes)
                                            : VoxelStart(Stated, Head, HeadBytes);
-  if (!start || *start < 0 || *start > MaxGuessHeaderBytes || *start + volumeBytes > FileSize)
+  if (!start || *start < 0 || *start > MaxHeaderBytes || *start + volumeBytes > FileSize)
     return std::nullopt;
   const int64_t room = FileSize - *start;
   TLayoutCandidate candidate;
@@ -205,3 +206,5 @@ THeaderFinding ReadFormatHeaders(const std::string& Name, const uint8_t* Head, i
   OfferSiblings(finding, Name, Head, HeadBytes, FileSize);
   return finding;
 }
+
+} // namespace guess

@@ -1,22 +1,12 @@
 #pragma once
 
-#include "data/VoxelTypes.h"
+#include "data/Layout.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// A layout of a file, every field within what the window's controls hold, so
-// that a proposal can always be applied as it stands.
-struct TLayout {
-  int32_t HeaderBytes = 0;     // 0 .. MaxGuessHeaderBytes
-  int32_t VoxelsPerRow = 1;    // 1 .. MaxGuessDimension
-  int32_t RowsPerSlice = 1;    // 1 .. MaxGuessDimension
-  int32_t SlicesPerVolume = 1; // 1 .. MaxGuessDimension
-  TVoxelType VoxelType = vtByte;
-  TByteOrder ByteOrder = boLittleEndian; // boLittleEndian for the 1-byte types
-  bool operator==(const TLayout&) const = default;
-};
+namespace guess {
 
 struct TLayoutCandidate {
   TLayout Layout;
@@ -30,8 +20,9 @@ struct TLayoutGuess {
 };
 
 inline constexpr int MaxLayoutCandidates = 10;
-inline constexpr int32_t MaxGuessHeaderBytes = 32767;
-inline constexpr int32_t MaxGuessDimension = 10000;
+// The content alone places a header no further in than this; a container
+// that states its data offset may place it anywhere up to MaxHeaderBytes.
+inline constexpr int32_t MaxContentHeaderBytes = 32767;
 // Of the file and of any header file beside it, whatever their size.
 inline constexpr int64_t MaxGuessSampleBytes = int64_t{16} << 20;
 
@@ -39,3 +30,5 @@ inline constexpr int64_t MaxGuessSampleBytes = int64_t{16} << 20;
 // most MaxGuessSampleBytes, never writes, and never waits on a pipe or device:
 // such a file, an empty one or one that cannot be read gives no candidate.
 TLayoutGuess GuessLayout(const std::string& Name);
+
+} // namespace guess

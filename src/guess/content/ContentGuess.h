@@ -1,11 +1,13 @@
 #pragma once
 
-#include "data/LayoutGuess.h"
-#include "data/VoxelStatistics.h"
+#include "guess/LayoutGuess.h"
+#include "guess/content/VoxelStatistics.h"
 #include "platform/FileStream.h"
 
 #include <cstdint>
 #include <vector>
+
+namespace guess {
 
 // Guessing a layout from the bytes alone: where the data start, and how long
 // rows and slices are, once the voxel type is known.
@@ -26,3 +28,5 @@ TPreamble ReadPreamble(const uint8_t* Head, int64_t Count);
 // MaxGuessSampleBytes - Head.size() more.
 std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, int64_t FileSize,
                                                const std::vector<uint8_t>& Head);
+
+} // namespace guess

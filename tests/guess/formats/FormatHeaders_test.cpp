@@ -1,11 +1,13 @@
 #include "TempDir.h"
-#include "data/FormatHeaders.h"
+#include "guess/formats/FormatHeaders.h"
 
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
+
+using namespace guess;
 
 namespace {
 

@@ -1,10 +1,12 @@
-#include "data/FormatHeaders.h"
 #include "data/TestFiles.h"
+#include "guess/formats/FormatHeaders.h"
 
 #include <gtest/gtest.h>
 #include <string>
 #include <utility>
 #include <vector>
+
+using namespace guess;
 
 namespace {
 

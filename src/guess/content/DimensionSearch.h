@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace guess {
+
 // Finding the row length and the slice height of raw volume data from how
 // alike values are at a given distance: voxels one row (or one slice) apart
 // are neighbours in the image, so their differences dip against the lags
@@ -23,3 +25,5 @@ std::vector<double> LagDifferences(const std::vector<float>& Values, int32_t Str
 // stronger one is the same dip, and a dipping divisor of a dip goes before it.
 std::vector<TPeriod> FindPeriods(const std::vector<double>& Differences, int32_t MinCount,
                                  int32_t MaxResults);
+
+} // namespace guess

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "TempDir.h"
-#include "data/LayoutGuess.h"
+#include "guess/LayoutGuess.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,8 +1,10 @@
-#include "data/DimensionSearch.h"
+#include "guess/content/DimensionSearch.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+
+namespace guess {
 
 namespace {
 
@@ -171,3 +173,5 @@ std::vector<TPeriod> FindPeriods(const std::vector<double>& Differences, int32_t
                    [](const TPeriod& A, const TPeriod& B) { return A.Dip > B.Dip; });
   return periods;
 }
+
+} // namespace guess

@@ -1,10 +1,12 @@
-#include "data/TextHeaders.h"
+#include "guess/formats/TextHeaders.h"
 
 #include <charconv>
 #include <cstring>
 #include <map>
 #include <string_view>
 #include <utility>
+
+namespace guess {
 
 namespace {
 
@@ -401,3 +403,5 @@ THeaderReading ReadPnmHeader(const uint8_t* Head, int64_t HeadBytes) {
   reading.Layout = layout;
   return reading;
 }
+
+} // namespace guess

@@ -1,8 +1,10 @@
 #pragma once
 
-#include "data/StatedLayout.h"
+#include "guess/formats/StatedLayout.h"
 
 #include <cstdint>
+
+namespace guess {
 
 // Readers of the text headers, each given the first HeadBytes bytes at Head
 // of the file that may start with one. A header that runs past HeadBytes is
@@ -17,3 +19,5 @@ THeaderReading ReadNrrdHeader(const uint8_t* Head, int64_t HeadBytes);
 // Binary PGM (P5) and PPM (P6); a PPM's three samples per pixel read as one
 // row three times as long.
 THeaderReading ReadPnmHeader(const uint8_t* Head, int64_t HeadBytes);
+
+} // namespace guess

@@ -1,11 +1,13 @@
-#include "SmoothVolume.h"
-#include "data/VoxelStatistics.h"
+#include "guess/SmoothVolume.h"
+#include "guess/content/VoxelStatistics.h"
 
 #include <cmath>
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <limits>
 #include <vector>
+
+using namespace guess;
 
 namespace {
 

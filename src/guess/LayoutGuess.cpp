@@ -1,25 +1,19 @@
-#include "data/LayoutGuess.h"
+#include "guess/LayoutGuess.h"
 
-#include "data/ContentGuess.h"
-#include "data/FormatHeaders.h"
+#include "guess/content/ContentGuess.h"
+#include "guess/formats/FormatHeaders.h"
 #include "platform/FileStream.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
 
+namespace guess {
+
 namespace {
 
 // Enough for any header the readers know and for the preamble of a raw file.
 constexpr int64_t HeadBytes = int64_t{64} << 10;
-
-bool WithinRanges(const TLayout& Layout) {
-  const auto dimension = [](int32_t N) { return N >= 1 && N <= MaxGuessDimension; };
-  return Layout.HeaderBytes >= 0 && Layout.HeaderBytes <= MaxGuessHeaderBytes &&
-         dimension(Layout.VoxelsPerRow) && dimension(Layout.RowsPerSlice) &&
-         dimension(Layout.SlicesPerVolume) && Layout.VoxelType < VoxelTypeCount &&
-         (Layout.ByteOrder == boLittleEndian || Layout.ByteOrder == boBigEndian);
-}
 
 // Whether B differs from A only in the signedness of its integers: the two
 // are right or wrong together, so the second wastes a place near the top;
@@ -155,3 +149,5 @@ TLayoutGuess GuessLayout(const std::string& Name) {
                                       : "Nothing in the file suggests a layout";
   return guess;
 }
+
+} // namespace guess

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace guess {
+
 // Which voxel type and byte order make a run of bytes look like an image.
 
 struct TTypeGuess {
@@ -39,3 +41,5 @@ const char* VoxelTypeName(TVoxelType Type);
 
 // The value of the voxel at Bytes as Type stores it, widened to a double.
 double VoxelValue(const uint8_t* Bytes, TVoxelType Type, TByteOrder Order);
+
+} // namespace guess

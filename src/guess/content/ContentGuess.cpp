@@ -1,7 +1,7 @@
-#include "data/ContentGuess.h"
+#include "guess/content/ContentGuess.h"
 
-#include "data/DimensionSearch.h"
 #include "data/VoxelDecoder.h"
+#include "guess/content/DimensionSearch.h"
 
 #include <algorithm>
 #include <array>
@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 #include <utility>
+
+namespace guess {
 
 TPreamble ReadPreamble(const uint8_t* Head, int64_t Count) {
   const auto isText = [](uint8_t C) {
@@ -29,7 +31,7 @@ TPreamble ReadPreamble(const uint8_t* Head, int64_t Count) {
   // Words and numbers make a header; a run of bytes that happen to be printable (a dark
   // background of 13s, a bright ramp) does not, nor does text longer than any
   // header.
-  preamble.Text = end >= 8 && end <= MaxGuessHeaderBytes && end < Count && letters >= 6 &&
+  preamble.Text = end >= 8 && end <= MaxContentHeaderBytes && end < Count && letters >= 6 &&
                   spaces > 0 && (letters * 16 >= end || preamble.LineEnd > 0);
   if (preamble.Text) {
     preamble.TextEnd = end;
@@ -75,7 +77,7 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
                                          int64_t JunkSlack, int64_t FileSize, int64_t RowBytes,
                                          int64_t SliceBytes) {
   std::vector<int64_t> places = {0, Preamble.LineEnd, Preamble.TextEnd};
-  for (int64_t x = FileSize % SliceBytes; x <= MaxGuessHeaderBytes && places.size() < 8;
+  for (int64_t x = FileSize % SliceBytes; x <= MaxContentHeaderBytes && places.size() < 8;
        x += SliceBytes)
     places.push_back(x);
   for (int64_t back = 0; back < 8; ++back)
@@ -88,7 +90,7 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
 
   std::vector<THeaderOption> options;
   for (int64_t x : places) {
-    if (x < 0 || x > MaxGuessHeaderBytes || FileSize - x < RowBytes ||
+    if (x < 0 || x > MaxContentHeaderBytes || FileSize - x < RowBytes ||
         (FileSize - x) % RowBytes != 0)
       continue;
     const bool slices = (FileSize - x) % SliceBytes == 0;
@@ -102,7 +104,7 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
     // preamble ends or of a size that formats use.
     double evidence = (slices ? 0.4 : 0.1) + (text ? 0.4 : 0.0) + (zeros || junk ? 0.3 : 0.0) +
                       (common ? 0.3 : 0.0) + (x == 0 ? 0.3 : 0.0) +
-                      0.15 * (1.0 - static_cast<double>(x) / MaxGuessHeaderBytes) +
+                      0.15 * (1.0 - static_cast<double>(x) / MaxContentHeaderBytes) +
                       // Where the preamble ends and whole slices begin: two
                       // cues that agree by chance only rarely.
                       (slices && (text || zeros || junk) ? 0.2 : 0.0);
@@ -130,7 +132,7 @@ struct THeight {
 };
 
 bool FitsSlices(int64_t FileSize, int64_t SliceBytes) {
-  return FileSize >= SliceBytes && FileSize % SliceBytes <= MaxGuessHeaderBytes;
+  return FileSize >= SliceBytes && FileSize % SliceBytes <= MaxContentHeaderBytes;
 }
 
 // Near a dip of the slice differences, the heights after which whole slices
@@ -170,7 +172,7 @@ std::vector<THeight> Heights(const std::vector<float>& Values, int64_t RowVoxels
                              int64_t FileSize) {
   std::vector<THeight> heights;
   const std::vector<double> differences =
-      LagDifferences(Values, static_cast<int32_t>(RowVoxels), MaxGuessDimension, 512);
+      LagDifferences(Values, static_cast<int32_t>(RowVoxels), MaxDimension, 512);
   bool fitted = false;
   for (const TPeriod& period : FindPeriods(differences, 2, 3))
     fitted = AddRefined(differences, period, RowVoxels, RowBytes, FileSize, heights) || fitted;
@@ -178,7 +180,7 @@ std::vector<THeight> Heights(const std::vector<float>& Values, int64_t RowVoxels
       std::none_of(heights.begin(), heights.end(),
                    [&](const THeight& H) { return H.Rows == RowVoxels; }))
     heights.push_back({RowVoxels, 0.3, "square slices"});
-  if (FileSize / RowBytes <= MaxGuessDimension + 1)
+  if (FileSize / RowBytes <= MaxDimension + 1)
     heights.push_back({0, fitted ? 0.2 : 0.45, "one image fills the file"});
   return heights;
 }
@@ -186,7 +188,7 @@ std::vector<THeight> Heights(const std::vector<float>& Values, int64_t RowVoxels
 // Slices per volume: all the rest of the file, or the largest count within
 // the control's range that divides it.
 int64_t SliceCount(int64_t Slices) {
-  for (int64_t count = std::min<int64_t>(Slices, MaxGuessDimension); count > 1; --count)
+  for (int64_t count = std::min<int64_t>(Slices, MaxDimension); count > 1; --count)
     if (Slices % count == 0)
       return count;
   return 1;
@@ -219,11 +221,11 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
       const int64_t rows =
           height.Rows > 0 ? height.Rows : (Facts.FileSize - header.Bytes) / rowBytes;
       const int64_t slices = height.Rows > 0 ? (Facts.FileSize - header.Bytes) / sliceBytes : 1;
-      if (slices < 1 || rows > MaxGuessDimension)
+      if (slices < 1 || rows > MaxDimension)
         continue;
       for (const TTypeGuess& type : Facts.Types) {
         const int32_t width = BytesPerVoxel[type.Type];
-        if (rowBytes % width != 0 || rowBytes / width > MaxGuessDimension)
+        if (rowBytes % width != 0 || rowBytes / width > MaxDimension)
           continue;
         TLayoutCandidate candidate;
         candidate.Layout = {static_cast<int32_t>(header.Bytes),
@@ -273,8 +275,8 @@ int64_t JunkEnd(const std::vector<uint8_t>& Head, int64_t FileSize, const TTypeG
   const double scale = static_cast<double>(*hi) - *lo;
   const int32_t width = BytesPerVoxel[Type.Type];
   const int64_t phase = PositiveMod(FileSize, width);
-  const int64_t limit =
-      std::min<int64_t>(static_cast<int64_t>(Head.size()), MaxGuessHeaderBytes + (run + 1) * width);
+  const int64_t limit = std::min<int64_t>(static_cast<int64_t>(Head.size()),
+                                          MaxContentHeaderBytes + (run + 1) * width);
   const int64_t count = (limit - phase) / width;
   if (scale <= 0.0 || count < 2 * run + 2)
     return -1;
@@ -368,7 +370,7 @@ TSample ReadSample(platform::TFileStream& Stream, int64_t From, int64_t FileSize
 
 // Candidates for the rows that the values of Facts repeat in.
 void AddLayouts(const TContentFacts& Facts, std::vector<TLayoutCandidate>& Candidates) {
-  const std::vector<double> differences = LagDifferences(Facts.Values, 1, MaxGuessDimension, 4096);
+  const std::vector<double> differences = LagDifferences(Facts.Values, 1, MaxDimension, 4096);
   std::vector<int32_t> tried;
   for (const TPeriod& width : FindPeriods(differences, 4, 3))
     // A slanting edge can put the dip a voxel or two beside the row length;
@@ -394,7 +396,7 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
   // Past the text, past the zeros after binary fields, or past where any
   // other header must end.
   int64_t from = facts.Preamble.Text ? facts.Preamble.TextEnd
-                                     : std::min(FileSize / 8, MaxGuessHeaderBytes + int64_t{1});
+                                     : std::min(FileSize / 8, MaxContentHeaderBytes + int64_t{1});
   if (facts.Preamble.Binary && facts.Preamble.ZeroEnd < FileSize - 1024)
     from = std::max(from, facts.Preamble.ZeroEnd);
   if (FileSize - from < 64)
@@ -423,3 +425,5 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
   }
   return candidates;
 }
+
+} // namespace guess

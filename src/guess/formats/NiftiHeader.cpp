@@ -1,8 +1,10 @@
-#include "data/NiftiHeader.h"
+#include "guess/formats/NiftiHeader.h"
 
 #include <bit>
 #include <cmath>
 #include <cstring>
+
+namespace guess {
 
 namespace {
 
@@ -153,3 +155,5 @@ THeaderReading ReadNiftiHeader(const uint8_t* Head, int64_t HeadBytes) {
   }
   return {};
 }
+
+} // namespace guess

@@ -1,6 +1,6 @@
-#include "SmoothVolume.h"
 #include "TempDir.h"
-#include "data/LayoutGuess.h"
+#include "guess/LayoutGuess.h"
+#include "guess/SmoothVolume.h"
 
 #include <chrono>
 #include <cstdint>
@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+
+using namespace guess;
 
 namespace {
 
@@ -21,9 +23,9 @@ void ExpectWithinRanges(const TLayoutGuess& Guess, const std::string& What) {
   EXPECT_LE(Guess.Candidates.size(), static_cast<size_t>(MaxLayoutCandidates)) << What;
   for (const TLayoutCandidate& c : Guess.Candidates) {
     const TLayout& l = c.Layout;
-    EXPECT_TRUE(l.HeaderBytes >= 0 && l.HeaderBytes <= MaxGuessHeaderBytes) << What;
+    EXPECT_TRUE(l.HeaderBytes >= 0 && l.HeaderBytes <= MaxHeaderBytes) << What;
     for (int32_t n : {l.VoxelsPerRow, l.RowsPerSlice, l.SlicesPerVolume})
-      EXPECT_TRUE(n >= 1 && n <= MaxGuessDimension) << What;
+      EXPECT_TRUE(n >= 1 && n <= MaxDimension) << What;
     EXPECT_TRUE(c.Score >= 0.0 && c.Score <= 1.0) << What;
     EXPECT_FALSE(c.Reason.empty()) << What;
     EXPECT_LE(c.Score, Guess.Candidates.front().Score) << What; // best first

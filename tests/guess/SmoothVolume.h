@@ -1,7 +1,7 @@
 #pragma once
 
-#include "TestFiles.h"
-#include "data/LayoutGuess.h"
+#include "data/TestFiles.h"
+#include "guess/LayoutGuess.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,10 +1,12 @@
 #pragma once
 
-#include "data/LayoutGuess.h"
+#include "guess/LayoutGuess.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+namespace guess {
 
 // What self-describing headers say about a file: its own header (NIfTI-1/2,
 // MetaImage, NRRD, PGM/PNM), or a header file beside it (Analyze .hdr beside
@@ -19,3 +21,5 @@ struct THeaderFinding {
 // whose size is FileSize.
 THeaderFinding ReadFormatHeaders(const std::string& Name, const uint8_t* Head, int64_t HeadBytes,
                                  int64_t FileSize);
+
+} // namespace guess
