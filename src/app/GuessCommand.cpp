@@ -51,6 +51,9 @@ std::string CandidateLine(const guess::TLayoutCandidate& Candidate) {
 
 TGuessReport ReportGuess(const guess::TLayoutGuess& Guess) {
   TGuessReport report;
+  // The options then go with the data file, not with the header that was named.
+  if (!Guess.DataFile.empty() && !Guess.Candidates.empty())
+    report.Text.append("# the voxels are in ").append(OneLine(Guess.DataFile)).append("\n");
   for (const guess::TLayoutCandidate& candidate : Guess.Candidates)
     report.Text.append(CandidateLine(candidate)).append("\n");
   if (Guess.Candidates.empty()) {

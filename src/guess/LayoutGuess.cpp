@@ -1,11 +1,14 @@
 #include "guess/LayoutGuess.h"
 
 #include "guess/content/ContentGuess.h"
+#include "guess/formats/ByteSource.h"
+#include "guess/formats/Containers.h"
 #include "guess/formats/FormatHeaders.h"
 #include "platform/FileStream.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 namespace guess {
@@ -38,13 +41,17 @@ bool TwinOf(const TLayout& A, const TLayout& B) {
   return A.VoxelType != B.VoxelType && b == A && unsignedOf(A.VoxelType) == unsignedOf(B.VoxelType);
 }
 
-// Whether B only moves A's header or its slice height a little while keeping
-// the rest: such variants are right or wrong mostly together.
+// Whether B reads the bytes as A does but for a little: the same rows behind
+// another header, a row or two more or less per slice, or the header moved by
+// a row or two. Such near-copies are right or wrong mostly together, so they
+// are no alternative to a reading of another type, row length or height.
 bool Variant(const TLayout& A, const TLayout& B) {
-  return A.VoxelsPerRow == B.VoxelsPerRow && A.VoxelType == B.VoxelType &&
-         A.ByteOrder == B.ByteOrder &&
-         (A.RowsPerSlice == B.RowsPerSlice ||
-          (A.HeaderBytes == B.HeaderBytes && std::abs(A.RowsPerSlice - B.RowsPerSlice) <= 2));
+  if (A.VoxelsPerRow != B.VoxelsPerRow || A.VoxelType != B.VoxelType || A.ByteOrder != B.ByteOrder)
+    return false;
+  const int64_t rowBytes = int64_t{A.VoxelsPerRow} * BytesPerVoxel[A.VoxelType];
+  const int64_t shift = std::abs(int64_t{A.HeaderBytes} - B.HeaderBytes);
+  const bool nearRows = std::abs(A.RowsPerSlice - B.RowsPerSlice) <= 2;
+  return A.RowsPerSlice == B.RowsPerSlice || (nearRows && shift <= 2 * rowBytes);
 }
 
 // Whether A and B decode the bytes differently.
@@ -117,37 +124,100 @@ std::vector<TLayoutCandidate> Combine(std::vector<TLayoutCandidate> FromHeaders,
   return ranked;
 }
 
+TLayoutGuess NoLayout(std::string Why) {
+  TLayoutGuess guess;
+  guess.Why = std::move(Why);
+  return guess;
+}
+
+// A file opened for a guess: its stream, its size and its first bytes.
+struct TOpenedFile {
+  std::unique_ptr<platform::TFileStream> Stream;
+  int64_t Size = 0;
+  std::vector<uint8_t> Head;
+};
+
+// Opens Name for a guess; the reason for a person when there is nothing to guess.
+std::string Open(const std::string& Name, TOpenedFile& File) {
+  std::error_code error;
+  if (std::filesystem::is_directory(Name, error))
+    return "This is a folder, not a file";
+  if (!platform::FileExists(Name))
+    return "The file does not exist";
+  try {
+    File.Stream = std::make_unique<platform::TFileStream>(Name);
+  } catch (const platform::EFOpenError& openError) {
+    return openError.what();
+  }
+  File.Size = File.Stream->Size();
+  if (File.Size < 0)
+    return "Not a regular file: a pipe or device has no layout to guess";
+  if (File.Size == 0)
+    return "The file is empty";
+  File.Head.resize(static_cast<size_t>(std::min(File.Size, HeadBytes)));
+  File.Head.resize(static_cast<size_t>(
+      std::max<int64_t>(File.Stream->ReadAt(0, File.Head.data(), std::ssize(File.Head)), 0)));
+  return File.Head.empty() ? "The file cannot be read" : "";
+}
+
+// The candidates a container states for the whole file, each fitted to it.
+std::vector<TLayoutCandidate> FitContainer(const TContainerReading& Reading,
+                                           const TOpenedFile& File) {
+  std::vector<TLayoutCandidate> fitted;
+  for (const TStatedLayout& stated : Reading.Layouts)
+    if (auto candidate = FitStated(stated, File.Head.data(), std::ssize(File.Head), File.Size,
+                                   stated.Note.empty() ? Reading.Format + " header" : stated.Note))
+      fitted.push_back(std::move(*candidate));
+  return fitted;
+}
+
+// The stated layouts (from a container or a header), then what the content
+// says: a container that holds no raw voxels says so instead of a guess
+// from bytes that are not voxels.
+TLayoutGuess GuessOpened(const TOpenedFile& File, std::vector<TLayoutCandidate> Stated) {
+  TByteSource source(*File.Stream, File.Size);
+  const TContainerReading container = ReadContainers(source);
+  std::vector<TLayoutCandidate> fromContainer = FitContainer(container, File);
+  if (fromContainer.empty() && Stated.empty() && !container.NoRawVoxels.empty())
+    return NoLayout(container.NoRawVoxels);
+  fromContainer.insert(fromContainer.end(), std::make_move_iterator(Stated.begin()),
+                       std::make_move_iterator(Stated.end()));
+  TLayoutGuess guess;
+  guess.Candidates =
+      Combine(std::move(fromContainer), GuessFromContent(*File.Stream, File.Size, File.Head));
+  if (guess.Candidates.empty())
+    guess.Why = !container.Format.empty()
+                    ? container.Format + " file whose stated images do not fit its size"
+                : File.Size < 64 ? "The file is too small to hold an image"
+                                 : "Nothing in the file suggests a layout";
+  return guess;
+}
+
 } // namespace
 
 TLayoutGuess GuessLayout(const std::string& Name) {
-  if (!platform::FileExists(Name))
-    return {{}, "The file does not exist"};
-  std::unique_ptr<platform::TFileStream> stream;
-  try {
-    stream = std::make_unique<platform::TFileStream>(Name);
-  } catch (const platform::EFOpenError& error) {
-    return {{}, error.what()};
-  }
-  const int64_t size = stream->Size();
-  if (size < 0)
-    return {{}, "Not a regular file: a pipe or device has no layout to guess"};
-  if (size == 0)
-    return {{}, "The file is empty"};
-  std::vector<uint8_t> head(static_cast<size_t>(std::min(size, HeadBytes)));
-  head.resize(
-      static_cast<size_t>(stream->ReadAt(0, head.data(), static_cast<int64_t>(head.size()))));
-  if (head.empty())
-    return {{}, "The file cannot be read"};
-
+  TOpenedFile file;
+  if (const std::string why = Open(Name, file); !why.empty())
+    return NoLayout(why);
   const THeaderFinding finding =
-      ReadFormatHeaders(Name, head.data(), static_cast<int64_t>(head.size()), size);
-  TLayoutGuess guess;
-  guess.Candidates = Combine(finding.Candidates, GuessFromContent(*stream, size, head));
-  if (guess.Candidates.empty())
-    guess.Why = !finding.Note.empty() ? finding.Note
-                : size < 64           ? "The file is too small to hold an image"
-                                      : "Nothing in the file suggests a layout";
-  return guess;
+      ReadFormatHeaders(Name, file.Head.data(), std::ssize(file.Head), file.Size);
+  // A detached header stands for its data file: the layouts worth proposing
+  // are the data file's, with the header's own first.
+  TOpenedFile data;
+  if (!finding.DataFile.empty() && Open(finding.DataFile, data).empty()) {
+    std::vector<TLayoutCandidate> stated;
+    if (finding.DataLayout)
+      if (auto fitted = FitStated(*finding.DataLayout, data.Head.data(), std::ssize(data.Head),
+                                  data.Size, finding.DataReason))
+        stated.push_back(std::move(*fitted));
+    TLayoutGuess guess = GuessOpened(data, std::move(stated));
+    guess.DataFile = finding.DataFile;
+    return guess;
+  }
+  // Bytes of a header are no image: where the data file cannot be read, say where it is.
+  if (!finding.Note.empty())
+    return NoLayout(finding.Note);
+  return GuessOpened(file, finding.Candidates);
 }
 
 } // namespace guess

@@ -17,6 +17,9 @@ struct TLayoutCandidate {
 struct TLayoutGuess {
   std::vector<TLayoutCandidate> Candidates; // best first, at most MaxLayoutCandidates
   std::string Why;                          // when there is no candidate: why not, for a person
+  // The file the candidates describe when it is not the one guessed: the data
+  // file that a detached header names.
+  std::string DataFile;
 };
 
 inline constexpr int MaxLayoutCandidates = 10;

@@ -94,8 +94,10 @@ TEST(GuessCommandTest, ReportKeepsOrderScoreAndReasonBytesOnOneLineEach) {
   const TGuessReport report = ReportGuess(guess);
   EXPECT_EQ(report.ExitCode, 0);
   EXPECT_EQ(report.Text, expected);
+  guess.DataFile = "/d/x\n.raw";
+  EXPECT_EQ(ReportGuess(guess).Text, "# the voxels are in /d/x .raw\n" + expected);
 
-  const TGuessReport none = ReportGuess({{}, "cannot read \xFF\n.raw"});
+  const TGuessReport none = ReportGuess({{}, "cannot read \xFF\n.raw", {}});
   EXPECT_EQ(none.ExitCode, 1);
   EXPECT_EQ(none.Text, "# cannot read \xFF .raw\n");
   EXPECT_EQ(ReportGuess({}).Text.rfind("# ", 0), 0u);

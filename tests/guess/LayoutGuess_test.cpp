@@ -31,6 +31,21 @@ void ExpectWithinRanges(const TLayoutGuess& Guess, const std::string& What) {
     EXPECT_LE(c.Score, Guess.Candidates.front().Score) << What; // best first
   }
   EXPECT_EQ(Guess.Candidates.empty(), !Guess.Why.empty()) << What;
+  // The first three are alternatives, not one reading with the header or the
+  // slice height nudged.
+  const size_t top = std::min<size_t>(3, Guess.Candidates.size());
+  for (size_t i = 0; i < top; ++i)
+    for (size_t j = i + 1; j < top; ++j) {
+      const TLayout& a = Guess.Candidates[i].Layout;
+      const TLayout& b = Guess.Candidates[j].Layout;
+      const int64_t rowBytes = int64_t{a.VoxelsPerRow} * BytesPerVoxel[a.VoxelType];
+      const bool sameReading = a.VoxelsPerRow == b.VoxelsPerRow && a.VoxelType == b.VoxelType &&
+                               a.ByteOrder == b.ByteOrder;
+      const bool nudged = a.RowsPerSlice == b.RowsPerSlice ||
+                          (std::abs(a.RowsPerSlice - b.RowsPerSlice) <= 2 &&
+                           std::abs(int64_t{a.HeaderBytes} - b.HeaderBytes) <= 2 * rowBytes);
+      EXPECT_FALSE(sameReading && nudged) << What << ": places " << i << " and " << j;
+    }
 }
 
 std::vector<uint8_t> Header(int Kind) {
@@ -167,6 +182,7 @@ TEST(LayoutGuess, FilesWithoutAnImageGiveNoCandidateAndSayWhy) {
     EXPECT_TRUE(guess.Candidates.empty()) << name;
     EXPECT_FALSE(guess.Why.empty()) << name;
   }
+  EXPECT_EQ(GuessLayout(dir.Root()).Why, "This is a folder, not a file");
 }
 
 TEST(LayoutGuess, RandomBytesScoreLow) {

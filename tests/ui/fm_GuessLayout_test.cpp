@@ -21,7 +21,8 @@ const QStringList OrderNames = {"Lil-Endian (Intel)", "Big-Endian "};
 const TLayoutGuess ThreeProposals{{{{352, 256, 256, 64, vtInt16, boLittleEndian}, 0.97, "NIfTI"},
                                    {{0, 7, 5, 3, vtByte, boLittleEndian}, 0.5, "rows \xFF<b>"},
                                    {{32767, 10000, 1, 1, vtFloat32, boBigEndian}, 0.25, ""}},
-                                  "never shown"};
+                                  "never shown",
+                                  {}};
 
 class TGuessDialogTest : public testing::Test {
 protected:
@@ -108,7 +109,7 @@ TEST_F(TGuessDialogTest, NothingSelectedLeavesNothingToTake) {
 
 TEST(GuessDialogWithoutProposalTest, SaysWhyAsPlainTextAndOffersOnlyClose) {
   const std::string why = "cannot read /tmp/<b>bold</b>\xFF.raw";
-  Tfm_GuessLayout dialog({{}, why}, TypeNames, OrderNames);
+  Tfm_GuessLayout dialog({{}, why, {}}, TypeNames, OrderNames);
   dialog.open();
   EXPECT_EQ(dialog.lb_Why->text(), QFile::decodeName(QByteArray::fromStdString(why)));
   EXPECT_EQ(dialog.lb_Why->textFormat(), Qt::PlainText);

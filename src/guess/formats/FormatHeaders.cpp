@@ -83,12 +83,95 @@ std::optional<int64_t> VoxelStart(const TStatedLayout& Stated, const uint8_t* He
   return start;
 }
 
-// The candidate a stated layout gives for a data file of FileSize bytes whose
-// head is at Head, or nothing when the header cannot be taken as it stands:
-// a dimension outside the controls' range, a header too long for them, or
-// not even one whole volume in the file.
-std::optional<TLayoutCandidate> Fit(const TStatedLayout& Stated, const uint8_t* Head,
-                                    int64_t HeadBytes, int64_t FileSize, std::string Reason) {
+void Offer(THeaderFinding& Finding, std::optional<TLayoutCandidate> Candidate) {
+  if (!Candidate || static_cast<int>(Finding.Candidates.size()) >= MaxLayoutCandidates)
+    return;
+  for (const TLayoutCandidate& known : Finding.Candidates)
+    if (known.Layout == Candidate->Layout)
+      return;
+  Finding.Candidates.push_back(std::move(*Candidate));
+}
+
+THeaderReading ReadOwnHeader(const uint8_t* Head, int64_t HeadBytes) {
+  for (auto* reader : {ReadNiftiHeader, ReadNrrdHeader, ReadPnmHeader, ReadMetaImageHeader}) {
+    THeaderReading reading = reader(Head, HeadBytes);
+    if (!reading.Format.empty())
+      return reading;
+  }
+  return {};
+}
+
+// For a header file whose voxels are elsewhere: where, for a person.
+std::string NoteFor(const THeaderReading& Reading, const std::string& Name) {
+  const std::string where = Reading.SeveralDataFiles ? "several other files"
+                            : Reading.DataFile.empty()
+                                ? BaseName(WithExtension(Name, ".img", ".IMG"))
+                                : Reading.DataFile;
+  return Reading.Format + " header; its voxels are in " + where;
+}
+
+// The data file a detached header names, as a path: beside the header unless
+// the header gives an absolute path; an .img beside an Analyze-style .hdr in
+// whichever case exists. Empty when it names several.
+std::string DataFileOf(const THeaderReading& Reading, const std::string& Name) {
+  if (Reading.SeveralDataFiles)
+    return {};
+  if (Reading.DataFile.empty()) {
+    const std::string lower = WithExtension(Name, ".img", ".img");
+    const std::string upper = WithExtension(Name, ".IMG", ".IMG");
+    return !platform::FileExists(lower) && platform::FileExists(upper) ? upper : lower;
+  }
+  if (Reading.DataFile.starts_with('/'))
+    return Reading.DataFile;
+  const size_t slash = Name.rfind('/');
+  return (slash == std::string::npos ? std::string() : Name.substr(0, slash + 1)) +
+         Reading.DataFile;
+}
+
+// A header file's name for a data file: the same, or the data file's own name
+// in the header's folder (which is the data file's).
+bool NamesFile(const std::string& Named, const std::string& Name) {
+  std::string_view named(Named);
+  while (named.starts_with("./"))
+    named.remove_prefix(2);
+  return Named == Name || named == BaseName(Name);
+}
+
+void OfferSiblings(THeaderFinding& Finding, const std::string& Name, const uint8_t* Head,
+                   int64_t HeadBytes, int64_t FileSize) {
+  auto offer = [&](const THeaderReading& Reading, const std::string& Sibling) {
+    if (Reading.Layout)
+      Offer(Finding,
+            FitStated(*Reading.Layout, Head, HeadBytes, FileSize,
+                      Reading.Format + " header in " + BaseName(Sibling) + Reading.Detail));
+  };
+  const std::string stem = Name.substr(0, ExtensionStart(Name));
+  if (HasExtension(Name, ".img"))
+    for (const std::string& sibling : {stem + ".hdr", stem + ".HDR"}) {
+      const std::vector<uint8_t> bytes = ReadHeadOf(sibling, PairHeaderBytes);
+      const THeaderReading reading = ReadNiftiHeader(bytes.data(), std::ssize(bytes));
+      if (reading.Detached && reading.DataFile.empty())
+        offer(reading, sibling);
+    }
+  // A .mha or .nrrd usually holds its data, but may name another file as well.
+  for (const char* extension :
+       {".mhd", ".MHD", ".mha", ".MHA", ".nhdr", ".NHDR", ".nrrd", ".NRRD"}) {
+    const std::string sibling = stem + extension;
+    if (sibling == Name)
+      continue;
+    const std::vector<uint8_t> bytes = ReadHeadOf(sibling, SiblingHeadBytes);
+    THeaderReading reading = ReadMetaImageHeader(bytes.data(), std::ssize(bytes));
+    if (reading.Format.empty())
+      reading = ReadNrrdHeader(bytes.data(), std::ssize(bytes));
+    if (reading.Detached && !reading.SeveralDataFiles && NamesFile(reading.DataFile, Name))
+      offer(reading, sibling);
+  }
+}
+
+} // namespace
+
+std::optional<TLayoutCandidate> FitStated(const TStatedLayout& Stated, const uint8_t* Head,
+                                          int64_t HeadBytes, int64_t FileSize, std::string Reason) {
   const std::vector<int64_t>& dims = Stated.Dims;
   if (dims.empty() || std::any_of(dims.begin(), dims.end(), [](int64_t D) { return D < 1; }))
     return std::nullopt;
@@ -120,74 +203,6 @@ std::optional<TLayoutCandidate> Fit(const TStatedLayout& Stated, const uint8_t* 
   return candidate;
 }
 
-void Offer(THeaderFinding& Finding, std::optional<TLayoutCandidate> Candidate) {
-  if (!Candidate || static_cast<int>(Finding.Candidates.size()) >= MaxLayoutCandidates)
-    return;
-  for (const TLayoutCandidate& known : Finding.Candidates)
-    if (known.Layout == Candidate->Layout)
-      return;
-  Finding.Candidates.push_back(std::move(*Candidate));
-}
-
-THeaderReading ReadOwnHeader(const uint8_t* Head, int64_t HeadBytes) {
-  for (auto* reader : {ReadNiftiHeader, ReadNrrdHeader, ReadPnmHeader, ReadMetaImageHeader}) {
-    THeaderReading reading = reader(Head, HeadBytes);
-    if (!reading.Format.empty())
-      return reading;
-  }
-  return {};
-}
-
-// For a header file whose voxels are elsewhere: where, for a person.
-std::string NoteFor(const THeaderReading& Reading, const std::string& Name) {
-  const std::string where = Reading.SeveralDataFiles ? "several other files"
-                            : Reading.DataFile.empty()
-                                ? BaseName(WithExtension(Name, ".img", ".IMG"))
-                                : Reading.DataFile;
-  return Reading.Format + " header; its voxels are in " + where;
-}
-
-// A header file's name for a data file: the same, or the data file's own name
-// in the header's folder (which is the data file's).
-bool NamesFile(const std::string& Named, const std::string& Name) {
-  std::string_view named(Named);
-  while (named.starts_with("./"))
-    named.remove_prefix(2);
-  return Named == Name || named == BaseName(Name);
-}
-
-void OfferSiblings(THeaderFinding& Finding, const std::string& Name, const uint8_t* Head,
-                   int64_t HeadBytes, int64_t FileSize) {
-  auto offer = [&](const THeaderReading& Reading, const std::string& Sibling) {
-    if (Reading.Layout)
-      Offer(Finding, Fit(*Reading.Layout, Head, HeadBytes, FileSize,
-                         Reading.Format + " header in " + BaseName(Sibling) + Reading.Detail));
-  };
-  const std::string stem = Name.substr(0, ExtensionStart(Name));
-  if (HasExtension(Name, ".img"))
-    for (const std::string& sibling : {stem + ".hdr", stem + ".HDR"}) {
-      const std::vector<uint8_t> bytes = ReadHeadOf(sibling, PairHeaderBytes);
-      const THeaderReading reading = ReadNiftiHeader(bytes.data(), std::ssize(bytes));
-      if (reading.Detached && reading.DataFile.empty())
-        offer(reading, sibling);
-    }
-  // A .mha or .nrrd usually holds its data, but may name another file as well.
-  for (const char* extension :
-       {".mhd", ".MHD", ".mha", ".MHA", ".nhdr", ".NHDR", ".nrrd", ".NRRD"}) {
-    const std::string sibling = stem + extension;
-    if (sibling == Name)
-      continue;
-    const std::vector<uint8_t> bytes = ReadHeadOf(sibling, SiblingHeadBytes);
-    THeaderReading reading = ReadMetaImageHeader(bytes.data(), std::ssize(bytes));
-    if (reading.Format.empty())
-      reading = ReadNrrdHeader(bytes.data(), std::ssize(bytes));
-    if (reading.Detached && !reading.SeveralDataFiles && NamesFile(reading.DataFile, Name))
-      offer(reading, sibling);
-  }
-}
-
-} // namespace
-
 THeaderFinding ReadFormatHeaders(const std::string& Name, const uint8_t* Head, int64_t HeadBytes,
                                  int64_t FileSize) {
   THeaderFinding finding;
@@ -197,11 +212,15 @@ THeaderFinding ReadFormatHeaders(const std::string& Name, const uint8_t* Head, i
   const THeaderReading own = ReadOwnHeader(Head, HeadBytes);
   if (own.Detached && !own.Format.empty()) {
     // A lone 348 in the first four bytes of some other file is no Analyze header.
-    if (own.Format != "Analyze 7.5" || HasExtension(Name, ".hdr"))
+    if (own.Format != "Analyze 7.5" || HasExtension(Name, ".hdr")) {
       finding.Note = NoteFor(own, Name);
+      finding.DataFile = DataFileOf(own, Name);
+      finding.DataLayout = own.Layout;
+      finding.DataReason = own.Format + " header in " + BaseName(Name) + own.Detail;
+    }
   } else if (own.Layout) {
     Offer(finding,
-          Fit(*own.Layout, Head, HeadBytes, FileSize, own.Format + " header" + own.Detail));
+          FitStated(*own.Layout, Head, HeadBytes, FileSize, own.Format + " header" + own.Detail));
   }
   OfferSiblings(finding, Name, Head, HeadBytes, FileSize);
   return finding;

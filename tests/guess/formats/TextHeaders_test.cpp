@@ -1,6 +1,8 @@
 #include "data/TestFiles.h"
+#include "guess/LayoutGuess.h"
 #include "guess/formats/FormatHeaders.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <utility>
@@ -292,6 +294,19 @@ TEST(TextHeaders, DetachedHeadersBesideTheirData) {
     const THeaderFinding itself = Read(Bytes(c.HeaderText), headerName);
     EXPECT_TRUE(itself.Candidates.empty()) << c.Header;
     EXPECT_EQ(itself.Note, c.Note);
+    // Given the header, a guess proposes the layout of the data file it names.
+    const TLayoutGuess guess = GuessLayout(headerName);
+    ASSERT_EQ(guess.DataFile.empty(), c.Reason.empty()) << c.Header;
+    if (c.Reason.empty()) {
+      EXPECT_TRUE(guess.Candidates.empty()) << c.Header;
+      EXPECT_EQ(guess.Why, c.Note);
+      continue;
+    }
+    std::error_code error;
+    EXPECT_TRUE(std::filesystem::equivalent(guess.DataFile, dataName, error)) << guess.DataFile;
+    ASSERT_FALSE(guess.Candidates.empty()) << c.Header;
+    EXPECT_EQ(guess.Candidates[0].Layout, (TLayout{c.HeaderBytes, 7, 5, 3, vtUInt16, boBigEndian}));
+    EXPECT_EQ(guess.Candidates[0].Reason, c.Reason);
   }
 }
 
