@@ -219,8 +219,10 @@ QString ReadGuess(const QCommandLineParser& Parser, TParsedCommandLine& Parsed) 
 } // namespace
 
 QStringList VoxelTypeNames() {
-  return {"byte",   "int16", "int32",  "float32", "uint16", "int8",
-          "uint32", "int64", "uint64", "float16", "float64"};
+  QStringList names;
+  for (const TVoxelTypeFacts& facts : VoxelTypeTable)
+    names.append(QString::fromLatin1(facts.Name));
+  return names;
 }
 
 QStringList ArgumentsOf(int Argc, const char* const* Argv) {

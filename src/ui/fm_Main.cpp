@@ -185,13 +185,10 @@ void Tfm_Main::BuildTopBar(QWidget* Client) {
   MakeLabel(pa_Top, "Label20", 284, 68, QStringLiteral("(Dim 2)"));
 
   MakeLabel(pa_Top, "Label14", 360, 32, QStringLiteral("Data Type"));
-  cb_DataType = MakeCombo(pa_Top, "cb_DataType", {416, 28, 113, 21},
-                          {QStringLiteral("Byte (unsigned)"), QStringLiteral("Int-16  (signed)"),
-                           QStringLiteral("Int-32 (signed)"), QStringLiteral("Float-32"),
-                           QStringLiteral("UInt-16 (unsigned)"), QStringLiteral("Int-8 (signed)"),
-                           QStringLiteral("UInt-32 (unsigned)"), QStringLiteral("Int-64 (signed)"),
-                           QStringLiteral("UInt-64 (unsigned)"), QStringLiteral("Float-16 (half)"),
-                           QStringLiteral("Float-64 (double)")});
+  QStringList typeCaptions;
+  for (const TVoxelTypeFacts& facts : VoxelTypeTable)
+    typeCaptions.append(QString::fromLatin1(facts.Caption));
+  cb_DataType = MakeCombo(pa_Top, "cb_DataType", {416, 28, 113, 21}, typeCaptions);
   MakeLabel(pa_Top, "Label5", 360, 56, QStringLiteral("Byte Order:"));
   cb_ByteOrder = MakeCombo(pa_Top, "cb_ByteOrder", {416, 52, 113, 21},
                            {QStringLiteral("Lil-Endian (Intel)"), QStringLiteral("Big-Endian ")});

@@ -13,12 +13,8 @@ namespace guess {
 
 namespace {
 
-constexpr std::array<const char*, VoxelTypeCount> TypeNames = {
-    "byte",   "int16", "int32",  "float32", "uint16", "int8",
-    "uint32", "int64", "uint64", "float16", "float64"};
-
 bool IsFloat(TVoxelType Type) {
-  return Type == vtFloat16 || Type == vtFloat32 || Type == vtFloat64;
+  return FactsOf(Type).Float;
 }
 
 // Types that read the same values while the signed one sees no negative
@@ -29,6 +25,7 @@ struct TTwin {
 constexpr std::array<TTwin, 4> Twins = {
     {{vtInt8, vtInt8}, {vtInt16, vtUInt16}, {vtInt32, vtUInt32}, {vtInt64, vtUInt64}}};
 
+// The stored bits as one number, for the statistics of which bytes change.
 uint64_t LoadRaw(const uint8_t* Bytes, int32_t Width, bool Big) {
   uint64_t raw = 0;
   for (int32_t i = 0; i < Width; ++i)
@@ -36,29 +33,18 @@ uint64_t LoadRaw(const uint8_t* Bytes, int32_t Width, bool Big) {
   return raw;
 }
 
-double ValueOf(uint64_t Raw, TVoxelType Type) {
-  switch (Type) {
-  case vtByte:
-  case vtUInt16:
-  case vtUInt32:
-  case vtUInt64:
-    return static_cast<double>(Raw);
-  case vtInt8:
-    return static_cast<int8_t>(Raw);
-  case vtInt16:
-    return static_cast<int16_t>(Raw);
-  case vtInt32:
-    return static_cast<int32_t>(Raw);
-  case vtInt64:
-    return static_cast<double>(static_cast<int64_t>(Raw));
-  case vtFloat16:
-    return voxeldecoder::HalfToSingle(static_cast<uint16_t>(Raw));
-  case vtFloat32:
-    return std::bit_cast<float>(static_cast<uint32_t>(Raw));
-  case vtFloat64:
-    return std::bit_cast<double>(Raw);
+// The value as the views decode it, widened to a double.
+double ValueOf(const uint8_t* Bytes, TVoxelType Type, TByteOrder Order) {
+  const TVoxelValue value = voxeldecoder::DecodeVoxel(Bytes, 0, Type, Order);
+  switch (value.Kind) {
+  case TVoxelValue::Signed:
+    return static_cast<double>(value.SignedValue);
+  case TVoxelValue::Unsigned:
+    return static_cast<double>(value.UnsignedValue);
+  case TVoxelValue::Real:
+    break;
   }
-  return 0.0;
+  return value.RealValue;
 }
 
 bool IsWideUnsigned(TVoxelType Type) {
@@ -241,8 +227,9 @@ TValueStats StatsOf(const uint8_t* Bytes, int64_t Count, TVoxelType Type, TByteO
     std::vector<uint64_t> raw(static_cast<size_t>(n));
     values[p].resize(static_cast<size_t>(n));
     for (int64_t i = 0; i < n; ++i) {
-      raw[i] = LoadRaw(Bytes + pieces[p].first + i * width, width, Order == boBigEndian);
-      values[p][i] = ValueOf(raw[i], Type);
+      const uint8_t* voxel = Bytes + pieces[p].first + i * width;
+      raw[i] = LoadRaw(voxel, width, Order == boBigEndian);
+      values[p][i] = ValueOf(voxel, Type, Order);
     }
     AddValues(values[p], raw, Type, stats);
   }
@@ -267,11 +254,11 @@ TValueStats StatsOf(const uint8_t* Bytes, int64_t Count, TVoxelType Type, TByteO
 } // namespace
 
 const char* VoxelTypeName(TVoxelType Type) {
-  return TypeNames[Type];
+  return FactsOf(Type).Name;
 }
 
 double VoxelValue(const uint8_t* Bytes, TVoxelType Type, TByteOrder Order) {
-  return ValueOf(LoadRaw(Bytes, BytesPerVoxel[Type], Order == boBigEndian), Type);
+  return ValueOf(Bytes, Type, Order);
 }
 
 std::vector<TTypeGuess> RankVoxelTypes(const uint8_t* Bytes, int64_t Count) {
