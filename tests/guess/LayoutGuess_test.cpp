@@ -3,6 +3,7 @@
 #include "guess/SmoothVolume.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <string>
@@ -165,6 +166,56 @@ TEST(LayoutGuess, ASingleImageIsOneSlice) {
     ASSERT_FALSE(guess.Candidates.empty()) << c.Width;
     EXPECT_TRUE(ReadsTheSame(guess.Candidates[0].Layout, truth))
         << c.Width << "x" << c.Height << ": best is " << guess.Candidates[0].Reason;
+  }
+}
+
+// A camera or telescope frame: noise about a dark sky level and a few sharp
+// stars, so that neither rows nor slices stand out in the values.
+std::vector<double> SparseFrame(int32_t Width, int32_t Height, uint64_t Seed) {
+  std::vector<double> frame(static_cast<size_t>(Width) * Height);
+  uint64_t state = Seed;
+  const auto next = [&state] {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    return static_cast<double>(state >> 11) / 9007199254740992.0;
+  };
+  for (double& v : frame)
+    v = std::round(20 + 4.5 * (next() + next() + next() + next() - 2.0) * 1.7);
+  for (int star = 0; star < 12; ++star) {
+    const double cx = next() * Width, cy = next() * Height;
+    for (int32_t y = 0; y < Height; ++y)
+      for (int32_t x = 0; x < Width; ++x) {
+        const double r2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
+        if (r2 < 64)
+          frame[static_cast<size_t>(y) * Width + x] += std::round(3000 * std::exp(-r2 / 4.5));
+      }
+  }
+  return frame;
+}
+
+TEST(LayoutGuess, FindsDarkSparseFramesBehindAHeaderThatStatesTheirSize) {
+  testfiles::TTempDir dir;
+  const struct {
+    int32_t Width, Height, FieldBytes;
+    TByteOrder Order;
+  } cases[] = {{300, 200, 4, boLittleEndian},
+               {512, 384, 2, boBigEndian},
+               {640, 480, 4, boBigEndian},
+               {97, 61, 2, boLittleEndian}};
+  for (const auto& c : cases) {
+    std::vector<uint8_t> bytes = {'C', 'A', 'M', '1', 0, 0, 0, 0};
+    for (int32_t n : {c.Width, c.Height})
+      testfiles::AppendVoxel(bytes, c.FieldBytes == 2 ? vtUInt16 : vtUInt32, c.Order, n);
+    bytes.resize(256, 0);
+    const std::vector<uint8_t> data =
+        EncodeVolume(SparseFrame(c.Width, c.Height, c.Width), vtUInt16, c.Order);
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    const std::string what = std::to_string(c.Width) + "x" + std::to_string(c.Height);
+    const TLayoutGuess guess = GuessLayout(dir.MakeFile(what + ".raw", bytes));
+    ExpectWithinRanges(guess, what);
+    ASSERT_FALSE(guess.Candidates.empty()) << what << ": " << guess.Why;
+    EXPECT_TRUE(
+        ReadsTheSame(guess.Candidates[0].Layout, {256, c.Width, c.Height, 1, vtUInt16, c.Order}))
+        << what << ": best is " << guess.Candidates[0].Reason;
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include "data/VoxelDecoder.h"
 #include "guess/content/DimensionSearch.h"
+#include "guess/content/HeaderFields.h"
 
 #include <algorithm>
 #include <array>
@@ -69,6 +70,10 @@ struct THeaderOption {
   int64_t Bytes = 0;
   double Evidence = 0.0; // 0 .. 1
   std::string Why;
+  // The header ends where the opening bytes stop looking like a header (text,
+  // fields and zeros, noise), not merely where whole slices fill the rest or
+  // at a common size, either of which may put it inside the data.
+  bool Marked = false;
 };
 
 // Headers after which whole rows fill the file, with what speaks for each:
@@ -116,7 +121,7 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
                       : junk   ? std::to_string(x) + "-byte header ends where the data turn smooth"
                       : slices ? std::to_string(x) + "-byte header fits the file size"
                                : std::to_string(x) + "-byte header";
-    options.push_back({x, std::clamp(evidence, 0.0, 1.0), why});
+    options.push_back({x, std::clamp(evidence, 0.0, 1.0), why, text || zeros || junk});
   }
   std::stable_sort(options.begin(), options.end(),
                    [](const auto& A, const auto& B) { return A.Evidence > B.Evidence; });
@@ -133,6 +138,17 @@ struct THeight {
 
 bool FitsSlices(int64_t FileSize, int64_t SliceBytes) {
   return FileSize >= SliceBytes && FileSize % SliceBytes <= MaxContentHeaderBytes;
+}
+
+// Whether whole slices fill the file after a header that ends no earlier
+// than the fields stating them.
+bool FitsStatedSlices(int64_t FileSize, int64_t SliceBytes, int64_t FieldsEnd) {
+  if (SliceBytes < 1 || FileSize - FieldsEnd < SliceBytes)
+    return false;
+  int64_t header = FileSize % SliceBytes;
+  while (header < FieldsEnd)
+    header += SliceBytes;
+  return header <= MaxContentHeaderBytes && header + SliceBytes <= FileSize;
 }
 
 // Near a dip of the slice differences, the heights after which whole slices
@@ -169,8 +185,13 @@ bool AddRefined(const std::vector<double>& Differences, const TPeriod& Period, i
 // Slice heights for rows of RowVoxels: where rows one slice apart agree, a
 // square slice, and one image filling the file.
 std::vector<THeight> Heights(const std::vector<float>& Values, int64_t RowVoxels, int64_t RowBytes,
-                             int64_t FileSize) {
+                             int64_t FileSize, const std::vector<TStatedShape>& Shapes) {
   std::vector<THeight> heights;
+  for (const TStatedShape& shape : Shapes)
+    if (shape.Width == RowVoxels && FitsSlices(FileSize, RowBytes * shape.Height) &&
+        std::none_of(heights.begin(), heights.end(),
+                     [&](const THeight& H) { return H.Rows == shape.Height; }))
+      heights.push_back({shape.Height, 0.7, "slices of " + std::to_string(shape.Height) + " rows"});
   const std::vector<double> differences =
       LagDifferences(Values, static_cast<int32_t>(RowVoxels), MaxDimension, 512);
   bool fitted = false;
@@ -208,13 +229,15 @@ struct TContentFacts {
   int64_t JunkEnd = -1;
   int64_t JunkSlack = 0; // bytes either side of JunkEnd where the data may start
   int64_t FileSize = 0;
+  std::vector<TStatedShape> Shapes; // widths and heights the opening bytes may state
 };
 
 void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
                    std::vector<TLayoutCandidate>& Candidates) {
   const TTypeGuess& best = Facts.Types.front();
   const int64_t rowBytes = int64_t{Width.Count} * BytesPerVoxel[best.Type];
-  for (const THeight& height : Heights(Facts.Values, Width.Count, rowBytes, Facts.FileSize)) {
+  for (const THeight& height :
+       Heights(Facts.Values, Width.Count, rowBytes, Facts.FileSize, Facts.Shapes)) {
     const int64_t sliceBytes = rowBytes * std::max<int64_t>(1, height.Rows);
     for (const THeaderOption& header : HeaderOptions(Facts.Preamble, Facts.JunkEnd, Facts.JunkSlack,
                                                      Facts.FileSize, rowBytes, sliceBytes)) {
@@ -240,6 +263,13 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
                                       0.2 * header.Evidence);
         candidate.Reason = "rows repeat every " + std::to_string(rowBytes / width) + " voxels; " +
                            height.Why + "; " + TypeWhy(type) + "; " + header.Why;
+        // Numbers in the header that match the width and height by chance
+        // are rare; instrument formats write them there on purpose.
+        if (header.Marked && StatesShape(Facts.Shapes, header.Bytes, rowBytes / width, rows)) {
+          candidate.Score = std::min(0.98, candidate.Score + 0.15);
+          candidate.Reason += "; the header states " + std::to_string(rowBytes / width) + " x " +
+                              std::to_string(rows);
+        }
         Candidates.push_back(std::move(candidate));
       }
     }
@@ -384,6 +414,21 @@ void AddLayouts(const TContentFacts& Facts, std::vector<TLayoutCandidate>& Candi
       tried.push_back(w);
       AddCandidates(Facts, {w, width.Dip * std::min(1.0, closeness * closeness)}, Candidates);
     }
+  // Where the rows hardly dip (dark, sparse or noisy frames), a width the
+  // header states still gets its chance where its slices fit the file.
+  std::vector<TPeriod> stated;
+  for (const TStatedShape& shape : Facts.Shapes) {
+    const double dip = DipOf(differences, shape.Width);
+    const int64_t sliceBytes =
+        int64_t{shape.Width} * shape.Height * BytesPerVoxel[Facts.Types.front().Type];
+    if (std::find(tried.begin(), tried.end(), shape.Width) == tried.end() &&
+        FitsStatedSlices(Facts.FileSize, sliceBytes, shape.End))
+      stated.push_back({shape.Width, std::max(dip, 0.4)}), tried.push_back(shape.Width);
+  }
+  std::stable_sort(stated.begin(), stated.end(),
+                   [](const TPeriod& A, const TPeriod& B) { return A.Dip > B.Dip; });
+  for (size_t i = 0; i < std::min<size_t>(stated.size(), 4); ++i)
+    AddCandidates(Facts, stated[i], Candidates);
 }
 
 } // namespace
@@ -393,6 +438,7 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
   TContentFacts facts;
   facts.FileSize = FileSize;
   facts.Preamble = ReadPreamble(Head.data(), static_cast<int64_t>(Head.size()));
+  facts.Shapes = StatedShapes(DimensionFields(Head.data(), std::ssize(Head)));
   // Past the text, past the zeros after binary fields, or past where any
   // other header must end.
   int64_t from = facts.Preamble.Text ? facts.Preamble.TextEnd

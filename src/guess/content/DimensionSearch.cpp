@@ -174,4 +174,13 @@ std::vector<TPeriod> FindPeriods(const std::vector<double>& Differences, int32_t
   return periods;
 }
 
+double DipOf(const std::vector<double>& Differences, int64_t K) {
+  if (K < 1 || K >= std::ssize(Differences))
+    return 0.0;
+  std::vector<double> prefix(Differences.size() + 1, 0.0);
+  for (size_t k = 0; k < Differences.size(); ++k)
+    prefix[k + 1] = prefix[k] + Differences[k];
+  return std::clamp(DipAt(Differences, prefix, K), 0.0, 1.0);
+}
+
 } // namespace guess

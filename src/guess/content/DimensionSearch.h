@@ -26,4 +26,8 @@ std::vector<double> LagDifferences(const std::vector<float>& Values, int32_t Str
 std::vector<TPeriod> FindPeriods(const std::vector<double>& Differences, int32_t MinCount,
                                  int32_t MaxResults);
 
+// How far Differences[K] falls below the lags around it, 0 .. 1; 0 where K is
+// out of range.
+double DipOf(const std::vector<double>& Differences, int64_t K);
+
 } // namespace guess

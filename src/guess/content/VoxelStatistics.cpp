@@ -59,6 +59,14 @@ struct TValueStats {
   int64_t TopByteFull = 0;              // unsigned values whose top byte is all ones
   std::array<int64_t, 8> ByteChanges{}; // neighbours whose byte k (0: least significant) differs
   bool Negative = false;
+  // Neighbours more than half the type's range apart: an integer image read
+  // with the wrong signedness jumps so wherever it crosses the wrap point.
+  int64_t WrapJumps = 0;
+  // Summed |differences| 1, 2, 4 and 8 voxels apart: a reading narrower than
+  // the data splits each value into unlike parts, so that voxels one value
+  // apart agree better than neighbours do.
+  std::array<double, 4> Lags{};
+  double Density = 0.0; // integers: distinct values over the span of the central values
 };
 
 // Magnitudes that image data of the type rarely has: float values that are
@@ -113,6 +121,11 @@ void AddValues(const std::vector<double>& Values, const std::vector<uint64_t>& R
     Stats.LowByteZero += !isFloat && BytesPerVoxel[Type] > 1 && (Raw[i] & 0xFF) == 0;
     Stats.TopByteFull += IsWideUnsigned(Type) && Raw[i] >> (8 * BytesPerVoxel[Type] - 8) == 0xFF;
   }
+  if (!isFloat) {
+    const double half = std::ldexp(1.0, 8 * BytesPerVoxel[Type] - 1);
+    for (size_t i = 1; i < Values.size(); ++i)
+      Stats.WrapJumps += std::fabs(Values[i] - Values[i - 1]) > half;
+  }
   for (size_t i = 1; i < Raw.size(); ++i) {
     const uint64_t changed = Raw[i] ^ Raw[i - 1];
     for (int32_t k = 0; k < BytesPerVoxel[Type]; ++k)
@@ -157,6 +170,9 @@ namespace {
 // image's contrast.
 void AddDifferences(const std::vector<double>& Values, const std::vector<double>& Other,
                     TValueStats& Stats) {
+  for (size_t i = 0; i + 8 < Values.size(); ++i)
+    for (size_t k = 0; k < Stats.Lags.size(); ++k)
+      Stats.Lags[k] += std::fabs(Values[i + (size_t{1} << k)] - Values[i]);
   for (size_t i = 0; i + 1 < Values.size(); ++i)
     Stats.Near += std::fabs(Values[i + 1] - Values[i]);
   Stats.NearPairs += static_cast<int64_t>(Values.size()) - 1;
@@ -164,6 +180,20 @@ void AddDifferences(const std::vector<double>& Values, const std::vector<double>
   for (size_t i = 0; i < far; ++i)
     Stats.Far += std::fabs(Values[i] - Other[i]);
   Stats.FarPairs += static_cast<int64_t>(far);
+}
+
+// How densely integer values fill the span they cover, 0 .. 1: noise around
+// a sky level, or any image, uses most values between its darkest and its
+// brightest; read in a wrong byte order or width, the same bytes scatter
+// over a span hundreds of times wider.
+double DensityOf(std::vector<double> Values) {
+  if (Values.size() < 2)
+    return 0.0;
+  std::sort(Values.begin(), Values.end());
+  const double span = Values.back() - Values.front();
+  const auto distinct =
+      static_cast<double>(std::unique(Values.begin(), Values.end()) - Values.begin());
+  return std::min(1.0, distinct / (span + 1.0));
 }
 
 double Share(int64_t Part, int64_t Whole) {
@@ -178,6 +208,12 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
   if (!std::isfinite(ratio)) // differences beyond the doubles
     return 0.0;
   double score = std::clamp(1.0 - ratio, 0.0, 1.0);
+  // Noise-dominated frames (sky, dark fluorescence) are not smooth in any
+  // reading; how densely the values lie then tells the readings apart.
+  score = std::max(score, 0.3 * Stats.Density);
+  for (size_t k = 1; BytesPerVoxel[Type] << k <= 8 && Stats.Lags[0] > 0.0; ++k)
+    score *= std::min(1.0, Stats.Lags[k] / Stats.Lags[0] / 0.5);
+
   score *= std::max(0.0, 1.0 - 10.0 * Share(Stats.NonFinite, Stats.Count));
   score *= 1.0 - Share(Stats.Tiny, Stats.NonZero);
   score *= 1.0 - Share(Stats.Huge, Stats.NonZero);
@@ -237,6 +273,8 @@ TValueStats StatsOf(const uint8_t* Bytes, int64_t Count, TVoxelType Type, TByteO
   for (const auto& piece : values)
     all.insert(all.end(), piece.begin(), piece.end());
   ClampOutliers(all);
+  if (!IsFloat(Type))
+    stats.Density = DensityOf(all);
   for (size_t p = 0, at = 0; p < values.size(); at += values[p].size(), ++p)
     std::copy_n(all.begin() + static_cast<ptrdiff_t>(at), values[p].size(), values[p].begin());
   for (size_t p = 0; p < values.size(); ++p) {
@@ -264,6 +302,7 @@ double VoxelValue(const uint8_t* Bytes, TVoxelType Type, TByteOrder Order) {
 std::vector<TTypeGuess> RankVoxelTypes(const uint8_t* Bytes, int64_t Count) {
   std::vector<TTypeGuess> guesses;
   std::array<std::array<bool, 2>, VoxelTypeCount> negative{};
+  std::array<std::array<double, 2>, VoxelTypeCount> wraps{};
   for (int t = 0; t < VoxelTypeCount; ++t) {
     const auto type = static_cast<TVoxelType>(t);
     for (TByteOrder order : {boLittleEndian, boBigEndian}) {
@@ -271,9 +310,23 @@ std::vector<TTypeGuess> RankVoxelTypes(const uint8_t* Bytes, int64_t Count) {
         continue;
       const TValueStats stats = StatsOf(Bytes, Count, type, order);
       negative[t][order] = stats.Negative;
+      wraps[t][order] = Share(stats.WrapJumps, stats.NearPairs);
       guesses.push_back({type, order, ScoreOf(stats, type)});
     }
   }
+  // Of a signed and an unsigned reading, the one whose neighbours jump across
+  // the wrap point more often has the signedness wrong: a sharp edge jumps
+  // as far in both.
+  for (TTypeGuess& guess : guesses)
+    for (const TTwin& twin : Twins) {
+      const TVoxelType unsignedType = twin.Signed == vtInt8 ? vtByte : twin.Dropped;
+      const TVoxelType other = guess.Type == twin.Signed    ? unsignedType
+                               : guess.Type == unsignedType ? twin.Signed
+                                                            : guess.Type;
+      const double excess = wraps[guess.Type][guess.Order] - wraps[other][guess.Order];
+      if (other != guess.Type && excess > 0.0)
+        guess.Score *= std::max(0.0, 1.0 - 20.0 * excess);
+    }
   // Of two types that read exactly the same values, one is enough.
   std::erase_if(guesses, [&negative](const TTypeGuess& G) {
     return std::any_of(Twins.begin(), Twins.end(), [&](const TTwin& Twin) {
