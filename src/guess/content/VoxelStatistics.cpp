@@ -182,18 +182,20 @@ void AddDifferences(const std::vector<double>& Values, const std::vector<double>
   Stats.FarPairs += static_cast<int64_t>(far);
 }
 
-// How densely integer values fill the span they cover, 0 .. 1: noise around
-// a sky level, or any image, uses most values between its darkest and its
-// brightest; read in a wrong byte order or width, the same bytes scatter
-// over a span hundreds of times wider.
-double DensityOf(std::vector<double> Values) {
+// How densely integer values of Type fill the span they cover, 0 .. 1: noise
+// around a sky level, or any image, uses most values between its darkest and
+// its brightest; read in a wrong byte order or width, the same bytes scatter
+// over a span hundreds of times wider. Random bytes fill every span densely,
+// but span the whole range of the type, which an image rarely does.
+double DensityOf(std::vector<double> Values, TVoxelType Type) {
   if (Values.size() < 2)
     return 0.0;
   std::sort(Values.begin(), Values.end());
   const double span = Values.back() - Values.front();
   const auto distinct =
       static_cast<double>(std::unique(Values.begin(), Values.end()) - Values.begin());
-  return std::min(1.0, distinct / (span + 1.0));
+  const double range = std::ldexp(1.0, 8 * BytesPerVoxel[Type]);
+  return std::min(1.0, distinct / (span + 1.0)) * std::max(0.0, 1.0 - span / range);
 }
 
 double Share(int64_t Part, int64_t Whole) {
@@ -274,7 +276,7 @@ TValueStats StatsOf(const uint8_t* Bytes, int64_t Count, TVoxelType Type, TByteO
     all.insert(all.end(), piece.begin(), piece.end());
   ClampOutliers(all);
   if (!IsFloat(Type))
-    stats.Density = DensityOf(all);
+    stats.Density = DensityOf(all, Type);
   for (size_t p = 0, at = 0; p < values.size(); at += values[p].size(), ++p)
     std::copy_n(all.begin() + static_cast<ptrdiff_t>(at), values[p].size(), values[p].begin());
   for (size_t p = 0; p < values.size(); ++p) {
