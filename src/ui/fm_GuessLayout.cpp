@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -25,13 +26,22 @@ QString TypeText(const TLayout& Layout, const QStringList& TypeNames,
   return type + QStringLiteral(", ") + OrderNames.value(Layout.ByteOrder).trimmed();
 }
 
-// A copy, since the bitmap belongs to the caller.
+// The picture in the middle of a clear square of the list's icon size: the
+// list puts an icon at the left of its place, so a narrow picture would pull
+// its row's text out of line. A copy, since the bitmap belongs to the caller.
 QPixmap PixmapOf(const TBitmap24& Picture) {
   if (Picture.Bits() == nullptr)
     return QPixmap();
-  return QPixmap::fromImage(QImage(Picture.Bits(), Picture.Width(), Picture.Height(),
-                                   Picture.Stride(), QImage::Format_BGR888)
-                                .copy());
+  const QImage image(Picture.Bits(), Picture.Width(), Picture.Height(), Picture.Stride(),
+                     QImage::Format_BGR888);
+  QImage square(std::max(ThumbnailSide, image.width()), std::max(ThumbnailSide, image.height()),
+                QImage::Format_ARGB32);
+  square.fill(Qt::transparent);
+  QPainter painter(&square);
+  painter.drawImage((square.width() - image.width()) / 2, (square.height() - image.height()) / 2,
+                    image);
+  painter.end();
+  return QPixmap::fromImage(square);
 }
 
 // Reasons and the why can quote file names, which are the host's bytes.
@@ -114,8 +124,7 @@ void Tfm_GuessLayout::FillList(const guess::TLayoutGuess& Guess, const QStringLi
   connect(lv_Candidates, &QTreeWidget::itemDoubleClicked, this, &QDialog::accept);
 }
 
-// Every row keeps room for a whole picture, so the texts line up and a small
-// picture (never enlarged) sits in the middle of its place.
+// Pictures are shown as painted, never enlarged.
 void Tfm_GuessLayout::ShowPictures(const std::vector<TBitmap24>& Pictures) {
   const int rows = std::min(lv_Candidates->topLevelItemCount(), static_cast<int>(Pictures.size()));
   bool shown = false;

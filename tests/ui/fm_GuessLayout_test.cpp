@@ -134,12 +134,18 @@ TEST(GuessDialogPicturesTest, EachRowCarriesThePictureGivenForIt) {
     ASSERT_EQ(item->icon(0).isNull(), picture == nullptr) << row;
     if (picture == nullptr)
       continue;
+    // In the middle of a clear square, so that every row's text lines up.
     const QImage image = item->icon(0).pixmap(QSize(96, 96)).toImage();
-    ASSERT_EQ(image.size(), QSize(picture->Width(), picture->Height())) << row;
-    for (int32_t y = 0; y < image.height(); ++y)
-      for (int32_t x = 0; x < image.width(); ++x) {
-        const uint8_t* bgr = picture->ScanLine(y) + 3 * x;
-        EXPECT_EQ(image.pixel(x, y), qRgb(bgr[2], bgr[1], bgr[0])) << row << ": " << x << ", " << y;
+    ASSERT_EQ(image.size(), QSize(96, 96)) << row;
+    const int left = (96 - picture->Width()) / 2;
+    const int top = (96 - picture->Height()) / 2;
+    for (int32_t y = 0; y < 96; ++y)
+      for (int32_t x = 0; x < 96; ++x) {
+        const bool inside =
+            x >= left && x < left + picture->Width() && y >= top && y < top + picture->Height();
+        const uint8_t* bgr = inside ? picture->ScanLine(y - top) + 3 * (x - left) : nullptr;
+        EXPECT_EQ(image.pixel(x, y), inside ? qRgb(bgr[2], bgr[1], bgr[0]) : qRgba(0, 0, 0, 0))
+            << row << ": " << x << ", " << y;
       }
   }
 }

@@ -158,11 +158,13 @@ TEST_F(TGuessEndToEndTest, EachProposalShowsThePictureOfItsOwnLayout) {
     TBitmap24 picture;
     PaintThumbnail(stream, layout, ThumbnailSide, picture);
     const std::string what = LayoutText(layout).toStdString();
-    ASSERT_EQ(image.size(), QSize(picture.Width(), picture.Height())) << what;
+    ASSERT_EQ(image.size(), QSize(ThumbnailSide, ThumbnailSide)) << what;
+    const int left = (ThumbnailSide - picture.Width()) / 2;
+    const int top = (ThumbnailSide - picture.Height()) / 2;
     for (int32_t y = 0; y < picture.Height(); ++y)
       for (int32_t x = 0; x < picture.Width(); ++x) {
         const uint8_t* bgr = picture.ScanLine(y) + 3 * x;
-        EXPECT_EQ(image.pixel(x, y), qRgb(bgr[2], bgr[1], bgr[0])) << what;
+        EXPECT_EQ(image.pixel(left + x, top + y), qRgb(bgr[2], bgr[1], bgr[0])) << what;
       }
   }
 }
