@@ -1,5 +1,7 @@
 #include "ui/IntegerText.h"
 
+#include <algorithm>
+
 namespace {
 
 int DecimalDigit(QChar c) {
@@ -78,4 +80,28 @@ std::optional<int32_t> IntegerTextValue(const QString& Text) {
   if (const qsizetype prefix = HexPrefixLength(Text, pos); prefix > 0)
     return HexValue(Text, pos + prefix);
   return DecimalValue(Text, pos);
+}
+
+int DecimalOverflowSign(const QString& Text) {
+  qsizetype pos = 0;
+  while (pos < Text.size() && Text[pos] == u' ')
+    ++pos;
+  int sign = 1;
+  if (pos < Text.size() && (Text[pos] == u'+' || Text[pos] == u'-')) {
+    sign = Text[pos] == u'-' ? -1 : 1;
+    ++pos;
+  }
+  if (pos == Text.size())
+    return 0;
+  // Saturates just past the 32-bit range, so any number of digits fits.
+  constexpr int64_t beyond = int64_t{INT32_MAX} + 2;
+  int64_t magnitude = 0;
+  for (; pos < Text.size(); ++pos) {
+    const int digit = DecimalDigit(Text[pos]);
+    if (digit < 0)
+      return 0;
+    magnitude = std::min(magnitude * 10 + digit, beyond);
+  }
+  const int64_t value = sign * magnitude;
+  return value > INT32_MAX ? 1 : (value < INT32_MIN ? -1 : 0);
 }

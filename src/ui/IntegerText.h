@@ -10,3 +10,9 @@
 // 32-bit two's-complement pattern ("$FFFFFFFF" is -1). Nothing may follow the
 // digits. Anything else, the empty text included, has no value.
 std::optional<int32_t> IntegerTextValue(const QString& Text);
+
+// The side on which decimal text of the form above lies beyond 32 bits: 1
+// above, -1 below, 0 for any other text. The numeric edits clamp such a
+// number to their range, as they do any other number outside it, now that a
+// header range ends at the 32-bit limit itself.
+int DecimalOverflowSign(const QString& Text);

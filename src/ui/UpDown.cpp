@@ -81,32 +81,33 @@ void TUpDown::Associate(QLineEdit* Edit) {
     FFilteredEdit->installEventFilter(this);
 }
 
-void TUpDown::SetRange(int16_t Min, int16_t Max) {
+void TUpDown::SetRange(int32_t Min, int32_t Max) {
   FMin = Min;
   FMax = Max;
   SetPosition(FPosition);
 }
 
-void TUpDown::SetPosition(int16_t Value) {
+void TUpDown::SetPosition(int32_t Value) {
   FPosition = std::clamp(Value, std::min(FMin, FMax), std::max(FMin, FMax));
 }
 
-int16_t TUpDown::Position() {
+int32_t TUpDown::Position() {
   if (!FEdit)
     return FPosition;
   const std::optional<int32_t> value = SpinTextValue(FEdit->text(), QLocale());
   if (value && *value >= std::min(FMin, FMax) && *value <= std::max(FMin, FMax))
-    FPosition = static_cast<int16_t>(*value);
+    FPosition = *value;
   return FPosition;
 }
 
+// In 64 bits: one step past the top of a 32-bit range must not wrap.
 void TUpDown::Step(int Delta) {
-  const int current = Position();
-  const int next =
-      std::clamp(current + Delta, int{std::min(FMin, FMax)}, int{std::max(FMin, FMax)});
+  const int32_t current = Position();
+  const int64_t next = std::clamp(int64_t{current} + Delta, int64_t{std::min(FMin, FMax)},
+                                  int64_t{std::max(FMin, FMax)});
   if (next == current)
     return;
-  FPosition = static_cast<int16_t>(next);
+  FPosition = static_cast<int32_t>(next);
   if (FEdit)
     FEdit->setText(QLocale().toString(next));
 }

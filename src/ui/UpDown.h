@@ -13,7 +13,8 @@ class QLocale;
 // buddy: the arrows, and the Up and Down keys while the edit has the focus,
 // step the number shown in the edit by 1 within the range, without wrapping,
 // and write the result back with the locale's thousands grouping. The
-// position follows the edit whenever it is read.
+// position follows the edit whenever it is read. Positions and ranges are
+// 32-bit, so that a header count can reach any offset a 32-bit count holds.
 class TUpDown : public QWidget {
   Q_OBJECT
 
@@ -23,15 +24,15 @@ public:
   void Associate(QLineEdit* Edit);
   QLineEdit* Associate() const { return FEdit; }
 
-  void SetRange(int16_t Min, int16_t Max);
-  int16_t Min() const { return FMin; }
-  int16_t Max() const { return FMax; }
+  void SetRange(int32_t Min, int32_t Max);
+  int32_t Min() const { return FMin; }
+  int32_t Max() const { return FMax; }
 
   // Keeps the edit as it is; the value is clamped to the range.
-  void SetPosition(int16_t Value);
+  void SetPosition(int32_t Value);
   // Takes the edit's number first when it is a plain decimal number within
   // the range (grouped or not); any other text leaves the position as it was.
-  int16_t Position();
+  int32_t Position();
 
   bool Wrap() const { return false; }
 
@@ -58,9 +59,9 @@ private:
   // The same edit as a plain object: events reach the filter while the edit is
   // being destroyed, when it is no longer a QLineEdit.
   QPointer<QObject> FFilteredEdit;
-  int16_t FMin = 0;
-  int16_t FMax = 100;
-  int16_t FPosition = 0;
+  int32_t FMin = 0;
+  int32_t FMax = 100;
+  int32_t FPosition = 0;
   TArrow FPressed = TArrow::None;
   QTimer FRepeatTimer;
 };

@@ -1,13 +1,20 @@
 #include "ui/fm_GuessLayout.h"
 
+#include "data/Thumbnail.h"
+
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QHeaderView>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -17,6 +24,24 @@ QString TypeText(const TLayout& Layout, const QStringList& TypeNames,
   if (BytesPerVoxel.at(Layout.VoxelType) == 1)
     return type;
   return type + QStringLiteral(", ") + OrderNames.value(Layout.ByteOrder).trimmed();
+}
+
+// The picture in the middle of a clear square of the list's icon size: the
+// list puts an icon at the left of its place, so a narrow picture would pull
+// its row's text out of line. A copy, since the bitmap belongs to the caller.
+QPixmap PixmapOf(const TBitmap24& Picture) {
+  if (Picture.Bits() == nullptr)
+    return QPixmap();
+  const QImage image(Picture.Bits(), Picture.Width(), Picture.Height(), Picture.Stride(),
+                     QImage::Format_BGR888);
+  QImage square(std::max(ThumbnailSide, image.width()), std::max(ThumbnailSide, image.height()),
+                QImage::Format_ARGB32);
+  square.fill(Qt::transparent);
+  QPainter painter(&square);
+  painter.drawImage((square.width() - image.width()) / 2, (square.height() - image.height()) / 2,
+                    image);
+  painter.end();
+  return QPixmap::fromImage(square);
 }
 
 // Reasons and the why can quote file names, which are the host's bytes.
@@ -35,7 +60,8 @@ QString LayoutText(const TLayout& Layout) {
 }
 
 Tfm_GuessLayout::Tfm_GuessLayout(const guess::TLayoutGuess& Guess, const QStringList& TypeNames,
-                                 const QStringList& OrderNames, QWidget* Parent)
+                                 const QStringList& OrderNames,
+                                 const std::vector<TBitmap24>& Pictures, QWidget* Parent)
     : QDialog(Parent) {
   setObjectName(QStringLiteral("fm_GuessLayout"));
   setWindowTitle(QStringLiteral("Guess Layout"));
@@ -66,8 +92,10 @@ Tfm_GuessLayout::Tfm_GuessLayout(const guess::TLayoutGuess& Guess, const QString
   } else {
     lb_Why->setText(QStringLiteral("Likely layouts of the open file, best first:"));
     FillList(Guess, TypeNames, OrderNames);
+    ShowPictures(Pictures);
   }
-  resize(none ? 420 : 720, none ? 120 : 280);
+  const bool pictures = lv_Candidates->iconSize().height() >= ThumbnailSide;
+  resize(none ? 420 : 720, none ? 120 : (pictures ? 560 : 280));
 }
 
 void Tfm_GuessLayout::FillList(const guess::TLayoutGuess& Guess, const QStringList& TypeNames,
@@ -94,6 +122,23 @@ void Tfm_GuessLayout::FillList(const guess::TLayoutGuess& Guess, const QStringLi
   connect(lv_Candidates, &QTreeWidget::itemSelectionChanged, this,
           [this, ok] { ok->setEnabled(Chosen().has_value()); });
   connect(lv_Candidates, &QTreeWidget::itemDoubleClicked, this, &QDialog::accept);
+}
+
+// Pictures are shown as painted, never enlarged.
+void Tfm_GuessLayout::ShowPictures(const std::vector<TBitmap24>& Pictures) {
+  const int rows = std::min(lv_Candidates->topLevelItemCount(), static_cast<int>(Pictures.size()));
+  bool shown = false;
+  for (int row = 0; row < rows; ++row) {
+    const QPixmap pixmap = PixmapOf(Pictures[row]);
+    if (pixmap.isNull())
+      continue;
+    lv_Candidates->topLevelItem(row)->setIcon(0, QIcon(pixmap));
+    shown = true;
+  }
+  if (!shown)
+    return;
+  lv_Candidates->setIconSize(QSize(ThumbnailSide, ThumbnailSide));
+  lv_Candidates->resizeColumnToContents(0);
 }
 
 std::optional<TLayout> Tfm_GuessLayout::Chosen() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Bitmap24.h"
 #include "guess/LayoutGuess.h"
 
 #include <QDialog>
@@ -11,16 +12,19 @@ class QLabel;
 class QTreeWidget;
 
 // The proposed layouts of the open file as a list, best first and the first
-// one selected; OK or a double-click on a row takes it. Without a proposal it
-// says why and offers only Close.
+// one selected, each beside a picture of its middle slice when the caller has
+// one; OK or a double-click on a row takes it. Without a proposal it says why
+// and offers only Close.
 class Tfm_GuessLayout : public QDialog {
   Q_OBJECT
 
 public:
   // TypeNames and OrderNames are the item texts of the window's data-type and
   // byte-order lists, so that a proposal reads as the lists will show it.
+  // Pictures[k] is candidate k's picture; a missing or empty one shows none.
   Tfm_GuessLayout(const guess::TLayoutGuess& Guess, const QStringList& TypeNames,
-                  const QStringList& OrderNames, QWidget* Parent = nullptr);
+                  const QStringList& OrderNames, const std::vector<TBitmap24>& Pictures = {},
+                  QWidget* Parent = nullptr);
 
   // The layout of the selected row, if a row is selected.
   std::optional<TLayout> Chosen() const;
@@ -32,6 +36,7 @@ public:
 private:
   void FillList(const guess::TLayoutGuess& Guess, const QStringList& TypeNames,
                 const QStringList& OrderNames);
+  void ShowPictures(const std::vector<TBitmap24>& Pictures);
 
   std::vector<TLayout> FLayouts;
 };

@@ -1,6 +1,7 @@
 #include "ui/fm_Main.h"
 
 #include "controls/RotateLabel.h"
+#include "data/Layout.h"
 #include "data/VxDataMgr.h"
 #include "dragdrop/DropTarget.h"
 #include "ui/Anchors.h"
@@ -30,11 +31,12 @@ namespace {
 constexpr int DesignPanelWidth = 281;
 constexpr int DesignPanelHeight = 340;
 
-// The spin ranges. The header ends at the largest position a 16-bit spin
-// holds; dimensions and indices end at 10000, which keeps a view's bitmap
-// (one pixel of 3 bytes per voxel) under 300 MB.
-constexpr int16_t HeaderLimit = 32767;
-constexpr int16_t IndexLimit = 10000;
+// The spin ranges. The header reaches as far as a 32-bit count does, since
+// instrument files keep their data well past 32 KiB; dimensions and indices
+// end at 10000, which keeps a view's bitmap (one pixel of 3 bytes per voxel)
+// under 300 MB.
+constexpr int32_t HeaderLimit = MaxHeaderBytes;
+constexpr int32_t IndexLimit = 10000;
 
 // The view panels. The image sits right of the vertical axis caption (left
 // 2, 17 wide) and below the heading row and the "Index 0 -->" caption; its
@@ -79,7 +81,7 @@ QLineEdit* MakeEdit(QWidget* Parent, const char* Name, QRect Bounds) {
   return edit;
 }
 
-TUpDown* MakeUpDown(QWidget* Parent, const char* Name, QRect Bounds, QLineEdit* Edit, int16_t Max) {
+TUpDown* MakeUpDown(QWidget* Parent, const char* Name, QRect Bounds, QLineEdit* Edit, int32_t Max) {
   auto* upDown = Named(new TUpDown(Parent), Name);
   upDown->setGeometry(Bounds);
   upDown->SetRange(0, Max);

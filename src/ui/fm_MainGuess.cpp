@@ -1,7 +1,9 @@
 // The Guess Layout command: proposals for the open file, and the chosen one
 // written into the layout controls.
+#include "data/Thumbnail.h"
 #include "data/VxDataMgr.h"
 #include "guess/LayoutGuess.h"
+#include "platform/FileStream.h"
 #include "ui/fm_GuessLayout.h"
 #include "ui/fm_Main.h"
 
@@ -19,18 +21,37 @@ QStringList ItemTexts(const QComboBox* Combo) {
   return texts;
 }
 
+// A file that cannot be opened again gives no pictures; the proposals stand
+// without them.
+std::vector<TBitmap24> PicturesOf(const std::string& FileName,
+                                  const std::vector<guess::TLayoutCandidate>& Candidates) {
+  std::vector<TBitmap24> pictures(Candidates.size());
+  if (Candidates.empty())
+    return pictures;
+  try {
+    platform::TFileStream stream(FileName);
+    for (size_t k = 0; k < Candidates.size(); ++k)
+      PaintThumbnail(stream, Candidates[k].Layout, ThumbnailSide, pictures[k]);
+  } catch (const platform::EFOpenError&) {
+  }
+  return pictures;
+}
+
 } // namespace
 
 void Tfm_Main::mi_GuessLayoutClick() {
   if (FDataMgr.FileName().empty())
     return;
   guess::TLayoutGuess proposals;
+  std::vector<TBitmap24> pictures;
   {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
     proposals = guess::GuessLayout(FDataMgr.FileName());
+    pictures = PicturesOf(FDataMgr.FileName(), proposals.Candidates);
   }
-  Tfm_GuessLayout dialog(proposals, ItemTexts(cb_DataType), ItemTexts(cb_ByteOrder), this);
+  Tfm_GuessLayout dialog(proposals, ItemTexts(cb_DataType), ItemTexts(cb_ByteOrder), pictures,
+                         this);
   if (dialog.exec() != QDialog::Accepted)
     return;
   if (const std::optional<TLayout> chosen = dialog.Chosen())

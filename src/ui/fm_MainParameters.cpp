@@ -108,8 +108,11 @@ void Tfm_Main::ed_NumberChange(QLineEdit* Sender) {
   TUpDown* upDown = UpDownOf(Sender);
   const int caret = Sender->cursorPosition();
   // -1 stands for "no number", so a typed -1 brings back the spin position.
-  const int32_t typed = EditNumber(Sender, TReading::TextOr, -1);
-  int32_t value = typed == -1 ? EditNumber(Sender, TReading::Spin) : typed;
+  // Digits beyond 32 bits are a number too far out, clamped like any other.
+  int64_t typed = EditNumber(Sender, TReading::TextOr, -1);
+  if (const int side = DecimalOverflowSign(Sender->text()); side != 0)
+    typed = side > 0 ? int64_t{INT32_MAX} + 1 : int64_t{INT32_MIN} - 1;
+  int64_t value = typed == -1 ? EditNumber(Sender, TReading::Spin) : typed;
   if (value > upDown->Max())
     value = upDown->Max();
   if (value < upDown->Min())

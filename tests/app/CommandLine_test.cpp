@@ -203,23 +203,36 @@ TEST(CommandLineTest, StartupGoesThroughTheWindowsOwnChecks) {
   startup.DataType = 1;
   startup.IntensityMin = QStringLiteral("-7");
   const QStringList warnings = ApplyStartup(startup, window);
-  EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_SkipHeader")->text(), QStringLiteral("32767"));
+  EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_SkipHeader")->text(), QStringLiteral("40000"));
   EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_RowsPerSlice")->text(), QStringLiteral("256"));
   EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_SliceNumber")->text(), QStringLiteral("0"));
   EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_IntensityMin")->text(), QStringLiteral("-7"));
-  ASSERT_EQ(warnings.size(), 3) << warnings.join('\n').toStdString();
-  const QStringList expected[] = {{"--skip-header", "40000", "32767"},
-                                  {"--rows-per-slice", "-1", "256"},
-                                  {"--slice", "-5", "0"}};
+  ASSERT_EQ(warnings.size(), 2) << warnings.join('\n').toStdString();
+  const QStringList expected[] = {{"--rows-per-slice", "-1", "256"}, {"--slice", "-5", "0"}};
   for (qsizetype i = 0; i < warnings.size(); ++i)
     for (const QString& word : expected[i])
       EXPECT_TRUE(warnings[i].contains(word)) << warnings[i].toStdString();
+  EXPECT_EQ(dataMgr.HeaderBytes(), 40000);
   EXPECT_EQ(dataMgr.Dims(0), 10);
   EXPECT_EQ(dataMgr.VoxelType(), vtInt16);
   EXPECT_EQ(dataMgr.FileName(), path);
   EXPECT_TRUE(ControlOf<QAction>(window, "mi_GuessLayout")->isEnabled());
   EXPECT_EQ(ControlOf<QLabel>(window, "lb_FilePath")->text(), QString::fromStdString(path));
   EXPECT_TRUE(ControlOf<QTimer>(window, "Timer1")->isActive());
+}
+
+TEST(CommandLineTest, SkipHeaderTakesTheWholeRangeOfTheWindow) {
+  const std::pair<const char*, int32_t> headers[] = {
+      {"32768", 32768}, {"0x7FFFFFFF", INT32_MAX}, {"2147483647", INT32_MAX}};
+  for (const auto& [text, header] : headers) {
+    const TParsedCommandLine parsed = Parse({"--skip-header", text});
+    ASSERT_EQ(parsed.ExitCode, -1) << text << ": " << parsed.Output.toStdString();
+    TVxDataMgr dataMgr;
+    Tfm_Main window(dataMgr);
+    window.show();
+    EXPECT_EQ(ApplyStartup(parsed.Startup, window), QStringList()) << text;
+    EXPECT_EQ(dataMgr.HeaderBytes(), header) << text;
+  }
 }
 
 // As the program starts: the window is shown, then the start-up layout goes

@@ -3,6 +3,8 @@
 
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -105,6 +107,48 @@ TEST_F(TGuessDialogTest, NothingSelectedLeavesNothingToTake) {
   EXPECT_FALSE(Dialog.bb_Buttons->button(QDialogButtonBox::Ok)->isEnabled());
   ClickRow(2);
   EXPECT_TRUE(Dialog.bb_Buttons->button(QDialogButtonBox::Ok)->isEnabled());
+}
+
+// Each row shows the picture its caller painted, pixel for pixel and unscaled;
+// a row whose picture is empty or missing shows none.
+TEST(GuessDialogPicturesTest, EachRowCarriesThePictureGivenForIt) {
+  const auto pictureOf = [](int32_t Width, int32_t Height, uint8_t Shade) {
+    TBitmap24 picture;
+    picture.SetSize(Width, Height);
+    for (int32_t y = 0; y < Height; ++y)
+      for (int32_t x = 0; x < 3 * Width; ++x)
+        picture.ScanLine(y)[x] = static_cast<uint8_t>(Shade + 7 * y + x); // blue, green, red
+    return picture;
+  };
+  const std::vector<TBitmap24> pictures = {pictureOf(5, 3, 10), TBitmap24(), pictureOf(96, 40, 90)};
+  Tfm_GuessLayout dialog(ThreeProposals, TypeNames, OrderNames, {pictures[0], pictures[1]});
+  Tfm_GuessLayout all(ThreeProposals, TypeNames, OrderNames, pictures);
+  const struct {
+    const Tfm_GuessLayout& Dialog;
+    int Row;
+    const TBitmap24* Picture; // null: no icon
+  } cases[] = {{dialog, 0, &pictures[0]}, {dialog, 1, nullptr}, {dialog, 2, nullptr},
+               {all, 0, &pictures[0]},    {all, 1, nullptr},    {all, 2, &pictures[2]}};
+  for (const auto& [shown, row, picture] : cases) {
+    const QTreeWidgetItem* item = shown.lv_Candidates->topLevelItem(row);
+    EXPECT_EQ(item->text(0), LayoutText(ThreeProposals.Candidates[row].Layout)) << row;
+    ASSERT_EQ(item->icon(0).isNull(), picture == nullptr) << row;
+    if (picture == nullptr)
+      continue;
+    // In the middle of a clear square, so that every row's text lines up.
+    const QImage image = item->icon(0).pixmap(QSize(96, 96)).toImage();
+    ASSERT_EQ(image.size(), QSize(96, 96)) << row;
+    const int left = (96 - picture->Width()) / 2;
+    const int top = (96 - picture->Height()) / 2;
+    for (int32_t y = 0; y < 96; ++y)
+      for (int32_t x = 0; x < 96; ++x) {
+        const bool inside =
+            x >= left && x < left + picture->Width() && y >= top && y < top + picture->Height();
+        const uint8_t* bgr = inside ? picture->ScanLine(y - top) + 3 * (x - left) : nullptr;
+        EXPECT_EQ(image.pixel(x, y), inside ? qRgb(bgr[2], bgr[1], bgr[0]) : qRgba(0, 0, 0, 0))
+            << row << ": " << x << ", " << y;
+      }
+  }
 }
 
 TEST(GuessDialogWithoutProposalTest, SaysWhyAsPlainTextAndOffersOnlyClose) {

@@ -1,6 +1,8 @@
 #include "QtPrinters.h"
+#include "data/Thumbnail.h"
 #include "data/VxDataMgr.h"
 #include "guess/formats/NiftiSample.h"
+#include "platform/FileStream.h"
 #include "ui/MainWindowFixture.h"
 #include "ui/fm_GuessLayout.h"
 #include "ui/fm_Main.h"
@@ -134,6 +136,37 @@ TEST_F(TGuessEndToEndTest, OkOnTheFirstProposalLaysANiftiFileOut) {
   EXPECT_EQ(first, QStringLiteral("352 + 7 x 5 x 3"));
   EXPECT_EQ(LayoutOf(DataMgr), testfiles::NiftiSampleLayout);
   EXPECT_TRUE(Control<QTimer>("Timer1")->isActive());
+}
+
+// The pictures come from the open file, each in the row of its own layout.
+TEST_F(TGuessEndToEndTest, EachProposalShowsThePictureOfItsOwnLayout) {
+  const std::string path = testfiles::WriteNiftiSample(Dir, "head.nii");
+  Window.OpenFileNamed(path);
+  std::vector<std::pair<TLayout, QImage>> rows;
+  ASSERT_TRUE(GuessWith([&](Tfm_GuessLayout& Dialog) {
+    QTreeWidget* list = Dialog.lv_Candidates;
+    for (int row = 0; row < list->topLevelItemCount(); ++row) {
+      list->setCurrentItem(list->topLevelItem(row));
+      rows.emplace_back(Dialog.Chosen().value_or(TLayout{}),
+                        list->topLevelItem(row)->icon(0).pixmap(QSize(96, 96)).toImage());
+    }
+    Press(Dialog, rows.empty() ? QDialogButtonBox::Close : QDialogButtonBox::Cancel);
+  }));
+  ASSERT_FALSE(rows.empty());
+  platform::TFileStream stream(path);
+  for (const auto& [layout, image] : rows) {
+    TBitmap24 picture;
+    PaintThumbnail(stream, layout, ThumbnailSide, picture);
+    const std::string what = LayoutText(layout).toStdString();
+    ASSERT_EQ(image.size(), QSize(ThumbnailSide, ThumbnailSide)) << what;
+    const int left = (ThumbnailSide - picture.Width()) / 2;
+    const int top = (ThumbnailSide - picture.Height()) / 2;
+    for (int32_t y = 0; y < picture.Height(); ++y)
+      for (int32_t x = 0; x < picture.Width(); ++x) {
+        const uint8_t* bgr = picture.ScanLine(y) + 3 * x;
+        EXPECT_EQ(image.pixel(left + x, top + y), qRgb(bgr[2], bgr[1], bgr[0])) << what;
+      }
+  }
 }
 
 } // namespace

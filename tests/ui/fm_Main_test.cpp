@@ -24,6 +24,7 @@
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -82,7 +83,7 @@ TEST_F(TMainWindowTest, CaptionsAndListsAreTheProgramsOwn) {
   EXPECT_EQ(Control<QComboBox>("cb_ByteOrder")->itemText(1), QStringLiteral("Big-Endian "));
   EXPECT_EQ(Control<TZdRotateLabel>("ZdRotateLabel3")->Caption(), QStringLiteral("<-- Index 2"));
   EXPECT_EQ(Control<TZdRotateLabel>("ZdRotateLabel4")->Angle(), ag90);
-  EXPECT_EQ(Control<TUpDown>("ud_SkipHeader")->Max(), 32767);
+  EXPECT_EQ(Control<TUpDown>("ud_SkipHeader")->Max(), 2147483647);
   EXPECT_EQ(Control<TUpDown>("ud_VolumeNumber")->Max(), 10000);
   EXPECT_EQ(Window.StatusPanelText(0), QStringLiteral("[1234, 1234, 1234,  1234]"));
   EXPECT_EQ(Window.StatusPanelText(1), QStringLiteral("Intens: 12345678"));
@@ -241,7 +242,8 @@ struct TNumberCase {
 TEST_F(TMainWindowTest, NumericEditsClampAndKeepTheCaret) {
   const TNumberCase cases[] = {
       {"ed_VoxelsPerRow", "256", "12345", "10000", 5},
-      {"ed_SkipHeader", "0", "40000", "32767", 5},
+      {"ed_SkipHeader", "0", "40000", "40000", 5},
+      {"ed_SkipHeader", "0", "3000000000", "2147483647", 10},
       {"ed_SlicesPerVolume", "256", "007", "007", 3},
   };
   for (const TNumberCase& c : cases) {
@@ -255,6 +257,34 @@ TEST_F(TMainWindowTest, NumericEditsClampAndKeepTheCaret) {
   // Pasted rather than typed: a lone "-" would already have been replaced.
   Control<QLineEdit>("ed_RowsPerSlice")->setText(QStringLiteral("-5"));
   EXPECT_EQ(Control<QLineEdit>("ed_RowsPerSlice")->text(), QStringLiteral("0"));
+}
+
+// Headers reach as far as a 32-bit count does; the arrows stop at the end
+// without wrapping (their grouped text comes back as plain digits), and the
+// data manager gets what the edit shows.
+TEST_F(TMainWindowTest, TheHeaderRunsToThe32BitEnd) {
+  auto* edit = Control<QLineEdit>("ed_SkipHeader");
+  const auto press = [edit](Qt::Key Key) { QTest::keyClick(edit, Key); };
+  struct TStep {
+    const char* What;
+    std::function<void()> Act;
+    QString Text;
+    int32_t Header;
+  };
+  const TStep steps[] = {
+      {"typed 40000", [&] { TypeInto(edit, "40000"); }, "40000", 40000},
+      {"typed the end", [&] { TypeInto(edit, "2147483647"); }, "2147483647", INT32_MAX},
+      {"below the end", [&] { edit->setText("2147483646"); }, "2147483646", INT32_MAX - 1},
+      {"up to the end", [&] { press(Qt::Key_Up); }, "2147483647", INT32_MAX},
+      {"up at the end", [&] { press(Qt::Key_Up); }, "2147483647", INT32_MAX},
+      {"down", [&] { press(Qt::Key_Down); }, "2147483646", INT32_MAX - 1},
+      {"typed past 32 bits", [&] { TypeInto(edit, "99999999999"); }, "2147483647", INT32_MAX},
+  };
+  for (const TStep& step : steps) {
+    step.Act();
+    EXPECT_EQ(edit->text(), step.Text) << step.What;
+    EXPECT_EQ(DataMgr.HeaderBytes(), step.Header) << step.What;
+  }
 }
 
 TEST_F(TMainWindowTest, ALetterIsUndoneWithTheCaretWhereItWas) {
