@@ -90,7 +90,11 @@ Tfm_GuessLayout::Tfm_GuessLayout(const guess::TLayoutGuess& Guess, const QString
     lb_Why->setText(HostText(Guess.Why));
     lv_Candidates->hide();
   } else {
-    lb_Why->setText(QStringLiteral("Likely layouts of the open file, best first:"));
+    // A detached header stands for its data file; OK opens that file.
+    lb_Why->setText(Guess.DataFile.empty()
+                        ? QStringLiteral("Likely layouts of the open file, best first:")
+                        : QStringLiteral("The voxels are in ") + HostText(Guess.DataFile) +
+                              QStringLiteral(". Likely layouts of that file, best first:"));
     FillList(Guess, TypeNames, OrderNames);
     ShowPictures(Pictures);
   }

@@ -48,14 +48,23 @@ void Tfm_Main::mi_GuessLayoutClick() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
     proposals = guess::GuessLayout(FDataMgr.FileName());
-    pictures = PicturesOf(FDataMgr.FileName(), proposals.Candidates);
+    pictures = PicturesOf(proposals.DataFile.empty() ? FDataMgr.FileName() : proposals.DataFile,
+                          proposals.Candidates);
   }
   Tfm_GuessLayout dialog(proposals, ItemTexts(cb_DataType), ItemTexts(cb_ByteOrder), pictures,
                          this);
   if (dialog.exec() != QDialog::Accepted)
     return;
-  if (const std::optional<TLayout> chosen = dialog.Chosen())
-    ApplyLayout(*chosen);
+  const std::optional<TLayout> chosen = dialog.Chosen();
+  if (!chosen)
+    return;
+  // The proposals of a detached header are for the data file it names.
+  if (!proposals.DataFile.empty()) {
+    OpenFileNamed(proposals.DataFile);
+    if (FDataMgr.FileName().empty())
+      return;
+  }
+  ApplyLayout(*chosen);
 }
 
 // A changed text runs ed_NumberChange and its push; a list item selected from

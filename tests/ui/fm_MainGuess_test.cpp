@@ -138,6 +138,24 @@ TEST_F(TGuessEndToEndTest, OkOnTheFirstProposalLaysANiftiFileOut) {
   EXPECT_TRUE(Control<QTimer>("Timer1")->isActive());
 }
 
+// A detached header stands for its data file: OK opens that file laid out.
+TEST_F(TGuessEndToEndTest, OkOnADetachedHeaderOpensItsDataFileLaidOut) {
+  const std::string data = Dir.MakeFile("voxels.raw", std::vector<uint8_t>(7 * 5 * 3 * 2, 9));
+  const std::string header = "NRRD0004\ntype: short\ndimension: 3\nsizes: 7 5 3\n"
+                             "endian: little\nencoding: raw\ndata file: voxels.raw\n";
+  Window.OpenFileNamed(Dir.MakeFile("head.nhdr", {header.begin(), header.end()}));
+  RedrawNow();
+  QString said;
+  ASSERT_TRUE(GuessWith([&](Tfm_GuessLayout& Dialog) {
+    said = Dialog.lb_Why->text();
+    Press(Dialog,
+          Dialog.lv_Candidates->isVisible() ? QDialogButtonBox::Ok : QDialogButtonBox::Close);
+  }));
+  EXPECT_TRUE(said.contains(QString::fromStdString(data))) << said.toStdString();
+  EXPECT_EQ(DataMgr.FileName(), data);
+  EXPECT_EQ(LayoutOf(DataMgr), (TLayout{0, 7, 5, 3, vtInt16, boLittleEndian}));
+}
+
 // The pictures come from the open file, each in the row of its own layout.
 TEST_F(TGuessEndToEndTest, EachProposalShowsThePictureOfItsOwnLayout) {
   const std::string path = testfiles::WriteNiftiSample(Dir, "head.nii");
