@@ -1,6 +1,7 @@
 #include "TempDir.h"
 #include "guess/LayoutGuess.h"
 #include "guess/SmoothVolume.h"
+#include "guess/content/VoxelStatistics.h"
 
 #include <chrono>
 #include <cmath>
@@ -217,6 +218,39 @@ TEST(LayoutGuess, FindsDarkSparseFramesBehindAHeaderThatStatesTheirSize) {
         ReadsTheSame(guess.Candidates[0].Layout, {256, c.Width, c.Height, 1, vtUInt16, c.Order}))
         << what << ": best is " << guess.Candidates[0].Reason;
   }
+}
+
+TEST(LayoutGuess, DataFollowedByTrailingBytesKeepTheirHeaderAndShape) {
+  testfiles::TTempDir dir;
+  constexpr int32_t width = 93, height = 71, slices = 6;
+  const std::vector<double> volume = SmoothVolume(width, height, slices);
+  const std::vector<uint8_t> noise = Header(3);
+  const std::string footer =
+      "\nacquired 2026-12-10 by the camera of bench 4, gain 2, exposure 30 ms\n";
+  const struct {
+    const char* What;
+    int Header;          // a kind of Header()
+    std::string Trailer; // after the data
+  } cases[] = {
+      {"none", 4, ""},
+      {"text footer", 4, footer},
+      {"text header and noise after", 4, std::string(noise.begin(), noise.end())},
+  };
+  for (const auto& c : cases)
+    for (TVoxelType type : {vtInt16, vtFloat32}) {
+      std::vector<uint8_t> bytes = Header(c.Header);
+      const TLayout truth = {
+          static_cast<int32_t>(bytes.size()), width, height, slices, type, boLittleEndian};
+      const std::vector<uint8_t> data = EncodeVolume(volume, type, boLittleEndian);
+      bytes.insert(bytes.end(), data.begin(), data.end());
+      bytes.insert(bytes.end(), c.Trailer.begin(), c.Trailer.end());
+      const std::string what = std::string(c.What) + " " + VoxelTypeName(type);
+      const TLayoutGuess guess = GuessLayout(dir.MakeFile("trailer.raw", bytes));
+      ExpectWithinRanges(guess, what);
+      ASSERT_FALSE(guess.Candidates.empty()) << what << ": " << guess.Why;
+      EXPECT_TRUE(ReadsTheSame(guess.Candidates[0].Layout, truth))
+          << what << ": best is " << guess.Candidates[0].Reason;
+    }
 }
 
 TEST(LayoutGuess, FilesWithoutAnImageGiveNoCandidateAndSayWhy) {

@@ -68,6 +68,7 @@ int64_t PositiveMod(int64_t A, int64_t M) {
 
 struct THeaderOption {
   int64_t Bytes = 0;
+  int64_t End = 0;       // where the data end: the file's end, or before a trailer
   double Evidence = 0.0; // 0 .. 1
   std::string Why;
   // The header ends where the opening bytes stop looking like a header (text,
@@ -76,13 +77,53 @@ struct THeaderOption {
   bool Marked = false;
 };
 
-// Headers after which whole rows fill the file, with what speaks for each:
-// whole slices after it, the end of a text or zero preamble, a common size.
+// Where the data may end: at the end of the file, before a text trailer,
+// somewhere in a run of zeros that pads the file (to a block size, say), or,
+// behind a header whose end is clear, after the last whole slice, whatever
+// follows it.
+struct TTail {
+  int64_t FileSize = 0;
+  int64_t TextStart = -1; // a printable trailer starts here
+  int64_t ZeroStart = -1; // the file ends in zeros from here
+};
+
+struct TDataEnd {
+  int64_t At = 0;
+  double Cost = 0.0; // taken off the header's evidence
+  std::string Why;
+};
+
+// The ends of data of whole slices (or, failing that, whole rows) after a
+// header of X bytes, best first.
+std::vector<TDataEnd> DataEnds(const TTail& Tail, int64_t X, bool Trailers, bool Marked,
+                               int64_t RowBytes, int64_t SliceBytes) {
+  std::vector<TDataEnd> ends = {{Tail.FileSize, 0.0, ""}};
+  if (!Trailers)
+    return ends;
+  if (Tail.TextStart > X)
+    ends.push_back({Tail.TextStart, 0.25, "; a text trailer follows"});
+  for (const int64_t unit : {SliceBytes, RowBytes})
+    if (Marked && Tail.ZeroStart > X) {
+      const int64_t at = X + (Tail.ZeroStart - X + unit - 1) / unit * unit;
+      if (at < Tail.FileSize)
+        ends.push_back({at, 0.35, "; zeros pad the end"});
+    }
+  if (Marked && Tail.FileSize - X > SliceBytes) {
+    const int64_t at = X + (Tail.FileSize - X) / SliceBytes * SliceBytes;
+    ends.push_back({at, 0.45, "; " + std::to_string(Tail.FileSize - at) + " bytes follow"});
+  }
+  return ends;
+}
+
+// Headers after which whole rows fill the file (or end before a trailer),
+// with what speaks for each: whole slices after it, the end of a text or zero
+// preamble, a common size.
 std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t JunkEnd,
-                                         int64_t JunkSlack, int64_t FileSize, int64_t RowBytes,
-                                         int64_t SliceBytes) {
+                                         int64_t JunkSlack, const TTail& Tail, int64_t RowBytes,
+                                         int64_t SliceBytes, bool Trailers) {
+  const int64_t fileSize = Tail.FileSize;
   std::vector<int64_t> places = {0, Preamble.LineEnd, Preamble.TextEnd};
-  for (int64_t x = FileSize % SliceBytes; x <= MaxContentHeaderBytes && places.size() < 8;
+  for (int64_t x = fileSize % SliceBytes; x <= MaxContentHeaderBytes && places.size() < 8;
        x += SliceBytes)
     places.push_back(x);
   for (int64_t back = 0; back < 8; ++back)
@@ -95,16 +136,24 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
 
   std::vector<THeaderOption> options;
   for (int64_t x : places) {
-    if (x < 0 || x > MaxContentHeaderBytes || FileSize - x < RowBytes ||
-        (FileSize - x) % RowBytes != 0)
+    if (x < 0 || x > MaxContentHeaderBytes)
       continue;
-    const bool slices = (FileSize - x) % SliceBytes == 0;
     const bool text = Preamble.Text && (x == Preamble.LineEnd || x == Preamble.TextEnd);
     const bool zeros =
         Preamble.ZeroEnd > Preamble.TextEnd && x <= Preamble.ZeroEnd && x > Preamble.ZeroEnd - 8;
     const bool junk = JunkEnd > 0 && std::abs(x - JunkEnd) <= JunkSlack;
     const bool common =
         std::find(CommonHeaders.begin(), CommonHeaders.end(), x) != CommonHeaders.end();
+    const bool marked = text || zeros || junk;
+    // Only a text header ends exactly where it seems to: noise and zeros may
+    // run on into the data.
+    std::vector<TDataEnd> ends = DataEnds(Tail, x, Trailers, text, RowBytes, SliceBytes);
+    std::erase_if(
+        ends, [&](const TDataEnd& E) { return E.At - x < RowBytes || (E.At - x) % RowBytes != 0; });
+    if (ends.empty())
+      continue;
+    const TDataEnd& end = ends.front();
+    const bool slices = (end.At - x) % SliceBytes == 0;
     // Whole slices are needed; beyond that, a header has to be where the
     // preamble ends or of a size that formats use.
     double evidence = (slices ? 0.4 : 0.1) + (text ? 0.4 : 0.0) + (zeros || junk ? 0.3 : 0.0) +
@@ -112,7 +161,7 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
                       0.15 * (1.0 - static_cast<double>(x) / MaxContentHeaderBytes) +
                       // Where the preamble ends and whole slices begin: two
                       // cues that agree by chance only rarely.
-                      (slices && (text || zeros || junk) ? 0.2 : 0.0);
+                      (slices && marked ? 0.2 : 0.0) - end.Cost;
     if ((Preamble.Text && x < Preamble.LineEnd) || (Preamble.Binary && x == 0) ||
         (JunkEnd > 0 && x < JunkEnd - JunkSlack))
       evidence -= 0.6; // the data would start inside the header
@@ -121,12 +170,25 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
                       : junk   ? std::to_string(x) + "-byte header ends where the data turn smooth"
                       : slices ? std::to_string(x) + "-byte header fits the file size"
                                : std::to_string(x) + "-byte header";
-    options.push_back({x, std::clamp(evidence, 0.0, 1.0), why, text || zeros || junk});
+    options.push_back({x, end.At, std::clamp(evidence, 0.0, 1.0), why + end.Why, marked});
   }
   std::stable_sort(options.begin(), options.end(),
                    [](const auto& A, const auto& B) { return A.Evidence > B.Evidence; });
   if (options.size() > 2)
     options.resize(2);
+  return options;
+}
+
+// Headers after which the data fill the file, or, where none is convincing,
+// after which they end before a trailer.
+std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t JunkEnd,
+                                         int64_t JunkSlack, const TTail& Tail, int64_t RowBytes,
+                                         int64_t SliceBytes) {
+  constexpr double convincing = 0.8;
+  std::vector<THeaderOption> options =
+      HeaderOptions(Preamble, JunkEnd, JunkSlack, Tail, RowBytes, SliceBytes, false);
+  if (options.empty() || options.front().Evidence < convincing)
+    options = HeaderOptions(Preamble, JunkEnd, JunkSlack, Tail, RowBytes, SliceBytes, true);
   return options;
 }
 
@@ -229,6 +291,7 @@ struct TContentFacts {
   int64_t JunkEnd = -1;
   int64_t JunkSlack = 0; // bytes either side of JunkEnd where the data may start
   int64_t FileSize = 0;
+  TTail Tail;
   std::vector<TStatedShape> Shapes; // widths and heights the opening bytes may state
 };
 
@@ -240,10 +303,10 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
        Heights(Facts.Values, Width.Count, rowBytes, Facts.FileSize, Facts.Shapes)) {
     const int64_t sliceBytes = rowBytes * std::max<int64_t>(1, height.Rows);
     for (const THeaderOption& header : HeaderOptions(Facts.Preamble, Facts.JunkEnd, Facts.JunkSlack,
-                                                     Facts.FileSize, rowBytes, sliceBytes)) {
-      const int64_t rows =
-          height.Rows > 0 ? height.Rows : (Facts.FileSize - header.Bytes) / rowBytes;
-      const int64_t slices = height.Rows > 0 ? (Facts.FileSize - header.Bytes) / sliceBytes : 1;
+                                                     Facts.Tail, rowBytes, sliceBytes)) {
+      const int64_t data = header.End - header.Bytes;
+      const int64_t rows = height.Rows > 0 ? height.Rows : data / rowBytes;
+      const int64_t slices = height.Rows > 0 ? data / sliceBytes : 1;
       if (slices < 1 || rows > MaxDimension)
         continue;
       for (const TTypeGuess& type : Facts.Types) {
@@ -258,7 +321,7 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
                             type.Type,
                             width == 1 ? boLittleEndian : type.Order};
         // Rows left over after the last whole slice are rarer than a header.
-        const double leftover = (Facts.FileSize - header.Bytes) % sliceBytes != 0 ? 0.9 : 1.0;
+        const double leftover = data % sliceBytes != 0 ? 0.9 : 1.0;
         candidate.Score = leftover * (0.3 * type.Score + 0.3 * Width.Dip + 0.2 * height.Score +
                                       0.2 * header.Evidence);
         candidate.Reason = "rows repeat every " + std::to_string(rowBytes / width) + " voxels; " +
@@ -351,10 +414,40 @@ TBytes ReadBytes(platform::TFileStream& Stream, int64_t Offset, int64_t Count) {
   return bytes;
 }
 
-// The first voxel boundary of every width at or after Offset, if whole voxels
-// run to the end of the file.
-int64_t Aligned(int64_t Offset, int64_t FileSize) {
-  return Offset + PositiveMod(FileSize - Offset, 8);
+// How the file ends: in a printable trailer, or in zeros. A run of a few
+// bytes says nothing; an image's own dark rows may end in zeros too, which
+// is why the end of the file stays the first choice.
+TTail ReadTail(platform::TFileStream& Stream, int64_t FileSize) {
+  constexpr int64_t tailBytes = int64_t{64} << 10, minRun = 16;
+  TTail tail;
+  tail.FileSize = FileSize;
+  const int64_t from = std::max<int64_t>(0, FileSize - tailBytes);
+  const TBytes bytes = ReadBytes(Stream, from, FileSize - from);
+  const uint8_t* begin = bytes.Data.get();
+  const uint8_t* end = begin + bytes.Count;
+  const uint8_t* zeros = end;
+  while (zeros > begin && zeros[-1] == 0)
+    --zeros;
+  if (end - zeros >= minRun)
+    tail.ZeroStart = from + (zeros - begin);
+  const uint8_t* text = end;
+  int64_t letters = 0, spaces = 0;
+  while (text > begin && ((text[-1] >= 0x20 && text[-1] < 0x7F) || text[-1] == '\n' ||
+                          text[-1] == '\r' || text[-1] == '\t')) {
+    --text;
+    letters += std::isalpha(*text) != 0;
+    spaces += *text == ' ' || *text == '\n';
+  }
+  if (end - text >= minRun && letters >= 6 && spaces > 0 && letters * 4 >= end - text &&
+      text > begin)
+    tail.TextStart = from + (text - begin);
+  return tail;
+}
+
+// The first voxel boundary of every width at or after Offset, if voxels of
+// every width start or end at Anchor.
+int64_t Aligned(int64_t Offset, int64_t Anchor) {
+  return Offset + PositiveMod(Anchor - Offset, 8);
 }
 
 // How much goes on in Bytes: neighbours that differ.
@@ -371,12 +464,12 @@ int64_t Activity(const uint8_t* Bytes, int64_t Count) {
 struct TSample {
   TBytes Pieces, Chunk;
 };
-TSample ReadSample(platform::TFileStream& Stream, int64_t From, int64_t FileSize) {
+TSample ReadSample(platform::TFileStream& Stream, int64_t From, int64_t FileSize, int64_t Anchor) {
   constexpr int64_t pieceBytes = 32768, pieceCount = 8;
   // With the head the caller read, well within what a guess may read.
   static_assert(ChunkBytes + pieceBytes * pieceCount <= MaxGuessSampleBytes / 2);
   TSample sample;
-  const int64_t start = Aligned(From, FileSize);
+  const int64_t start = Aligned(From, Anchor);
   if (FileSize - start <= ChunkBytes) {
     sample.Chunk = ReadBytes(Stream, start, FileSize - start);
     return sample;
@@ -384,7 +477,7 @@ TSample ReadSample(platform::TFileStream& Stream, int64_t From, int64_t FileSize
   sample.Pieces = {std::unique_ptr<uint8_t[]>(new uint8_t[pieceBytes * pieceCount]), 0};
   int64_t busiest = start, most = -1;
   for (int64_t p = 0; p < pieceCount; ++p) {
-    const int64_t offset = Aligned(start + (FileSize - start - 2 * pieceBytes) * p / 7, FileSize);
+    const int64_t offset = Aligned(start + (FileSize - start - 2 * pieceBytes) * p / 7, Anchor);
     uint8_t* piece = sample.Pieces.Data.get() + p * pieceBytes;
     const int64_t got = Stream.ReadAt(offset, piece, pieceBytes);
     std::fill(piece + got, piece + pieceBytes, uint8_t{0});
@@ -394,7 +487,7 @@ TSample ReadSample(platform::TFileStream& Stream, int64_t From, int64_t FileSize
   }
   sample.Pieces.Count = pieceBytes * pieceCount;
   const int64_t chunkStart = std::clamp(busiest - ChunkBytes / 2, start, FileSize - ChunkBytes - 8);
-  sample.Chunk = ReadBytes(Stream, Aligned(chunkStart, FileSize), ChunkBytes);
+  sample.Chunk = ReadBytes(Stream, Aligned(chunkStart, Anchor), ChunkBytes);
   return sample;
 }
 
@@ -437,6 +530,7 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
                                                const std::vector<uint8_t>& Head) {
   TContentFacts facts;
   facts.FileSize = FileSize;
+  facts.Tail = ReadTail(Stream, FileSize);
   facts.Preamble = ReadPreamble(Head.data(), static_cast<int64_t>(Head.size()));
   facts.Shapes = StatedShapes(DimensionFields(Head.data(), std::ssize(Head)));
   // Past the text, past the zeros after binary fields, or past where any
@@ -447,10 +541,24 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
     from = std::max(from, facts.Preamble.ZeroEnd);
   if (FileSize - from < 64)
     return {};
-  const TSample sample = ReadSample(Stream, from, FileSize);
+  // Voxels most often end the file, or a text trailer; they start where a
+  // text header ends. Where the two disagree, the text header's end holds
+  // unless its reading looks clearly less like an image: a reading one byte
+  // off can look as smooth as the right one.
+  const int64_t anchor = facts.Tail.TextStart > from ? facts.Tail.TextStart : FileSize;
+  const TSample sample = ReadSample(Stream, from, FileSize, anchor);
   const TBytes& chunk = sample.Chunk;
   const TBytes& pieces = sample.Pieces.Count > 0 ? sample.Pieces : sample.Chunk;
-  const std::vector<TTypeGuess> ranked = RankVoxelTypes(pieces.Data.get(), pieces.Count);
+  std::vector<TTypeGuess> ranked = RankVoxelTypes(pieces.Data.get(), pieces.Count);
+  int64_t shift = 0;
+  if (facts.Preamble.Text) {
+    const int64_t other = PositiveMod(facts.Preamble.TextEnd - anchor, 8);
+    std::vector<TTypeGuess> shifted =
+        other == 0 ? std::vector<TTypeGuess>()
+                   : RankVoxelTypes(pieces.Data.get() + other, pieces.Count - other);
+    if (!shifted.empty() && (ranked.empty() || shifted.front().Score > 0.8 * ranked.front().Score))
+      ranked = std::move(shifted), shift = other;
+  }
   if (ranked.empty() || ranked.front().Score < 0.1)
     return {};
   std::vector<TLayoutCandidate> candidates;
@@ -464,7 +572,7 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
         .push_back(reading);
   for (const std::vector<TTypeGuess>& group : groups) {
     facts.Types = group;
-    facts.Values = Singles(chunk.Data.get(), chunk.Count, group.front());
+    facts.Values = Singles(chunk.Data.get() + shift, chunk.Count - shift, group.front());
     facts.JunkEnd = JunkEnd(Head, FileSize, group.front(), facts.Values);
     facts.JunkSlack = 6 * BytesPerVoxel[group.front().Type];
     AddLayouts(facts, candidates);
