@@ -6,6 +6,7 @@
 #include <fitsio.h>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,7 @@ namespace {
 std::mutex DriverLock;
 TByteSource* DriverSource = nullptr;
 int64_t DriverPosition = 0;
-// What cfitsio read, by offset, so that checking a header it found costs no
-// second read; never more than the budget let through.
+// What was read of the file, by offset; never more than the budget let through.
 std::map<int64_t, std::vector<uint8_t>> DriverSeen;
 
 int DriverNothing() {
@@ -88,23 +88,13 @@ int DriverSeek(int, LONGLONG Offset) {
   DriverPosition = Offset;
   return 0;
 }
-int DriverRead(int, void* Buffer, long Count) {
-  if (Count < 0)
-    return READ_ERROR;
-  const int64_t got = DriverSource->ReadAt(DriverPosition, Buffer, Count);
-  if (got > 0) {
-    const auto* bytes = static_cast<const uint8_t*>(Buffer);
-    DriverSeen[DriverPosition].assign(bytes, bytes + got);
-  }
-  DriverPosition += got;
-  return got == Count ? 0 : READ_ERROR;
-}
 int DriverWrite(int, void*, long) {
   return WRITE_ERROR;
 }
 
-// Count bytes at Offset, from what cfitsio read where it read them.
-std::vector<uint8_t> SeenOrRead(int64_t Offset, int64_t Count) {
+// Count bytes at Offset, from the source once: what cfitsio reads again, or
+// reads after this reader checked it, costs no more of the budget.
+std::vector<uint8_t> CachedRead(int64_t Offset, int64_t Count) {
   auto chunk = DriverSeen.upper_bound(Offset);
   if (chunk != DriverSeen.begin()) {
     --chunk;
@@ -112,7 +102,29 @@ std::vector<uint8_t> SeenOrRead(int64_t Offset, int64_t Count) {
     if (skip + Count <= std::ssize(chunk->second))
       return {chunk->second.begin() + skip, chunk->second.begin() + skip + Count};
   }
-  return DriverSource->Read(Offset, Count);
+  std::vector<uint8_t> bytes = DriverSource->Read(Offset, Count);
+  if (!bytes.empty())
+    DriverSeen[Offset] = bytes;
+  return bytes;
+}
+
+// Changes a byte already read, for cfitsio to read as changed.
+void PatchSeen(int64_t Offset, uint8_t Byte) {
+  auto chunk = DriverSeen.upper_bound(Offset);
+  if (chunk == DriverSeen.begin())
+    return;
+  --chunk;
+  if (Offset - chunk->first < std::ssize(chunk->second))
+    chunk->second[static_cast<size_t>(Offset - chunk->first)] = Byte;
+}
+
+int DriverRead(int, void* Buffer, long Count) {
+  if (Count < 0)
+    return READ_ERROR;
+  const std::vector<uint8_t> bytes = CachedRead(DriverPosition, Count);
+  std::memcpy(Buffer, bytes.data(), bytes.size());
+  DriverPosition += std::ssize(bytes);
+  return std::ssize(bytes) == Count ? 0 : READ_ERROR;
 }
 
 constexpr char DriverPrefix[] = "zandrel-guess://";
@@ -137,8 +149,8 @@ bool DriverRegistered() {
 // messages dropped after: nothing of them reaches a person, or stderr.
 class TDriverFile {
 public:
-  explicit TDriverFile(TByteSource& Source) {
-    DriverSource = &Source;
+  explicit TDriverFile(TByteSource& Source) { DriverSource = &Source; }
+  bool Open() {
     // A name of its own each time: cfitsio shares the state of a file that
     // is opened twice under one name.
     static uint64_t opened = 0;
@@ -146,6 +158,7 @@ public:
     int status = 0;
     if (ffopen(&FFile, name.c_str(), READONLY, &status) != 0)
       FFile = nullptr;
+    return FFile != nullptr;
   }
   ~TDriverFile() {
     int status = 0;
@@ -290,11 +303,7 @@ void LookAtImage(fitsfile* File, int Number, int64_t FileSize, TWalk& Walk) {
 void LookAtHdu(fitsfile* File, int Number, int64_t FileSize, TWalk& Walk) {
   int status = 0;
   int type = 0;
-  // cfitsio shows a tile-compressed image as an image HDU: ask that first.
-  const int compressed = fits_is_compressed_image(File, &status);
-  if (status == 0 && compressed != 0)
-    Walk.Compressed = true;
-  else if (status != 0 || ffghdt(File, &type, &status) != 0)
+  if (ffghdt(File, &type, &status) != 0)
     Walk.Doubtful = true;
   else if (type == ASCII_TBL || type == BINARY_TBL)
     Walk.Tables = true;
@@ -304,50 +313,126 @@ void LookAtHdu(fitsfile* File, int Number, int64_t FileSize, TWalk& Walk) {
     LookAtImage(File, Number, FileSize, Walk);
 }
 
-// Whether the header cfitsio found is one: cards named as keywords are (a
-// comment may hold any byte an old writer put there), up to an END, the first
-// alone naming the HDU. A header that lost its END would otherwise run on
-// through the data to the END of the next one.
-bool HeaderIsCards(int64_t HeadStart, int64_t DataStart) {
-  auto keywordByte = [](uint8_t C) {
-    return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') || C == ' ' ||
-           C == '-' || C == '_';
-  };
-  for (int64_t at = HeadStart; at + 80 <= DataStart; at += 80) {
-    const std::vector<uint8_t> card = SeenOrRead(at, 8);
-    if (card.size() != 8 || !std::all_of(card.begin(), card.end(), keywordByte))
-      return false;
-    const auto* name = reinterpret_cast<const char*>(card.data());
-    if (std::memcmp(name, "END     ", 8) == 0)
-      return true;
-    if (at > HeadStart &&
-        (std::memcmp(name, "XTENSION", 8) == 0 || std::memcmp(name, "SIMPLE  ", 8) == 0))
-      return false;
-  }
-  return false;
+std::string CardName(const uint8_t* Card) {
+  std::string name(reinterpret_cast<const char*>(Card), 8);
+  while (!name.empty() && name.back() == ' ')
+    name.pop_back();
+  return name;
 }
 
-TWalk Walk(fitsfile* File, TByteSource& Source) {
+bool KeywordByte(uint8_t C) {
+  return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') || C == ' ' ||
+         C == '-' || C == '_';
+}
+
+// The whole number of a card's fixed-format value, such as NAXIS's.
+std::optional<int> CardCount(const uint8_t* Card) {
+  if (Card[8] != '=')
+    return std::nullopt;
+  int i = 10;
+  while (i < 30 && Card[i] == ' ')
+    ++i;
+  int value = 0;
+  const int digits = i;
+  for (; i < 80 && Card[i] >= '0' && Card[i] <= '9'; ++i)
+    if ((value = 10 * value + (Card[i] - '0')) > MaxAxes)
+      return std::nullopt;
+  if (i == digits || (i < 80 && Card[i] != ' ' && Card[i] != '/'))
+    return std::nullopt;
+  return value;
+}
+
+struct THeaderCheck {
+  int64_t DataStart = 0;
+  bool Compressed = false; // a binary table holding a tile-compressed image
+};
+
+// The header at Start, when it is one by the standard's rules: its first cards
+// those the standard requires in its order, every card named as a keyword is
+// (a comment may hold any byte an old writer put there), an END within reach.
+// cfitsio is given only headers that are: one that lost its END would run on
+// through the data to the END of the next, and cfitsio has been seen to size
+// a table by a count it never read when a required card is garbled.
+std::optional<THeaderCheck> CheckHeader(int64_t Start, bool Primary) {
+  std::vector<std::string> required = {Primary ? "SIMPLE" : "XTENSION", "BITPIX", "NAXIS"};
+  THeaderCheck check;
+  bool table = false;
+  std::vector<uint8_t> block;
+  for (size_t index = 0;; ++index) {
+    const int64_t blockStart = Start + static_cast<int64_t>(index / 36) * 2880;
+    if (index % 36 == 0) {
+      block = CachedRead(blockStart, 2880);
+      if (block.size() != 2880)
+        return std::nullopt;
+    }
+    const uint8_t* card = block.data() + 80 * (index % 36);
+    if (!std::all_of(card, card + 8, KeywordByte))
+      return std::nullopt;
+    const std::string name = CardName(card);
+    if (index < required.size() && name != required[index])
+      return std::nullopt;
+    if (index == 0)
+      table = std::memcmp(card + 8, "= 'BINTABLE'", 12) == 0;
+    if (index == 2) {
+      const std::optional<int> axes = CardCount(card);
+      if (!axes)
+        return std::nullopt;
+      for (int axis = 1; axis <= *axes; ++axis)
+        required.push_back("NAXIS" + std::to_string(axis));
+      if (!Primary)
+        required.insert(required.end(), {"PCOUNT", "GCOUNT"});
+    }
+    if (name == "END" && index >= required.size()) {
+      check.DataStart = blockStart + 2880;
+      return check;
+    }
+    if (index > 0 && (name == "SIMPLE" || name == "XTENSION" || name == "END"))
+      return std::nullopt;
+    if (!Primary && name == "ZIMAGE" && card[8] == '=') {
+      // cfitsio divides by the tile sizes of a compressed image as it reads
+      // its header, zero or not; such an image holds no raw voxels anyway, so
+      // cfitsio is shown a plain table.
+      const uint8_t* value = std::find_if(card + 10, card + 80, [](uint8_t C) { return C != ' '; });
+      if (value != card + 80 && *value == 'T') {
+        check.Compressed = table;
+        PatchSeen(blockStart + (value - block.data()), 'F');
+      }
+    }
+  }
+}
+
+// Each HDU's header is checked before cfitsio reads it, and where cfitsio
+// says its data start is held against where the check found its END.
+TWalk Walk(fitsfile* File, int64_t FileSize, int64_t FirstDataStart) {
   TWalk walk;
+  std::optional<THeaderCheck> expected = THeaderCheck{FirstDataStart, false};
   for (int number = 1; number <= MaxHdus; ++number) {
     int status = 0;
     int type = 0;
+    if (number > 1) {
+      if (walk.End >= FileSize) {
+        walk.Complete = true;
+        return walk;
+      }
+      expected = CheckHeader(walk.End, false);
+      if (!expected || ffmrhd(File, 1, &type, &status) != 0) {
+        walk.Doubtful = true;
+        return walk;
+      }
+    }
     LONGLONG headStart = 0;
     LONGLONG dataStart = 0;
     LONGLONG dataEnd = 0;
-    if (number > 1 && ffmrhd(File, 1, &type, &status) != 0) {
-      // cfitsio takes anything after the last HDU that is not a header for
-      // the end of the file; that may be an HDU it could not read.
-      walk.Complete = status == END_OF_FILE && walk.End >= Source.Size();
-      return walk;
-    }
     if (ffghadll(File, &headStart, &dataStart, &dataEnd, &status) != 0 ||
-        !HeaderIsCards(headStart, dataStart)) {
+        dataStart != expected->DataStart || dataEnd < dataStart) {
       walk.Doubtful = true;
       return walk;
     }
     walk.End = dataEnd;
-    LookAtHdu(File, number, Source.Size(), walk);
+    if (expected->Compressed)
+      walk.Compressed = true;
+    else
+      LookAtHdu(File, number, FileSize, walk);
   }
   return walk; // more HDUs than worth walking: the rest is unknown
 }
@@ -411,10 +496,11 @@ TContainerReading ReadFits(TByteSource& Source) {
   const std::lock_guard<std::mutex> lock(DriverLock);
   if (!DriverRegistered())
     return reading;
-  const TDriverFile file(Source);
-  if (file.File() == nullptr)
+  TDriverFile file(Source);
+  const std::optional<THeaderCheck> primary = CheckHeader(0, true);
+  if (!primary || !file.Open())
     return reading;
-  TWalk walk = Walk(file.File(), Source);
+  TWalk walk = Walk(file.File(), Source.Size(), primary->DataStart);
   // The largest image first, the file's order among equals: the bulk of a
   // file is what a person opens it to see, not a thumbnail or a mask beside it.
   std::stable_sort(walk.Images.begin(), walk.Images.end(),

@@ -348,8 +348,8 @@ TEST(Fits, FindsAnExtensionBehindAHugePrimaryWithoutReadingIt) {
 void SetCard(std::vector<uint8_t>& File, const std::string& Key, const std::string& Card) {
   for (size_t at = 0; at + 80 <= File.size(); at += 80)
     if (std::memcmp(File.data() + at, Key.data(), Key.size()) == 0) {
-      std::string text = Card + std::string(80 - Card.size(), ' ');
-      std::memcpy(File.data() + at, text.data(), 80);
+      std::fill_n(File.begin() + static_cast<std::ptrdiff_t>(at), 80, uint8_t{' '});
+      std::copy(Card.begin(), Card.end(), File.begin() + static_cast<std::ptrdiff_t>(at));
       return;
     }
   FAIL() << "no card " << Key;
@@ -400,6 +400,8 @@ TEST(Fits, HostileFilesGiveNoLayoutTheyDoNotHold) {
          std::copy(tail.begin(), tail.end(), F.begin() + 2 * 2880);
        },
        1},
+      {"a required card of the extension garbled", [](auto& F) { F[2 * 2880 + 3 * 80 + 3] = 0xff; },
+       1},
       {"cut in the first card", [](auto& F) { F.resize(20); }, 0},
       {"cut in the primary header", [](auto& F) { F.resize(2000); }, 0},
       {"cut after the primary header", [](auto& F) { F.resize(2880); }, 0},
@@ -421,6 +423,15 @@ TEST(Fits, HostileFilesGiveNoLayoutTheyDoNotHold) {
       EXPECT_LE(layout.DataStart + (layout.Dims.size() == 3 ? 120 : 36), std::ssize(file));
     EXPECT_EQ(reading.NoRawVoxels, "");
   }
+  // cfitsio itself divides by a compressed image's tile sizes as it reads its
+  // header: a zero there must not reach it.
+  TFitsWriter compressed(dir.Path("d.fits"));
+  compressed.Image(BYTE_IMG, {});
+  compressed.Compressed({16, 16});
+  std::vector<uint8_t> zeroTile = compressed.Close();
+  SetCard(zeroTile, "ZTILE1", Card("ZTILE1", "0"));
+  EXPECT_EQ(Read(zeroTile).NoRawVoxels,
+            "FITS with tile-compressed images: the file holds no raw voxels");
   std::mt19937 random(2880);
   for (int round = 0; round < 50; ++round) {
     std::vector<uint8_t> file(2880 * (1 + round % 4));
