@@ -325,21 +325,56 @@ bool KeywordByte(uint8_t C) {
          C == '-' || C == '_';
 }
 
-// The whole number of a card's fixed-format value, such as NAXIS's.
-std::optional<int> CardCount(const uint8_t* Card) {
+// The whole number of a card's value, such as NAXIS's.
+std::optional<int64_t> CardInteger(const uint8_t* Card) {
   if (Card[8] != '=')
     return std::nullopt;
   int i = 10;
-  while (i < 30 && Card[i] == ' ')
+  while (i < 80 && Card[i] == ' ')
     ++i;
-  int value = 0;
+  const bool negative = i < 80 && Card[i] == '-';
+  if (i < 80 && (Card[i] == '-' || Card[i] == '+'))
+    ++i;
+  int64_t value = 0;
   const int digits = i;
   for (; i < 80 && Card[i] >= '0' && Card[i] <= '9'; ++i)
-    if ((value = 10 * value + (Card[i] - '0')) > MaxAxes)
+    if (i - digits >= 18)
       return std::nullopt;
+    else
+      value = 10 * value + (Card[i] - '0');
   if (i == digits || (i < 80 && Card[i] != ' ' && Card[i] != '/'))
     return std::nullopt;
-  return value;
+  return negative ? -value : value;
+}
+
+// A card's quoted text, without the blanks that pad it.
+std::string CardText(const uint8_t* Card) {
+  if (Card[8] != '=' || Card[10] != '\'')
+    return {};
+  const uint8_t* end = std::find(Card + 11, Card + 80, uint8_t{'\''});
+  std::string text(Card + 11, end);
+  while (!text.empty() && text.back() == ' ')
+    text.pop_back();
+  return text;
+}
+
+// Whether a required card's value is one the standard allows; cfitsio's
+// reading of them takes them as such.
+bool RequiredValueFits(const std::string& Name, const uint8_t* Card) {
+  const std::optional<int64_t> value = CardInteger(Card);
+  if (Name == "SIMPLE")
+    return true; // the T is checked before anything is read
+  if (Name == "XTENSION") {
+    const std::string kind = CardText(Card);
+    return kind == "IMAGE" || kind == "BINTABLE" || kind == "TABLE";
+  }
+  if (!value)
+    return false;
+  if (Name == "BITPIX")
+    return BitpixOf(static_cast<int>(std::clamp<int64_t>(*value, -64, 64))) != nullptr;
+  if (Name == "NAXIS" || Name == "TFIELDS")
+    return *value >= 0 && *value <= MaxAxes;
+  return *value >= 0; // NAXISn, PCOUNT, GCOUNT
 }
 
 struct THeaderCheck {
@@ -352,11 +387,13 @@ struct THeaderCheck {
 // (a comment may hold any byte an old writer put there), an END within reach.
 // cfitsio is given only headers that are: one that lost its END would run on
 // through the data to the END of the next, and cfitsio has been seen to size
-// a table by a count it never read when a required card is garbled.
+// a table by a count it never read when a required card or its value is
+// garbled.
 std::optional<THeaderCheck> CheckHeader(int64_t Start, bool Primary) {
   std::vector<std::string> required = {Primary ? "SIMPLE" : "XTENSION", "BITPIX", "NAXIS"};
   THeaderCheck check;
-  bool table = false;
+  bool table = false;  // a binary table
+  bool tables = false; // a table of either kind
   std::vector<uint8_t> block;
   for (size_t index = 0;; ++index) {
     const int64_t blockStart = Start + static_cast<int64_t>(index / 36) * 2880;
@@ -369,18 +406,21 @@ std::optional<THeaderCheck> CheckHeader(int64_t Start, bool Primary) {
     if (!std::all_of(card, card + 8, KeywordByte))
       return std::nullopt;
     const std::string name = CardName(card);
-    if (index < required.size() && name != required[index])
+    if (index < required.size() &&
+        (name != required[index] || !RequiredValueFits(required[index], card)))
       return std::nullopt;
-    if (index == 0)
-      table = std::memcmp(card + 8, "= 'BINTABLE'", 12) == 0;
+    if (index == 0 && !Primary) {
+      const std::string kind = CardText(card);
+      table = kind == "BINTABLE";
+      tables = table || kind == "TABLE";
+    }
     if (index == 2) {
-      const std::optional<int> axes = CardCount(card);
-      if (!axes)
-        return std::nullopt;
-      for (int axis = 1; axis <= *axes; ++axis)
+      for (int64_t axis = 1, axes = *CardInteger(card); axis <= axes; ++axis)
         required.push_back("NAXIS" + std::to_string(axis));
       if (!Primary)
         required.insert(required.end(), {"PCOUNT", "GCOUNT"});
+      if (tables)
+        required.push_back("TFIELDS");
     }
     if (name == "END" && index >= required.size()) {
       check.DataStart = blockStart + 2880;
