@@ -494,9 +494,10 @@ void Offer(const TImage& Image, std::vector<TStatedLayout>& Layouts) {
     Layouts.push_back(std::move(layout));
     return;
   }
-  // The stored integers are the values less the zero, so they order as the
-  // values do; reading them the other way shows what a writer meant only
-  // where a viewer adds the zero, so that reading comes second.
+  // The stored integers are the values less the zero, so they keep the
+  // values' order: that reading comes first. The same bytes read with the
+  // other signedness are the values with their top bit flipped, which wrap
+  // at the middle of the range, so that reading comes second.
   note += " with BZERO " + std::string(bitpix.Zero);
   layout.Note = note + ": stored as " + bitpix.StoredName;
   TStatedLayout other = layout;
