@@ -1,6 +1,7 @@
 #include "guess/formats/Containers.h"
 
 #include "guess/formats/Fits.h"
+#include "guess/formats/Tiff.h"
 
 namespace guess {
 
@@ -10,6 +11,7 @@ TContainerReading ReadContainers(TByteSource& Source) {
   // file that carries two: the outer one goes first.
   const TReader readers[] = {
       ReadFits,
+      ReadTiff,
   };
   for (TReader reader : readers) {
     if (reader == nullptr)
