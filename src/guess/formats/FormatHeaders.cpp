@@ -1,5 +1,6 @@
 #include "guess/formats/FormatHeaders.h"
 
+#include "guess/formats/EnviHeader.h"
 #include "guess/formats/NiftiHeader.h"
 #include "guess/formats/TextHeaders.h"
 #include "platform/FileStream.h"
@@ -171,6 +172,17 @@ void OfferSiblings(THeaderFinding& Finding, const std::string& Name, const uint8
       if (reading.Detached && reading.DataFile.empty())
         offer(reading, sibling);
     }
+  // ENVI names its header after the data file, with or without the data
+  // file's extension; an Analyze .hdr beside an .img is binary and says no "ENVI".
+  std::vector<std::string> enviSiblings = {Name + ".hdr", Name + ".HDR"};
+  if (stem != Name)
+    enviSiblings.insert(enviSiblings.end(), {stem + ".hdr", stem + ".HDR"});
+  for (const std::string& sibling : enviSiblings) {
+    if (sibling == Name)
+      continue;
+    const std::vector<uint8_t> bytes = ReadHeadOf(sibling, SiblingHeadBytes);
+    offer(ReadEnviHeader(bytes.data(), std::ssize(bytes)), sibling);
+  }
   // A .mha or .nrrd usually holds its data, but may name another file as well.
   for (const char* extension :
        {".mhd", ".MHD", ".mha", ".MHA", ".nhdr", ".NHDR", ".nrrd", ".NRRD"}) {
