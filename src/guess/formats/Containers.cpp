@@ -1,5 +1,8 @@
 #include "guess/formats/Containers.h"
 
+#include "guess/formats/Mrc.h"
+#include "guess/formats/Numpy.h"
+
 namespace guess {
 
 TContainerReading ReadContainers(TByteSource& Source) {
@@ -7,7 +10,8 @@ TContainerReading ReadContainers(TByteSource& Source) {
   // Each reader checks its own magic first, so the order only matters for a
   // file that carries two: the outer one goes first.
   const TReader readers[] = {
-      nullptr,
+      ReadNumpy,
+      ReadMrc,
   };
   for (TReader reader : readers) {
     if (reader == nullptr)
