@@ -235,7 +235,8 @@ TZip ZipOf(const std::vector<TMember>& Members) {
       put(0x08074b50, 4), put(0, 4), put(m.Data.size(), 4), put(m.Data.size(), 4);
     std::swap(b, directory);
     put(0x02014b50, 4), put(20, 2), put(20, 2), put(m.Deferred ? 8 : 0, 2), put(m.Method, 2);
-    put(0, 8), put(m.Data.size(), 4), put(m.Data.size(), 4), put(m.Name.size(), 2), put(0, 12);
+    put(0, 8), put(m.Data.size(), 4), put(m.Data.size(), 4), put(m.Name.size(), 2), put(0, 4);
+    put(0, 4), put(0, 4);
     put(static_cast<uint64_t>(headerAt), 4);
     b.insert(b.end(), m.Name.begin(), m.Name.end());
     std::swap(b, directory);
