@@ -2,6 +2,8 @@
 
 #include "guess/formats/Fits.h"
 #include "guess/formats/Tiff.h"
+#include "guess/formats/Mrc.h"
+#include "guess/formats/Numpy.h"
 
 namespace guess {
 
@@ -12,6 +14,8 @@ TContainerReading ReadContainers(TByteSource& Source) {
   const TReader readers[] = {
       ReadFits,
       ReadTiff,
+      ReadNumpy,
+      ReadMrc,
   };
   for (TReader reader : readers) {
     if (reader == nullptr)
