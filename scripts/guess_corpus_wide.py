@@ -25,18 +25,20 @@ import guess_corpus as gc
 # Whole sources are held out, never single files: files of one package share a
 # camera, a writer and a habit of sizes, so a file held out beside its siblings
 # would still be tuned on. Each field has a source on each side where Debian
-# ships two: astronomy (sunpy | reproject), photography (scipy | cimg); the
-# microscopes of hyperspy are tuned on, and the held-out side gets no
-# microscope, which its figures must be read with. Never move a source from
-# heldout to tune after looking at its results: that spends the honest measure.
+# ships two: astronomy (sunpy | reproject, ccdproc's raw CCD frames),
+# photography (scipy, jbigkit | cimg); the microscopes of hyperspy are tuned
+# on, and the held-out side gets no microscope, which its figures must be read
+# with. Never move a source from heldout to tune after looking at its results:
+# that spends the honest measure.
 GROUPS = {
     "python3-sunpy": "tune",
     "python3-hyperspy": "tune",
     "python3-scipy": "tune",
+    "jbigkit-testdata": "tune",
     "python3-reproject": "heldout",
+    "python3-ccdproc": "heldout",
     "cimg-examples": "heldout",
 }
-PACKAGES = ["python3-sunpy", "python3-hyperspy", "python3-reproject", "cimg-examples"]
 
 FITS_TYPES = {8: "byte", 16: "int16", 32: "int32", 64: "int64", -32: "float32", -64: "float64"}
 
@@ -79,13 +81,16 @@ def FitsHdus(content):
 
 def FitsImage(content):
     """The first image HDU with a plane of data: offset, dims, type, values."""
-    for pos, dims, bitpix, xtension, _ in FitsHdus(content):
+    for pos, dims, bitpix, xtension, cards in FitsHdus(content):
         dims = [d for d in dims if d > 1] if len(dims) > 2 else dims
         if xtension == "IMAGE" and len(dims) >= 2 and bitpix in FITS_TYPES and min(dims) > 0:
             tname = FITS_TYPES[bitpix]
             count = int(np.prod(dims))
             values = np.frombuffer(content, ">" + gc.DTYPES[tname], count, pos)
-            return pos, dims, tname, values.reshape(dims[::-1]).T
+            # The physical values go on to be re-encoded: a CCD's int16 with
+            # BZERO 32768 is really unsigned counts.
+            scale, zero = float(cards.get("BSCALE", 1)), float(cards.get("BZERO", 0))
+            return pos, dims, tname, values.reshape(dims[::-1]).T * scale + zero
     return None
 
 
@@ -237,8 +242,9 @@ def PnmShipped(corpus, path, source, images):
     channels = 3 if content[:2] == b"P6" else 1
     values = np.frombuffer(content, ">" + gc.DTYPES[tname], width * height * channels, offset)
     gray = values.reshape(height, width, channels).mean(axis=2)
-    images.append((os.path.splitext(os.path.basename(path))[0], np.round(gray).T[:, :, None]))
-    if channels == 1:
+    if min(width, height) >= 16:
+        images.append((os.path.splitext(os.path.basename(path))[0], np.round(gray).T[:, :, None]))
+    if channels == 1 and min(width, height) >= 8:  # a 2 x 2 test pattern is no guess
         name = os.path.basename(path)
         rel = f"shipped/{source}_{name}"
         Write(corpus, rel, content)
@@ -455,6 +461,7 @@ def Main(corpus, sources):
     reproject = f"{sources}/usr/lib/python3/dist-packages/reproject"
     hyper = f"{sources}/usr/lib/python3/dist-packages/hyperspy"
     cimg = f"{sources}/usr/share/doc/cimg-dev/examples/img"
+    ccdproc = f"{sources}/usr/lib/python3/dist-packages/ccdproc/tests/data"
     images = {source: [] for source in GROUPS}
 
     FitsShipped(corpus, sorted(glob.glob(f"{sunpy}/**/*.f*ts*", recursive=True) +
@@ -465,6 +472,10 @@ def Main(corpus, sources):
         aia = f.read()
     FitsShipped(corpus, [p for p in sorted(glob.glob(f"{reproject}/**/*.fits*", recursive=True))
                          if Unzipped(p) != aia], "python3-reproject", images["python3-reproject"])
+    FitsShipped(corpus, sorted(glob.glob(f"{ccdproc}/*.fit*")), "python3-ccdproc",
+                images["python3-ccdproc"])
+    for path in sorted(glob.glob(f"{sources}/usr/share/jbigkit-testdata/*.pgm")):
+        PnmShipped(corpus, path, "jbigkit-testdata", images["jbigkit-testdata"])
     for path in sorted(glob.glob(f"{hyper}/**/*.npy", recursive=True)):
         NumpyShipped(corpus, path, "python3-hyperspy")
     for path in sorted(glob.glob(f"{hyper}/**/*.emd", recursive=True) +
