@@ -4,6 +4,11 @@
 // A candidate is right when its header, row length and rows per slice are the
 // truth's and its type and byte order decode the same numbers as the truth's,
 // so int16 and uint16 agree on data below 32768.
+//
+// The figures come per group of sources: "tuned" (the MRI sources the guesser
+// was tuned on), "tune" (other fields, free to tune on) and "heldout" (sources
+// never tuned on: the honest measure), and within the held-out group per
+// class of file.
 
 #include "data/VoxelDecoder.h"
 #include "guess/LayoutGuess.h"
@@ -19,6 +24,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,14 +33,15 @@ using namespace guess;
 
 namespace {
 
-constexpr std::array<const char*, VoxelTypeCount> TypeNames = {
-    "byte",   "int16", "int32",  "float32", "uint16", "int8",
-    "uint32", "int64", "uint64", "float16", "float64"};
+const std::array<std::string, 3> Groups = {"tuned", "tune", "heldout"};
 
 struct TTruthLine {
   std::string Path;
   std::string Kind;
   std::optional<TLayout> Layout; // none for a file that is only timed
+  std::string Source;
+  std::string Group = "tuned"; // a truth without the columns predates the other sources
+  std::string Class;           // container, written, trailing, single, stack, counts, ...
 };
 
 struct TResult {
@@ -52,10 +59,11 @@ std::optional<TLayout> ParseLayout(const std::vector<std::string>& Fields) {
   layout.VoxelsPerRow = std::stoi(Fields[2]);
   layout.RowsPerSlice = std::stoi(Fields[3]);
   layout.SlicesPerVolume = std::stoi(Fields[4]);
-  const auto type = std::find(TypeNames.begin(), TypeNames.end(), Fields[5]);
-  if (type == TypeNames.end())
+  const auto type = std::find_if(VoxelTypeTable.begin(), VoxelTypeTable.end(),
+                                 [&](const TVoxelTypeFacts& F) { return Fields[5] == F.Name; });
+  if (type == VoxelTypeTable.end())
     throw std::runtime_error("unknown type " + Fields[5]);
-  layout.VoxelType = static_cast<TVoxelType>(type - TypeNames.begin());
+  layout.VoxelType = static_cast<TVoxelType>(type - VoxelTypeTable.begin());
   layout.ByteOrder = Fields[6] == "big" ? boBigEndian : boLittleEndian;
   return layout;
 }
@@ -72,9 +80,20 @@ std::vector<TTruthLine> ReadTruth(const std::string& Dir) {
     std::istringstream split(line);
     for (std::string field; std::getline(split, field, '\t');)
       fields.push_back(field);
-    if (fields.size() != 8)
-      throw std::runtime_error("truth line without 8 fields: " + line);
-    lines.push_back({Dir + "/" + fields[0], fields[7], ParseLayout(fields)});
+    if (fields.size() != 8 && fields.size() != 11)
+      throw std::runtime_error("truth line without 8 or 11 fields: " + line);
+    TTruthLine truth;
+    truth.Path = Dir + "/" + fields[0];
+    truth.Kind = fields[7];
+    truth.Layout = ParseLayout(fields);
+    if (fields.size() == 11) {
+      truth.Source = fields[8];
+      truth.Group = fields[9];
+      truth.Class = fields[10];
+    }
+    if (std::find(Groups.begin(), Groups.end(), truth.Group) == Groups.end())
+      throw std::runtime_error("unknown group " + truth.Group);
+    lines.push_back(std::move(truth));
   }
   return lines;
 }
@@ -149,7 +168,7 @@ int FirstRight(const TTruthLine& Truth, const TLayoutGuess& Guess) {
 }
 
 const char* TypeName(TVoxelType Type) {
-  return Type < VoxelTypeCount ? TypeNames[Type] : "?";
+  return Type < VoxelTypeCount ? VoxelTypeTable[Type].Name : "?";
 }
 
 // "header+row x rows x slices type order", short enough for one line per file.
@@ -174,13 +193,70 @@ std::string Best(const TLayoutGuess& Guess) {
   return Brief(c.Layout) + " " + score + " (" + c.Reason + ")";
 }
 
-void ReportFigures(const std::vector<TResult>& Results) {
-  int judged = 0, best = 0, topThree = 0;
-  for (const TResult& r : Results) {
-    judged += r.Truth->Layout.has_value();
-    best += r.RightAt == 0;
-    topThree += r.RightAt >= 0 && r.RightAt < 3;
+struct TTally {
+  int Judged = 0, Best = 0, TopThree = 0;
+  void Count(const TResult& R) {
+    Judged += R.Truth->Layout.has_value();
+    Best += R.RightAt == 0;
+    TopThree += R.RightAt >= 0 && R.RightAt < 3;
   }
+};
+
+void PrintTally(const std::string& Label, const TTally& T) {
+  std::printf("  %-22s %4d files  best %5.1f %% (%d)  first three %5.1f %% (%d)\n", Label.c_str(),
+              T.Judged, Percent(T.Best, T.Judged), T.Best, Percent(T.TopThree, T.Judged),
+              T.TopThree);
+}
+
+// Per group, per class of file within the held-out group, and how many
+// containers as shipped have their own layout as the best candidate.
+void ReportGroups(const std::vector<TResult>& Results) {
+  std::map<std::string, TTally> byGroup, heldoutByClass, containers, written;
+  std::map<std::string, std::set<std::string>> sources;
+  for (const TResult& r : Results) {
+    if (!r.Truth->Layout)
+      continue;
+    byGroup[r.Truth->Group].Count(r);
+    sources[r.Truth->Group].insert(r.Truth->Source);
+    if (r.Truth->Group == "heldout")
+      heldoutByClass[r.Truth->Class].Count(r);
+    if (r.Truth->Class == "container")
+      containers[r.Truth->Group].Count(r);
+    if (r.Truth->Class == "written")
+      written[r.Truth->Group].Count(r);
+  }
+  std::printf("\nby group of sources:\n");
+  for (const std::string& group : Groups) {
+    PrintTally(group, byGroup[group]);
+    std::string names;
+    for (const std::string& source : sources[group])
+      names += " " + source;
+    std::printf("  %-22s sources:%s\n", "", names.c_str());
+  }
+  std::printf("\nheld out, by class of file:\n");
+  for (const auto& [cls, tally] : heldoutByClass)
+    PrintTally(cls.empty() ? "?" : cls, tally);
+  std::printf("\nevery container recognised exactly (containers as shipped, best candidate):\n");
+  int all = 0, right = 0;
+  for (const std::string& group : Groups) {
+    all += containers[group].Judged;
+    right += containers[group].Best;
+    std::printf("  %-22s %d of %d\n", group.c_str(), containers[group].Best,
+                containers[group].Judged);
+  }
+  std::printf("  %-22s %d of %d\n", "all", right, all);
+  // Containers this corpus wrote from real data, beside those the packages ship.
+  std::printf("written containers, best candidate:");
+  for (const std::string& group : Groups)
+    std::printf(" %s %d of %d;", group.c_str(), written[group].Best, written[group].Judged);
+  std::printf("\n");
+}
+
+void ReportFigures(const std::vector<TResult>& Results) {
+  TTally tally;
+  for (const TResult& r : Results)
+    tally.Count(r);
+  const int judged = tally.Judged, best = tally.Best, topThree = tally.TopThree;
   std::vector<const TResult*> byTime;
   for (const TResult& r : Results)
     byTime.push_back(&r);
@@ -200,17 +276,17 @@ void ReportFigures(const std::vector<TResult>& Results) {
 }
 
 // Sorted by kind, so that what is still wrong with one source or header shows as a block.
-void ReportWrong(const std::vector<TResult>& Results) {
+void ReportWrong(const std::vector<TResult>& Results, const std::string& Group) {
   std::vector<const TResult*> wrong;
   std::map<std::string, int> byType;
   for (const TResult& r : Results)
-    if (r.Truth->Layout && r.RightAt != 0) {
+    if (r.Truth->Layout && r.RightAt != 0 && r.Truth->Group == Group) {
       wrong.push_back(&r);
       ++byType[TypeName(r.Truth->Layout->VoxelType)];
     }
   std::sort(wrong.begin(), wrong.end(),
             [](const TResult* A, const TResult* B) { return A->Truth->Kind < B->Truth->Kind; });
-  std::printf("\nbest candidate wrong: %zu; by true type:", wrong.size());
+  std::printf("\n%s: best candidate wrong: %zu; by true type:", Group.c_str(), wrong.size());
   for (const auto& [type, count] : byType)
     std::printf(" %s %d", type.c_str(), count);
   std::printf("\nkind | first right candidate | truth | best candidate (score, reason)\n");
@@ -249,7 +325,9 @@ int main(int argc, char** argv) {
       results.push_back(std::move(result));
     }
     ReportFigures(results);
-    ReportWrong(results);
+    ReportGroups(results);
+    for (auto group = Groups.rbegin(); group != Groups.rend(); ++group)
+      ReportWrong(results, *group);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "guess_bench: %s\n", error.what());
     return 1;

@@ -19,6 +19,8 @@ import sys
 import nibabel as nib
 import numpy as np
 
+import guess_corpus_wide
+
 TYPES = ["byte", "int16", "int32", "float32", "uint16", "int8",
          "uint32", "int64", "uint64", "float16", "float64"]
 DTYPES = dict(zip(TYPES, ["u1", "i2", "i4", "f4", "u2", "i1", "u4", "i8", "u8", "f2", "f8"]))
@@ -38,29 +40,37 @@ class Corpus:
         os.makedirs(os.path.dirname(path), exist_ok=True)
         return path
 
-    def Add(self, rel, header, shape, tname, order, kind):
+    def Add(self, rel, header, shape, tname, order, kind, source, group="tuned", cls="reencoded"):
         x, y, z = (list(shape) + [1, 1, 1])[:3]
-        if header > MAX_HEADER or max(x, y, z) > MAX_DIM:
+        # A container may put its data anywhere; a bare header longer than this
+        # is one no guess is asked to find.
+        too_far = header > MAX_HEADER and cls not in ("container", "written")
+        if too_far or max(x, y, z) > MAX_DIM:
             os.remove(os.path.join(self.out, rel))
             return
         if BytesOf(tname) == 1:
             order = "little"
-        self.lines.append([rel, header, x, y, z, tname, order, kind])
+        self.lines.append([rel, header, x, y, z, tname, order, kind, source, group, cls])
 
-    def WriteRaw(self, rel, header_bytes, data, tname, order, kind):
+    def WriteRaw(self, rel, header_bytes, data, tname, order, kind, source, cls="reencoded"):
         with open(self.Path(rel), "wb") as f:
             f.write(header_bytes)
             f.write(Encoded(data, tname, order))
-        self.Add(rel, len(header_bytes), data.shape, tname, order, kind)
+        self.Add(rel, len(header_bytes), data.shape, tname, order, kind, source, GroupOf(source),
+                 cls)
 
     def WriteTruth(self):
         tmp = os.path.join(self.out, "truth.tsv.tmp")
         with open(tmp, "w") as f:
             f.write("# path\theader_bytes\tvoxels_per_row\trows_per_slice\tslices_per_volume"
-                    "\ttype\tbyte_order\tkind\n")
+                    "\ttype\tbyte_order\tkind\tsource\tgroup\tclass\n")
             for line in self.lines:
                 f.write("\t".join(str(v) for v in line) + "\n")
         os.replace(tmp, os.path.join(self.out, "truth.tsv"))
+
+
+def GroupOf(source):
+    return guess_corpus_wide.GROUPS.get(source, "tuned")
 
 
 def BytesOf(tname):
@@ -148,8 +158,20 @@ def Phantom(corpus, phantom):
             else:
                 header = HeaderBytes(hkind, rng, TEXT_LENGTHS[step % 7], volume.shape)
             corpus.WriteRaw(f"phantom/phantom_{tname}_{order}.raw", header, data, tname, order,
-                            f"phantom {tname} {order} {hkind} {note}")
+                            f"phantom {tname} {order} {hkind} {note}", "zandrel-phantom", "phantom")
             step += 1
+
+
+PACKAGE_OF = {"mricron": "mricron-data", "dipy": "python3-dipy", "nipy": "python3-nipy",
+              "itk": "insighttoolkit5-examples", "nibabel": "python3-nibabel"}
+SOURCE_OF = {"ch2": "mricron-data", "ch2better": "mricron-data", "inia19": "mricron-data",
+             "inia19t1": "mricron-data", "inia19maps": "mricron-data",
+             "harvardoxford": "mricron-data", "aniso": "python3-dipy", "ascm": "python3-dipy",
+             "piesno": "python3-dipy", "s0": "python3-dipy", "small64d": "python3-dipy",
+             "kmeans": "insighttoolkit5-examples", "example4d": "python3-nibabel",
+             "functional": "python3-nibabel", "anatomical": "python3-nibabel",
+             "blobs": "python3-nipy", "membership": "insighttoolkit5-examples",
+             "itkslice": "insighttoolkit5-examples"}
 
 
 def Stored(img):
@@ -175,7 +197,7 @@ def NiftiAsShipped(corpus, path, package):
     order = "big" if img.get_data_dtype().byteorder == ">" else "little"
     version = "nifti2" if isinstance(img, nib.Nifti2Image) else "nifti1"
     corpus.Add(rel, int(img.dataobj.offset), img.shape, tname, order,
-               f"{package} {name} {version} {tname}")
+               f"{package} {name} {version} {tname}", PACKAGE_OF[package], cls="container")
 
 
 def MetaFields(text):
@@ -216,7 +238,8 @@ def MetaAsShipped(corpus, path):
         rel = f"shipped/itk_{name}"
         with open(corpus.Path(rel), "wb") as f:
             f.write(content)
-        corpus.Add(rel, len(content) - size, shape, tname, order, f"itk {name} metaimage attached")
+        corpus.Add(rel, len(content) - size, shape, tname, order, f"itk {name} metaimage attached",
+                   "insighttoolkit5-examples", cls="container")
         return
     data_path = os.path.join(os.path.dirname(path), data_name)
     if not os.path.exists(data_path) or os.path.getsize(data_path) != size:
@@ -227,7 +250,8 @@ def MetaAsShipped(corpus, path):
     with open(data_path, "rb") as src, open(corpus.Path(f"{folder}/{data_name}"), "wb") as f:
         f.write(src.read())
     label = "nrrd detached" if ext == ".nhdr" else "metaimage detached"
-    corpus.Add(f"{folder}/{data_name}", 0, shape, tname, order, f"itk {stem} {label}")
+    corpus.Add(f"{folder}/{data_name}", 0, shape, tname, order, f"itk {stem} {label}",
+               "insighttoolkit5-examples", cls="container")
 
 
 def Cropped(v):
@@ -247,13 +271,13 @@ SHAPES = {
 }
 
 
-def Reencoded(corpus, sources):
+def Reencoded(corpus, sources, seed=7):
     """Each real volume in other shapes, types, byte orders and behind other
     headers; the sweep walks the types and headers so that every pair shows up."""
-    rng = np.random.default_rng(7)
+    rng = np.random.default_rng(seed)
     step = 0
     uses = dict.fromkeys(TYPES, 0)
-    for label, values, shapes in sources:
+    for label, values, shapes, source in sources:
         rounds = 1 if values.size > 4_000_000 else 2
         for shape_name in shapes * rounds:
             data = np.ascontiguousarray(SHAPES[shape_name](values))
@@ -265,11 +289,11 @@ def Reencoded(corpus, sources):
             header = HeaderBytes(hkind, rng, TEXT_LENGTHS[step % 7], data.shape)
             rel = f"reencoded/{label}_{shape_name}_{tname}_{order}_{hkind}.raw"
             corpus.WriteRaw(rel, header, cast, tname, order,
-                            f"{label} {shape_name} {tname} {order} {hkind} {note}")
+                            f"{label} {shape_name} {tname} {order} {hkind} {note}", source)
             step += 1
 
 
-def NibSaved(corpus, rel, cls, values, tname, order, kind):
+def NibSaved(corpus, rel, cls, values, tname, order, kind, source):
     """values saved by nibabel in the byte order asked for; the truth is read
     back from the header it wrote."""
     header = cls.header_class().as_byteswapped("<" if order == "little" else ">")
@@ -277,7 +301,8 @@ def NibSaved(corpus, rel, cls, values, tname, order, kind):
     nib.save(cls(Recast(values, tname)[0], np.eye(4), header=header), corpus.Path(rel))
     written = nib.load(corpus.Path(rel))
     order = "big" if written.header.endianness == ">" else "little"
-    corpus.Add(rel, int(written.dataobj.offset), values.shape, tname, order, kind)
+    corpus.Add(rel, int(written.dataobj.offset), values.shape, tname, order, kind, source,
+               cls="written")
 
 
 def SelfDescribing(corpus, sources):
@@ -287,31 +312,31 @@ def SelfDescribing(corpus, sources):
                                         ("little", "float32", "example4d", example4d)]:
         for cls, kind in [(nib.AnalyzeImage, "analyze"), (nib.Nifti1Pair, "nifti1pair")]:
             NibSaved(corpus, f"formats/{label}_{kind}_{order}.img", cls, values, tname, order,
-                     f"{label} {kind} {tname} {order} .hdr beside .img")
+                     f"{label} {kind} {tname} {order} .hdr beside .img", SOURCE_OF[label])
     for cls, name in [(nib.Nifti1Image, "nifti1"), (nib.Nifti2Image, "nifti2")]:
         for order in ("big", "little"):
             NibSaved(corpus, f"formats/ch2_{name}_{order}.nii", cls, ch2, "int16", order,
-                     f"ch2 {name} int16 {order}")
+                     f"ch2 {name} int16 {order}", "mricron-data")
     for tname, order in [("float32", "big"), ("uint16", "little")]:
         cast = Recast(inia, tname)[0]
         nrrd_type = {"float32": "float", "uint16": "ushort"}[tname]
         text = (f"NRRD0004\n# written for the corpus\ntype: {nrrd_type}\ndimension: 3\n"
                 f"sizes: {' '.join(map(str, inia.shape))}\nendian: {order}\nencoding: raw\n\n").encode()
         corpus.WriteRaw(f"formats/inia19_{tname}_{order}.nrrd", text, cast, tname, order,
-                        f"inia19 nrrd attached {tname}")
+                        f"inia19 nrrd attached {tname}", "mricron-data", "written")
         met = {"float32": "MET_FLOAT", "uint16": "MET_USHORT"}[tname]
         text = (f"ObjectType = Image\nNDims = 3\nDimSize = {' '.join(map(str, inia.shape))}\n"
                 f"ElementType = {met}\nBinaryDataByteOrderMSB = {order == 'big'}\n"
                 "ElementDataFile = LOCAL\n").encode()
         corpus.WriteRaw(f"formats/inia19_{tname}_{order}.mha", text, cast, tname, order,
-                        f"inia19 metaimage attached {tname}")
+                        f"inia19 metaimage attached {tname}", "mricron-data", "written")
     for label, values in [("ch2", ch2[:, :, 90:91]), ("itkslice", slice2d)]:
         for tname, maxval in [("byte", 255), ("uint16", 65535)]:
             cast, note = Recast(values, tname)
             plane = cast[:, :, 0]
             text = f"P5\n# corpus\n{plane.shape[0]} {plane.shape[1]}\n{maxval}\n".encode()
             corpus.WriteRaw(f"formats/{label}_{tname}.pgm", text, cast, tname, "big",
-                            f"{label} pgm {tname} {note}")
+                            f"{label} pgm {tname} {note}", SOURCE_OF[label], "written")
 
 
 def main():
@@ -364,8 +389,9 @@ def main():
         ("membership", membership.reshape(217, 181, 4)[:, :, 0].T[:, :, None], ["full", "crop"]),
         ("itkslice", slice2d, ["full", "crop", "thirds"]),
     ]
-    Reencoded(corpus, real)
+    Reencoded(corpus, [(*entry, SOURCE_OF[entry[0]]) for entry in real])
     SelfDescribing(corpus, [ch2, inia, example4d, slice2d])
+    guess_corpus_wide.Main(corpus, sources)
 
     # Files with no layout to find, timed only: the guess must stay quick on them.
     with open(corpus.Path("timeonly/sparse_100g.raw"), "wb") as f:
@@ -376,7 +402,8 @@ def main():
             f.write(content)
     for name, kind in [("sparse_100g.raw", "sparse 100 GiB"), ("empty.raw", "empty"),
                        ("tiny.raw", "16 random bytes"), ("noise.raw", "4 MiB random bytes")]:
-        corpus.lines.append([f"timeonly/{name}"] + ["-"] * 6 + [f"{kind} time-only"])
+        corpus.lines.append([f"timeonly/{name}"] + ["-"] * 6 +
+                            [f"{kind} time-only", "zandrel-timeonly", "tuned", "timeonly"])
     corpus.WriteTruth()
     print(f"guess-corpus: {len(corpus.lines)} files in {out}")
 
