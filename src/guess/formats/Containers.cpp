@@ -1,9 +1,9 @@
 #include "guess/formats/Containers.h"
 
 #include "guess/formats/Fits.h"
-#include "guess/formats/Tiff.h"
 #include "guess/formats/Mrc.h"
 #include "guess/formats/Numpy.h"
+#include "guess/formats/Tiff.h"
 
 namespace guess {
 
@@ -18,8 +18,6 @@ TContainerReading ReadContainers(TByteSource& Source) {
       ReadMrc,
   };
   for (TReader reader : readers) {
-    if (reader == nullptr)
-      continue;
     TContainerReading reading = reader(Source);
     if (!reading.Format.empty())
       return reading;

@@ -154,6 +154,17 @@ void OfferSiblings(THeaderFinding& Finding, const std::string& Name, const uint8
       if (reading.Detached && reading.DataFile.empty())
         offer(reading, sibling);
     }
+  // ENVI names its header after the data file, with or without the data
+  // file's extension; an Analyze .hdr beside an .img is binary and says no "ENVI".
+  std::vector<std::string> enviSiblings = {Name + ".hdr", Name + ".HDR"};
+  if (stem != Name)
+    enviSiblings.insert(enviSiblings.end(), {stem + ".hdr", stem + ".HDR"});
+  for (const std::string& sibling : enviSiblings) {
+    if (sibling == Name)
+      continue;
+    const std::vector<uint8_t> bytes = ReadHeadOf(sibling, SiblingHeadBytes);
+    offer(ReadEnviHeader(bytes.data(), std::ssize(bytes)), sibling);
+  }
   // A .mha or .nrrd usually holds its data, but may name another file as well.
   for (const char* extension :
        {".mhd", ".MHD", ".mha", ".MHA", ".nhdr", ".NHDR", ".nrrd", ".NRRD"}) {
@@ -203,85 +214,6 @@ std::optional<TLayoutCandidate> FitStated(const TStatedLayout& Stated, const uin
   candidate.Reason = std::move(Reason);
   return candidate;
 }
-
-void Offer(THeaderFinding& Finding, std::optional<TLayoutCandidate> Candidate) {
-  if (!Candidate || static_cast<int>(Finding.Candidates.size()) >= MaxLayoutCandidates)
-    return;
-  for (const TLayoutCandidate& known : Finding.Candidates)
-    if (known.Layout == Candidate->Layout)
-      return;
-  Finding.Candidates.push_back(std::move(*Candidate));
-}
-
-THeaderReading ReadOwnHeader(const uint8_t* Head, int64_t HeadBytes) {
-  for (auto* reader : {ReadNiftiHeader, ReadNrrdHeader, ReadPnmHeader, ReadMetaImageHeader}) {
-    THeaderReading reading = reader(Head, HeadBytes);
-    if (!reading.Format.empty())
-      return reading;
-  }
-  return {};
-}
-
-// For a header file whose voxels are elsewhere: where, for a person.
-std::string NoteFor(const THeaderReading& Reading, const std::string& Name) {
-  const std::string where = Reading.SeveralDataFiles ? "several other files"
-                            : Reading.DataFile.empty()
-                                ? BaseName(WithExtension(Name, ".img", ".IMG"))
-                                : Reading.DataFile;
-  return Reading.Format + " header; its voxels are in " + where;
-}
-
-// A header file's name for a data file: the same, or the data file's own name
-// in the header's folder (which is the data file's).
-bool NamesFile(const std::string& Named, const std::string& Name) {
-  std::string_view named(Named);
-  while (named.starts_with("./"))
-    named.remove_prefix(2);
-  return Named == Name || named == BaseName(Name);
-}
-
-void OfferSiblings(THeaderFinding& Finding, const std::string& Name, const uint8_t* Head,
-                   int64_t HeadBytes, int64_t FileSize) {
-  auto offer = [&](const THeaderReading& Reading, const std::string& Sibling) {
-    if (Reading.Layout)
-      Offer(Finding, Fit(*Reading.Layout, Head, HeadBytes, FileSize,
-                         Reading.Format + " header in " + BaseName(Sibling) + Reading.Detail));
-  };
-  const std::string stem = Name.substr(0, ExtensionStart(Name));
-  if (HasExtension(Name, ".img"))
-    for (const std::string& sibling : {stem + ".hdr", stem + ".HDR"}) {
-      const std::vector<uint8_t> bytes = ReadHeadOf(sibling, PairHeaderBytes);
-      const THeaderReading reading = ReadNiftiHeader(bytes.data(), std::ssize(bytes));
-      if (reading.Detached && reading.DataFile.empty())
-        offer(reading, sibling);
-    }
-  // ENVI names its header after the data file, with or without the data
-  // file's extension; an Analyze .hdr beside an .img is binary and says no "ENVI".
-  std::vector<std::string> enviSiblings = {Name + ".hdr", Name + ".HDR"};
-  if (stem != Name)
-    enviSiblings.insert(enviSiblings.end(), {stem + ".hdr", stem + ".HDR"});
-  for (const std::string& sibling : enviSiblings) {
-    if (sibling == Name)
-      continue;
-    const std::vector<uint8_t> bytes = ReadHeadOf(sibling, SiblingHeadBytes);
-    offer(ReadEnviHeader(bytes.data(), std::ssize(bytes)), sibling);
-  }
-  // A .mha or .nrrd usually holds its data, but may name another file as well.
-  for (const char* extension :
-       {".mhd", ".MHD", ".mha", ".MHA", ".nhdr", ".NHDR", ".nrrd", ".NRRD"}) {
-    const std::string sibling = stem + extension;
-    if (sibling == Name)
-      continue;
-    const std::vector<uint8_t> bytes = ReadHeadOf(sibling, SiblingHeadBytes);
-    THeaderReading reading = ReadMetaImageHeader(bytes.data(), std::ssize(bytes));
-    if (reading.Format.empty())
-      reading = ReadNrrdHeader(bytes.data(), std::ssize(bytes));
-    if (reading.Detached && !reading.SeveralDataFiles && NamesFile(reading.DataFile, Name))
-      offer(reading, sibling);
-  }
-}
-
-} // namespace
 
 THeaderFinding ReadFormatHeaders(const std::string& Name, const uint8_t* Head, int64_t HeadBytes,
                                  int64_t FileSize) {
