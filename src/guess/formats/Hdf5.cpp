@@ -350,7 +350,10 @@ void WalkGroups(TWalk& Walk, hid_t File) {
       continue;
     Walk.GroupPath = std::move(path);
     hsize_t index = 0;
-    H5Literate(group, H5_INDEX_NAME, H5_ITER_INC, &index, VisitLink, &Walk);
+    // In native order the library walks a dense group's index as it stands;
+    // in any other it first builds a table of the links, and frees slots it
+    // never filled when a read fails halfway (libhdf5 1.10.8 crashes there).
+    H5Literate(group, H5_INDEX_NAME, H5_ITER_NATIVE, &index, VisitLink, &Walk);
   }
 }
 
