@@ -21,6 +21,8 @@ constexpr uint8_t Signature[8] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1a, '\n'};
 // before this, and a hostile one cannot keep the library busy for long.
 constexpr int MaxLinks = 4096;
 constexpr size_t MaxPathChars = 200;
+// A link name no writer gives, looked up to decode a group's links.
+constexpr char AbsentName[] = "\x01zandrel: no such link\x01";
 
 // Where the library would look for the superblock: at 0 and at every power
 // of two from 512 on, as a user block may come first.
@@ -347,6 +349,12 @@ void WalkGroups(TWalk& Walk, hid_t File) {
     Walk.Groups.pop_front();
     const TId group(H5Oopen_by_addr(File, address), H5Oclose);
     if (!group.Valid() || H5Iget_type(group) != H5I_GROUP)
+      continue;
+    // Listing a group whose links are in its header builds a table of them,
+    // and a link that fails to decode leaves slots unfilled that the library
+    // then frees (libhdf5 1.10.8 crashes there). Looking up a name no link
+    // has decodes every link one by one, failing cleanly on a damaged one.
+    if (H5Lexists(group, AbsentName, H5P_DEFAULT) != 0)
       continue;
     Walk.GroupPath = std::move(path);
     hsize_t index = 0;
