@@ -28,10 +28,14 @@ void ReadWithin(const uint8_t* Data, size_t Size, int64_t Budget) {
 } // namespace
 
 // The library allocates what a damaged size claims before it reads, and
-// takes a null from malloc as an error, as it gets from the C library for a
-// size no machine has; the sanitizer's allocator would abort instead.
+// takes a null from malloc as an error; past a gigabyte the sanitizer's
+// allocator answers null, as the C library does for a size no machine has,
+// where it would abort or fill the shadow of the whole block. libhdf5 1.10.8
+// leaks a little on some of its error paths (a failed open after the
+// superblock, a damaged object header), so leaks are not findings here: the
+// reader's own paths are leak-checked by its unit test.
 extern "C" const char* __asan_default_options() {
-  return "allocator_may_return_null=1";
+  return "allocator_may_return_null=1:max_allocation_size_mb=1024:detect_leaks=0";
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {

@@ -93,15 +93,20 @@ std::vector<uint8_t> Bytes(const std::string& Path) {
 }
 
 // A file written by the library; Fill adds its objects.
-template <class TFill> std::vector<uint8_t> MakeFile(TFill Fill, hsize_t UserBlock = 0) {
+template <class TFill>
+std::vector<uint8_t> MakeFile(TFill Fill, hsize_t UserBlock = 0, bool Latest = false) {
   testfiles::TTempDir dir;
   const std::string path = dir.Path("test.h5");
   const hid_t create = H5Pcreate(H5P_FILE_CREATE);
   if (UserBlock != 0)
     H5Pset_userblock(create, UserBlock);
-  const hid_t file = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, create, H5P_DEFAULT);
+  const hid_t access = H5Pcreate(H5P_FILE_ACCESS);
+  if (Latest)
+    H5Pset_libver_bounds(access, H5F_LIBVER_LATEST, H5F_LIBVER_LATEST);
+  const hid_t file = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, create, access);
   Fill(file);
   H5Fclose(file);
+  H5Pclose(access);
   H5Pclose(create);
   return Bytes(path);
 }
@@ -283,6 +288,27 @@ TEST(Hdf5, HostileFilesGiveNoLayout) {
   std::vector<uint8_t> other = good;
   other[1] = 'X';
   EXPECT_TRUE(Read(other).Format.empty());
+}
+
+// Every budget up to what a full reading spends: the library meets a failed
+// read at each step of its walk, in a dense group (sorting its links made
+// the library free slots it never filled) and in compact ones.
+TEST(Hdf5, EveryBudgetOnLatestFormat) {
+  const std::vector<uint8_t> file = MakeFile(
+      [](hid_t File) {
+        Write(File, {"/a/b/c", H5T_NATIVE_INT64, H5T_ORDER_BE, {2, 3, 2}, vtInt64});
+        H5Gclose(H5Gcreate2(File, "/many", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+        for (int i = 0; i < 12; ++i)
+          H5Gclose(H5Gcreate2(File, ("/many/g" + std::to_string(i)).c_str(), H5P_DEFAULT,
+                              H5P_DEFAULT, H5P_DEFAULT));
+        Write(File, {"/many/g3/d", H5T_NATIVE_FLOAT, H5T_ORDER_LE, {10}, vtFloat32});
+      },
+      0, true);
+  int64_t full = 0;
+  ASSERT_EQ(Read(file, TByteSource::DefaultBudget, &full).Layouts.size(), 2u);
+  for (int64_t budget = 0; budget < full; budget += 3)
+    for (const TStatedLayout& l : Read(file, budget).Layouts)
+      EXPECT_GE(l.DataStart, 0);
 }
 
 } // namespace
