@@ -372,7 +372,17 @@ void WalkGroups(TWalk& Walk, hid_t File) {
   }
 }
 
+// The library closes itself at exit unless told first, before anything
+// starts it; after some failed opens (a damaged object header, a budget spent
+// halfway) libhdf5 1.10.8 cannot, and says so on stdout as the program ends.
+// Nothing is left to write by then, so it need not close at all.
+void LeaveOpenAtExit() {
+  static const bool left = H5dont_atexit() >= 0;
+  (void)left;
+}
+
 std::optional<TWalk> WalkFile(TByteSource& Source) {
+  LeaveOpenAtExit();
   const TQuietErrors quiet;
   const hid_t driver = SourceDriver();
   const TId access(H5Pcreate(H5P_FILE_ACCESS), H5Pclose);
