@@ -1,6 +1,7 @@
 #include "guess/formats/Containers.h"
 
 #include "guess/formats/Fits.h"
+#include "guess/formats/Hdf5.h"
 #include "guess/formats/Mrc.h"
 #include "guess/formats/Numpy.h"
 #include "guess/formats/Tiff.h"
@@ -10,12 +11,10 @@ namespace guess {
 TContainerReading ReadContainers(TByteSource& Source) {
   using TReader = TContainerReading (*)(TByteSource&);
   // Each reader checks its own magic first, so the order only matters for a
-  // file that carries two: the outer one goes first.
+  // file that carries two: the outer one goes first. MRC has no magic in old
+  // files, only a header that makes sense, so it comes last.
   const TReader readers[] = {
-      ReadFits,
-      ReadTiff,
-      ReadNumpy,
-      ReadMrc,
+      ReadFits, ReadTiff, ReadNumpy, ReadHdf5, ReadMrc,
   };
   for (TReader reader : readers) {
     TContainerReading reading = reader(Source);
