@@ -1,5 +1,7 @@
 #include "guess/formats/Containers.h"
 
+#include "guess/formats/Dicom.h"
+
 namespace guess {
 
 TContainerReading ReadContainers(TByteSource& Source) {
@@ -7,7 +9,7 @@ TContainerReading ReadContainers(TByteSource& Source) {
   // Each reader checks its own magic first, so the order only matters for a
   // file that carries two: the outer one goes first.
   const TReader readers[] = {
-      nullptr,
+      ReadDicom,
   };
   for (TReader reader : readers) {
     if (reader == nullptr)
