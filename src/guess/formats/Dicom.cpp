@@ -1,17 +1,19 @@
 #include "guess/formats/Dicom.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <cstring>
 #include <gdcmDataSet.h>
 #include <gdcmReader.h>
 #include <gdcmTrace.h>
 #include <istream>
+#include <optional>
 #include <set>
 #include <streambuf>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace guess {
 namespace {
@@ -36,41 +38,57 @@ struct THead {
   int64_t ValueStart = 0; // offset of the value
 };
 
-// A std::streambuf over Source that ends at Limit, so that GDCM reads only
-// what the walk below has vetted, and every byte it reads counts against the
-// budget.
-class TSourceBuf : public std::streambuf {
+// The bytes GDCM is given: the file up to the pixel value, less the values
+// it seeks past, all read before GDCM starts. GDCM asserts when an element
+// ends early, so it must never meet the end of the budget halfway.
+class TPrefixBuf : public std::streambuf {
 public:
-  TSourceBuf(TByteSource& Source, int64_t Limit)
-      : FSource(Source)
-      , FLimit(Limit) {}
+  // Holes are the ranges [first, second) that GDCM skips; in ascending order.
+  bool Load(TByteSource& Source, int64_t Limit,
+            const std::vector<std::pair<int64_t, int64_t>>& Holes) {
+    FSize = Source.Size();
+    int64_t pos = 0;
+    auto take = [&](int64_t End) {
+      if (End > pos) {
+        std::vector<char> bytes(static_cast<size_t>(End - pos));
+        if (Source.ReadAt(pos, bytes.data(), End - pos) != End - pos)
+          return false;
+        FSegments.push_back({pos, std::move(bytes)});
+      }
+      return true;
+    };
+    for (const auto& [first, second] : Holes) {
+      if (!take(first))
+        return false;
+      pos = second;
+    }
+    return take(Limit);
+  }
 
 protected:
   int_type underflow() override {
     const int64_t pos = Position();
-    if (pos >= FLimit)
-      return traits_type::eof();
-    const int64_t got =
-        FSource.ReadAt(pos, FBuffer.data(), std::min<int64_t>(std::ssize(FBuffer), FLimit - pos));
-    if (got <= 0)
-      return traits_type::eof();
-    FBufferStart = pos;
-    setg(FBuffer.data(), FBuffer.data(), FBuffer.data() + got);
-    return traits_type::to_int_type(FBuffer[0]);
+    for (size_t i = 0; i < FSegments.size(); ++i) {
+      auto& [start, bytes] = FSegments[i];
+      if (pos >= start && pos < start + std::ssize(bytes)) {
+        FCurrent = i;
+        setg(bytes.data(), bytes.data() + (pos - start), bytes.data() + bytes.size());
+        return traits_type::to_int_type(*gptr());
+      }
+    }
+    return traits_type::eof();
   }
   pos_type seekoff(off_type Offset, std::ios_base::seekdir Dir, std::ios_base::openmode) override {
     const int64_t base = Dir == std::ios_base::beg   ? 0
                          : Dir == std::ios_base::cur ? Position()
-                                                     : FSource.Size();
+                                                     : FSize;
     const int64_t target = base + static_cast<int64_t>(Offset);
-    if (target < 0 || target > FSource.Size())
+    if (target < 0 || target > FSize)
       return pos_type(off_type(-1));
-    if (target >= FBufferStart && target < FBufferStart + (egptr() - eback())) {
-      setg(eback(), eback() + (target - FBufferStart), egptr());
-    } else {
-      FBufferStart = target;
-      setg(FBuffer.data(), FBuffer.data(), FBuffer.data());
-    }
+    // An empty get area at the target: the next read finds its segment.
+    FDetached = target;
+    FCurrent = std::nullopt;
+    setg(nullptr, nullptr, nullptr);
     return pos_type(target);
   }
   pos_type seekpos(pos_type Pos, std::ios_base::openmode Which) override {
@@ -78,12 +96,16 @@ protected:
   }
 
 private:
-  int64_t Position() const { return FBufferStart + (gptr() - eback()); }
+  int64_t Position() const {
+    if (!FCurrent)
+      return FDetached;
+    return FSegments[*FCurrent].first + (gptr() - eback());
+  }
 
-  TByteSource& FSource;
-  int64_t FLimit;
-  int64_t FBufferStart = 0;
-  std::array<char, 8192> FBuffer{};
+  int64_t FSize = 0;
+  std::vector<std::pair<int64_t, std::vector<char>>> FSegments;
+  std::optional<size_t> FCurrent;
+  int64_t FDetached = 0;
 };
 
 bool IsKnownVr(std::string_view Vr) {
@@ -242,8 +264,9 @@ private:
 };
 
 struct TDataSetWalk {
-  THead Pixel;                 // the top-level pixel data element
-  std::set<gdcm::Tag> Skipped; // top-level values GDCM passes by
+  THead Pixel;                                    // the top-level pixel data element
+  std::set<gdcm::Tag> Skipped;                    // top-level values GDCM passes by
+  std::vector<std::pair<int64_t, int64_t>> Holes; // where those values lie
 };
 
 // The top-level elements from Start up to the pixel data.
@@ -266,9 +289,10 @@ std::optional<TDataSetWalk> WalkDataSet(TByteSource& Source, int64_t Start, TSyn
     if (!walker.SkipValue(head, Syntax, Source.Size(), 0, after))
       return std::nullopt;
     if (head.Length != UndefinedLength && head.Length > SkipAbove && head.Vr != "SQ" &&
-        head.Group != 0x0028)
+        head.Group != 0x0028) {
       walk.Skipped.insert(gdcm::Tag(head.Group, head.Element));
-    else
+      walk.Holes.push_back({head.ValueStart, after});
+    } else
       read += after - pos;
     if (read > TByteSource::DefaultBudget)
       return std::nullopt;
@@ -486,7 +510,9 @@ void ReadImage(TByteSource& Source, TSyntax Syntax, const TDataSetWalk& Walk,
   }
   if (pixel.ValueStart + int64_t{pixel.Length} > Source.Size())
     return;
-  TSourceBuf buffer(Source, pixel.ValueStart);
+  TPrefixBuf buffer;
+  if (!buffer.Load(Source, pixel.ValueStart, Walk.Holes))
+    return;
   std::istream stream(&buffer);
   gdcm::Reader reader;
   reader.SetStream(stream);
