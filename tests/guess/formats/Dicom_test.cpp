@@ -5,6 +5,7 @@
 #include <gdcmAttribute.h>
 #include <gdcmDataSet.h>
 #include <gdcmSequenceOfFragments.h>
+#include <gdcmSequenceOfItems.h>
 #include <gdcmUIDGenerator.h>
 #include <gdcmWriter.h>
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@ struct TImage {
   uint16_t Bits = 16, Representation = 0, Samples = 1;
   uint16_t PixelElement = 0x0010;   // 0x0008 float, 0x0009 double
   uint32_t PrivateBytes = 0;        // a private OB before the pixels
+  bool DefinedSequence = false;     // the sequence before the pixels states its length
   std::vector<uint8_t> Pixels = {}; // as this machine holds them
 };
 
@@ -35,6 +37,59 @@ void PutBytes(gdcm::DataSet& DataSet, gdcm::Tag Tag, gdcm::VR Vr, const std::vec
   gdcm::DataElement e(Tag);
   e.SetVR(Vr);
   e.SetByteValue(reinterpret_cast<const char*>(B.data()), static_cast<uint32_t>(B.size()));
+  DataSet.Replace(e);
+}
+
+// A Referenced Image Sequence of two items, one itself holding a sequence,
+// so that the pixels lie behind nested items: as GDCM writes it, with
+// undefined lengths, or with defined lengths encoded here, implicit VR little
+// endian in a UN value as a sequence of unknown VR is held.
+void AddSequence(gdcm::DataSet& DataSet, bool Defined) {
+  gdcm::DataElement e(gdcm::Tag(0x0008, 0x1140));
+  if (Defined) {
+    auto le = [](std::vector<uint8_t>& Out, uint32_t V, int Bytes) {
+      for (int i = 0; i < Bytes; ++i)
+        Out.push_back(static_cast<uint8_t>(V >> (8 * i)));
+    };
+    auto element = [&](uint16_t Group, uint16_t Element, const std::vector<uint8_t>& Value) {
+      std::vector<uint8_t> out;
+      le(out, Group, 2), le(out, Element, 2), le(out, static_cast<uint32_t>(Value.size()), 4);
+      out.insert(out.end(), Value.begin(), Value.end());
+      return out;
+    };
+    const std::vector<uint8_t> uid = element(0x0008, 0x1155, {'1', '.', '2', '.', '3', 0});
+    std::vector<uint8_t> inner = element(0x0008, 0x1140, element(0xFFFE, 0xE000, uid));
+    inner.insert(inner.begin(), uid.begin(), uid.end());
+    std::vector<uint8_t> items = element(0xFFFE, 0xE000, uid);
+    const std::vector<uint8_t> second = element(0xFFFE, 0xE000, inner);
+    items.insert(items.end(), second.begin(), second.end());
+    e.SetVR(gdcm::VR::UN);
+    e.SetByteValue(reinterpret_cast<const char*>(items.data()),
+                   static_cast<uint32_t>(items.size()));
+    DataSet.Replace(e);
+    return;
+  }
+  auto item = [](const std::string& Uid) {
+    gdcm::Item item;
+    item.SetVLToUndefined();
+    gdcm::Attribute<0x0008, 0x1155> ref;
+    ref.SetValue(Uid);
+    item.GetNestedDataSet().Insert(ref.GetAsDataElement());
+    return item;
+  };
+  gdcm::SmartPointer<gdcm::SequenceOfItems> inner = new gdcm::SequenceOfItems;
+  inner->AddItem(item("1.2.3.4.5"));
+  gdcm::SmartPointer<gdcm::SequenceOfItems> outer = new gdcm::SequenceOfItems;
+  outer->AddItem(item("1.2.3"));
+  gdcm::Item holder = item("1.2.3.4");
+  gdcm::DataElement innerElement(gdcm::Tag(0x0008, 0x1140));
+  innerElement.SetVR(gdcm::VR::SQ);
+  innerElement.SetValue(*inner);
+  holder.GetNestedDataSet().Insert(innerElement);
+  outer->AddItem(holder);
+  e.SetVR(gdcm::VR::SQ);
+  e.SetValue(*outer);
+  e.SetVLToUndefined();
   DataSet.Replace(e);
 }
 
@@ -75,6 +130,7 @@ std::vector<uint8_t> WriteDicom(TImage& Image) {
   Put<0x0028, 0x0101>(ds, Image.Bits);
   Put<0x0028, 0x0102>(ds, static_cast<uint16_t>(Image.Bits - 1));
   Put<0x0028, 0x0103>(ds, Image.Representation);
+  AddSequence(ds, Image.DefinedSequence);
   if (Image.PrivateBytes > 0) {
     const std::string creator = "ZANDREL TEST";
     PutBytes(ds, gdcm::Tag(0x0009, 0x0010), gdcm::VR::LO, {creator.begin(), creator.end()});
@@ -127,27 +183,28 @@ TEST(Dicom, EveryNativeSyntaxTypeAndFramingReadsBackAsWritten) {
     gdcm::TransferSyntax::TSType Syntax;
     bool Bare;
     uint16_t Bits, Representation, PixelElement;
+    bool DefinedSequence;
     std::string Frames;
     TVoxelType Type;
   };
   const TCase cases[] = {
-      {ExplicitVRLittleEndian, false, 8, 0, 0x10, "1", vtByte},
-      {ExplicitVRLittleEndian, false, 8, 1, 0x10, "3", vtInt8},
-      {ExplicitVRLittleEndian, false, 16, 0, 0x10, "1", vtUInt16},
-      {ExplicitVRLittleEndian, true, 16, 1, 0x10, "4", vtInt16},
-      {ExplicitVRLittleEndian, false, 32, 0, 0x10, "2", vtUInt32},
-      {ExplicitVRLittleEndian, false, 32, 1, 0x10, "1", vtInt32},
-      {ExplicitVRLittleEndian, false, 64, 1, 0x10, "2", vtInt64},
-      {ExplicitVRLittleEndian, false, 32, 0, 0x08, "2", vtFloat32},
-      {ExplicitVRLittleEndian, true, 64, 0, 0x09, "1", vtFloat64},
-      {ImplicitVRLittleEndian, false, 8, 0, 0x10, "2", vtByte},
-      {ImplicitVRLittleEndian, false, 16, 1, 0x10, "1", vtInt16},
-      {ImplicitVRLittleEndian, true, 16, 0, 0x10, "3", vtUInt16},
-      {ImplicitVRLittleEndian, true, 32, 1, 0x10, "2", vtInt32},
-      {ExplicitVRBigEndian, false, 8, 0, 0x10, "1", vtByte},
-      {ExplicitVRBigEndian, false, 16, 1, 0x10, "2", vtInt16},
-      {ExplicitVRBigEndian, true, 16, 0, 0x10, "1", vtUInt16},
-      {ExplicitVRBigEndian, false, 32, 0, 0x08, "2", vtFloat32},
+      {ExplicitVRLittleEndian, false, 8, 0, 0x10, false, "1", vtByte},
+      {ExplicitVRLittleEndian, false, 8, 1, 0x10, true, "3", vtInt8},
+      {ExplicitVRLittleEndian, false, 16, 0, 0x10, false, "1", vtUInt16},
+      {ExplicitVRLittleEndian, true, 16, 1, 0x10, false, "4", vtInt16},
+      {ExplicitVRLittleEndian, false, 32, 0, 0x10, true, "2", vtUInt32},
+      {ExplicitVRLittleEndian, false, 32, 1, 0x10, false, "1", vtInt32},
+      {ExplicitVRLittleEndian, false, 64, 1, 0x10, false, "2", vtInt64},
+      {ExplicitVRLittleEndian, false, 32, 0, 0x08, true, "2", vtFloat32},
+      {ExplicitVRLittleEndian, true, 64, 0, 0x09, false, "1", vtFloat64},
+      {ImplicitVRLittleEndian, false, 8, 0, 0x10, false, "2", vtByte},
+      {ImplicitVRLittleEndian, false, 16, 1, 0x10, true, "1", vtInt16},
+      {ImplicitVRLittleEndian, true, 16, 0, 0x10, false, "3", vtUInt16},
+      {ImplicitVRLittleEndian, true, 32, 1, 0x10, true, "2", vtInt32},
+      {ExplicitVRBigEndian, false, 8, 0, 0x10, true, "1", vtByte},
+      {ExplicitVRBigEndian, false, 16, 1, 0x10, false, "2", vtInt16},
+      {ExplicitVRBigEndian, true, 16, 0, 0x10, false, "1", vtUInt16},
+      {ExplicitVRBigEndian, false, 32, 0, 0x08, true, "2", vtFloat32},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(std::string(gdcm::TransferSyntax::GetTSString(c.Syntax)) + " bits " +
@@ -156,7 +213,8 @@ TEST(Dicom, EveryNativeSyntaxTypeAndFramingReadsBackAsWritten) {
                  .Frames = c.Frames,
                  .Bits = c.Bits,
                  .Representation = c.Representation,
-                 .PixelElement = c.PixelElement};
+                 .PixelElement = c.PixelElement,
+                 .DefinedSequence = c.DefinedSequence};
     std::vector<uint8_t> file = WriteDicom(image);
     if (c.Bare)
       file = Bare(file);
