@@ -176,7 +176,7 @@ TContainerReading Read(const std::vector<uint8_t>& File, int64_t* Spent = nullpt
   return reading;
 }
 
-using enum gdcm::TransferSyntax::TSType;
+using TS = gdcm::TransferSyntax;
 
 TEST(Dicom, EveryNativeSyntaxTypeAndFramingReadsBackAsWritten) {
   struct TCase {
@@ -188,23 +188,23 @@ TEST(Dicom, EveryNativeSyntaxTypeAndFramingReadsBackAsWritten) {
     TVoxelType Type;
   };
   const TCase cases[] = {
-      {ExplicitVRLittleEndian, false, 8, 0, 0x10, false, "1", vtByte},
-      {ExplicitVRLittleEndian, false, 8, 1, 0x10, true, "3", vtInt8},
-      {ExplicitVRLittleEndian, false, 16, 0, 0x10, false, "1", vtUInt16},
-      {ExplicitVRLittleEndian, true, 16, 1, 0x10, false, "4", vtInt16},
-      {ExplicitVRLittleEndian, false, 32, 0, 0x10, true, "2", vtUInt32},
-      {ExplicitVRLittleEndian, false, 32, 1, 0x10, false, "1", vtInt32},
-      {ExplicitVRLittleEndian, false, 64, 1, 0x10, false, "2", vtInt64},
-      {ExplicitVRLittleEndian, false, 32, 0, 0x08, true, "2", vtFloat32},
-      {ExplicitVRLittleEndian, true, 64, 0, 0x09, false, "1", vtFloat64},
-      {ImplicitVRLittleEndian, false, 8, 0, 0x10, false, "2", vtByte},
-      {ImplicitVRLittleEndian, false, 16, 1, 0x10, true, "1", vtInt16},
-      {ImplicitVRLittleEndian, true, 16, 0, 0x10, false, "3", vtUInt16},
-      {ImplicitVRLittleEndian, true, 32, 1, 0x10, true, "2", vtInt32},
-      {ExplicitVRBigEndian, false, 8, 0, 0x10, true, "1", vtByte},
-      {ExplicitVRBigEndian, false, 16, 1, 0x10, false, "2", vtInt16},
-      {ExplicitVRBigEndian, true, 16, 0, 0x10, false, "1", vtUInt16},
-      {ExplicitVRBigEndian, false, 32, 0, 0x08, true, "2", vtFloat32},
+      {TS::ExplicitVRLittleEndian, false, 8, 0, 0x10, false, "1", vtByte},
+      {TS::ExplicitVRLittleEndian, false, 8, 1, 0x10, true, "3", vtInt8},
+      {TS::ExplicitVRLittleEndian, false, 16, 0, 0x10, false, "1", vtUInt16},
+      {TS::ExplicitVRLittleEndian, true, 16, 1, 0x10, false, "4", vtInt16},
+      {TS::ExplicitVRLittleEndian, false, 32, 0, 0x10, true, "2", vtUInt32},
+      {TS::ExplicitVRLittleEndian, false, 32, 1, 0x10, false, "1", vtInt32},
+      {TS::ExplicitVRLittleEndian, false, 64, 1, 0x10, false, "2", vtInt64},
+      {TS::ExplicitVRLittleEndian, false, 32, 0, 0x08, true, "2", vtFloat32},
+      {TS::ExplicitVRLittleEndian, true, 64, 0, 0x09, false, "1", vtFloat64},
+      {TS::ImplicitVRLittleEndian, false, 8, 0, 0x10, false, "2", vtByte},
+      {TS::ImplicitVRLittleEndian, false, 16, 1, 0x10, true, "1", vtInt16},
+      {TS::ImplicitVRLittleEndian, true, 16, 0, 0x10, false, "3", vtUInt16},
+      {TS::ImplicitVRLittleEndian, true, 32, 1, 0x10, true, "2", vtInt32},
+      {TS::ExplicitVRBigEndian, false, 8, 0, 0x10, true, "1", vtByte},
+      {TS::ExplicitVRBigEndian, false, 16, 1, 0x10, false, "2", vtInt16},
+      {TS::ExplicitVRBigEndian, true, 16, 0, 0x10, false, "1", vtUInt16},
+      {TS::ExplicitVRBigEndian, false, 32, 0, 0x08, true, "2", vtFloat32},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(std::string(gdcm::TransferSyntax::GetTSString(c.Syntax)) + " bits " +
@@ -226,7 +226,7 @@ TEST(Dicom, EveryNativeSyntaxTypeAndFramingReadsBackAsWritten) {
     const TStatedLayout& l = reading.Layouts[0];
     EXPECT_EQ(l.Dims, (std::vector<int64_t>{image.Columns, image.Rows, std::stoll(c.Frames)}));
     EXPECT_EQ(l.VoxelType, c.Type);
-    const bool big = c.Syntax == ExplicitVRBigEndian && c.Bits > 8;
+    const bool big = c.Syntax == TS::ExplicitVRBigEndian && c.Bits > 8;
     EXPECT_EQ(l.ByteOrder, big ? boBigEndian : boLittleEndian);
     const int32_t bytes = BytesPerVoxel[c.Type];
     const int64_t count = static_cast<int64_t>(image.Pixels.size()) / bytes;
@@ -260,16 +260,16 @@ TEST(Dicom, CompressedAndUnsupportedImagesSayWhy) {
     const char* Reason;
   };
   const TCase cases[] = {
-      {JPEGBaselineProcess1, 8, 1, "DICOM with JPEG-compressed pixel data"},
-      {JPEGLosslessProcess14_1, 16, 1, "DICOM with JPEG-compressed pixel data"},
-      {JPEGLSLossless, 16, 1, "DICOM with JPEG-LS-compressed pixel data"},
-      {JPEG2000Lossless, 16, 1, "DICOM with JPEG 2000-compressed pixel data"},
-      {RLELossless, 8, 1, "DICOM with RLE-compressed pixel data"},
-      {MPEG2MainProfile, 8, 1, "DICOM with MPEG-compressed pixel data"},
-      {DeflatedExplicitVRLittleEndian, 16, 1, "DICOM with a deflate-compressed data set"},
-      {ExplicitVRLittleEndian, 8, 3, "DICOM with 3 samples per pixel"},
-      {ExplicitVRLittleEndian, 1, 1, "DICOM with 1-bit packed pixel data"},
-      {ExplicitVRLittleEndian, 12, 1, "DICOM with 12-bit packed pixel data"},
+      {TS::JPEGBaselineProcess1, 8, 1, "DICOM with JPEG-compressed pixel data"},
+      {TS::JPEGLosslessProcess14_1, 16, 1, "DICOM with JPEG-compressed pixel data"},
+      {TS::JPEGLSLossless, 16, 1, "DICOM with JPEG-LS-compressed pixel data"},
+      {TS::JPEG2000Lossless, 16, 1, "DICOM with JPEG 2000-compressed pixel data"},
+      {TS::RLELossless, 8, 1, "DICOM with RLE-compressed pixel data"},
+      {TS::MPEG2MainProfile, 8, 1, "DICOM with MPEG-compressed pixel data"},
+      {TS::DeflatedExplicitVRLittleEndian, 16, 1, "DICOM with a deflate-compressed data set"},
+      {TS::ExplicitVRLittleEndian, 8, 3, "DICOM with 3 samples per pixel"},
+      {TS::ExplicitVRLittleEndian, 1, 1, "DICOM with 1-bit packed pixel data"},
+      {TS::ExplicitVRLittleEndian, 12, 1, "DICOM with 12-bit packed pixel data"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Reason);
