@@ -4,12 +4,12 @@
 #include <charconv>
 #include <cstring>
 #include <gdcmDataSet.h>
-#include <gdcmReader.h>
+#include <gdcmExplicitDataElement.h>
+#include <gdcmImplicitDataElement.h>
+#include <gdcmSwapper.h>
 #include <gdcmTrace.h>
-#include <istream>
 #include <optional>
-#include <set>
-#include <streambuf>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -19,9 +19,8 @@ namespace guess {
 namespace {
 
 constexpr uint32_t UndefinedLength = 0xFFFFFFFFu;
-// GDCM keeps every value it reads; the few that a reading needs are small, so
-// a top-level value larger than this is skipped by seeking instead.
-constexpr uint32_t SkipAbove = 64 * 1024;
+// A bare data set opens with a short element (character set, image type).
+constexpr uint32_t FirstValueBelow = 64 * 1024;
 constexpr int MaxDepth = 8;
 
 struct TSyntax {
@@ -36,76 +35,6 @@ struct THead {
   uint32_t Length = 0;
   int64_t Start = 0;      // offset of the tag
   int64_t ValueStart = 0; // offset of the value
-};
-
-// The bytes GDCM is given: the file up to the pixel value, less the values
-// it seeks past, all read before GDCM starts. GDCM asserts when an element
-// ends early, so it must never meet the end of the budget halfway.
-class TPrefixBuf : public std::streambuf {
-public:
-  // Holes are the ranges [first, second) that GDCM skips; in ascending order.
-  bool Load(TByteSource& Source, int64_t Limit,
-            const std::vector<std::pair<int64_t, int64_t>>& Holes) {
-    FSize = Source.Size();
-    int64_t pos = 0;
-    auto take = [&](int64_t End) {
-      if (End > pos) {
-        std::vector<char> bytes(static_cast<size_t>(End - pos));
-        if (Source.ReadAt(pos, bytes.data(), End - pos) != End - pos)
-          return false;
-        FSegments.push_back({pos, std::move(bytes)});
-      }
-      return true;
-    };
-    for (const auto& [first, second] : Holes) {
-      if (!take(first))
-        return false;
-      pos = second;
-    }
-    return take(Limit);
-  }
-
-protected:
-  int_type underflow() override {
-    const int64_t pos = Position();
-    for (size_t i = 0; i < FSegments.size(); ++i) {
-      auto& [start, bytes] = FSegments[i];
-      if (pos >= start && pos < start + std::ssize(bytes)) {
-        FCurrent = i;
-        setg(bytes.data(), bytes.data() + (pos - start), bytes.data() + bytes.size());
-        return traits_type::to_int_type(*gptr());
-      }
-    }
-    return traits_type::eof();
-  }
-  pos_type seekoff(off_type Offset, std::ios_base::seekdir Dir, std::ios_base::openmode) override {
-    const int64_t base = Dir == std::ios_base::beg   ? 0
-                         : Dir == std::ios_base::cur ? Position()
-                                                     : FSize;
-    const int64_t target = base + static_cast<int64_t>(Offset);
-    if (target < 0 || target > FSize)
-      return pos_type(off_type(-1));
-    // An empty get area at the target: the next read finds its segment.
-    FDetached = target;
-    FCurrent = std::nullopt;
-    setg(nullptr, nullptr, nullptr);
-    return pos_type(target);
-  }
-  pos_type seekpos(pos_type Pos, std::ios_base::openmode Which) override {
-    return seekoff(off_type(Pos), std::ios_base::beg, Which);
-  }
-
-private:
-  int64_t Position() const {
-    if (!FCurrent)
-      return FDetached;
-    return FSegments[*FCurrent].first + (gptr() - eback());
-  }
-
-  int64_t FSize = 0;
-  std::vector<std::pair<int64_t, std::vector<char>>> FSegments;
-  std::optional<size_t> FCurrent;
-  int64_t FDetached = 0;
 };
 
 bool IsKnownVr(std::string_view Vr) {
@@ -141,9 +70,9 @@ bool IsPixelTag(uint16_t Group, uint16_t Element) {
   return Group == 0x7FE0 && (Element == 0x0008 || Element == 0x0009 || Element == 0x0010);
 }
 
-// Checks every element of a data set up to its pixel data, so that what GDCM
-// is then given holds no length that runs past its container or the file:
-// GDCM allocates what a length claims before it reads.
+// Checks every element of a data set up to its pixel data, so that a file
+// whose lengths run past their container or the file is not taken for DICOM,
+// and finds the pixel data and the image attributes without reading values.
 class TWalker {
 public:
   explicit TWalker(TByteSource& Source)
@@ -264,16 +193,21 @@ private:
 };
 
 struct TDataSetWalk {
-  THead Pixel;                                    // the top-level pixel data element
-  std::set<gdcm::Tag> Skipped;                    // top-level values GDCM passes by
-  std::vector<std::pair<int64_t, int64_t>> Holes; // where those values lie
+  THead Pixel;                   // the top-level pixel data element
+  std::vector<THead> Attributes; // the top-level image attributes of group 0028
 };
 
-// The top-level elements from Start up to the pixel data.
+bool IsImageAttribute(const THead& Head) {
+  static constexpr uint16_t Elements[] = {0x0002, 0x0008, 0x0010, 0x0011, 0x0100, 0x0103};
+  return Head.Group == 0x0028 &&
+         std::find(std::begin(Elements), std::end(Elements), Head.Element) != std::end(Elements);
+}
+
+// The top-level elements from Start up to the pixel data. Only element
+// headers are read: the values in between are passed by, however large.
 std::optional<TDataSetWalk> WalkDataSet(TByteSource& Source, int64_t Start, TSyntax Syntax) {
   TWalker walker(Source);
   TDataSetWalk walk;
-  int64_t read = 0; // what GDCM will read and keep
   int64_t pos = Start;
   THead head;
   while (walker.ReadHead(pos, Syntax, head) && head.ValueStart <= Source.Size() &&
@@ -282,20 +216,13 @@ std::optional<TDataSetWalk> WalkDataSet(TByteSource& Source, int64_t Start, TSyn
       if (!IsPixelTag(head.Group, head.Element))
         return std::nullopt;
       walk.Pixel = head;
-      walk.Skipped.insert(gdcm::Tag(head.Group, head.Element));
       return walk;
     }
     int64_t after = 0;
     if (!walker.SkipValue(head, Syntax, Source.Size(), 0, after))
       return std::nullopt;
-    if (head.Length != UndefinedLength && head.Length > SkipAbove && head.Vr != "SQ" &&
-        head.Group != 0x0028) {
-      walk.Skipped.insert(gdcm::Tag(head.Group, head.Element));
-      walk.Holes.push_back({head.ValueStart, after});
-    } else
-      read += after - pos;
-    if (read > TByteSource::DefaultBudget)
-      return std::nullopt;
+    if (IsImageAttribute(head))
+      walk.Attributes.push_back(head);
     pos = after;
   }
   return std::nullopt;
@@ -316,7 +243,7 @@ std::optional<TSyntax> SyntaxOfFirstElement(TByteSource& Source, int64_t Start) 
   else
     return std::nullopt;
   syntax.Explicit = IsKnownVr(std::string_view(reinterpret_cast<const char*>(b + 4), 2));
-  if (!syntax.Explicit && (syntax.BigEndian || U32(b + 4, false) >= SkipAbove))
+  if (!syntax.Explicit && (syntax.BigEndian || U32(b + 4, false) >= FirstValueBelow))
     return std::nullopt;
   return syntax;
 }
@@ -501,6 +428,38 @@ bool ProductWithin(std::initializer_list<int64_t> Factors, int64_t Limit, int64_
   return true;
 }
 
+// GDCM decodes each image attribute from exactly the bytes the walk vetted.
+// Its reader is not let loose on the whole file: Debian builds it with its
+// assertions on, and on a damaged file its repair heuristics leave the vetted
+// elements and abort the process when the bytes end.
+bool ReadAttributes(TByteSource& Source, TSyntax Syntax, const std::vector<THead>& Attributes,
+                    gdcm::DataSet& DataSet) {
+  for (const THead& head : Attributes) {
+    if (head.Length == UndefinedLength || head.Length > 64 || head.Vr == "SQ")
+      return false;
+    const std::vector<uint8_t> bytes =
+        Source.Read(head.Start, head.ValueStart + head.Length - head.Start);
+    if (std::ssize(bytes) != head.ValueStart + head.Length - head.Start)
+      return false;
+    std::istringstream stream(std::string(bytes.begin(), bytes.end()));
+    gdcm::DataElement element;
+    try {
+      if (!Syntax.Explicit)
+        element.Read<gdcm::ImplicitDataElement, gdcm::SwapperNoOp>(stream);
+      else if (Syntax.BigEndian)
+        element.Read<gdcm::ExplicitDataElement, gdcm::SwapperDoOp>(stream);
+      else
+        element.Read<gdcm::ExplicitDataElement, gdcm::SwapperNoOp>(stream);
+    } catch (...) {
+      return false;
+    }
+    if (stream.fail() || element.GetTag() != gdcm::Tag(head.Group, head.Element))
+      return false;
+    DataSet.Replace(element);
+  }
+  return true;
+}
+
 void ReadImage(TByteSource& Source, TSyntax Syntax, const TDataSetWalk& Walk,
                TContainerReading& Reading) {
   const THead& pixel = Walk.Pixel;
@@ -510,23 +469,9 @@ void ReadImage(TByteSource& Source, TSyntax Syntax, const TDataSetWalk& Walk,
   }
   if (pixel.ValueStart + int64_t{pixel.Length} > Source.Size())
     return;
-  TPrefixBuf buffer;
-  if (!buffer.Load(Source, pixel.ValueStart, Walk.Holes))
+  gdcm::DataSet dataSet;
+  if (!ReadAttributes(Source, Syntax, Walk.Attributes, dataSet))
     return;
-  std::istream stream(&buffer);
-  gdcm::Reader reader;
-  reader.SetStream(stream);
-  try {
-    if (!reader.ReadUpToTag(gdcm::Tag(0x7FE0, 0x0008), Walk.Skipped))
-      return;
-  } catch (...) {
-    return;
-  }
-  const gdcm::TransferSyntax& read = reader.GetFile().GetHeader().GetDataSetTransferSyntax();
-  if (read.IsExplicit() != Syntax.Explicit ||
-      (read.GetSwapCode() == gdcm::SwapCode::BigEndian) != Syntax.BigEndian)
-    return;
-  const gdcm::DataSet& dataSet = reader.GetFile().GetDataSet();
   const auto rows = UShortOf(dataSet, 0x0028, 0x0010);
   const auto columns = UShortOf(dataSet, 0x0028, 0x0011);
   const auto bits = UShortOf(dataSet, 0x0028, 0x0100);
