@@ -163,6 +163,10 @@ std::vector<uint8_t> Bare(const std::vector<uint8_t>& File) {
   return {File.begin() + 144 + groupLength, File.end()};
 }
 
+// What of a Part 10 file a case keeps: all, the data set alone, or the meta
+// group and data set without the preamble and "DICM".
+enum TCut { Part10, DataSetOnly, NoPreamble };
+
 int64_t Find(const std::vector<uint8_t>& File, std::vector<uint8_t> Needle) {
   const auto it = std::search(File.begin(), File.end(), Needle.begin(), Needle.end());
   return it == File.end() ? -1 : it - File.begin();
@@ -181,34 +185,34 @@ using TS = gdcm::TransferSyntax;
 TEST(Dicom, EveryNativeSyntaxTypeAndFramingReadsBackAsWritten) {
   struct TCase {
     gdcm::TransferSyntax::TSType Syntax;
-    bool Bare;
+    TCut Cut;
     uint16_t Bits, Representation, PixelElement;
     bool DefinedSequence;
     std::string Frames;
     TVoxelType Type;
   };
   const TCase cases[] = {
-      {TS::ExplicitVRLittleEndian, false, 8, 0, 0x10, false, "1", vtByte},
-      {TS::ExplicitVRLittleEndian, false, 8, 1, 0x10, true, "3", vtInt8},
-      {TS::ExplicitVRLittleEndian, false, 16, 0, 0x10, false, "1", vtUInt16},
-      {TS::ExplicitVRLittleEndian, true, 16, 1, 0x10, false, "4", vtInt16},
-      {TS::ExplicitVRLittleEndian, false, 32, 0, 0x10, true, "2", vtUInt32},
-      {TS::ExplicitVRLittleEndian, false, 32, 1, 0x10, false, "1", vtInt32},
-      {TS::ExplicitVRLittleEndian, false, 64, 1, 0x10, false, "2", vtInt64},
-      {TS::ExplicitVRLittleEndian, false, 32, 0, 0x08, true, "2", vtFloat32},
-      {TS::ExplicitVRLittleEndian, true, 64, 0, 0x09, false, "1", vtFloat64},
-      {TS::ImplicitVRLittleEndian, false, 8, 0, 0x10, false, "2", vtByte},
-      {TS::ImplicitVRLittleEndian, false, 16, 1, 0x10, true, "1", vtInt16},
-      {TS::ImplicitVRLittleEndian, true, 16, 0, 0x10, false, "3", vtUInt16},
-      {TS::ImplicitVRLittleEndian, true, 32, 1, 0x10, true, "2", vtInt32},
-      {TS::ExplicitVRBigEndian, false, 8, 0, 0x10, true, "1", vtByte},
-      {TS::ExplicitVRBigEndian, false, 16, 1, 0x10, false, "2", vtInt16},
-      {TS::ExplicitVRBigEndian, true, 16, 0, 0x10, false, "1", vtUInt16},
-      {TS::ExplicitVRBigEndian, false, 32, 0, 0x08, true, "2", vtFloat32},
+      {TS::ExplicitVRLittleEndian, Part10, 8, 0, 0x10, false, "1", vtByte},
+      {TS::ExplicitVRLittleEndian, Part10, 8, 1, 0x10, true, "3", vtInt8},
+      {TS::ExplicitVRLittleEndian, Part10, 16, 0, 0x10, false, "1", vtUInt16},
+      {TS::ExplicitVRLittleEndian, DataSetOnly, 16, 1, 0x10, false, "4", vtInt16},
+      {TS::ExplicitVRLittleEndian, NoPreamble, 32, 0, 0x10, true, "2", vtUInt32},
+      {TS::ExplicitVRLittleEndian, Part10, 32, 1, 0x10, false, "1", vtInt32},
+      {TS::ExplicitVRLittleEndian, Part10, 64, 1, 0x10, false, "2", vtInt64},
+      {TS::ExplicitVRLittleEndian, Part10, 32, 0, 0x08, true, "2", vtFloat32},
+      {TS::ExplicitVRLittleEndian, DataSetOnly, 64, 0, 0x09, false, "1", vtFloat64},
+      {TS::ImplicitVRLittleEndian, Part10, 8, 0, 0x10, false, "2", vtByte},
+      {TS::ImplicitVRLittleEndian, NoPreamble, 16, 1, 0x10, true, "1", vtInt16},
+      {TS::ImplicitVRLittleEndian, DataSetOnly, 16, 0, 0x10, false, "3", vtUInt16},
+      {TS::ImplicitVRLittleEndian, DataSetOnly, 32, 1, 0x10, true, "2", vtInt32},
+      {TS::ExplicitVRBigEndian, Part10, 8, 0, 0x10, true, "1", vtByte},
+      {TS::ExplicitVRBigEndian, NoPreamble, 16, 1, 0x10, false, "2", vtInt16},
+      {TS::ExplicitVRBigEndian, DataSetOnly, 16, 0, 0x10, false, "1", vtUInt16},
+      {TS::ExplicitVRBigEndian, Part10, 32, 0, 0x08, true, "2", vtFloat32},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(std::string(gdcm::TransferSyntax::GetTSString(c.Syntax)) + " bits " +
-                 std::to_string(c.Bits) + (c.Bare ? " bare" : "") + " frames " + c.Frames);
+                 std::to_string(c.Bits) + " cut " + std::to_string(c.Cut) + " frames " + c.Frames);
     TImage image{.Syntax = c.Syntax,
                  .Frames = c.Frames,
                  .Bits = c.Bits,
@@ -216,8 +220,10 @@ TEST(Dicom, EveryNativeSyntaxTypeAndFramingReadsBackAsWritten) {
                  .PixelElement = c.PixelElement,
                  .DefinedSequence = c.DefinedSequence};
     std::vector<uint8_t> file = WriteDicom(image);
-    if (c.Bare)
+    if (c.Cut == DataSetOnly)
       file = Bare(file);
+    else if (c.Cut == NoPreamble)
+      file.erase(file.begin(), file.begin() + 132);
     int64_t spent = 0;
     const TContainerReading reading = Read(file, &spent);
     EXPECT_EQ(reading.Format, "DICOM");
