@@ -38,18 +38,16 @@ struct THead {
 };
 
 bool IsKnownVr(std::string_view Vr) {
-  // OV, SV and UV are left out: the GDCM we build against does not know them
-  // and would read their lengths otherwise.
-  static constexpr std::string_view Known[] = {"AE", "AS", "AT", "CS", "DA", "DS", "DT", "FL",
-                                               "FD", "IS", "LO", "LT", "OB", "OD", "OF", "OL",
-                                               "OW", "PN", "SH", "SL", "SQ", "SS", "ST", "TM",
-                                               "UC", "UI", "UL", "UN", "UR", "US", "UT"};
+  static constexpr std::string_view Known[] = {"AE", "AS", "AT", "CS", "DA", "DS", "DT", "FL", "FD",
+                                               "IS", "LO", "LT", "OB", "OD", "OF", "OL", "OV", "OW",
+                                               "PN", "SH", "SL", "SQ", "SS", "ST", "SV", "TM", "UC",
+                                               "UI", "UL", "UN", "UR", "US", "UT", "UV"};
   return std::find(std::begin(Known), std::end(Known), Vr) != std::end(Known);
 }
 
 bool HasLongLength(std::string_view Vr) {
-  static constexpr std::string_view Long[] = {"OB", "OD", "OF", "OL", "OW",
-                                              "SQ", "UC", "UN", "UR", "UT"};
+  static constexpr std::string_view Long[] = {"OB", "OD", "OF", "OL", "OV", "OW", "SQ",
+                                              "SV", "UC", "UN", "UR", "UT", "UV"};
   return std::find(std::begin(Long), std::end(Long), Vr) != std::end(Long);
 }
 
@@ -129,7 +127,8 @@ public:
   }
 
 private:
-  // GDCM reads a value that starts with an item tag as a sequence.
+  // A value of unknown VR that starts with an item tag is a sequence, whose
+  // items must hold together like any other.
   bool StartsWithItem(const THead& Head, TSyntax Syntax) {
     uint8_t b[4];
     if (Head.Length < 8 || FSource.ReadAt(Head.ValueStart, b, 4) != 4)
@@ -435,11 +434,14 @@ bool ProductWithin(std::initializer_list<int64_t> Factors, int64_t Limit, int64_
 bool ReadAttributes(TByteSource& Source, TSyntax Syntax, const std::vector<THead>& Attributes,
                     gdcm::DataSet& DataSet) {
   for (const THead& head : Attributes) {
-    if (head.Length == UndefinedLength || head.Length > 64 || head.Vr == "SQ")
+    // Only the plain forms: GDCM would read anything else as a sequence.
+    const std::string_view expected = head.Element == 0x0008 ? "IS" : "US";
+    if (head.Length > 16 || (Syntax.Explicit && head.Vr != expected))
       return false;
     const std::vector<uint8_t> bytes =
         Source.Read(head.Start, head.ValueStart + head.Length - head.Start);
-    if (std::ssize(bytes) != head.ValueStart + head.Length - head.Start)
+    if (std::ssize(bytes) != head.ValueStart + head.Length - head.Start ||
+        (head.Length >= 4 && U16(&bytes[8], Syntax.BigEndian) == 0xFFFE))
       return false;
     std::istringstream stream(std::string(bytes.begin(), bytes.end()));
     gdcm::DataElement element;
