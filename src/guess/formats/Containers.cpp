@@ -1,5 +1,6 @@
 #include "guess/formats/Containers.h"
 
+#include "guess/formats/Dicom.h"
 #include "guess/formats/Fits.h"
 #include "guess/formats/Hdf5.h"
 #include "guess/formats/Mrc.h"
@@ -11,10 +12,11 @@ namespace guess {
 TContainerReading ReadContainers(TByteSource& Source) {
   using TReader = TContainerReading (*)(TByteSource&);
   // Each reader checks its own magic first, so the order only matters for a
-  // file that carries two: the outer one goes first. MRC has no magic in old
-  // files, only a header that makes sense, so it comes last.
+  // file that carries two: the outer one goes first (a DICOM preamble may
+  // hold a TIFF header). MRC has no magic in old files, only a header that
+  // makes sense, so it comes last.
   const TReader readers[] = {
-      ReadFits, ReadTiff, ReadNumpy, ReadHdf5, ReadMrc,
+      ReadDicom, ReadFits, ReadTiff, ReadNumpy, ReadHdf5, ReadMrc,
   };
   for (TReader reader : readers) {
     TContainerReading reading = reader(Source);
