@@ -164,10 +164,12 @@ std::string Open(const std::string& Name, TOpenedFile& File) {
 std::vector<TLayoutCandidate> FitContainer(const TContainerReading& Reading,
                                            const TOpenedFile& File) {
   std::vector<TLayoutCandidate> fitted;
-  for (const TStatedLayout& stated : Reading.Layouts)
+  for (TStatedLayout stated : Reading.Layouts) {
+    stated.PartOfMore = true;
     if (auto candidate = FitStated(stated, File.Head.data(), std::ssize(File.Head), File.Size,
                                    stated.Note.empty() ? Reading.Format + " header" : stated.Note))
       fitted.push_back(std::move(*candidate));
+  }
   return fitted;
 }
 

@@ -210,7 +210,8 @@ std::optional<TLayoutCandidate> FitStated(const TStatedLayout& Stated, const uin
                       Stated.VoxelType,
                       Stated.ByteOrder};
   // More bytes than stated may be a trailer; fewer means volumes are missing.
-  candidate.Score = Stated.Score - (room == dataBytes ? 0.0 : room > dataBytes ? 0.09 : 0.19);
+  const double more = Stated.PartOfMore ? 0.0 : 0.09;
+  candidate.Score = Stated.Score - (room == dataBytes ? 0.0 : room > dataBytes ? more : 0.19);
   candidate.Reason = std::move(Reason);
   return candidate;
 }

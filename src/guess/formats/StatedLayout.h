@@ -21,6 +21,9 @@ struct TStatedLayout {
   int64_t ByteSkip = 0;   // bytes skipped after those lines
   bool DataAtEnd = false; // the voxels end the data file; the skips do not apply
   double Score = 0.99;    // for a file that holds exactly the stated voxels
+  // The file holds other parts beside these voxels (a container's other
+  // images, tables, its directory), so more bytes after them are no doubt.
+  bool PartOfMore = false;
   // The reason for a person, naming the format and the part of the file, such
   // as "FITS image extension 2, BITPIX -32"; empty: "<format> header".
   std::string Note;
