@@ -56,6 +56,8 @@ struct TValueStats {
   int64_t NearPairs = 0, FarPairs = 0;
   int64_t Count = 0, NonFinite = 0, NonZero = 0;
   int64_t Tiny = 0, Huge = 0, Integral = 0, LowByteZero = 0, Wide = 0, Narrow = 0;
+  int64_t UpperHalf = 0; // unsigned 16-bit values of 32768 and more
+  int64_t Negatives = 0;
   int64_t TopByteFull = 0;              // unsigned values whose top byte is all ones
   std::array<int64_t, 8> ByteChanges{}; // neighbours whose byte k (0: least significant) differs
   bool Negative = false;
@@ -117,6 +119,8 @@ void AddValues(const std::vector<double>& Values, const std::vector<uint64_t>& R
     Stats.Huge += magnitude > limits.Huge;
     Stats.Wide += magnitude >= limits.Wide;
     Stats.Narrow += magnitude < limits.Narrow;
+    Stats.UpperHalf += Type == vtUInt16 && v >= 32768.0;
+    Stats.Negatives += v < 0.0;
     Stats.Integral += isFloat && v == std::nearbyint(v);
     Stats.LowByteZero += !isFloat && BytesPerVoxel[Type] > 1 && (Raw[i] & 0xFF) == 0;
     Stats.TopByteFull += IsWideUnsigned(Type) && Raw[i] >> (8 * BytesPerVoxel[Type] - 8) == 0xFF;
@@ -219,8 +223,13 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
   score *= std::max(0.0, 1.0 - 10.0 * Share(Stats.NonFinite, Stats.Count));
   score *= 1.0 - Share(Stats.Tiny, Stats.NonZero);
   score *= 1.0 - Share(Stats.Huge, Stats.NonZero);
-  score *= 1.0 - 0.6 * std::sqrt(Share(Stats.Wide, Stats.NonZero));
-  if (Type == vtInt16 || Type == vtUInt16)
+  // Unsigned data lifted into the upper half (an offset, a bright scene) fill
+  // the top bits and have no small values, yet floats read so would all be
+  // negative.
+  const bool lifted = Type == vtUInt16 && Share(Stats.UpperHalf, Stats.NonZero) > 0.9;
+  if (!lifted)
+    score *= 1.0 - 0.6 * std::sqrt(Share(Stats.Wide, Stats.NonZero));
+  if ((Type == vtInt16 || Type == vtUInt16) && !lifted)
     score *= std::min(1.0, 0.3 + 1000.0 * Share(Stats.Narrow, Stats.NonZero));
   score *= 1.0 - Share(Stats.LowByteZero, Stats.NonZero);
   // Unsigned values crowding the very top of the range are negative numbers
@@ -234,6 +243,10 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
     score *= std::min(1.0, static_cast<double>(Stats.ByteChanges[0] + 1) /
                                static_cast<double>(upper + 1));
   }
+  // Floats that are all negative are rare; integers lifted into the upper
+  // half of their range read so.
+  if (IsFloat(Type) && Share(Stats.Negatives, Stats.NonZero) > 0.95)
+    score *= 0.6;
   if (IsFloat(Type)) // integers stored as floats are common; noise-like floats less so
     score *= 0.9 + 0.1 * Share(Stats.Integral, Stats.NonZero);
   return score;
