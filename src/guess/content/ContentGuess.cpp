@@ -532,7 +532,10 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
   facts.FileSize = FileSize;
   facts.Tail = ReadTail(Stream, FileSize);
   facts.Preamble = ReadPreamble(Head.data(), static_cast<int64_t>(Head.size()));
-  facts.Shapes = StatedShapes(DimensionFields(Head.data(), std::ssize(Head)));
+  // A text header writes its numbers as digits; binary fields read from it
+  // are letters and blanks.
+  if (!facts.Preamble.Text)
+    facts.Shapes = StatedShapes(DimensionFields(Head.data(), std::ssize(Head)));
   // Past the text, past the zeros after binary fields, or past where any
   // other header must end.
   int64_t from = facts.Preamble.Text ? facts.Preamble.TextEnd

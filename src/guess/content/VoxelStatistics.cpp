@@ -191,15 +191,25 @@ void AddDifferences(const std::vector<double>& Values, const std::vector<double>
 // its brightest; read in a wrong byte order or width, the same bytes scatter
 // over a span hundreds of times wider. Random bytes fill every span densely,
 // but span the whole range of the type, which an image rarely does.
-double DensityOf(std::vector<double> Values, TVoxelType Type) {
+double DensityOf(const std::vector<double>& Values, TVoxelType Type) {
   if (Values.size() < 2)
     return 0.0;
-  std::sort(Values.begin(), Values.end());
-  const double span = Values.back() - Values.front();
-  const auto distinct =
-      static_cast<double>(std::unique(Values.begin(), Values.end()) - Values.begin());
+  const auto [lo, hi] = std::minmax_element(Values.begin(), Values.end());
+  const double span = *hi - *lo;
   const double range = std::ldexp(1.0, 8 * BytesPerVoxel[Type]);
-  return std::min(1.0, distinct / (span + 1.0)) * std::max(0.0, 1.0 - span / range);
+  const double compact = std::max(0.0, 1.0 - span / range);
+  // Fewer values than a sixty-fourth of the span fill it too thinly to
+  // matter; otherwise one mark per value of the span counts them.
+  if (span + 1.0 > 64.0 * static_cast<double>(Values.size()))
+    return std::min(1.0, static_cast<double>(Values.size()) / (span + 1.0)) * compact;
+  std::vector<bool> seen(static_cast<size_t>(span) + 1, false);
+  double distinct = 0.0;
+  for (double v : Values) {
+    const auto at = static_cast<size_t>(v - *lo);
+    distinct += !seen[at];
+    seen[at] = true;
+  }
+  return std::min(1.0, distinct / (span + 1.0)) * compact;
 }
 
 double Share(int64_t Part, int64_t Whole) {
