@@ -94,7 +94,8 @@ void Offer(THeaderFinding& Finding, std::optional<TLayoutCandidate> Candidate) {
 }
 
 THeaderReading ReadOwnHeader(const uint8_t* Head, int64_t HeadBytes) {
-  for (auto* reader : {ReadNiftiHeader, ReadNrrdHeader, ReadPnmHeader, ReadMetaImageHeader}) {
+  for (auto* reader :
+       {ReadNiftiHeader, ReadNrrdHeader, ReadPnmHeader, ReadMetaImageHeader, ReadEnviHeader}) {
     THeaderReading reading = reader(Head, HeadBytes);
     if (!reading.Format.empty())
       return reading;
@@ -102,12 +103,24 @@ THeaderReading ReadOwnHeader(const uint8_t* Head, int64_t HeadBytes) {
   return {};
 }
 
+// The data file beside an ENVI header: the header's name without its .hdr,
+// or with one of the extensions ENVI writers use; the first that exists.
+std::string EnviDataFile(const std::string& Name) {
+  const std::string stem = Name.substr(0, ExtensionStart(Name));
+  for (const char* extension : {"", ".img", ".dat", ".raw", ".bsq", ".bil", ".bip", ".bin", ".IMG",
+                                ".DAT", ".RAW", ".BSQ", ".BIL", ".BIP", ".BIN"})
+    if (platform::FileExists(stem + extension) && stem + extension != Name)
+      return stem + extension;
+  return stem;
+}
+
 // For a header file whose voxels are elsewhere: where, for a person.
 std::string NoteFor(const THeaderReading& Reading, const std::string& Name) {
-  const std::string where = Reading.SeveralDataFiles ? "several other files"
-                            : Reading.DataFile.empty()
-                                ? BaseName(WithExtension(Name, ".img", ".IMG"))
-                                : Reading.DataFile;
+  const std::string where = Reading.SeveralDataFiles    ? "several other files"
+                            : !Reading.DataFile.empty() ? Reading.DataFile
+                            : Reading.Format == "ENVI"
+                                ? BaseName(EnviDataFile(Name))
+                                : BaseName(WithExtension(Name, ".img", ".IMG"));
   return Reading.Format + " header; its voxels are in " + where;
 }
 
@@ -117,6 +130,8 @@ std::string NoteFor(const THeaderReading& Reading, const std::string& Name) {
 std::string DataFileOf(const THeaderReading& Reading, const std::string& Name) {
   if (Reading.SeveralDataFiles)
     return {};
+  if (Reading.DataFile.empty() && Reading.Format == "ENVI")
+    return EnviDataFile(Name);
   if (Reading.DataFile.empty()) {
     const std::string lower = WithExtension(Name, ".img", ".img");
     const std::string upper = WithExtension(Name, ".IMG", ".IMG");

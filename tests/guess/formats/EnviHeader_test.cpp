@@ -1,6 +1,7 @@
 #include "TempDir.h"
 #include "data/TestFiles.h"
 #include "data/VoxelDecoder.h"
+#include "guess/LayoutGuess.h"
 #include "guess/formats/EnviHeader.h"
 #include "guess/formats/FormatHeaders.h"
 
@@ -135,6 +136,12 @@ TEST(EnviHeader, HeaderBesideTheDataFile) {
     for (int64_t p = 0; p < 6 * 4 * 2; ++p)
       ASSERT_EQ(voxeldecoder::DecodeVoxel(data.data() + 16, p, vtInt16, boBigEndian).SignedValue,
                 p * 3 - 50);
+    // Given the header itself, a guess proposes the data file's layout and
+    // names that file.
+    const TLayoutGuess guess = GuessLayout(folder.Path(pair.Header));
+    ASSERT_FALSE(guess.Candidates.empty()) << guess.Why;
+    EXPECT_EQ(guess.DataFile, name);
+    EXPECT_EQ(guess.Candidates[0].Layout, c.Layout);
   }
   // An Analyze .hdr beside an .img is binary: only the Analyze reading.
   std::vector<uint8_t> analyze(348);
