@@ -5,6 +5,7 @@
 #include "guess/formats/Hdf5.h"
 #include "guess/formats/Mrc.h"
 #include "guess/formats/Numpy.h"
+#include "guess/formats/Pictures.h"
 #include "guess/formats/Tiff.h"
 
 namespace guess {
@@ -16,7 +17,7 @@ TContainerReading ReadContainers(TByteSource& Source) {
   // hold a TIFF header). MRC has no magic in old files, only a header that
   // makes sense, so it comes last.
   const TReader readers[] = {
-      ReadDicom, ReadFits, ReadTiff, ReadNumpy, ReadHdf5, ReadMrc,
+      ReadDicom, ReadFits, ReadTiff, ReadNumpy, ReadHdf5, ReadPicture, ReadMrc,
   };
   for (TReader reader : readers) {
     TContainerReading reading = reader(Source);

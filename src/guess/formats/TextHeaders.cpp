@@ -369,7 +369,50 @@ THeaderReading ReadNrrdHeader(const uint8_t* Head, int64_t HeadBytes) {
   return WithLayout(reading, NrrdLayout(fields), headerEnd);
 }
 
+namespace {
+
+// A portable float map: "PF" (three samples a pixel) or "Pf", the width, the
+// height and a scale whose sign says the byte order, then single floats.
+THeaderReading ReadPfmHeader(const uint8_t* Head, int64_t HeadBytes) {
+  const bool colour = Head[1] == 'F';
+  THeaderReading reading;
+  reading.Format = "PFM";
+  reading.Detail = colour ? " (RGB: three samples per pixel, rows bottom up)" : " (rows bottom up)";
+  int64_t at = 2, values[2] = {};
+  for (int64_t& value : values) {
+    at = SkipBlanks(Head, HeadBytes, at);
+    const int64_t start = at;
+    while (at < HeadBytes && at - start < 9 && Head[at] >= '0' && Head[at] <= '9')
+      value = value * 10 + (Head[at++] - '0');
+    if (at == start || at >= HeadBytes || !IsBlank(static_cast<char>(Head[at])))
+      return reading;
+  }
+  at = SkipBlanks(Head, HeadBytes, at);
+  const int64_t scaleStart = at;
+  while (at < HeadBytes && at - scaleStart < 32 && !IsBlank(static_cast<char>(Head[at])))
+    ++at;
+  if (at == scaleStart || at >= HeadBytes)
+    return reading;
+  const bool little = Head[scaleStart] == '-';
+  const auto [width, height] = values;
+  if (width < 1 || height < 1)
+    return reading;
+  TStatedLayout layout;
+  layout.Dims = {width * (colour ? 3 : 1), height};
+  layout.VoxelType = vtFloat32;
+  layout.ByteOrder = little ? boLittleEndian : boBigEndian;
+  layout.DataStart = at + 1;
+  layout.Score = colour ? 0.9 : 0.99;
+  reading.Layout = layout;
+  return reading;
+}
+
+} // namespace
+
 THeaderReading ReadPnmHeader(const uint8_t* Head, int64_t HeadBytes) {
+  if (HeadBytes >= 3 && Head[0] == 'P' && (Head[1] == 'F' || Head[1] == 'f') &&
+      IsBlank(static_cast<char>(Head[2])))
+    return ReadPfmHeader(Head, HeadBytes);
   if (HeadBytes < 3 || Head[0] != 'P' || (Head[1] != '5' && Head[1] != '6') ||
       !IsBlank(static_cast<char>(Head[2])))
     return {};

@@ -16,8 +16,9 @@ THeaderReading ReadMetaImageHeader(const uint8_t* Head, int64_t HeadBytes);
 // NRRD ("NRRD000x", fields up to a blank line; attached or detached data).
 THeaderReading ReadNrrdHeader(const uint8_t* Head, int64_t HeadBytes);
 
-// Binary PGM (P5) and PPM (P6); a PPM's three samples per pixel read as one
-// row three times as long.
+// Binary PGM (P5) and PPM (P6), and PFM (Pf, PF: single floats whose scale's
+// sign gives the byte order); three samples per pixel read as one row three
+// times as long.
 THeaderReading ReadPnmHeader(const uint8_t* Head, int64_t HeadBytes);
 
 } // namespace guess

@@ -111,13 +111,21 @@ TEST(TextHeaders, NrrdOfEveryTypeOrderAndShape) {
                      dims, type, order, "NRRD header");
 }
 
-TEST(TextHeaders, BinaryPgmAndPpm) {
+TEST(TextHeaders, BinaryPgmPpmAndPfm) {
   const struct {
     std::string Header;
     std::vector<int32_t> Dims;
     TVoxelType Type;
     std::string Reason;
+    TByteOrder Order = boBigEndian;
   } cases[] = {
+      {"Pf\n7 5\n-1.0\n", {7, 5}, vtFloat32, "PFM header (rows bottom up)", boLittleEndian},
+      {"Pf\n7 5\n1\n", {7, 5}, vtFloat32, "PFM header (rows bottom up)", boBigEndian},
+      {"PF\n7 5\n-0.003921\n",
+       {21, 5},
+       vtFloat32,
+       "PFM header (RGB: three samples per pixel, rows bottom up)",
+       boLittleEndian},
       {"P5\n7 5\n255\n", {7, 5}, vtByte, "PGM header"},
       {"P5 # made by hand\n# another\n  7\t5 65535 ", {7, 5}, vtUInt16, "PGM header"},
       {"P5\r\n7 5\r\n1000\r", {7, 5}, vtUInt16, "PGM header"},
@@ -125,7 +133,7 @@ TEST(TextHeaders, BinaryPgmAndPpm) {
       {"P6\n7 5\n4095\n", {21, 5}, vtUInt16, "PPM header (RGB: three samples per pixel)"},
   };
   for (const auto& c : cases)
-    ExpectLayout(c.Header, c.Dims, c.Type, boBigEndian, c.Reason);
+    ExpectLayout(c.Header, c.Dims, c.Type, c.Order, c.Reason);
 }
 
 // Where the voxels start when a header skips lines or bytes, or counts back
