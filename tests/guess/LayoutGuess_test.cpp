@@ -253,6 +253,39 @@ TEST(LayoutGuess, DataFollowedByTrailingBytesKeepTheirHeaderAndShape) {
     }
 }
 
+// A FITS header block: 80-character cards, padded with blanks to 2880 bytes.
+std::vector<uint8_t> FitsHeader(const std::vector<std::string>& Cards) {
+  std::string text;
+  for (const std::string& card : Cards)
+    text += card + std::string(80 - card.size(), ' ');
+  text += "END" + std::string(77, ' ');
+  text.resize((text.size() + 2879) / 2880 * 2880, ' ');
+  return {text.begin(), text.end()};
+}
+
+TEST(LayoutGuess, AContainerOfTwoImagesProposesBothTheLargerFirst) {
+  testfiles::TTempDir dir;
+  std::vector<uint8_t> bytes =
+      FitsHeader({"SIMPLE  =                    T", "BITPIX  =                   16",
+                  "NAXIS   =                    2", "NAXIS1  =                   40",
+                  "NAXIS2  =                   30", "EXTEND  =                    T"});
+  const std::vector<uint8_t> primary = EncodeVolume(SmoothVolume(40, 30, 1), vtInt16, boBigEndian);
+  bytes.insert(bytes.end(), primary.begin(), primary.end());
+  bytes.resize(2880 * 2, 0);
+  const std::vector<uint8_t> extension = FitsHeader(
+      {"XTENSION= 'IMAGE   '", "BITPIX  =                  -32", "NAXIS   =                    2",
+       "NAXIS1  =                    8", "NAXIS2  =                    6",
+       "PCOUNT  =                    0", "GCOUNT  =                    1"});
+  bytes.insert(bytes.end(), extension.begin(), extension.end());
+  bytes.resize(2880 * 3 + 8 * 6 * 4, 0); // the last block unpadded, as some writers leave it
+  const TLayoutGuess guess = GuessLayout(dir.MakeFile("two.fits", bytes));
+  ExpectWithinRanges(guess, "two images");
+  ASSERT_GE(guess.Candidates.size(), 2u) << guess.Why;
+  EXPECT_EQ(guess.Candidates[0].Layout, (TLayout{2880, 40, 30, 1, vtInt16, boBigEndian}));
+  EXPECT_EQ(guess.Candidates[1].Layout, (TLayout{2880 * 3, 8, 6, 1, vtFloat32, boBigEndian}));
+  EXPECT_EQ(guess.Candidates[0].Score, guess.Candidates[1].Score);
+}
+
 TEST(LayoutGuess, FilesWithoutAnImageGiveNoCandidateAndSayWhy) {
   testfiles::TTempDir dir;
   const std::string fifo = dir.Path("pipe");
