@@ -69,6 +69,7 @@ struct TValueStats {
   // apart agree better than neighbours do.
   std::array<double, 4> Lags{};
   double Density = 0.0; // integers: distinct values over the span of the central values
+  double Span = 0.0;    // of the central values
 };
 
 // Magnitudes that image data of the type rarely has: float values that are
@@ -233,10 +234,12 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
   score *= std::max(0.0, 1.0 - 10.0 * Share(Stats.NonFinite, Stats.Count));
   score *= 1.0 - Share(Stats.Tiny, Stats.NonZero);
   score *= 1.0 - Share(Stats.Huge, Stats.NonZero);
-  // Unsigned data lifted into the upper half (an offset, a bright scene) fill
-  // the top bits and have no small values, yet floats read so would all be
-  // negative.
-  const bool lifted = Type == vtUInt16 && Share(Stats.UpperHalf, Stats.NonZero) > 0.9;
+  // Unsigned data lifted into the upper half (an offset, a bright scene), or
+  // spread over more than half the range (counts shifted to the top bits, a
+  // scaled image), fill the top bits and may have no small values; floats
+  // read so would all be negative, or their halves would not be smooth.
+  const bool lifted =
+      Type == vtUInt16 && (Share(Stats.UpperHalf, Stats.NonZero) > 0.9 || Stats.Span > 32768.0);
   if (!lifted)
     score *= 1.0 - 0.6 * std::sqrt(Share(Stats.Wide, Stats.NonZero));
   if ((Type == vtInt16 || Type == vtUInt16) && !lifted)
@@ -300,6 +303,10 @@ TValueStats StatsOf(const uint8_t* Bytes, int64_t Count, TVoxelType Type, TByteO
   ClampOutliers(all);
   if (!IsFloat(Type))
     stats.Density = DensityOf(all, Type);
+  if (!all.empty()) {
+    const auto [lo, hi] = std::minmax_element(all.begin(), all.end());
+    stats.Span = *hi - *lo;
+  }
   for (size_t p = 0, at = 0; p < values.size(); at += values[p].size(), ++p)
     std::copy_n(all.begin() + static_cast<ptrdiff_t>(at), values[p].size(), values[p].begin());
   for (size_t p = 0; p < values.size(); ++p) {
