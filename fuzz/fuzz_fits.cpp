@@ -2,6 +2,7 @@
 // whose last byte is odd (never a FITS fill byte) gets a budget smaller than
 // two headers, so that reads cut short by the budget run as well as those cut
 // short by the end of the file.
+#include "ContainerChecks.h"
 #include "guess/formats/Fits.h"
 
 #include <cstdint>
@@ -13,18 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const int64_t budget = Size > 0 && Data[Size - 1] % 2 == 1 ? 4000 : TByteSource::DefaultBudget;
   TByteSource source(std::span<const uint8_t>(Data, Size), budget);
   const TContainerReading reading = ReadFits(source);
-  if (source.Spent() > budget || (reading.Format.empty() && !reading.Layouts.empty()))
-    __builtin_trap();
-  // A layout must lie within the file, each dimension whole.
-  for (const TStatedLayout& layout : reading.Layouts) {
-    int64_t bytes = BytesPerVoxel[layout.VoxelType % VoxelTypeCount];
-    for (int64_t dim : layout.Dims)
-      if (dim < 1 || __builtin_mul_overflow(bytes, dim, &bytes))
-        __builtin_trap();
-    if (layout.Dims.empty() || layout.DataStart < 0 ||
-        layout.DataStart > static_cast<int64_t>(Size) - bytes)
-      __builtin_trap();
-  }
+  CheckReading(reading, source, budget, static_cast<int64_t>(Size));
   if (!reading.Layouts.empty() && !reading.NoRawVoxels.empty())
     __builtin_trap();
   return 0;
