@@ -208,18 +208,19 @@ void PrintTally(const std::string& Label, const TTally& T) {
               T.TopThree);
 }
 
-// Per group, per class of file within the held-out group, and how many
+// Per group, per class of file within the tune and held-out groups, and how many
 // containers as shipped have their own layout as the best candidate.
 void ReportGroups(const std::vector<TResult>& Results) {
-  std::map<std::string, TTally> byGroup, heldoutByClass, containers, written;
+  std::map<std::string, TTally> byGroup, containers, written;
+  std::map<std::string, std::map<std::string, TTally>> byClass;
   std::map<std::string, std::set<std::string>> sources;
   for (const TResult& r : Results) {
     if (!r.Truth->Layout)
       continue;
     byGroup[r.Truth->Group].Count(r);
     sources[r.Truth->Group].insert(r.Truth->Source);
-    if (r.Truth->Group == "heldout")
-      heldoutByClass[r.Truth->Class].Count(r);
+    if (r.Truth->Group != "tuned")
+      byClass[r.Truth->Group][r.Truth->Class].Count(r);
     if (r.Truth->Class == "container")
       containers[r.Truth->Group].Count(r);
     if (r.Truth->Class == "written")
@@ -233,9 +234,11 @@ void ReportGroups(const std::vector<TResult>& Results) {
       names += " " + source;
     std::printf("  %-22s sources:%s\n", "", names.c_str());
   }
-  std::printf("\nheld out, by class of file:\n");
-  for (const auto& [cls, tally] : heldoutByClass)
-    PrintTally(cls.empty() ? "?" : cls, tally);
+  for (const auto& [group, classes] : byClass) {
+    std::printf("\n%s, by class of file:\n", group.c_str());
+    for (const auto& [cls, tally] : classes)
+      PrintTally(cls.empty() ? "?" : cls, tally);
+  }
   std::printf("\nevery container recognised exactly (containers as shipped, best candidate):\n");
   int all = 0, right = 0;
   for (const std::string& group : Groups) {
