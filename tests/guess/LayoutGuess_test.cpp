@@ -234,6 +234,8 @@ TEST(LayoutGuess, DataFollowedByTrailingBytesKeepTheirHeaderAndShape) {
   } cases[] = {
       {"none", 4, ""},
       {"text footer", 4, footer},
+      {"text footer behind no header", 0, footer},
+      {"text footer behind binary fields", 1, footer + footer},
       {"text header and noise after", 4, std::string(noise.begin(), noise.end())},
   };
   for (const auto& c : cases)

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace guess {
@@ -84,6 +85,7 @@ struct THeaderOption {
 struct TTail {
   int64_t FileSize = 0;
   int64_t TextStart = -1; // a printable trailer starts here
+  bool Prose = false;     // the trailer reads as words, not as bytes that happen to be printable
   int64_t ZeroStart = -1; // the file ends in zeros from here
 };
 
@@ -97,6 +99,13 @@ struct TDataEnd {
 // header of X bytes, best first.
 std::vector<TDataEnd> DataEnds(const TTail& Tail, int64_t X, bool Trailers, bool Marked,
                                int64_t RowBytes, int64_t SliceBytes) {
+  // Voxels rarely read as words: where a trailer does, the data end before
+  // it, or a few bytes into it where the last voxels happen to be printable.
+  if (Tail.Prose && Tail.TextStart > X) {
+    const int64_t at = X + (Tail.TextStart - X + RowBytes - 1) / RowBytes * RowBytes;
+    return {{at - Tail.TextStart < 16 ? at : Tail.TextStart, 0.0, "; a text trailer follows"},
+            {Tail.FileSize, 0.25, ""}};
+  }
   std::vector<TDataEnd> ends = {{Tail.FileSize, 0.0, ""}};
   if (!Trailers)
     return ends;
@@ -414,6 +423,23 @@ TBytes ReadBytes(platform::TFileStream& Stream, int64_t Offset, int64_t Count) {
   return bytes;
 }
 
+// Whether printable bytes are words and numbers set apart by blanks, as text
+// is: printable voxels (a grey 8-bit background) scatter over brackets and
+// signs, and seldom form words.
+bool ReadsAsProse(const uint8_t* Begin, const uint8_t* End) {
+  int64_t words = 0, blanks = 0, usual = 0, run = 0;
+  for (const uint8_t* c = Begin; c < End; ++c) {
+    const bool letter = std::isalpha(*c) != 0;
+    run = letter ? run + 1 : 0;
+    words += run == 3;
+    blanks += *c == ' ' || *c == '\n' || *c == '\t' || *c == '\r';
+    usual +=
+        letter || std::isdigit(*c) != 0 || std::isspace(*c) != 0 ||
+        std::string_view("=:.,-_+/()'\"").find(static_cast<char>(*c)) != std::string_view::npos;
+  }
+  return words >= 3 && blanks * 2 >= words && usual * 10 >= (End - Begin) * 9;
+}
+
 // How the file ends: in a printable trailer, or in zeros. A run of a few
 // bytes says nothing; an image's own dark rows may end in zeros too, which
 // is why the end of the file stays the first choice.
@@ -439,8 +465,15 @@ TTail ReadTail(platform::TFileStream& Stream, int64_t FileSize) {
     spaces += *text == ' ' || *text == '\n';
   }
   if (end - text >= minRun && letters >= 6 && spaces > 0 && letters * 4 >= end - text &&
-      text > begin)
+      text > begin) {
     tail.TextStart = from + (text - begin);
+    tail.Prose = ReadsAsProse(text, end);
+    // The last voxels may happen to be printable: a trailer that opens a
+    // line within its first few bytes starts there.
+    const uint8_t* opening = std::min(end, text + 16);
+    if (const uint8_t* line = std::find(text, opening, '\n'); tail.Prose && line != opening)
+      tail.TextStart = from + (line - begin);
+  }
   return tail;
 }
 
@@ -464,20 +497,20 @@ int64_t Activity(const uint8_t* Bytes, int64_t Count) {
 struct TSample {
   TBytes Pieces, Chunk;
 };
-TSample ReadSample(platform::TFileStream& Stream, int64_t From, int64_t FileSize, int64_t Anchor) {
+TSample ReadSample(platform::TFileStream& Stream, int64_t From, int64_t End, int64_t Anchor) {
   constexpr int64_t pieceBytes = 32768, pieceCount = 8;
   // With the head the caller read, well within what a guess may read.
   static_assert(ChunkBytes + pieceBytes * pieceCount <= MaxGuessSampleBytes / 2);
   TSample sample;
   const int64_t start = Aligned(From, Anchor);
-  if (FileSize - start <= ChunkBytes) {
-    sample.Chunk = ReadBytes(Stream, start, FileSize - start);
+  if (End - start <= ChunkBytes) {
+    sample.Chunk = ReadBytes(Stream, start, End - start);
     return sample;
   }
   sample.Pieces = {std::unique_ptr<uint8_t[]>(new uint8_t[pieceBytes * pieceCount]), 0};
   int64_t busiest = start, most = -1;
   for (int64_t p = 0; p < pieceCount; ++p) {
-    const int64_t offset = Aligned(start + (FileSize - start - 2 * pieceBytes) * p / 7, Anchor);
+    const int64_t offset = Aligned(start + (End - start - 2 * pieceBytes) * p / 7, Anchor);
     uint8_t* piece = sample.Pieces.Data.get() + p * pieceBytes;
     const int64_t got = Stream.ReadAt(offset, piece, pieceBytes);
     std::fill(piece + got, piece + pieceBytes, uint8_t{0});
@@ -486,7 +519,7 @@ TSample ReadSample(platform::TFileStream& Stream, int64_t From, int64_t FileSize
       most = activity, busiest = offset + pieceBytes / 2;
   }
   sample.Pieces.Count = pieceBytes * pieceCount;
-  const int64_t chunkStart = std::clamp(busiest - ChunkBytes / 2, start, FileSize - ChunkBytes - 8);
+  const int64_t chunkStart = std::clamp(busiest - ChunkBytes / 2, start, End - ChunkBytes - 8);
   sample.Chunk = ReadBytes(Stream, Aligned(chunkStart, Anchor), ChunkBytes);
   return sample;
 }
@@ -549,7 +582,9 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
   // unless its reading looks clearly less like an image: a reading one byte
   // off can look as smooth as the right one.
   const int64_t anchor = facts.Tail.TextStart > from ? facts.Tail.TextStart : FileSize;
-  const TSample sample = ReadSample(Stream, from, FileSize, anchor);
+  // Nor are the words of a trailer a sample of the voxels.
+  const bool prose = facts.Tail.Prose && facts.Tail.TextStart - from >= 64;
+  const TSample sample = ReadSample(Stream, from, prose ? facts.Tail.TextStart : FileSize, anchor);
   const TBytes& chunk = sample.Chunk;
   const TBytes& pieces = sample.Pieces.Count > 0 ? sample.Pieces : sample.Chunk;
   std::vector<TTypeGuess> ranked = RankVoxelTypes(pieces.Data.get(), pieces.Count);

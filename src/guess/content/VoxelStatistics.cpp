@@ -68,8 +68,12 @@ struct TValueStats {
   // the data splits each value into unlike parts, so that voxels one value
   // apart agree better than neighbours do.
   std::array<double, 4> Lags{};
-  double Density = 0.0; // integers: distinct values over the span of the central values
-  double Span = 0.0;    // of the central values
+  double Density = 0.0;  // integers: distinct values over the span of the central values
+  double Distinct = 0.0; // integers: distinct central values, or the count where the span is vast
+  uint64_t ChangedBits = 0; // every bit in which some neighbours differ
+  // Bytes: the bits in which voxels two apart differ, at even and at odd places.
+  std::array<uint64_t, 2> PhaseBits{};
+  double Span = 0.0; // of the central values
 };
 
 // Magnitudes that image data of the type rarely has: float values that are
@@ -133,6 +137,9 @@ void AddValues(const std::vector<double>& Values, const std::vector<uint64_t>& R
   }
   for (size_t i = 1; i < Raw.size(); ++i) {
     const uint64_t changed = Raw[i] ^ Raw[i - 1];
+    Stats.ChangedBits |= changed;
+    if (BytesPerVoxel[Type] == 1 && i >= 2)
+      Stats.PhaseBits[i & 1] |= Raw[i] ^ Raw[i - 2];
     for (int32_t k = 0; k < BytesPerVoxel[Type]; ++k)
       Stats.ByteChanges[k] += (changed >> (8 * k) & 0xFF) != 0;
   }
@@ -192,7 +199,8 @@ void AddDifferences(const std::vector<double>& Values, const std::vector<double>
 // its brightest; read in a wrong byte order or width, the same bytes scatter
 // over a span hundreds of times wider. Random bytes fill every span densely,
 // but span the whole range of the type, which an image rarely does.
-double DensityOf(const std::vector<double>& Values, TVoxelType Type) {
+double DensityOf(const std::vector<double>& Values, TVoxelType Type, double& Distinct) {
+  Distinct = static_cast<double>(Values.size());
   if (Values.size() < 2)
     return 0.0;
   const auto [lo, hi] = std::minmax_element(Values.begin(), Values.end());
@@ -204,17 +212,28 @@ double DensityOf(const std::vector<double>& Values, TVoxelType Type) {
   if (span + 1.0 > 64.0 * static_cast<double>(Values.size()))
     return std::min(1.0, static_cast<double>(Values.size()) / (span + 1.0)) * compact;
   std::vector<bool> seen(static_cast<size_t>(span) + 1, false);
-  double distinct = 0.0;
+  Distinct = 0.0;
   for (double v : Values) {
     const auto at = static_cast<size_t>(v - *lo);
-    distinct += !seen[at];
+    Distinct += !seen[at];
     seen[at] = true;
   }
-  return std::min(1.0, distinct / (span + 1.0)) * compact;
+  return std::min(1.0, Distinct / (span + 1.0)) * compact;
 }
 
 double Share(int64_t Part, int64_t Whole) {
   return Whole > 0 ? static_cast<double>(Part) / static_cast<double>(Whole) : 0.0;
+}
+
+// Bits that never change between the lowest and the highest that do. Counts
+// of any depth change in every bit up from their lowest (an offset only
+// fixes the bits above them, a shift those below); read in the wrong byte
+// order, the fixed bits above their depth land amid the changing ones.
+int32_t SteadyBitsAmid(uint64_t Changed) {
+  if (Changed == 0)
+    return 0;
+  const int32_t low = std::countr_zero(Changed), high = 63 - std::countl_zero(Changed);
+  return high - low + 1 - std::popcount(Changed);
 }
 
 double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
@@ -245,13 +264,24 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
   if ((Type == vtInt16 || Type == vtUInt16) && !lifted)
     score *= std::min(1.0, 0.3 + 1000.0 * Share(Stats.Narrow, Stats.NonZero));
   score *= 1.0 - Share(Stats.LowByteZero, Stats.NonZero);
+  // The low and the high bytes of shifted counts, read as bytes: the low ones
+  // keep their lowest bits clear, the high ones do not.
+  if (BytesPerVoxel[Type] == 1 && Stats.PhaseBits[0] != 0 && Stats.PhaseBits[1] != 0 &&
+      std::abs(std::countr_zero(Stats.PhaseBits[0]) - std::countr_zero(Stats.PhaseBits[1])) >= 2)
+    score *= 0.5;
+  // A few labels (a mask of 0 and 1000) may leave bits clear; many values do not.
+  if (!IsFloat(Type) && BytesPerVoxel[Type] > 1 && Stats.Distinct >= 64.0 &&
+      SteadyBitsAmid(Stats.ChangedBits) >= 2)
+    score *= 0.5;
   // Unsigned values crowding the very top of the range are negative numbers
   // of a signed type; read as unsigned, pairs of a narrower width (all ones
   // beside a small negative, zeros beside a small positive) look smooth.
   score *= std::max(0.0, 1.0 - 2.0 * Share(Stats.TopByteFull, Stats.NonZero));
-  if (!IsFloat(Type) && BytesPerVoxel[Type] > 1) {
+  if (!IsFloat(Type) && BytesPerVoxel[Type] > 1 && Stats.Distinct > 256.0) {
     // Whenever a higher byte of an integer changes, its low byte almost always
-    // does too; the other way round is a float or a wrong byte order.
+    // does too; the other way round is a float or a wrong byte order. Not so
+    // for a few levels spread over the range (8-bit data scaled up), whose
+    // low bytes repeat with every step.
     const int64_t upper = *std::max_element(Stats.ByteChanges.begin() + 1, Stats.ByteChanges.end());
     score *= std::min(1.0, static_cast<double>(Stats.ByteChanges[0] + 1) /
                                static_cast<double>(upper + 1));
@@ -302,7 +332,7 @@ TValueStats StatsOf(const uint8_t* Bytes, int64_t Count, TVoxelType Type, TByteO
     all.insert(all.end(), piece.begin(), piece.end());
   ClampOutliers(all);
   if (!IsFloat(Type))
-    stats.Density = DensityOf(all, Type);
+    stats.Density = DensityOf(all, Type, stats.Distinct);
   if (!all.empty()) {
     const auto [lo, hi] = std::minmax_element(all.begin(), all.end());
     stats.Span = *hi - *lo;
