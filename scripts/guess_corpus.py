@@ -287,10 +287,12 @@ def Reencoded(corpus, sources, seed=7):
             hkind = HEADER_KINDS[step % 5]
             cast, note = Recast(data, tname)
             header = HeaderBytes(hkind, rng, TEXT_LENGTHS[step % 7], data.shape)
+            step += 1
+            if np.ptp(cast) == 0:  # a crop of a black frame: no layout to find in it
+                continue
             rel = f"reencoded/{label}_{shape_name}_{tname}_{order}_{hkind}.raw"
             corpus.WriteRaw(rel, header, cast, tname, order,
                             f"{label} {shape_name} {tname} {order} {hkind} {note}", source)
-            step += 1
 
 
 def NibSaved(corpus, rel, cls, values, tname, order, kind, source):

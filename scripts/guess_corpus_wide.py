@@ -384,6 +384,8 @@ def Singles(corpus, label, image, source, step, rng):
         cast, note = gc.Recast(crop, tname)
         hkind = gc.HEADER_KINDS[(step + i) % 5]
         header = gc.HeaderBytes(hkind, rng, gc.TEXT_LENGTHS[(step + i) % 7], crop.shape)
+        if np.ptp(cast) == 0:  # a crop of a black frame: no layout to find in it
+            continue
         rel = f"single/{source}_{label}_{w}x{h}_{tname}_{order}_{hkind}.raw"
         with open(corpus.Path(rel), "wb") as f:
             f.write(header + gc.Encoded(cast, tname, order))
@@ -392,11 +394,13 @@ def Singles(corpus, label, image, source, step, rng):
 
 
 def Large(corpus, label, image, source):
-    """A large plane: the image mirrored into a 4x3 mosaic of itself, 16 bit."""
-    tile = np.concatenate([image, image[::-1]], axis=0)
-    big = np.concatenate([tile, tile[:, ::-1]] * 2, axis=0)
-    big = np.concatenate([big, big[:, ::-1], big], axis=1)
-    big = big[:min(big.shape[0], 6000), :min(big.shape[1], 4500)]
+    """A large plane, 16 bit: the image enlarged smoothly to about four thousand
+    voxels across, as a high-resolution camera would take it. (A mosaic of
+    copies would repeat within its rows, which no real picture does.)"""
+    from scipy import ndimage
+    plane = np.asarray(image, dtype=np.float64)[:, :, 0]
+    factor = 4000 / max(plane.shape)
+    big = ndimage.zoom(plane, factor, order=1)[:, :, None]
     cast, note = gc.Recast(big, "uint16")
     rel = f"single/{source}_{label}_large_{big.shape[0]}x{big.shape[1]}.raw"
     corpus_header = b""
