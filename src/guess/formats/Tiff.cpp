@@ -110,6 +110,7 @@ struct TPage {
   TByteOrder Order = boLittleEndian;
   int64_t Start = 0;
   int64_t Bytes = 0;
+  bool Palette = false; // the voxels are indices into a colour map
   bool SameShape(const TPage& Other) const {
     return Width == Other.Width && Height == Other.Height && Type == Other.Type &&
            Order == Other.Order;
@@ -215,9 +216,10 @@ std::string SampleTrouble(TIFF* Tiff, bool Tiled, TPage& Page) {
   TIFFGetField(Tiff, TIFFTAG_PHOTOMETRIC, &photometric);
   if (samples != 1)
     return std::to_string(samples) + " samples per pixel" + ColourName(photometric);
-  if (photometric == PHOTOMETRIC_PALETTE)
-    return "a colour palette";
-  if (photometric != PHOTOMETRIC_MINISBLACK && photometric != PHOTOMETRIC_MINISWHITE)
+  // A palette's indices are raw voxels too: the picture of what the file holds.
+  Page.Palette = photometric == PHOTOMETRIC_PALETTE;
+  if (!Page.Palette && photometric != PHOTOMETRIC_MINISBLACK &&
+      photometric != PHOTOMETRIC_MINISWHITE)
     return "photometric interpretation " + std::to_string(photometric);
   const auto bits = Field<uint16_t>(Tiff, TIFFTAG_BITSPERSAMPLE, 1);
   const auto format = Field<uint16_t>(Tiff, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT);
@@ -370,6 +372,8 @@ TStatedLayout LayoutOf(const std::vector<const TPage*>& Kind, const TWalk& Walk)
       note += kindText + "; the pages do not lie evenly spaced";
     }
   }
+  if (first.Palette)
+    note += " of colour-palette indices";
   if (!Walk.Complete)
     note += " (the guess stopped after page " + std::to_string(pages) + ")";
   layout.Note = std::move(note);

@@ -234,11 +234,6 @@ TEST(Tiff, PagesThatAreNoRawVoxelsSayWhy) {
          P.Photometric = PHOTOMETRIC_RGB;
          P.Native.resize(32 * 20 * 3);
        })},
-      {"a colour palette", with([](TPageSpec& P) {
-         P.Bits = 8;
-         P.Photometric = PHOTOMETRIC_PALETTE;
-         P.Native.resize(32 * 20);
-       })},
       {"1-bit samples", with([](TPageSpec& P) {
          P.Bits = 1;
          P.Native.resize(32 * 20 / 8);
@@ -257,6 +252,17 @@ TEST(Tiff, PagesThatAreNoRawVoxelsSayWhy) {
     EXPECT_EQ(reading.NoRawVoxels,
               std::string("TIFF with ") + c.Expected + ": the file holds no raw voxels");
   }
+}
+
+TEST(Tiff, PaletteIndicesAreTheVoxels) {
+  TPageSpec page = PageOf(vtByte, 32, 20, 5);
+  page.Photometric = PHOTOMETRIC_PALETTE;
+  const TWritten file = WriteWithLibtiff("w", {page});
+  const TContainerReading reading = Read(file.Bytes);
+  ASSERT_EQ(reading.Layouts.size(), 1u) << reading.NoRawVoxels;
+  EXPECT_EQ(reading.Layouts[0].Note, "TIFF image of colour-palette indices");
+  EXPECT_EQ(reading.Layouts[0].DataStart, file.Starts[0]);
+  ExpectVoxels(file.Bytes, reading.Layouts[0], page.Native);
 }
 
 // libtiff writes each directory after its page's data, so its pages are
