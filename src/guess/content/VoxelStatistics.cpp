@@ -292,6 +292,12 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
     score *= 0.6;
   if (IsFloat(Type)) // integers stored as floats are common; noise-like floats less so
     score *= 0.9 + 0.1 * Share(Stats.Integral, Stats.NonZero);
+  // Half floats are rare in image files, 16-bit integers common; read as the
+  // other, a smooth image of either stays smooth where the values keep to one
+  // sign (the bits then map monotonically).
+  const double negatives = Share(Stats.Negatives, Stats.NonZero);
+  if (Type == vtFloat16 && (negatives < 0.05 || negatives > 0.95))
+    score *= 0.8;
   return score;
 }
 
