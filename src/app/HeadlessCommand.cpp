@@ -55,8 +55,12 @@ void RenderInto(const THeadlessCommand& Command, TVxDataMgr& Manager, TImageCont
 }
 
 std::string Encoded(const TBitmap24& Bitmap, bool Png, std::string& Why) {
-  const QImage image(Bitmap.Bits(), Bitmap.Width(), Bitmap.Height(), Bitmap.Stride(),
-                     QImage::Format_BGR888);
+  QImage image(Bitmap.Bits(), Bitmap.Width(), Bitmap.Height(), Bitmap.Stride(),
+               QImage::Format_BGR888);
+  // 96 dots per inch, as the window's screen has or not: the same view gives
+  // the same file wherever it is exported.
+  image.setDotsPerMeterX(3780);
+  image.setDotsPerMeterY(3780);
   QByteArray bytes;
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
