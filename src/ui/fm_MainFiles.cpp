@@ -110,7 +110,7 @@ void Tfm_Main::mi_SaveLayoutClick() {
       0, static_cast<int>(LayoutNameFilters().indexOf(SaveLayoutDialog1->selectedNameFilter())));
   const layoutexport::THeaderFormat format =
       layoutexport::HeaderFormatOf(name).value_or(static_cast<layoutexport::THeaderFormat>(filter));
-  PushParameters();
+  // Every change of the controls has already reached the data manager.
   const TLayout layout{FDataMgr.HeaderBytes(), FDataMgr.Dims(0),     FDataMgr.Dims(1),
                        FDataMgr.Dims(2),       FDataMgr.VoxelType(), FDataMgr.ByteOrder()};
   const std::string error = layoutexport::WriteDetachedHeader(format, name, dataFile, layout);

@@ -208,8 +208,9 @@ TEST(Readers, GdalReadsEnvi) {
 
 // VTK's MetaImage reader, which ParaView opens these files with; it has no
 // 64-bit integers and no fourth axis. VTK's NRRD reader is not asked: besides
-// refusing a byte skip, the one of VTK 9.1 takes the first axis of any 3-D
-// NRRD without space directions for the components of a vector image.
+// refusing a byte skip, the one of VTK 9.1 reads the first axis of every 3-D
+// NRRD as the components of a 2-D vector image, whatever its kinds or space
+// directions say, and so reads none of these files as they are.
 TEST(Readers, VtkReadsMetaImage) {
   if (!PythonHas("vtkmodules.vtkIOImage"))
     GTEST_SKIP() << "VTK's Python module (python3-vtk9) is not installed";
