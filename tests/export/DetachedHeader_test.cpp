@@ -113,7 +113,7 @@ TEST(DetachedHeader, NumpyLineMapsTheWholeSlicesSlowestAxisFirst) {
 TEST(DetachedHeader, GuesserReadsWrittenHeadersBack) {
   const testfiles::TTempDir dir;
   const std::string data =
-      dir.MakeFile("data.raw", std::vector<uint8_t>(100 + 6 * 5 * 8 * 7 + 3, 7));
+      dir.MakeFile("my data.raw", std::vector<uint8_t>(100 + 6 * 5 * 8 * 7 + 3, 7));
   for (const THeaderFormat format : {THeaderFormat::Nrrd, THeaderFormat::MetaImage})
     for (int type = 0; type < VoxelTypeCount; ++type)
       for (const TByteOrder order : {boLittleEndian, boBigEndian})
