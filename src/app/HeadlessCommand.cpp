@@ -92,7 +92,11 @@ THeadlessResult WriteHeader(const THeadlessCommand& Command) {
   std::string why = OutProblem(Command);
   if (why.empty() && format)
     why = WriteDetachedHeader(*format, Command.Out, Command.File, Command.Layout);
-  return why.empty() ? THeadlessResult{} : Failed(why);
+  if (!why.empty())
+    return Failed(why);
+  if (format == THeaderFormat::Envi)
+    return {std::string(), EnviPlacementNote(Command.Out, Command.File), 0};
+  return {};
 }
 
 THeadlessResult PrintLayout(const THeadlessCommand& Command) {

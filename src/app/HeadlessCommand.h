@@ -27,7 +27,7 @@ struct THeadlessCommand {
 
 struct THeadlessResult {
   std::string Output{}; // for standard output
-  std::string Error{};  // one line, for standard error
+  std::string Error{};  // one line, for standard error: the reason, or a note on success
   int ExitCode = 0;     // 0 done, 1 nothing written
 };
 

@@ -94,6 +94,17 @@ std::string DataFileReference(const std::string& HeaderName, const std::string& 
   return data.string();
 }
 
+std::string EnviPlacementNote(const std::string& HeaderName, const std::string& DataFile) {
+  const fs::path data(DataFile);
+  const std::string stem = data.stem().string() + ".hdr";
+  const std::string whole = data.filename().string() + ".hdr";
+  const std::string header = fs::path(HeaderName).filename().string();
+  if (ResolvedFolder(HeaderName) == ResolvedFolder(DataFile) && (header == stem || header == whole))
+    return {};
+  return "Note: ENVI readers look for this header beside the data file, as " +
+         Quoted((ResolvedFolder(DataFile) / stem).string()) + ".";
+}
+
 int64_t DataFileBytes(const std::string& DataFile, std::string& Why) {
   struct stat info {};
   if (::stat(DataFile.c_str(), &info) != 0) {

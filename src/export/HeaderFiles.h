@@ -18,6 +18,11 @@ std::string ShownName(const std::string& Name);
 // header's folder when the data file lies there or below, absolute otherwise.
 std::string DataFileReference(const std::string& HeaderName, const std::string& DataFile);
 
+// An ENVI header names no data file: readers find it beside the data file
+// as <stem>.hdr or <name>.hdr. Elsewhere it is found by no one, which this
+// says; empty where it will be found.
+std::string EnviPlacementNote(const std::string& HeaderName, const std::string& DataFile);
+
 // The size of the data file, or -1 with Why when it is not a regular file
 // (a folder, a pipe or a device says nothing by its size).
 int64_t DataFileBytes(const std::string& DataFile, std::string& Why);

@@ -92,6 +92,22 @@ void ProposeLayoutName(QFileDialog& Dialog, const std::string& DataFile) {
   Dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(name)));
 }
 
+// The chosen name as the host's bytes. The dialog shows a name that is not
+// UTF-8 only in a lossy form, so a proposed name taken as it stands keeps the
+// data file's own bytes, which no lookup in the folder could give back.
+std::string ChosenLayoutName(const QString& Chosen, const std::string& DataFile) {
+  const std::filesystem::path data = std::filesystem::absolute(DataFile);
+  for (const auto format :
+       {layoutexport::THeaderFormat::Nrrd, layoutexport::THeaderFormat::MetaImage,
+        layoutexport::THeaderFormat::Envi}) {
+    const std::string proposed =
+        (data.parent_path() / (data.stem().string() + layoutexport::ExtensionOf(format))).string();
+    if (QFile::decodeName(QByteArray::fromStdString(proposed)) == Chosen)
+      return proposed;
+  }
+  return HostPath(Chosen);
+}
+
 } // namespace
 
 // Writes a detached header for the open file in the layout shown; the data
@@ -105,7 +121,7 @@ void Tfm_Main::mi_SaveLayoutClick() {
   ProposeLayoutName(*SaveLayoutDialog1, dataFile);
   if (!RunDialog(*SaveLayoutDialog1))
     return;
-  const std::string name = HostPath(ChosenFile(*SaveLayoutDialog1));
+  const std::string name = ChosenLayoutName(ChosenFile(*SaveLayoutDialog1), dataFile);
   const int filter = std::max(
       0, static_cast<int>(LayoutNameFilters().indexOf(SaveLayoutDialog1->selectedNameFilter())));
   const layoutexport::THeaderFormat format =

@@ -94,6 +94,11 @@ TEST(DetachedHeader, NamesTheDataFileRelativeOnlyAtOrBelowTheHeader) {
   EXPECT_EQ(DataFileReference(dir.Path("a/h.nhdr"), dir.Path("a/b/d.raw")), "b/d.raw");
   EXPECT_EQ(DataFileReference(dir.Path("a/b/h.nhdr"), dir.Path("a/d.raw")), root + "/a/d.raw");
   EXPECT_EQ(DataFileReference(dir.Path("a/b/../h.nhdr"), dir.Path("a/./d.raw")), "d.raw");
+  EXPECT_EQ(EnviPlacementNote(dir.Path("a/d.hdr"), dir.Path("a/d.raw")), "");
+  EXPECT_EQ(EnviPlacementNote(dir.Path("a/b/../d.raw.hdr"), dir.Path("a/d.raw")), "");
+  EXPECT_NE(EnviPlacementNote(dir.Path("a/b/d.hdr"), dir.Path("a/d.raw")).find(root + "/a/d.hdr"),
+            std::string::npos);
+  EXPECT_NE(EnviPlacementNote(dir.Path("a/e.hdr"), dir.Path("a/d.raw")), "");
 }
 
 TEST(DetachedHeader, NumpyLineMapsTheWholeSlicesSlowestAxisFirst) {

@@ -421,6 +421,11 @@ TEST_F(TFileCommandsTest, SaveLayoutWritesAHeaderAndNeverTheDataFile) {
                        "MET_USHORT\nBinaryData = True\nBinaryDataByteOrderMSB = True\n"
                        "HeaderSize = 40\nElementDataFile = scan\xff.raw\n"));
   EXPECT_EQ(Reports.Texts.size(), 3) << Reports.Texts.join(u'\n').toStdString();
+  // The proposal taken as it stands keeps the bytes of the data file's name,
+  // with the extension of the type chosen last.
+  Window.SetDialogRunner([](QFileDialog&) { return true; });
+  Window.mi_SaveLayoutClick();
+  EXPECT_TRUE(std::filesystem::exists(Dir.Path("scan\xff.mhd")));
   Window.ApplyLayout({40, 6, 4, 3, vtFloat16, boBigEndian});
   AnswerDialogsWith(Dir.Path("half.nhdr"));
   Window.mi_SaveLayoutClick();
