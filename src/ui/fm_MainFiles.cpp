@@ -16,6 +16,14 @@
 #include <QLabel>
 #include <filesystem>
 
+namespace {
+
+QString TextOf(const std::string& HostBytes) {
+  return QString::fromStdU16String(platform::BytesToWide(HostBytes));
+}
+
+} // namespace
+
 bool Tfm_Main::RunDialog(QFileDialog& Dialog) {
   if (FDialogRunner)
     return FDialogRunner(Dialog);
@@ -69,16 +77,19 @@ void Tfm_Main::mi_SaveImageClick() {
     return;
   const QString name = ChosenFile(*SaveDialog1);
   SaveDialog1->selectFile(name);
+  // A new file takes the place of the chosen one, which would turn a pipe or
+  // a device into a plain file, or put a picture in place of the volume.
+  const std::string problem = layoutexport::TargetProblem(HostPath(name), FDataMgr.FileName());
+  if (!problem.empty()) {
+    ReportUnhandledError(TextOf(problem));
+    return;
+  }
   QString error;
   if (!ViewImages[vkSlice]->SavePicture(name, &error))
     ReportUnhandledError(error);
 }
 
 namespace {
-
-QString TextOf(const std::string& HostBytes) {
-  return QString::fromStdU16String(platform::BytesToWide(HostBytes));
-}
 
 // The data file's own name with the format's extension in place of its own,
 // in the data file's folder.

@@ -435,6 +435,24 @@ TEST_F(TFileCommandsTest, SaveLayoutWritesAHeaderAndNeverTheDataFile) {
   EXPECT_FALSE(QFileInfo::exists(Q(Dir.Path("half.nhdr"))));
 }
 
+// The picture's new file would take the place of the chosen one: a pipe, a
+// device or the open volume itself is refused and stays as it was.
+TEST_F(TFileCommandsTest, SavingOverAPipeOrTheOpenFileIsRefused) {
+  RenderKnownSlice();
+  const std::string pipe = Dir.Path("pipe.bmp");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const std::string volume = Dir.Path("slice.raw");
+  const QByteArray before = ReadAll(Q(volume));
+  for (const std::string& target : {pipe, volume}) {
+    SaveThroughDialog(target);
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+  }
+  EXPECT_EQ(ReadAll(Q(volume)), before);
+  ASSERT_EQ(Reports.Texts.size(), 2);
+  EXPECT_TRUE(Reports.Texts[0].contains(QStringLiteral("not a regular file")));
+  EXPECT_TRUE(Reports.Texts[1].contains(QStringLiteral("the data file itself")));
+}
+
 TEST_F(TFileCommandsTest, TheSecondSaveProposesTheLastName) {
   RenderKnownSlice();
   const std::string first = Dir.Path("first.png");
