@@ -20,11 +20,6 @@ std::string Quoted(const std::string& Name) {
   return quoted;
 }
 
-bool EndsWithNoCase(const std::string& Name, const char* Tail) {
-  return QString::fromLatin1(Name.substr(Name.size() >= 4 ? Name.size() - 4 : 0))
-      .endsWith(QLatin1StringView(Tail), Qt::CaseInsensitive);
-}
-
 class TBareImage : public TImageControl {
 public:
   TBitmap24& Picture() override { return FPicture; }
@@ -136,7 +131,8 @@ std::string ViewPictureFile(const THeadlessCommand& Command, std::string& Why) {
     Why = "The view has no picture at this layout.";
     return {};
   }
-  return Encoded(image.Picture(), EndsWithNoCase(Command.Out, ".png"), Why);
+  const bool png = QByteArray::fromStdString(Command.Out).toLower().endsWith(".png");
+  return Encoded(image.Picture(), png, Why);
 }
 
 THeadlessResult RunHeadless(const THeadlessCommand& Command) {

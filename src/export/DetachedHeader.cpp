@@ -2,14 +2,15 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 
 namespace layoutexport {
 namespace {
 
-std::string Lower(std::string Text) {
+// ASCII letters only: names are bytes, whatever the locale says of them.
+std::string WithCase(std::string Text, bool Upper) {
   for (char& c : Text)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (Upper ? (c >= 'a' && c <= 'z') : (c >= 'A' && c <= 'Z'))
+      c = static_cast<char>(c + (Upper ? 'A' - 'a' : 'a' - 'A'));
   return Text;
 }
 
@@ -92,12 +93,7 @@ std::string ReferenceProblem(THeaderFormat Format, const std::string& Reference)
     return "its name holds a line break or another control character";
   if (Reference.empty() || Reference.front() == ' ' || Reference.back() == ' ')
     return "its name starts or ends with a blank, which readers drop";
-  const std::string upper = [&] {
-    std::string text = Reference;
-    for (char& c : text)
-      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-  }();
+  const std::string upper = WithCase(Reference, true);
   if (Format == THeaderFormat::Nrrd) {
     const std::vector<std::string> words = Words(Reference);
     if (upper.starts_with("LIST") ||
@@ -217,10 +213,10 @@ std::string PythonLiteral(const std::string& Text) {
 } // namespace
 
 std::optional<THeaderFormat> HeaderFormatOf(const std::string& Name) {
-  const std::string lower = Lower(Name);
+  const std::string lower = WithCase(Name, false);
   for (const THeaderFormat format :
        {THeaderFormat::Nrrd, THeaderFormat::MetaImage, THeaderFormat::Envi})
-    if (EndsWith(lower, ExtensionOf(format)) && lower.size() > 0)
+    if (EndsWith(lower, ExtensionOf(format)))
       return format;
   return std::nullopt;
 }
