@@ -172,7 +172,8 @@ TEST(DetachedHeader, RefusedTargetsLeaveEverythingAsItWas) {
   const TLayout layout{0, 16, 16, 16, vtByte, boLittleEndian};
   for (const std::string& target :
        {data, dir.Path("link.nhdr"), dir.Path("hard.nhdr"), dir.Path("folder.nhdr"),
-        dir.Path("pipe.nhdr"), std::string("/dev/null"), dir.Path("no/h.nhdr")}) {
+        dir.Path("pipe.nhdr"), std::string("/dev/null"), dir.Path("no/h.nhdr"),
+        std::string("/proc/h.nhdr")}) {
     const std::string error = WriteDetachedHeader(THeaderFormat::Nrrd, target, data, layout);
     EXPECT_NE(error, "") << target;
     EXPECT_EQ(error.find('\n'), std::string::npos);
@@ -196,6 +197,20 @@ TEST(DetachedHeader, RefusedTargetsLeaveEverythingAsItWas) {
   EXPECT_EQ(Entries(dir.Root()), entries);
   EXPECT_EQ(WriteDetachedHeader(THeaderFormat::Nrrd, dir.Path("h.nhdr"), data, layout), "");
   ExpectUntouched(before, data);
+}
+
+TEST(DetachedHeader, AFolderWithoutWritePermissionGetsNothing) {
+  if (::geteuid() == 0)
+    GTEST_SKIP() << "root writes into any folder";
+  const testfiles::TTempDir dir;
+  const std::string data = dir.MakeFile("d.raw", std::vector<uint8_t>(64, 1));
+  std::filesystem::create_directory(dir.Path("locked"));
+  ::chmod(dir.Path("locked").c_str(), 0555);
+  const std::string error = WriteDetachedHeader(THeaderFormat::Nrrd, dir.Path("locked/h.nhdr"),
+                                                data, {0, 4, 4, 4, vtByte, boLittleEndian});
+  ::chmod(dir.Path("locked").c_str(), 0755);
+  EXPECT_NE(error.find("Cannot create file"), std::string::npos) << error;
+  EXPECT_TRUE(Entries(dir.Path("locked")).empty());
 }
 
 TEST(DetachedHeader, ReplacesAnExistingHeaderThroughItsLink) {
