@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "export/DetachedHeader.h"
 #include "platform/TextCodec.h"
 #include "ui/IntegerText.h"
 #include "ui/fm_Main.h"
@@ -27,10 +28,28 @@ constexpr TOption Options[] = {
     {"byte-order", "little|big", "Byte order of multi-byte voxels."},
     {"intensity", "min,max", "Intensity window."},
     {"slice", "index", "Slice shown in the first view."},
+    {"cross-slice-row", "row", "Row of the slices shown in the cross-slice view."},
+    {"volume", "index", "Volume shown in the fourth view."},
+    {"flag-over-under", "", "Flags voxels below and above the intensity window."},
     {"guess", "FILE",
      "Prints the likely layouts of FILE, best first, one per line as the layout options above, "
      "and exits without a window; exit code 1 when there is none. Takes no other option or "
      "file."},
+    {"write-header", "OUT",
+     "Writes a detached header that describes FILE in the layout of the options and points at "
+     "it, and exits without a window. The format follows OUT's extension: .nhdr (NRRD), .mhd "
+     "(MetaImage) or .hdr (ENVI, read beside the data file under its name). An existing OUT is "
+     "kept unless --force is given; FILE is never written. Exit code 1, with the reason, when "
+     "nothing could be written."},
+    {"print-layout", "numpy",
+     "Prints one line of Python that maps FILE in the layout of the options with numpy.memmap, "
+     "slowest axis first, and exits without a window."},
+    {"export-view", "VIEW",
+     "Takes OUT FILE after VIEW: writes the picture of one view of FILE, pixel for pixel as the "
+     "window paints it with the layout and view options, to OUT and exits without a window. VIEW "
+     "is slice, next-slice, cross-slice or other-volume; the format follows OUT's extension: .png "
+     "or .bmp. An existing OUT is kept unless --force is given."},
+    {"force", "", "Lets --write-header and --export-view replace an existing OUT."},
 };
 
 // The options that QGuiApplication and QApplication take out of the command
@@ -140,6 +159,8 @@ constexpr TNumberOption NumberOptions[] = {
     {"rows-per-slice", &TStartup::RowsPerSlice},
     {"slices-per-volume", &TStartup::SlicesPerVolume},
     {"slice", &TStartup::Slice},
+    {"cross-slice-row", &TStartup::CrossSliceRow},
+    {"volume", &TStartup::Volume},
 };
 
 QString ReadNumbers(const QCommandLineParser& Parser, TStartup& Startup) {
@@ -182,12 +203,13 @@ QString ReadItem(const QCommandLineParser& Parser, const char* Name, const QStri
       .arg(QLatin1StringView(Name), *value, Items.join(QStringLiteral(", ")));
 }
 
-// The first mistake found, or the empty text.
+std::string HostBytes(const QString& Text) {
+  return platform::WideToBytes(Text.toStdU16String());
+}
+
+// The first mistake found, or the empty text. The files are read by the caller.
 QString ReadStartup(const QCommandLineParser& Parser, TStartup& Startup) {
-  const QStringList files = Parser.positionalArguments();
-  if (files.size() > 1)
-    return QStringLiteral("Only one file can be opened.");
-  Startup.FileName = platform::WideToBytes(files.value(0).toStdU16String());
+  Startup.FlagOverUnder = Parser.isSet(QStringLiteral("flag-over-under"));
   for (const QString& error :
        {ReadNumbers(Parser, Startup), ReadIntensity(Parser, Startup),
         ReadItem(Parser, "type", VoxelTypeNames(), Startup.DataType),
@@ -197,11 +219,119 @@ QString ReadStartup(const QCommandLineParser& Parser, TStartup& Startup) {
   return {};
 }
 
+QString ReadWindowStartup(const QCommandLineParser& Parser, TStartup& Startup) {
+  const QStringList files = Parser.positionalArguments();
+  if (files.size() > 1)
+    return QStringLiteral("Only one file can be opened.");
+  Startup.FileName = HostBytes(files.value(0));
+  return ReadStartup(Parser, Startup);
+}
+
 TParsedCommandLine Ended(const QString& Output, int ExitCode) {
   TParsedCommandLine parsed;
   parsed.Output = Output.endsWith(QLatin1Char('\n')) ? Output : Output + QLatin1Char('\n');
   parsed.ExitCode = ExitCode;
   return parsed;
+}
+
+constexpr const char* HeadlessOptions[] = {"write-header", "print-layout", "export-view"};
+
+// The numbers of a command without a window: no control is there to clamp
+// them, so a number out of the control's range is refused rather than changed.
+QString HeadlessNumbers(const TStartup& Startup, THeadlessCommand& Command) {
+  const struct {
+    const char* Name;
+    const std::optional<QString>& Value;
+    int32_t Max;
+    int32_t& Target;
+  } numbers[] = {
+      {"skip-header", Startup.SkipHeader, MaxHeaderBytes, Command.Layout.HeaderBytes},
+      {"voxels-per-row", Startup.VoxelsPerRow, MaxDimension, Command.Layout.VoxelsPerRow},
+      {"rows-per-slice", Startup.RowsPerSlice, MaxDimension, Command.Layout.RowsPerSlice},
+      {"slices-per-volume", Startup.SlicesPerVolume, MaxDimension, Command.Layout.SlicesPerVolume},
+      {"slice", Startup.Slice, MaxDimension, Command.Slice},
+      {"cross-slice-row", Startup.CrossSliceRow, MaxDimension, Command.CrossSliceRow},
+      {"volume", Startup.Volume, MaxDimension, Command.Volume}};
+  for (const auto& [name, value, max, target] : numbers) {
+    if (!value)
+      continue;
+    const int32_t number = value->toInt();
+    if (number < 0 || number > max)
+      return QStringLiteral("--%1: %2 is out of range, 0 to %3.")
+          .arg(QLatin1StringView(name), *value, QString::number(max));
+    target = number;
+  }
+  if (Startup.IntensityMin && Startup.IntensityMax) {
+    Command.IntensityMin = Startup.IntensityMin->toInt();
+    Command.IntensityMax = Startup.IntensityMax->toInt();
+  }
+  Command.Layout.VoxelType = static_cast<TVoxelType>(Startup.DataType.value_or(vtByte));
+  Command.Layout.ByteOrder = static_cast<TByteOrder>(Startup.ByteOrder.value_or(boLittleEndian));
+  Command.FlagOverUnder = Startup.FlagOverUnder;
+  return {};
+}
+
+QString HeadlessTargets(const QCommandLineParser& Parser, const QString& Name,
+                        THeadlessCommand& Command) {
+  const QStringList files = Parser.positionalArguments();
+  const QString value = Parser.value(Name);
+  if (Name == QLatin1StringView("export-view")) {
+    const QStringList views = {"slice", "next-slice", "cross-slice", "other-volume"};
+    if (!views.contains(value))
+      return QStringLiteral("--export-view: \"%1\" is not one of %2.")
+          .arg(value, views.join(QStringLiteral(", ")));
+    Command.Kind = THeadlessCommand::ExportView;
+    Command.View = static_cast<TViewKind>(views.indexOf(value));
+    if (files.size() != 2)
+      return QStringLiteral("--export-view takes VIEW OUT FILE.");
+    Command.Out = HostBytes(files[0]);
+    if (!files[0].endsWith(QLatin1StringView(".png"), Qt::CaseInsensitive) &&
+        !files[0].endsWith(QLatin1StringView(".bmp"), Qt::CaseInsensitive))
+      return QStringLiteral("--export-view: OUT must end in .png or .bmp.");
+  } else if (files.size() != 1) {
+    return QStringLiteral("--%1 takes %2 FILE.")
+        .arg(Name, Name == QLatin1StringView("write-header") ? "OUT" : "numpy");
+  } else if (Name == QLatin1StringView("write-header")) {
+    Command.Kind = THeadlessCommand::WriteHeader;
+    Command.Out = HostBytes(value);
+    if (!layoutexport::HeaderFormatOf(Command.Out))
+      return QStringLiteral("--write-header: OUT must end in .nhdr, .mhd or .hdr.");
+  } else {
+    Command.Kind = THeadlessCommand::PrintLayout;
+    if (value != QLatin1StringView("numpy"))
+      return QStringLiteral("--print-layout: \"%1\" is not one of numpy.").arg(value);
+  }
+  Command.File = HostBytes(files.back());
+  return {};
+}
+
+// A command without a window, when one is asked for; the layout options
+// apply to it as they would to the window.
+QString ReadHeadless(const QCommandLineParser& Parser, TParsedCommandLine& Parsed) {
+  QString name;
+  for (const char* option : HeadlessOptions)
+    if (Parser.isSet(QLatin1StringView(option))) {
+      if (!name.isEmpty())
+        return QStringLiteral("--%1 and --%2 cannot go together.")
+            .arg(name, QLatin1StringView(option));
+      name = QLatin1StringView(option);
+    }
+  const bool force = Parser.isSet(QStringLiteral("force"));
+  if (name.isEmpty())
+    return force ? QStringLiteral("--force goes with --write-header or --export-view.") : QString();
+  if (force && name == QLatin1StringView("print-layout"))
+    return QStringLiteral("--force goes with --write-header or --export-view.");
+  THeadlessCommand command;
+  command.Force = force;
+  QString error = HeadlessTargets(Parser, name, command);
+  TStartup startup;
+  if (error.isEmpty())
+    error = ReadStartup(Parser, startup);
+  if (error.isEmpty())
+    error = HeadlessNumbers(startup, command);
+  if (error.isEmpty())
+    Parsed.Headless = command;
+  return error;
 }
 
 // A guess prints and ends; a layout or a file beside it would be silently
@@ -259,7 +389,9 @@ TParsedCommandLine ParseCommandLine(const QStringList& Arguments, const QString&
   TParsedCommandLine parsed;
   QString error = ReadGuess(parser, parsed);
   if (error.isEmpty() && !parsed.GuessFile)
-    error = ReadStartup(parser, parsed.Startup);
+    error = ReadHeadless(parser, parsed);
+  if (error.isEmpty() && !parsed.GuessFile && !parsed.Headless)
+    error = ReadWindowStartup(parser, parsed.Startup);
   return error.isEmpty() ? parsed : Ended(error, 2);
 }
 
@@ -276,7 +408,9 @@ QStringList ApplyStartup(const TStartup& Startup, Tfm_Main& Window) {
                             {"slices-per-volume", Startup.SlicesPerVolume, TEdit::SlicesPerVolume},
                             {"intensity", Startup.IntensityMin, TEdit::IntensityMin},
                             {"intensity", Startup.IntensityMax, TEdit::IntensityMax},
-                            {"slice", Startup.Slice, TEdit::Slice}};
+                            {"slice", Startup.Slice, TEdit::Slice},
+                            {"cross-slice-row", Startup.CrossSliceRow, TEdit::CrossSliceRow},
+                            {"volume", Startup.Volume, TEdit::Volume}};
   QStringList warnings;
   for (const auto& [option, value, edit] : entries) {
     if (!value)
@@ -290,6 +424,8 @@ QStringList ApplyStartup(const TStartup& Startup, Tfm_Main& Window) {
     Window.SelectDataType(*Startup.DataType);
   if (Startup.ByteOrder)
     Window.SelectByteOrder(*Startup.ByteOrder);
+  if (Startup.FlagOverUnder)
+    Window.SetFlagOverUnder(true);
   Window.ScheduleRedraw();
   if (!Startup.FileName.empty())
     Window.OpenFileNamed(Startup.FileName);

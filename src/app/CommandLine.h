@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/HeadlessCommand.h"
+
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -22,13 +24,17 @@ struct TStartup {
   std::optional<QString> IntensityMin{};
   std::optional<QString> IntensityMax{};
   std::optional<QString> Slice{};
+  std::optional<QString> CrossSliceRow{};
+  std::optional<QString> Volume{};
+  bool FlagOverUnder = false;
 };
 
 struct TParsedCommandLine {
   TStartup Startup;
   std::optional<std::string> GuessFile{}; // the host's bytes; print its guess instead of starting
-  QString Output;                         // text for standard output (usage, version) or the error
-  int ExitCode = -1;                      // -1: start the program; otherwise exit at once with it
+  std::optional<THeadlessCommand> Headless{}; // run instead of starting
+  QString Output;    // text for standard output (usage, version) or the error
+  int ExitCode = -1; // -1: start the program; otherwise exit at once with it
 };
 
 // The names that --type takes, in the order of the data-type list, so that

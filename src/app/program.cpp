@@ -64,6 +64,17 @@ int main(int argc, char** argv) {
     }
     return report.ExitCode;
   }
+  if (command.Headless) {
+    const THeadlessResult result = RunHeadless(*command.Headless);
+    std::fwrite(result.Output.data(), 1, result.Output.size(), stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      std::fputs("Cannot write to standard output.\n", stderr);
+      return 1;
+    }
+    if (!result.Error.empty())
+      std::fprintf(stderr, "%s\n", result.Error.c_str());
+    return result.ExitCode;
+  }
 
   TZandrelApplication application(argc, argv);
   const QString description = QString::fromStdString(AppVerInfo().FileDescription);

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QSettings>
 #include <QStyle>
+#include <string_view>
 
 namespace {
 
@@ -23,7 +24,7 @@ struct TIconProviderOwner {
 
 class TFileDialog : private TIconProviderOwner, public QFileDialog {
 public:
-  TFileDialog(QWidget* Parent, const QString& Caption, AcceptMode Mode);
+  TFileDialog(QWidget* Parent, const QString& Caption, AcceptMode Mode, bool FileTypes = false);
   void done(int Result) override;
 
 protected:
@@ -32,14 +33,16 @@ protected:
 private:
   QCompleter* FCompleter = nullptr;
   QLineEdit* FNameEdit = nullptr;
+  bool FFileTypes = false;
 };
 
 // The dialog is born in a folder that cannot exist, so that nothing is listed
 // before it has the provider that never reads a file; only then does it move
 // to the working folder. Qt takes that folder's last part for a proposed file
 // name, which must not stay in the name field.
-TFileDialog::TFileDialog(QWidget* Parent, const QString& Caption, AcceptMode Mode)
-    : QFileDialog(Parent, Caption, QStringLiteral("/dev/null/nowhere")) {
+TFileDialog::TFileDialog(QWidget* Parent, const QString& Caption, AcceptMode Mode, bool FileTypes)
+    : QFileDialog(Parent, Caption, QStringLiteral("/dev/null/nowhere"))
+    , FFileTypes(FileTypes) {
   setOption(DontUseNativeDialog);
   setIconProvider(&IconProvider);
   setAcceptMode(Mode);
@@ -60,11 +63,13 @@ void TFileDialog::done(int Result) {
     FNameEdit->setCompleter(nullptr);
 }
 
-// No places bar and no file-type filter; the dialog shows them again whenever
-// its mode changes, so they are hidden at every showing.
+// No places bar and, unless it offers file types, no file-type filter; the
+// dialog shows them again whenever its mode changes, so they are hidden at
+// every showing.
 void TFileDialog::showEvent(QShowEvent* Event) {
   for (const char* name : {"sidebar", "fileTypeLabel", "fileTypeCombo"})
-    if (auto* part = findChild<QWidget*>(QLatin1String(name)))
+    if (auto* part = findChild<QWidget*>(QLatin1String(name));
+        part && (!FFileTypes || std::string_view(name) == "sidebar"))
       part->hide();
   if (FNameEdit)
     FNameEdit->setCompleter(FCompleter);
@@ -151,6 +156,34 @@ QFileDialog* CreateSaveDialog(QWidget* Parent) {
   dialog->setFileMode(QFileDialog::AnyFile);
   dialog->setDefaultSuffix(QStringLiteral("bmp"));
   dialog->selectFile(QStringLiteral("Untitled.bmp"));
+  return dialog;
+}
+
+QStringList LayoutNameFilters() {
+  return {QStringLiteral("NRRD header (*.nhdr)"), QStringLiteral("MetaImage header (*.mhd)"),
+          QStringLiteral("ENVI header (*.hdr)")};
+}
+
+// A change of file type puts the type's extension on the name being typed.
+QFileDialog* CreateSaveLayoutDialog(QWidget* Parent) {
+  ForgoStoredSettings();
+  auto* dialog =
+      new TFileDialog(Parent, QStringLiteral("Save Layout"), QFileDialog::AcceptSave, true);
+  dialog->setObjectName(QStringLiteral("SaveLayoutDialog1"));
+  dialog->setFileMode(QFileDialog::AnyFile);
+  dialog->setNameFilters(LayoutNameFilters());
+  dialog->setDefaultSuffix(QStringLiteral("nhdr"));
+  QObject::connect(dialog, &QFileDialog::filterSelected, dialog, [dialog](const QString& Filter) {
+    const qsizetype start = Filter.indexOf(QLatin1String("*."));
+    const QString suffix = Filter.mid(start + 2).chopped(1);
+    dialog->setDefaultSuffix(suffix);
+    if (auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+      const QString name = edit->text();
+      const qsizetype dot = name.lastIndexOf(u'.');
+      if (!name.isEmpty())
+        edit->setText((dot > 0 ? name.left(dot) : name) + u'.' + suffix);
+    }
+  });
   return dialog;
 }
 

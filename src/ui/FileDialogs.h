@@ -39,6 +39,11 @@ void ForgoStoredSettings();
 // The two dialogs of the file commands, made when a command first needs one.
 QFileDialog* CreateOpenDialog(QWidget* Parent);
 QFileDialog* CreateSaveDialog(QWidget* Parent);
+// The dialog of "Save Layout As...": the header formats as file types, each
+// choice putting its extension on the proposed name.
+QFileDialog* CreateSaveLayoutDialog(QWidget* Parent);
+// The name filters of that dialog, in the order of layoutexport::THeaderFormat.
+QStringList LayoutNameFilters();
 
 // The host's bytes for a path that a dialog chose. The dialogs carry names as
 // text in which bytes that are not UTF-8 became U+FFFD; such a component is

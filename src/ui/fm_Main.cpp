@@ -333,6 +333,9 @@ void Tfm_Main::BuildMenus() {
   mi_GuessLayout = Named(file->addAction(QStringLiteral("&Guess Layout")), "mi_GuessLayout");
   mi_GuessLayout->setEnabled(false);
   connect(mi_GuessLayout, &QAction::triggered, this, &Tfm_Main::mi_GuessLayoutClick);
+  mi_SaveLayout = Named(file->addAction(QStringLiteral("Save &Layout As...")), "mi_SaveLayout");
+  mi_SaveLayout->setEnabled(false);
+  connect(mi_SaveLayout, &QAction::triggered, this, &Tfm_Main::mi_SaveLayoutClick);
   connect(Named(file->addAction(QStringLiteral("&Save Image 1")), "mi_SaveImage"),
           &QAction::triggered, this, &Tfm_Main::mi_SaveImageClick);
   Named(file->addSeparator(), "N1");

@@ -65,6 +65,7 @@ public:
   void mi_CloseClick();
   void mi_GuessLayoutClick();
   void mi_SaveImageClick();
+  void mi_SaveLayoutClick();
   void DropFileTarget1Drop(const std::vector<std::string>& Files);
   void ImageMouseMove(QWidget* Sender, int X, int Y);
   void pi_IR_Click(QAction* Sender);
@@ -104,7 +105,9 @@ public:
     SlicesPerVolume,
     IntensityMin,
     IntensityMax,
-    Slice
+    Slice,
+    CrossSliceRow,
+    Volume
   };
   // Puts Text into the edit as if typed, so that the edit's own check runs;
   // answers what the edit holds afterwards.
@@ -112,6 +115,8 @@ public:
   // Selects list items as code does, without running ComboChanges.
   void SelectDataType(int Item);
   void SelectByteOrder(int Item);
+  // Checks the flag box as code does; the caller schedules the redraw.
+  void SetFlagOverUnder(bool Flag);
 
   // The seam through which the file dialogs run: answers whether the user
   // accepted. Tests put their own answer in; by default the dialog is shown.
@@ -204,11 +209,13 @@ private:
   QStatusBar* StatusBar1 = nullptr;
   std::array<QLabel*, 3> StatusPanels{};
   QAction* mi_GuessLayout = nullptr; // enabled while a file is open
+  QAction* mi_SaveLayout = nullptr;  // enabled while a file is open
   QMenu* pop_IntensityRange = nullptr;
   QTimer* Timer1 = nullptr;
   // Made by the commands that first run them.
   QFileDialog* OpenDialog1 = nullptr;
   QFileDialog* SaveDialog1 = nullptr;
+  QFileDialog* SaveLayoutDialog1 = nullptr;
   // Files dropped on pa_FileName; nothing else in the window accepts drops.
   dragdrop::TDropFileTarget* DropFileTarget1 = nullptr;
 };

@@ -126,8 +126,9 @@ void Tfm_Main::ed_NumberChange(QLineEdit* Sender) {
 }
 
 QLineEdit* Tfm_Main::EditOf(TNumberEdit Edit) const {
-  QLineEdit* const edits[] = {ed_SkipHeader,   ed_VoxelsPerRow, ed_RowsPerSlice, ed_SlicesPerVolume,
-                              ed_IntensityMin, ed_IntensityMax, ed_SliceNumber};
+  QLineEdit* const edits[] = {ed_SkipHeader,      ed_VoxelsPerRow,    ed_RowsPerSlice,
+                              ed_SlicesPerVolume, ed_IntensityMin,    ed_IntensityMax,
+                              ed_SliceNumber,     ed_CrossSliceViewY, ed_VolumeNumber};
   return edits[static_cast<int>(Edit)];
 }
 
@@ -143,6 +144,10 @@ void Tfm_Main::SelectDataType(int Item) {
 
 void Tfm_Main::SelectByteOrder(int Item) {
   cb_ByteOrder->setCurrentIndex(Item);
+}
+
+void Tfm_Main::SetFlagOverUnder(bool Flag) {
+  ck_FlagOverUnder->setChecked(Flag);
 }
 
 // Accepts integer text (or nothing); anything else is undone, caret included.

@@ -8,6 +8,7 @@
 #include "ui/fm_Main.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -202,19 +203,27 @@ TEST(CommandLineTest, StartupGoesThroughTheWindowsOwnChecks) {
   startup.Slice = QStringLiteral("-5");
   startup.DataType = 1;
   startup.IntensityMin = QStringLiteral("-7");
+  startup.CrossSliceRow = QStringLiteral("3");
+  startup.Volume = QStringLiteral("20000");
+  startup.FlagOverUnder = true;
   const QStringList warnings = ApplyStartup(startup, window);
   EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_SkipHeader")->text(), QStringLiteral("40000"));
   EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_RowsPerSlice")->text(), QStringLiteral("256"));
   EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_SliceNumber")->text(), QStringLiteral("0"));
   EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_IntensityMin")->text(), QStringLiteral("-7"));
-  ASSERT_EQ(warnings.size(), 2) << warnings.join('\n').toStdString();
-  const QStringList expected[] = {{"--rows-per-slice", "-1", "256"}, {"--slice", "-5", "0"}};
+  EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_CrossSliceViewY")->text(), QStringLiteral("3"));
+  EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_VolumeNumber")->text(), QStringLiteral("10000"));
+  EXPECT_TRUE(ControlOf<QCheckBox>(window, "ck_FlagOverUnder")->isChecked());
+  ASSERT_EQ(warnings.size(), 3) << warnings.join('\n').toStdString();
+  const QStringList expected[] = {
+      {"--rows-per-slice", "-1", "256"}, {"--slice", "-5", "0"}, {"--volume", "20000", "10000"}};
   for (qsizetype i = 0; i < warnings.size(); ++i)
     for (const QString& word : expected[i])
       EXPECT_TRUE(warnings[i].contains(word)) << warnings[i].toStdString();
   EXPECT_EQ(dataMgr.HeaderBytes(), 40000);
   EXPECT_EQ(dataMgr.Dims(0), 10);
   EXPECT_EQ(dataMgr.VoxelType(), vtInt16);
+  EXPECT_TRUE(dataMgr.FlagOverUnder());
   EXPECT_EQ(dataMgr.FileName(), path);
   EXPECT_TRUE(ControlOf<QAction>(window, "mi_GuessLayout")->isEnabled());
   EXPECT_EQ(ControlOf<QLabel>(window, "lb_FilePath")->text(), QString::fromStdString(path));

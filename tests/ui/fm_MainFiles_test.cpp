@@ -1,4 +1,5 @@
 #include "QtPrinters.h"
+#include "data/Layout.h"
 #include "data/TestFiles.h"
 #include "data/VxDataMgr.h"
 #include "ui/ErrorReport.h"
@@ -383,6 +384,73 @@ TEST_F(TFileCommandsTest, AFailedSaveIsReportedAndChangesNothingElse) {
   EXPECT_EQ(pushes.count(), 0);
   EXPECT_EQ(redraws.count(), 0);
   testfiles::ExpectPixels(SlicePicture(), KnownSlicePixel, "img_Slice after the failure");
+}
+
+// The header names the data file where it lies, in the layout shown; the
+// dialog proposes the data file's name with the type's extension, and no
+// answer, not even the data file's own name or a link to it, writes the data.
+TEST_F(TFileCommandsTest, SaveLayoutWritesAHeaderAndNeverTheDataFile) {
+  const std::string data =
+      Dir.MakeFile("scan\xff.raw", std::vector<uint8_t>(40 + 6 * 4 * 2 * 3 * 2, 5));
+  std::filesystem::create_symlink(data, Dir.Path("link.nhdr"));
+  std::filesystem::create_directory(Dir.Path("folder.mhd"));
+  Window.OpenFileNamed(data);
+  Window.ApplyLayout({40, 6, 4, 3, vtUInt16, boBigEndian});
+  AnswerDialogsWith("");
+  Window.mi_SaveLayoutClick();
+  ASSERT_NE(LastDialog, nullptr);
+  EXPECT_EQ(LastDialog->objectName(), QStringLiteral("SaveLayoutDialog1"));
+  EXPECT_EQ(Proposed, QFile::decodeName(QByteArray::fromStdString(Dir.Path("scan\xff.nhdr"))));
+  EXPECT_EQ(LastDialog->nameFilters().size(), 3);
+  LastDialog->selectNameFilter(LastDialog->nameFilters()[1]);
+  emit LastDialog->filterSelected(LastDialog->nameFilters()[1]);
+  EXPECT_TRUE(LastDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                  ->text()
+                  .endsWith(QStringLiteral(".mhd")));
+  const QByteArray before = ReadAll(Q(data));
+  for (const std::string& refused : {data, Dir.Path("link.nhdr"), Dir.Path("folder.mhd")}) {
+    AnswerDialogsWith(refused);
+    Window.mi_SaveLayoutClick();
+  }
+  EXPECT_EQ(Reports.Texts.size(), 3) << Reports.Texts.join(u'\n').toStdString();
+  EXPECT_EQ(ReadAll(Q(data)), before);
+  AnswerDialogsWith(Dir.Path("<b>a&amp;.mhd"));
+  Window.mi_SaveLayoutClick();
+  EXPECT_EQ(ReadAll(Q(Dir.Path("<b>a&amp;.mhd"))),
+            QByteArray("ObjectType = Image\nNDims = 4\nDimSize = 6 4 3 2\nElementType = "
+                       "MET_USHORT\nBinaryData = True\nBinaryDataByteOrderMSB = True\n"
+                       "HeaderSize = 40\nElementDataFile = scan\xff.raw\n"));
+  EXPECT_EQ(Reports.Texts.size(), 3) << Reports.Texts.join(u'\n').toStdString();
+  // The proposal taken as it stands keeps the bytes of the data file's name,
+  // with the extension of the type chosen last.
+  Window.SetDialogRunner([](QFileDialog&) { return true; });
+  Window.mi_SaveLayoutClick();
+  EXPECT_TRUE(std::filesystem::exists(Dir.Path("scan\xff.mhd")));
+  Window.ApplyLayout({40, 6, 4, 3, vtFloat16, boBigEndian});
+  AnswerDialogsWith(Dir.Path("half.nhdr"));
+  Window.mi_SaveLayoutClick();
+  ASSERT_EQ(Reports.Texts.size(), 4);
+  EXPECT_TRUE(Reports.Texts[3].contains(QStringLiteral("float16")))
+      << Reports.Texts[3].toStdString();
+  EXPECT_FALSE(QFileInfo::exists(Q(Dir.Path("half.nhdr"))));
+}
+
+// The picture's new file would take the place of the chosen one: a pipe, a
+// device or the open volume itself is refused and stays as it was.
+TEST_F(TFileCommandsTest, SavingOverAPipeOrTheOpenFileIsRefused) {
+  RenderKnownSlice();
+  const std::string pipe = Dir.Path("pipe.bmp");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const std::string volume = Dir.Path("slice.raw");
+  const QByteArray before = ReadAll(Q(volume));
+  for (const std::string& target : {pipe, volume}) {
+    SaveThroughDialog(target);
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+  }
+  EXPECT_EQ(ReadAll(Q(volume)), before);
+  ASSERT_EQ(Reports.Texts.size(), 2);
+  EXPECT_TRUE(Reports.Texts[0].contains(QStringLiteral("not a regular file")));
+  EXPECT_TRUE(Reports.Texts[1].contains(QStringLiteral("the data file itself")));
 }
 
 TEST_F(TFileCommandsTest, TheSecondSaveProposesTheLastName) {

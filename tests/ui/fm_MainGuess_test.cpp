@@ -77,7 +77,8 @@ TEST_F(TMainGuessTest, EnabledExactlyWhileAFileIsOpenWhicheverRoadOpenedIt) {
   };
   for (const TStep& step : steps) {
     step.Act();
-    EXPECT_EQ(Control<QAction>("mi_GuessLayout")->isEnabled(), step.Enabled) << step.What;
+    for (const char* item : {"mi_GuessLayout", "mi_SaveLayout"})
+      EXPECT_EQ(Control<QAction>(item)->isEnabled(), step.Enabled) << step.What << " " << item;
   }
   EXPECT_FALSE(GuessWith([](Tfm_GuessLayout&) {}));
 }

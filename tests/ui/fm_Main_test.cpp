@@ -96,8 +96,8 @@ TEST_F(TMainWindowTest, MenusAndPopupListTheirItemsInOrder) {
   QStringList captions;
   for (QAction* action : Control<QMenu>("mh_File")->actions())
     captions << (action->isSeparator() ? QStringLiteral("-") : action->text());
-  EXPECT_EQ(captions, QStringList({"&Open File", "&Close File", "&Guess Layout", "&Save Image 1",
-                                   "-", "&Quit"}));
+  EXPECT_EQ(captions, QStringList({"&Open File", "&Close File", "&Guess Layout",
+                                   "Save &Layout As...", "&Save Image 1", "-", "&Quit"}));
   captions.clear();
   for (QAction* action : Control<QMenu>("pop_IntensityRange")->actions())
     captions << action->objectName();

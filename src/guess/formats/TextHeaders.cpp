@@ -255,13 +255,30 @@ std::optional<TStatedLayout> NrrdLayout(const TFields& Fields) {
   return layout;
 }
 
-// Records where a header says its voxels are, by its data-file value. In NRRD
-// a blank separates a file-name pattern from its numbers; a MetaImage file
-// name may hold blanks.
-void NameDataFile(THeaderReading& Reading, std::string_view Value, bool BlankMeansPattern) {
+// As teem reads a NRRD data-file value: "LIST", or a file-name pattern
+// followed by three numbers, names several files; any other value, blanks
+// and '%' included, is one file's name.
+bool NrrdNamesSeveralFiles(std::string_view Value) {
+  if (Lower(Value.substr(0, 4)) == "list")
+    return true;
+  std::vector<std::string_view> words;
+  for (size_t at = 0; (at = Value.find_first_not_of(" \t", at)) != std::string_view::npos;) {
+    const size_t end = std::min(Value.find_first_of(" \t", at), Value.size());
+    words.push_back(Value.substr(at, end - at));
+    at = end;
+  }
+  const auto integer = [](std::string_view Word) {
+    const size_t digits = !Word.empty() && (Word[0] == '-' || Word[0] == '+') ? 1 : 0;
+    return Word.size() > digits &&
+           Word.find_first_not_of("0123456789", digits) == std::string_view::npos;
+  };
+  return words.size() >= 4 && integer(words[1]) && integer(words[2]) && integer(words[3]);
+}
+
+// Records where a header says its voxels are, by its data-file value.
+void NameDataFile(THeaderReading& Reading, std::string_view Value, bool Nrrd) {
   Reading.Detached = true;
-  if (NamesSeveralFiles(Value) ||
-      (BlankMeansPattern && Value.find_first_of(" \t") != std::string_view::npos))
+  if (Nrrd ? NrrdNamesSeveralFiles(Value) : NamesSeveralFiles(Value))
     Reading.SeveralDataFiles = true;
   else
     Reading.DataFile = std::string(Value);

@@ -284,6 +284,11 @@ TEST(TextHeaders, DetachedHeadersBesideTheirData) {
        "NRRD header; its voxels are in several other files", "", 0},
       {"u.raw", "u.nhdr", Nrrd(withFile(nrrd, "u%03d.raw 1 9 1")),
        "NRRD header; its voxels are in several other files", "", 0},
+      // teem takes a blank or a '%' without three numbers after it as part of one name.
+      {"z z.raw", "z z.nhdr", Nrrd(withFile(nrrd, "z z.raw"), false),
+       "NRRD header; its voxels are in z z.raw", "NRRD header in z z.nhdr", 6},
+      {"50%.raw", "50%.nhdr", Nrrd(withFile(nrrd, "50%.raw"), false),
+       "NRRD header; its voxels are in 50%.raw", "NRRD header in 50%.nhdr", 6},
   };
   for (const auto& c : cases) {
     std::vector<uint8_t> data = Bytes("skipped\n", 7 * 5 * 3 * 2);
