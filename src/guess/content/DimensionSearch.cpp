@@ -97,11 +97,19 @@ double DipNear(const std::vector<TPeriod>& Dips, int64_t K) {
   return strongest;
 }
 
+// Whether voxels D apart agree nearly as well as 2 D apart, as neighbouring
+// rows do; half a row apart they differ many times more than a row apart.
+bool AgreesLikeItsDouble(const std::vector<double>& Differences, int64_t D) {
+  return 2 * D < std::ssize(Differences) &&
+         Differences[static_cast<size_t>(D)] <= 2.0 * Differences[static_cast<size_t>(2 * D)];
+}
+
 // The shortest period within Long: a lag at a clear dip that divides Long at
 // least three times and whose double dips as well, or 0. A small volume
 // repeats whole slices or volumes more faithfully than rows, yet a row apart
 // still dips, and so do two rows apart; a chance dip has no such echo.
-int32_t RepeatingDivisor(const std::vector<TPeriod>& Dips, int32_t Long, int32_t MinCount) {
+int32_t RepeatingDivisor(const std::vector<TPeriod>& Dips, const std::vector<double>& Differences,
+                         int32_t Long, int32_t MinCount) {
   std::vector<int32_t> counts;
   for (const TPeriod& dip : Dips)
     counts.push_back(dip.Count);
@@ -109,7 +117,7 @@ int32_t RepeatingDivisor(const std::vector<TPeriod>& Dips, int32_t Long, int32_t
   for (int32_t count : counts)
     for (int32_t d : {count, count + 1, count - 1})
       if (d >= MinCount && 3 * d <= Long + 1 && IsMultiple(Long, d) && DipNear(Dips, d) >= 0.1 &&
-          DipNear(Dips, int64_t{2} * d) > 0.0)
+          DipNear(Dips, int64_t{2} * d) > 0.0 && AgreesLikeItsDouble(Differences, d))
         return d;
   return 0;
 }
@@ -143,7 +151,7 @@ std::vector<TPeriod> FindPeriods(const std::vector<double>& Differences, int32_t
       continue;
     // In a small volume, a slice apart can dip deeper than a row apart: a
     // dipping divisor goes first, with the multiple's strength.
-    const int32_t divisor = RepeatingDivisor(dips, dip.Count, std::max(2, MinCount));
+    const int32_t divisor = RepeatingDivisor(dips, Differences, dip.Count, std::max(2, MinCount));
     if (divisor > 0 && std::none_of(periods.begin(), periods.end(),
                                     [&](const TPeriod& P) { return P.Count == divisor; }))
       periods.push_back({divisor, dip.Dip});

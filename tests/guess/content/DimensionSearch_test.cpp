@@ -1,6 +1,7 @@
 #include "guess/SmoothVolume.h"
 #include "guess/content/DimensionSearch.h"
 
+#include <cmath>
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <vector>
@@ -56,6 +57,26 @@ TEST(DimensionSearch, FindsRowsAndSlicesOfASeriesOfTinyVolumes) {
         FindPeriods(LagDifferences(series, c.Width, MaxDimension, 512), 2, 3);
     ASSERT_FALSE(slices.empty());
     EXPECT_EQ(slices[0].Count, c.Height) << c.Width << "x" << c.Height << "x" << c.Slices;
+  }
+}
+
+// Rings about the centre over stripes that repeat twice a row agree a little
+// half a row apart, but a row apart they agree many times better: half the
+// row is no period.
+TEST(DimensionSearch, HalfARowThatDipsALittleIsNoRow) {
+  for (const int32_t width : {120, 180, 256}) {
+    std::vector<float> values;
+    for (int32_t y = 0; y < width; ++y)
+      for (int32_t x = 0; x < width; ++x)
+        values.push_back(static_cast<float>(
+            128 + 100 * std::cos(std::hypot(x - width / 2 + 0.5, y - width / 2 + 0.5) / 20) +
+            100 * std::cos(4 * M_PI * x / width)));
+    const std::vector<TPeriod> rows =
+        FindPeriods(LagDifferences(values, 1, MaxDimension, 4096), 4, 3);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0].Count, width);
+    for (const TPeriod& period : rows) // not with the strength of the row's own multiples
+      EXPECT_FALSE(period.Count == width / 2 && period.Dip > 0.5) << width << ": " << period.Dip;
   }
 }
 
