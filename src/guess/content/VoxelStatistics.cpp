@@ -55,7 +55,7 @@ struct TValueStats {
   double Near = 0.0, Far = 0.0; // summed |differences| of neighbours and of far pairs
   int64_t NearPairs = 0, FarPairs = 0;
   int64_t Count = 0, NonFinite = 0, NonZero = 0;
-  int64_t Tiny = 0, Huge = 0, Integral = 0, LowByteZero = 0, Wide = 0, Narrow = 0;
+  int64_t Tiny = 0, Huge = 0, Integral = 0, LowByteZero = 0, Wide = 0;
   int64_t UpperHalf = 0; // unsigned 16-bit values of 32768 and more
   int64_t Negatives = 0;
   int64_t TopByteFull = 0;              // unsigned values whose top byte is all ones
@@ -78,10 +78,10 @@ struct TValueStats {
 
 // Magnitudes that image data of the type rarely has: float values that are
 // denormal-small or astronomically large, integers that fill the top bits.
-// Narrow: 16-bit images always have some values this small (dark parts,
-// edges); floats read as integers have none.
+// (Bright 16-bit images may lack small values as much as half floats read as
+// integers do, so their absence tells nothing.)
 struct TLimits {
-  double Tiny = 0.0, Huge = HUGE_VAL, Wide = HUGE_VAL, Narrow = 0.0;
+  double Tiny = 0.0, Huge = HUGE_VAL, Wide = HUGE_VAL;
 };
 TLimits LimitsOf(TVoxelType Type) {
   switch (Type) {
@@ -92,7 +92,7 @@ TLimits LimitsOf(TVoxelType Type) {
     return {1e-10, 1e9, HUGE_VAL};
   case vtInt16:
   case vtUInt16:
-    return {0.0, HUGE_VAL, 16384.0, 2048.0};
+    return {0.0, HUGE_VAL, 16384.0};
   case vtInt32:
   case vtUInt32:
     return {0.0, HUGE_VAL, 16777216.0};
@@ -123,7 +123,6 @@ void AddValues(const std::vector<double>& Values, const std::vector<uint64_t>& R
     Stats.Tiny += magnitude < limits.Tiny;
     Stats.Huge += magnitude > limits.Huge;
     Stats.Wide += magnitude >= limits.Wide;
-    Stats.Narrow += magnitude < limits.Narrow;
     Stats.UpperHalf += Type == vtUInt16 && v >= 32768.0;
     Stats.Negatives += v < 0.0;
     Stats.Integral += isFloat && v == std::nearbyint(v);
@@ -261,8 +260,6 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
       Type == vtUInt16 && (Share(Stats.UpperHalf, Stats.NonZero) > 0.9 || Stats.Span > 32768.0);
   if (!lifted)
     score *= 1.0 - 0.6 * std::sqrt(Share(Stats.Wide, Stats.NonZero));
-  if ((Type == vtInt16 || Type == vtUInt16) && !lifted)
-    score *= std::min(1.0, 0.3 + 1000.0 * Share(Stats.Narrow, Stats.NonZero));
   score *= 1.0 - Share(Stats.LowByteZero, Stats.NonZero);
   // The low and the high bytes of shifted counts, read as bytes: the low ones
   // keep their lowest bits clear, the high ones do not.
