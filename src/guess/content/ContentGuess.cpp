@@ -17,6 +17,25 @@
 
 namespace guess {
 
+namespace {
+
+// The start of the first line before End that is long or has no blank, '='
+// or ':' in it, or End.
+int64_t HeaderLinesEnd(const uint8_t* Head, int64_t End) {
+  constexpr int64_t longest = 200;
+  for (int64_t start = 0; start < End;) {
+    const auto* stop = std::find(Head + start, Head + End, '\n');
+    const std::string_view line(reinterpret_cast<const char*>(Head + start),
+                                static_cast<size_t>(stop - (Head + start)));
+    if (start > 0 && (std::ssize(line) > longest || line.find_first_of(" =:\t") == line.npos))
+      return start;
+    start += std::ssize(line) + 1;
+  }
+  return End;
+}
+
+} // namespace
+
 TPreamble ReadPreamble(const uint8_t* Head, int64_t Count) {
   const auto isText = [](uint8_t C) {
     return (C >= 0x20 && C < 0x7F) || C == '\t' || C == '\n' || C == '\r' || C == '\f';
@@ -39,6 +58,7 @@ TPreamble ReadPreamble(const uint8_t* Head, int64_t Count) {
     preamble.TextEnd = end;
     if (preamble.LineEnd == 0)
       preamble.LineEnd = end;
+    preamble.LinesEnd = HeaderLinesEnd(Head, preamble.LineEnd);
   } else {
     end = preamble.LineEnd = 0;
     // A binary header: a few fields, then a long run of zeros.
@@ -131,7 +151,7 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
                                          int64_t JunkSlack, const TTail& Tail, int64_t RowBytes,
                                          int64_t SliceBytes, bool Trailers) {
   const int64_t fileSize = Tail.FileSize;
-  std::vector<int64_t> places = {0, Preamble.LineEnd, Preamble.TextEnd};
+  std::vector<int64_t> places = {0, Preamble.LineEnd, Preamble.TextEnd, Preamble.LinesEnd};
   for (int64_t x = fileSize % SliceBytes; x <= MaxContentHeaderBytes && places.size() < 8;
        x += SliceBytes)
     places.push_back(x);
@@ -147,7 +167,8 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
   for (int64_t x : places) {
     if (x < 0 || x > MaxContentHeaderBytes)
       continue;
-    const bool text = Preamble.Text && (x == Preamble.LineEnd || x == Preamble.TextEnd);
+    const bool text =
+        Preamble.Text && (x == Preamble.LineEnd || x == Preamble.TextEnd || x == Preamble.LinesEnd);
     const bool zeros =
         Preamble.ZeroEnd > Preamble.TextEnd && x <= Preamble.ZeroEnd && x > Preamble.ZeroEnd - 8;
     const bool junk = JunkEnd > 0 && std::abs(x - JunkEnd) <= JunkSlack;
@@ -171,8 +192,8 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
                       // Where the preamble ends and whole slices begin: two
                       // cues that agree by chance only rarely.
                       (slices && marked ? 0.2 : 0.0) - end.Cost;
-    if ((Preamble.Text && x < Preamble.LineEnd) || (Preamble.Binary && x == 0) ||
-        (JunkEnd > 0 && x < JunkEnd - JunkSlack))
+    if ((Preamble.Text && x < std::min(Preamble.LineEnd, Preamble.LinesEnd)) ||
+        (Preamble.Binary && x == 0) || (JunkEnd > 0 && x < JunkEnd - JunkSlack))
       evidence -= 0.6; // the data would start inside the header
     std::string why = x == 0   ? "no header"
                       : text   ? std::to_string(x) + "-byte text header"

@@ -20,6 +20,9 @@ struct TPreamble {
   int64_t TextEnd = 0;
   int64_t LineEnd = 0;
   int64_t ZeroEnd = 0;
+  // Where lines stop reading as a header's (short, with blanks or '=' or
+  // ':'): printable voxels after the header run on as one long "line".
+  int64_t LinesEnd = 0;
 };
 TPreamble ReadPreamble(const uint8_t* Head, int64_t Count);
 

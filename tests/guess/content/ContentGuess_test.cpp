@@ -21,6 +21,10 @@ TEST(ContentGuess, PreambleEndsWhereTextOrZerosEnd) {
   const std::vector<uint8_t> data = {5, 200, 3, 0, 0, 17};
   std::vector<uint8_t> printableData(40, 13); // a dark background that happens to be printable
   printableData.insert(printableData.end(), {0, 0, 1});
+  // Bright 8-bit voxels behind a text header read as letters, with a dark one as a line end.
+  std::vector<uint8_t> printableVoxels(text.begin(), text.end());
+  printableVoxels.insert(printableVoxels.end(), 300, 'S');
+  printableVoxels.insert(printableVoxels.end(), {10, 'R', 'R', 1, 2});
 
   struct TCase {
     std::vector<uint8_t> Head;
@@ -28,7 +32,8 @@ TEST(ContentGuess, PreambleEndsWhereTextOrZerosEnd) {
   };
   const int64_t end = static_cast<int64_t>(text.size());
   const std::vector<TCase> cases = {
-      {textHeader, {true, false, end, end, end + 4}},
+      {textHeader, {true, false, end, end, end + 4, end}},
+      {printableVoxels, {true, false, end + 303, end + 301, end + 303, end}},
       {binary, {false, true, 0, 0, 352}},
       {longText, {}},
       {data, {}},
@@ -41,6 +46,7 @@ TEST(ContentGuess, PreambleEndsWhereTextOrZerosEnd) {
     EXPECT_EQ(got.TextEnd, c.Expected.TextEnd);
     EXPECT_EQ(got.LineEnd, c.Expected.LineEnd);
     EXPECT_EQ(got.ZeroEnd, c.Expected.ZeroEnd);
+    EXPECT_EQ(got.LinesEnd, c.Expected.LinesEnd);
   }
 }
 
