@@ -51,7 +51,9 @@ bool Variant(const TLayout& A, const TLayout& B) {
   const int64_t rowBytes = int64_t{A.VoxelsPerRow} * BytesPerVoxel[A.VoxelType];
   const int64_t shift = std::abs(int64_t{A.HeaderBytes} - B.HeaderBytes);
   const bool nearRows = std::abs(A.RowsPerSlice - B.RowsPerSlice) <= 2;
-  return A.RowsPerSlice == B.RowsPerSlice || (nearRows && shift <= 2 * rowBytes);
+  // One image ending a row or two sooner ends before padding, say: another end of the data.
+  const bool images = A.SlicesPerVolume == 1 && B.SlicesPerVolume == 1 && shift == 0;
+  return A.RowsPerSlice == B.RowsPerSlice || (nearRows && shift <= 2 * rowBytes && !images);
 }
 
 // Whether A and B decode the bytes differently.

@@ -3,6 +3,7 @@
 #include "guess/SmoothVolume.h"
 #include "guess/content/VoxelStatistics.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -43,9 +44,13 @@ void ExpectWithinRanges(const TLayoutGuess& Guess, const std::string& What) {
       const int64_t rowBytes = int64_t{a.VoxelsPerRow} * BytesPerVoxel[a.VoxelType];
       const bool sameReading = a.VoxelsPerRow == b.VoxelsPerRow && a.VoxelType == b.VoxelType &&
                                a.ByteOrder == b.ByteOrder;
-      const bool nudged = a.RowsPerSlice == b.RowsPerSlice ||
-                          (std::abs(a.RowsPerSlice - b.RowsPerSlice) <= 2 &&
-                           std::abs(int64_t{a.HeaderBytes} - b.HeaderBytes) <= 2 * rowBytes);
+      // One image ending sooner behind the same header ends before padding.
+      const bool images =
+          a.SlicesPerVolume == 1 && b.SlicesPerVolume == 1 && a.HeaderBytes == b.HeaderBytes;
+      const bool nudged =
+          a.RowsPerSlice == b.RowsPerSlice ||
+          (std::abs(a.RowsPerSlice - b.RowsPerSlice) <= 2 &&
+           std::abs(int64_t{a.HeaderBytes} - b.HeaderBytes) <= 2 * rowBytes && !images);
       EXPECT_FALSE(sameReading && nudged) << What << ": places " << i << " and " << j;
     }
 }
@@ -253,6 +258,32 @@ TEST(LayoutGuess, DataFollowedByTrailingBytesKeepTheirHeaderAndShape) {
       EXPECT_TRUE(ReadsTheSame(guess.Candidates[0].Layout, truth))
           << what << ": best is " << guess.Candidates[0].Reason;
     }
+}
+
+// Zeros that pad an image to a block size could be its own dark rows: the
+// image without them is one of the first three.
+TEST(LayoutGuess, AnImagePaddedWithZerosIsOfferedWithoutThem) {
+  testfiles::TTempDir dir;
+  constexpr int32_t width = 150, height = 97;
+  std::vector<double> image = SmoothVolume(width, height, 1);
+  for (double& v : image) // a bright background: no zeros of its own
+    v += 100;
+  for (const int header : {0, 2}) {
+    std::vector<uint8_t> bytes = Header(header);
+    const TLayout truth = {
+        static_cast<int32_t>(bytes.size()), width, height, 1, vtUInt16, boLittleEndian};
+    const std::vector<uint8_t> data = EncodeVolume(image, vtUInt16, boLittleEndian);
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    bytes.resize((bytes.size() / 65536 + 1) * 65536, 0);
+    const TLayoutGuess guess = GuessLayout(dir.MakeFile("padded.raw", bytes));
+    ExpectWithinRanges(guess, "padded");
+    const auto top =
+        guess.Candidates.begin() + std::min<ptrdiff_t>(3, std::ssize(guess.Candidates));
+    EXPECT_TRUE(
+        std::any_of(guess.Candidates.begin(), top,
+                    [&](const TLayoutCandidate& C) { return ReadsTheSame(C.Layout, truth); }))
+        << "header " << header << ": best is " << guess.Candidates.at(0).Reason;
+  }
 }
 
 // A FITS header block: 80-character cards, padded with blanks to 2880 bytes.

@@ -96,6 +96,7 @@ struct THeaderOption {
   // fields and zeros, noise), not merely where whole slices fill the rest or
   // at a common size, either of which may put it inside the data.
   bool Marked = false;
+  bool SizeOnly = false; // nothing but the file size speaks for it
 };
 
 // Where the data may end: at the end of the file, before a text trailer,
@@ -118,7 +119,7 @@ struct TDataEnd {
 // The ends of data of whole slices (or, failing that, whole rows) after a
 // header of X bytes, best first.
 std::vector<TDataEnd> DataEnds(const TTail& Tail, int64_t X, bool Trailers, bool Marked,
-                               int64_t RowBytes, int64_t SliceBytes) {
+                               bool Likely, int64_t RowBytes, int64_t SliceBytes) {
   // Voxels rarely read as words: where a trailer does, the data end before
   // it, or a few bytes into it where the last voxels happen to be printable.
   if (Tail.Prose && Tail.TextStart > X) {
@@ -132,7 +133,7 @@ std::vector<TDataEnd> DataEnds(const TTail& Tail, int64_t X, bool Trailers, bool
   if (Tail.TextStart > X)
     ends.push_back({Tail.TextStart, 0.25, "; a text trailer follows"});
   for (const int64_t unit : {SliceBytes, RowBytes})
-    if (Marked && Tail.ZeroStart > X) {
+    if ((Marked || Likely) && Tail.ZeroStart > X) {
       const int64_t at = X + (Tail.ZeroStart - X + unit - 1) / unit * unit;
       if (at < Tail.FileSize)
         ends.push_back({at, 0.35, "; zeros pad the end"});
@@ -177,7 +178,8 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
     const bool marked = text || zeros || junk;
     // Only a text header ends exactly where it seems to: noise and zeros may
     // run on into the data.
-    std::vector<TDataEnd> ends = DataEnds(Tail, x, Trailers, text, RowBytes, SliceBytes);
+    std::vector<TDataEnd> ends =
+        DataEnds(Tail, x, Trailers, text, x == 0 || common, RowBytes, SliceBytes);
     std::erase_if(
         ends, [&](const TDataEnd& E) { return E.At - x < RowBytes || (E.At - x) % RowBytes != 0; });
     if (ends.empty())
@@ -195,18 +197,29 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
     if ((Preamble.Text && x < std::min(Preamble.LineEnd, Preamble.LinesEnd)) ||
         (Preamble.Binary && x == 0) || (JunkEnd > 0 && x < JunkEnd - JunkSlack))
       evidence -= 0.6; // the data would start inside the header
+    // Where a row or more of zeros may pad the file, its size says less.
+    if (!marked && !common && x != 0 && Tail.ZeroStart >= 0 &&
+        Tail.FileSize - Tail.ZeroStart >= RowBytes)
+      evidence -= 0.1;
     std::string why = x == 0   ? "no header"
                       : text   ? std::to_string(x) + "-byte text header"
                       : junk   ? std::to_string(x) + "-byte header ends where the data turn smooth"
                       : slices ? std::to_string(x) + "-byte header fits the file size"
                                : std::to_string(x) + "-byte header";
-    options.push_back({x, end.At, std::clamp(evidence, 0.0, 1.0), why + end.Why, marked});
+    options.push_back({x, end.At, std::clamp(evidence, 0.0, 1.0), why + end.Why, marked,
+                       !marked && !common && x != 0});
   }
   std::stable_sort(options.begin(), options.end(),
                    [](const auto& A, const auto& B) { return A.Evidence > B.Evidence; });
-  if (options.size() > 2)
-    options.resize(2);
-  return options;
+  // Of the headers that only the file size speaks for, a slice apart from one
+  // another, the likeliest is the one worth trying.
+  std::vector<THeaderOption> kept;
+  for (THeaderOption& option : options)
+    if (kept.size() < 2 &&
+        !(option.SizeOnly &&
+          std::any_of(kept.begin(), kept.end(), [](const THeaderOption& K) { return K.SizeOnly; })))
+      kept.push_back(std::move(option));
+  return kept;
 }
 
 // Headers after which the data fill the file, or, where none is convincing,
@@ -362,6 +375,20 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
           candidate.Score = std::min(0.98, candidate.Score + 0.15);
           candidate.Reason += "; the header states " + std::to_string(rowBytes / width) + " x " +
                               std::to_string(rows);
+        }
+        // Zeros that end the file may pad one image to a block size as well
+        // as be its own dark rows: both readings go forward.
+        const TTail& tail = Facts.Tail;
+        const int64_t padded =
+            height.Rows == 0 && header.End == tail.FileSize && tail.ZeroStart > header.Bytes
+                ? (tail.ZeroStart - header.Bytes + rowBytes - 1) / rowBytes
+                : rows;
+        if (padded >= 1 && padded < rows) {
+          TLayoutCandidate cut = candidate;
+          cut.Layout.RowsPerSlice = static_cast<int32_t>(padded);
+          cut.Score *= 0.99;
+          cut.Reason += "; zeros pad the end";
+          Candidates.push_back(std::move(cut));
         }
         Candidates.push_back(std::move(candidate));
       }
