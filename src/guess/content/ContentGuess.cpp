@@ -117,9 +117,10 @@ struct TDataEnd {
 };
 
 // The ends of data of whole slices (or, failing that, whole rows) after a
-// header of X bytes, best first.
-std::vector<TDataEnd> DataEnds(const TTail& Tail, int64_t X, bool Trailers, bool Marked,
-                               bool Likely, int64_t RowBytes, int64_t SliceBytes) {
+// header of X bytes, best first. Marked: a text header ends at X; Bare: the
+// data start the file, where zeros at its end most likely pad it.
+std::vector<TDataEnd> DataEnds(const TTail& Tail, int64_t X, bool Trailers, bool Marked, bool Bare,
+                               int64_t RowBytes, int64_t SliceBytes) {
   // Voxels rarely read as words: where a trailer does, the data end before
   // it, or a few bytes into it where the last voxels happen to be printable.
   if (Tail.Prose && Tail.TextStart > X) {
@@ -133,7 +134,7 @@ std::vector<TDataEnd> DataEnds(const TTail& Tail, int64_t X, bool Trailers, bool
   if (Tail.TextStart > X)
     ends.push_back({Tail.TextStart, 0.25, "; a text trailer follows"});
   for (const int64_t unit : {SliceBytes, RowBytes})
-    if ((Marked || Likely) && Tail.ZeroStart > X) {
+    if ((Marked || Bare) && Tail.ZeroStart > X) {
       const int64_t at = X + (Tail.ZeroStart - X + unit - 1) / unit * unit;
       if (at < Tail.FileSize)
         ends.push_back({at, 0.35, "; zeros pad the end"});
@@ -178,8 +179,7 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
     const bool marked = text || zeros || junk;
     // Only a text header ends exactly where it seems to: noise and zeros may
     // run on into the data.
-    std::vector<TDataEnd> ends =
-        DataEnds(Tail, x, Trailers, text, x == 0 || common, RowBytes, SliceBytes);
+    std::vector<TDataEnd> ends = DataEnds(Tail, x, Trailers, text, x == 0, RowBytes, SliceBytes);
     std::erase_if(
         ends, [&](const TDataEnd& E) { return E.At - x < RowBytes || (E.At - x) % RowBytes != 0; });
     if (ends.empty())
