@@ -1,6 +1,7 @@
 #include "guess/content/ContentGuess.h"
 
 #include "data/VoxelDecoder.h"
+#include "guess/content/DataBounds.h"
 #include "guess/content/DimensionSearch.h"
 #include "guess/content/HeaderFields.h"
 
@@ -81,158 +82,9 @@ TPreamble ReadPreamble(const uint8_t* Head, int64_t Count) {
 namespace {
 
 constexpr int64_t ChunkBytes = int64_t{4} << 20;
-constexpr std::array<int64_t, 8> CommonHeaders = {348, 352, 512, 1024, 2048, 4096, 8192, 16384};
 
 int64_t PositiveMod(int64_t A, int64_t M) {
   return ((A % M) + M) % M;
-}
-
-struct THeaderOption {
-  int64_t Bytes = 0;
-  int64_t End = 0;       // where the data end: the file's end, or before a trailer
-  double Evidence = 0.0; // 0 .. 1
-  std::string Why;
-  // The header ends where the opening bytes stop looking like a header (text,
-  // fields and zeros, noise), not merely where whole slices fill the rest or
-  // at a common size, either of which may put it inside the data.
-  bool Marked = false;
-  bool SizeOnly = false; // nothing but the file size speaks for it
-};
-
-// Where the data may end: at the end of the file, before a text trailer,
-// somewhere in a run of zeros that pads the file (to a block size, say), or,
-// behind a header whose end is clear, after the last whole slice, whatever
-// follows it.
-struct TTail {
-  int64_t FileSize = 0;
-  int64_t TextStart = -1; // a printable trailer starts here
-  bool Prose = false;     // the trailer reads as words, not as bytes that happen to be printable
-  int64_t ZeroStart = -1; // the file ends in zeros from here
-};
-
-struct TDataEnd {
-  int64_t At = 0;
-  double Cost = 0.0; // taken off the header's evidence
-  std::string Why;
-};
-
-// The ends of data of whole slices (or, failing that, whole rows) after a
-// header of X bytes, best first. Marked: a text header ends at X; Bare: the
-// data start the file, where zeros at its end most likely pad it.
-std::vector<TDataEnd> DataEnds(const TTail& Tail, int64_t X, bool Trailers, bool Marked, bool Bare,
-                               int64_t RowBytes, int64_t SliceBytes) {
-  // Voxels rarely read as words: where a trailer does, the data end before
-  // it, or a few bytes into it where the last voxels happen to be printable.
-  if (Tail.Prose && Tail.TextStart > X) {
-    const int64_t at = X + (Tail.TextStart - X + RowBytes - 1) / RowBytes * RowBytes;
-    return {{at - Tail.TextStart < 16 ? at : Tail.TextStart, 0.0, "; a text trailer follows"},
-            {Tail.FileSize, 0.25, ""}};
-  }
-  std::vector<TDataEnd> ends = {{Tail.FileSize, 0.0, ""}};
-  if (!Trailers)
-    return ends;
-  if (Tail.TextStart > X)
-    ends.push_back({Tail.TextStart, 0.25, "; a text trailer follows"});
-  for (const int64_t unit : {SliceBytes, RowBytes})
-    if ((Marked || Bare) && Tail.ZeroStart > X) {
-      const int64_t at = X + (Tail.ZeroStart - X + unit - 1) / unit * unit;
-      if (at < Tail.FileSize)
-        ends.push_back({at, 0.35, "; zeros pad the end"});
-    }
-  if (Marked && Tail.FileSize - X > SliceBytes) {
-    const int64_t at = X + (Tail.FileSize - X) / SliceBytes * SliceBytes;
-    ends.push_back({at, 0.45, "; " + std::to_string(Tail.FileSize - at) + " bytes follow"});
-  }
-  return ends;
-}
-
-// Headers after which whole rows fill the file (or end before a trailer),
-// with what speaks for each: whole slices after it, the end of a text or zero
-// preamble, a common size.
-std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t JunkEnd,
-                                         int64_t JunkSlack, const TTail& Tail, int64_t RowBytes,
-                                         int64_t SliceBytes, bool Trailers) {
-  const int64_t fileSize = Tail.FileSize;
-  std::vector<int64_t> places = {0, Preamble.LineEnd, Preamble.TextEnd, Preamble.LinesEnd};
-  for (int64_t x = fileSize % SliceBytes; x <= MaxContentHeaderBytes && places.size() < 8;
-       x += SliceBytes)
-    places.push_back(x);
-  for (int64_t back = 0; back < 8; ++back)
-    places.push_back(Preamble.ZeroEnd - back);
-  for (int64_t off = -JunkSlack; JunkEnd > 0 && off <= JunkSlack; ++off)
-    places.push_back(JunkEnd + off);
-  places.insert(places.end(), CommonHeaders.begin(), CommonHeaders.end());
-  std::sort(places.begin(), places.end());
-  places.erase(std::unique(places.begin(), places.end()), places.end());
-
-  std::vector<THeaderOption> options;
-  for (int64_t x : places) {
-    if (x < 0 || x > MaxContentHeaderBytes)
-      continue;
-    const bool text =
-        Preamble.Text && (x == Preamble.LineEnd || x == Preamble.TextEnd || x == Preamble.LinesEnd);
-    const bool zeros =
-        Preamble.ZeroEnd > Preamble.TextEnd && x <= Preamble.ZeroEnd && x > Preamble.ZeroEnd - 8;
-    const bool junk = JunkEnd > 0 && std::abs(x - JunkEnd) <= JunkSlack;
-    const bool common =
-        std::find(CommonHeaders.begin(), CommonHeaders.end(), x) != CommonHeaders.end();
-    const bool marked = text || zeros || junk;
-    // Only a text header ends exactly where it seems to: noise and zeros may
-    // run on into the data.
-    std::vector<TDataEnd> ends = DataEnds(Tail, x, Trailers, text, x == 0, RowBytes, SliceBytes);
-    std::erase_if(
-        ends, [&](const TDataEnd& E) { return E.At - x < RowBytes || (E.At - x) % RowBytes != 0; });
-    if (ends.empty())
-      continue;
-    const TDataEnd& end = ends.front();
-    const bool slices = (end.At - x) % SliceBytes == 0;
-    // Whole slices are needed; beyond that, a header has to be where the
-    // preamble ends or of a size that formats use.
-    double evidence = (slices ? 0.4 : 0.1) + (text ? 0.4 : 0.0) + (zeros || junk ? 0.3 : 0.0) +
-                      (common ? 0.3 : 0.0) + (x == 0 ? 0.3 : 0.0) +
-                      0.15 * (1.0 - static_cast<double>(x) / MaxContentHeaderBytes) +
-                      // Where the preamble ends and whole slices begin: two
-                      // cues that agree by chance only rarely.
-                      (slices && marked ? 0.2 : 0.0) - end.Cost;
-    if ((Preamble.Text && x < std::min(Preamble.LineEnd, Preamble.LinesEnd)) ||
-        (Preamble.Binary && x == 0) || (JunkEnd > 0 && x < JunkEnd - JunkSlack))
-      evidence -= 0.6; // the data would start inside the header
-    // Where a row or more of zeros may pad the file, its size says less.
-    if (!marked && !common && x != 0 && Tail.ZeroStart >= 0 &&
-        Tail.FileSize - Tail.ZeroStart >= RowBytes)
-      evidence -= 0.1;
-    std::string why = x == 0   ? "no header"
-                      : text   ? std::to_string(x) + "-byte text header"
-                      : junk   ? std::to_string(x) + "-byte header ends where the data turn smooth"
-                      : slices ? std::to_string(x) + "-byte header fits the file size"
-                               : std::to_string(x) + "-byte header";
-    options.push_back({x, end.At, std::clamp(evidence, 0.0, 1.0), why + end.Why, marked,
-                       !marked && !common && x != 0});
-  }
-  std::stable_sort(options.begin(), options.end(),
-                   [](const auto& A, const auto& B) { return A.Evidence > B.Evidence; });
-  // Of the headers that only the file size speaks for, a slice apart from one
-  // another, the likeliest is the one worth trying.
-  std::vector<THeaderOption> kept;
-  for (THeaderOption& option : options)
-    if (kept.size() < 2 &&
-        !(option.SizeOnly &&
-          std::any_of(kept.begin(), kept.end(), [](const THeaderOption& K) { return K.SizeOnly; })))
-      kept.push_back(std::move(option));
-  return kept;
-}
-
-// Headers after which the data fill the file, or, where none is convincing,
-// after which they end before a trailer.
-std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t JunkEnd,
-                                         int64_t JunkSlack, const TTail& Tail, int64_t RowBytes,
-                                         int64_t SliceBytes) {
-  constexpr double convincing = 0.8;
-  std::vector<THeaderOption> options =
-      HeaderOptions(Preamble, JunkEnd, JunkSlack, Tail, RowBytes, SliceBytes, false);
-  if (options.empty() || options.front().Evidence < convincing)
-    options = HeaderOptions(Preamble, JunkEnd, JunkSlack, Tail, RowBytes, SliceBytes, true);
-  return options;
 }
 
 struct THeight {
@@ -469,60 +321,6 @@ TBytes ReadBytes(platform::TFileStream& Stream, int64_t Offset, int64_t Count) {
   TBytes bytes{std::unique_ptr<uint8_t[]>(new uint8_t[static_cast<size_t>(Count)]), 0};
   bytes.Count = Stream.ReadAt(Offset, bytes.Data.get(), Count);
   return bytes;
-}
-
-// Whether printable bytes are words and numbers set apart by blanks, as text
-// is: printable voxels (a grey 8-bit background) scatter over brackets and
-// signs, and seldom form words.
-bool ReadsAsProse(const uint8_t* Begin, const uint8_t* End) {
-  int64_t words = 0, blanks = 0, usual = 0, run = 0;
-  for (const uint8_t* c = Begin; c < End; ++c) {
-    const bool letter = std::isalpha(*c) != 0;
-    run = letter ? run + 1 : 0;
-    words += run == 3;
-    blanks += *c == ' ' || *c == '\n' || *c == '\t' || *c == '\r';
-    usual +=
-        letter || std::isdigit(*c) != 0 || std::isspace(*c) != 0 ||
-        std::string_view("=:.,-_+/()'\"").find(static_cast<char>(*c)) != std::string_view::npos;
-  }
-  return words >= 3 && blanks * 2 >= words && usual * 10 >= (End - Begin) * 9;
-}
-
-// How the file ends: in a printable trailer, or in zeros. A run of a few
-// bytes says nothing; an image's own dark rows may end in zeros too, which
-// is why the end of the file stays the first choice.
-TTail ReadTail(platform::TFileStream& Stream, int64_t FileSize) {
-  constexpr int64_t tailBytes = int64_t{64} << 10, minRun = 16;
-  TTail tail;
-  tail.FileSize = FileSize;
-  const int64_t from = std::max<int64_t>(0, FileSize - tailBytes);
-  const TBytes bytes = ReadBytes(Stream, from, FileSize - from);
-  const uint8_t* begin = bytes.Data.get();
-  const uint8_t* end = begin + bytes.Count;
-  const uint8_t* zeros = end;
-  while (zeros > begin && zeros[-1] == 0)
-    --zeros;
-  if (end - zeros >= minRun)
-    tail.ZeroStart = from + (zeros - begin);
-  const uint8_t* text = end;
-  int64_t letters = 0, spaces = 0;
-  while (text > begin && ((text[-1] >= 0x20 && text[-1] < 0x7F) || text[-1] == '\n' ||
-                          text[-1] == '\r' || text[-1] == '\t')) {
-    --text;
-    letters += std::isalpha(*text) != 0;
-    spaces += *text == ' ' || *text == '\n';
-  }
-  if (end - text >= minRun && letters >= 6 && spaces > 0 && letters * 4 >= end - text &&
-      text > begin) {
-    tail.TextStart = from + (text - begin);
-    tail.Prose = ReadsAsProse(text, end);
-    // The last voxels may happen to be printable: a trailer that opens a
-    // line within its first few bytes starts there.
-    const uint8_t* opening = std::min(end, text + 16);
-    if (const uint8_t* line = std::find(text, opening, '\n'); tail.Prose && line != opening)
-      tail.TextStart = from + (line - begin);
-  }
-  return tail;
 }
 
 // The first voxel boundary of every width at or after Offset, if voxels of

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "guess/content/ContentGuess.h"
+#include "platform/FileStream.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace guess {
+
+// Where the data of a raw file may start and end: after which header bytes,
+// and before which trailer, with what speaks for each.
+
+struct THeaderOption {
+  int64_t Bytes = 0;
+  int64_t End = 0;       // where the data end: the file's end, or before a trailer
+  double Evidence = 0.0; // 0 .. 1
+  std::string Why;
+  // The header ends where the opening bytes stop looking like a header (text,
+  // fields and zeros, noise), not merely where whole slices fill the rest or
+  // at a common size, either of which may put it inside the data.
+  bool Marked = false;
+  bool SizeOnly = false; // nothing but the file size speaks for it
+};
+
+// Where the data may end: at the end of the file, before a text trailer,
+// somewhere in a run of zeros that pads the file (to a block size, say), or,
+// behind a header whose end is clear, after the last whole slice, whatever
+// follows it.
+struct TTail {
+  int64_t FileSize = 0;
+  int64_t TextStart = -1; // a printable trailer starts here
+  bool Prose = false;     // the trailer reads as words, not as bytes that happen to be printable
+  int64_t ZeroStart = -1; // the file ends in zeros from here
+};
+
+// How the file ends: in a printable trailer, or in zeros. A run of a few
+// bytes says nothing; an image's own dark rows may end in zeros too, which
+// is why the end of the file stays the first choice.
+TTail ReadTail(platform::TFileStream& Stream, int64_t FileSize);
+
+// Headers after which the data fill the file, or, where none is convincing,
+// after which they end before a trailer; at most two, likeliest first.
+std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t JunkEnd,
+                                         int64_t JunkSlack, const TTail& Tail, int64_t RowBytes,
+                                         int64_t SliceBytes);
+
+} // namespace guess
