@@ -14,6 +14,18 @@ struct TVoxelValue {
   int64_t SignedValue = 0;
   uint64_t UnsignedValue = 0;
   double RealValue = 0.0;
+  // The nearest double: 64-bit integers beyond 2^53 round.
+  double AsDouble() const {
+    switch (Kind) {
+    case Signed:
+      return static_cast<double>(SignedValue);
+    case Unsigned:
+      return static_cast<double>(UnsignedValue);
+    case Real:
+      break;
+    }
+    return RealValue;
+  }
 };
 
 // The one place that knows how each voxel type is stored. The painter and the

@@ -87,16 +87,7 @@ float TVxDataMgr::DecodeFloat32(int64_t p, const uint8_t* Buffer) const {
 }
 
 double TVxDataMgr::ProbeValue(TViewKind View, int32_t X, int32_t Y) const {
-  const TVoxelValue value = ProbeVoxel(View, X, Y);
-  switch (value.Kind) {
-  case TVoxelValue::Signed:
-    return static_cast<double>(value.SignedValue);
-  case TVoxelValue::Unsigned:
-    return static_cast<double>(value.UnsignedValue);
-  case TVoxelValue::Real:
-    break;
-  }
-  return value.RealValue;
+  return ProbeVoxel(View, X, Y).AsDouble();
 }
 
 TVoxelValue TVxDataMgr::ProbeVoxel(TViewKind View, int32_t X, int32_t Y) const {

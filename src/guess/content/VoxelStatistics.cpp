@@ -35,16 +35,7 @@ uint64_t LoadRaw(const uint8_t* Bytes, int32_t Width, bool Big) {
 
 // The value as the views decode it, widened to a double.
 double ValueOf(const uint8_t* Bytes, TVoxelType Type, TByteOrder Order) {
-  const TVoxelValue value = voxeldecoder::DecodeVoxel(Bytes, 0, Type, Order);
-  switch (value.Kind) {
-  case TVoxelValue::Signed:
-    return static_cast<double>(value.SignedValue);
-  case TVoxelValue::Unsigned:
-    return static_cast<double>(value.UnsignedValue);
-  case TVoxelValue::Real:
-    break;
-  }
-  return value.RealValue;
+  return voxeldecoder::DecodeVoxel(Bytes, 0, Type, Order).AsDouble();
 }
 
 bool IsWideUnsigned(TVoxelType Type) {

@@ -42,17 +42,6 @@ double Value(int64_t Index, TVoxelType Type) {
   }
 }
 
-double AsDouble(const TVoxelValue& Voxel) {
-  switch (Voxel.Kind) {
-  case TVoxelValue::Signed:
-    return static_cast<double>(Voxel.SignedValue);
-  case TVoxelValue::Unsigned:
-    return static_cast<double>(Voxel.UnsignedValue);
-  default:
-    return Voxel.RealValue;
-  }
-}
-
 int64_t Count(const std::vector<hsize_t>& Dims) {
   int64_t count = 1;
   for (hsize_t d : Dims)
@@ -132,8 +121,8 @@ void ExpectLayouts(const std::vector<uint8_t>& File, const TContainerReading& Re
     const int64_t count = Count(w.Dims);
     ASSERT_LE(l.DataStart + count * BytesPerVoxel[w.Type], std::ssize(File));
     for (int64_t p = 0; p < count; ++p)
-      ASSERT_EQ(AsDouble(voxeldecoder::DecodeVoxel(File.data() + l.DataStart, p, l.VoxelType,
-                                                   l.ByteOrder)),
+      ASSERT_EQ(voxeldecoder::DecodeVoxel(File.data() + l.DataStart, p, l.VoxelType, l.ByteOrder)
+                    .AsDouble(),
                 Value(p, w.Type))
           << "voxel " << p;
   }
