@@ -1,5 +1,7 @@
 #include "guess/formats/Numpy.h"
 
+#include "guess/formats/LittleEndian.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -28,17 +30,6 @@ constexpr uint32_t Zip64LocatorSignature = 0x07064b50;
 constexpr uint32_t Zip64EndSignature = 0x06064b50;
 constexpr uint32_t Sized32 = 0xFFFFFFFF; // the size is in the Zip64 extra field
 constexpr uint16_t DeferredSizes = 8;    // sizes follow the data and are in the directory
-
-uint64_t Little(const uint8_t* Bytes, int Size) {
-  uint64_t value = 0;
-  for (int i = 0; i < Size; ++i)
-    value |= uint64_t{Bytes[i]} << (8 * i);
-  return value;
-}
-
-uint64_t Little(const std::vector<uint8_t>& Bytes, size_t At, int Size) {
-  return At + static_cast<size_t>(Size) <= Bytes.size() ? Little(Bytes.data() + At, Size) : 0;
-}
 
 // The .npy header is a Python dict literal; only three of its keys matter.
 class TDictParser {

@@ -1,5 +1,7 @@
 #include "guess/formats/Pictures.h"
 
+#include "guess/formats/LittleEndian.h"
+
 #include <array>
 #include <cstring>
 #include <string_view>
@@ -26,10 +28,9 @@ constexpr std::array<TCompressedPicture, 8> CompressedPictures = {{
     {std::string_view("\x00\x00\x00\x0CJXL \r\n", 10), 0, "JPEG XL"},
 }};
 
-int64_t Little(const std::vector<uint8_t>& Bytes, size_t At, int Count) {
-  uint64_t value = 0;
-  for (int i = Count - 1; i >= 0; --i)
-    value = value << 8 | Bytes[At + static_cast<size_t>(i)];
+// A signed field of a bitmap's header: a bottom-up bitmap's height is negative.
+int64_t Field(const std::vector<uint8_t>& Bytes, size_t At, int Count) {
+  const uint64_t value = Little(Bytes, At, Count);
   return Count == 4 ? static_cast<int32_t>(value) : static_cast<int64_t>(value);
 }
 
@@ -39,13 +40,13 @@ int64_t Little(const std::vector<uint8_t>& Bytes, size_t At, int Count) {
 TContainerReading ReadBmp(const std::vector<uint8_t>& Head, int64_t FileSize) {
   TContainerReading reading;
   reading.Format = "BMP";
-  const int64_t dataStart = Little(Head, 10, 4);
-  const int64_t infoSize = Little(Head, 14, 4);
-  const int64_t width = Little(Head, 18, 4);
-  const int64_t height = Little(Head, 22, 4);
-  const int64_t planes = Little(Head, 26, 2);
-  const int64_t bits = Little(Head, 28, 2);
-  const int64_t compression = Little(Head, 30, 4);
+  const int64_t dataStart = Field(Head, 10, 4);
+  const int64_t infoSize = Field(Head, 14, 4);
+  const int64_t width = Field(Head, 18, 4);
+  const int64_t height = Field(Head, 22, 4);
+  const int64_t planes = Field(Head, 26, 2);
+  const int64_t bits = Field(Head, 28, 2);
+  const int64_t compression = Field(Head, 30, 4);
   if (infoSize < 40 || planes != 1 || width < 1 || height == 0 || width > (int64_t{1} << 24) ||
       height < -(int64_t{1} << 24) || height > (int64_t{1} << 24) || dataStart < 14 + infoSize ||
       dataStart > FileSize) {
