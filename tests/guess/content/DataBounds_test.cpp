@@ -43,8 +43,9 @@ TEST(DataBounds, TheTailTellsATrailerOfWordsFromPrintableVoxelsAndZeros) {
       return FromVoxels < 0 ? -1 : std::ssize(voxels) + FromVoxels;
     };
     EXPECT_EQ(tail.FileSize, std::ssize(bytes)) << c.What;
-    if (c.Prose || c.TextStart >= 0)
+    if (c.Prose || c.TextStart >= 0) {
       EXPECT_EQ(tail.TextStart, at(c.TextStart)) << c.What;
+    }
     EXPECT_EQ(tail.Prose, c.Prose) << c.What;
     EXPECT_EQ(tail.ZeroStart, at(c.ZeroStart)) << c.What;
   }
