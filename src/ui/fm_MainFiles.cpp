@@ -6,6 +6,7 @@
 #include "platform/TextCodec.h"
 #include "ui/ErrorReport.h"
 #include "ui/FileDialogs.h"
+#include "ui/FileNote.h"
 #include "ui/ImageWidget.h"
 #include "ui/fm_Main.h"
 
@@ -35,12 +36,17 @@ QString Tfm_Main::ChosenFile(const QFileDialog& Dialog) {
   return files.isEmpty() ? QString() : files.first();
 }
 
-// The strip shows the open file, or why the last open failed.
+// The strip shows the open file, and for a compressed one how it decompressed,
+// or why the last open failed.
 void Tfm_Main::OpenFileNamed(const std::string& Name) {
   FDataMgr.OpenFile(Name);
   const std::string& shown =
       FDataMgr.FileName().empty() ? FDataMgr.ErrorText() : FDataMgr.FileName();
-  lb_FilePath->setText(QFile::decodeName(QByteArray::fromStdString(shown)));
+  const std::string note = FDataMgr.FileName().empty()
+                               ? std::string()
+                               : CompressionNote(FDataMgr.Compression(), FDataMgr.DecodeState());
+  lb_FilePath->setText(QFile::decodeName(QByteArray::fromStdString(shown)) +
+                       QString::fromStdString(note));
   lb_FilePath->adjustSize();
   mi_GuessLayout->setEnabled(!FDataMgr.FileName().empty());
   mi_SaveLayout->setEnabled(!FDataMgr.FileName().empty());

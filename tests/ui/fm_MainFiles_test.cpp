@@ -1,8 +1,10 @@
+#include "GzipFile.h"
 #include "QtPrinters.h"
 #include "data/Layout.h"
 #include "data/TestFiles.h"
 #include "data/VxDataMgr.h"
 #include "ui/ErrorReport.h"
+#include "ui/FileNote.h"
 #include "ui/ImageWidget.h"
 #include "ui/MainWindowFixture.h"
 #include "ui/fm_Main.h"
@@ -208,6 +210,39 @@ TEST_F(TFileCommandsTest, OpeningAnotherFileReplacesTheOpenOne) {
   EXPECT_FALSE(DataMgr.IsOpen());
   EXPECT_TRUE(DataMgr.FileName().empty());
   EXPECT_EQ(Control<QLabel>("lb_FilePath")->text(), QStringLiteral("File does not exist"));
+}
+
+// A compressed file's strip says how it decompressed: whole, cut short, or damaged.
+TEST_F(TFileCommandsTest, TheStripTellsHowACompressedFileDecompressed) {
+  std::vector<uint8_t> data(2'000'000);
+  for (size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<uint8_t>((i * 131 + i / 1000) % 251);
+  const std::vector<uint8_t> whole = testfiles::Gzipped(data);
+  std::vector<uint8_t> damaged = whole;
+  for (size_t i = whole.size() / 2; i < whole.size() / 2 + 32; ++i)
+    damaged[i] ^= 0xA5;
+  const std::vector<uint8_t> cut(whole.begin(), whole.begin() + std::ssize(whole) / 2);
+  const struct {
+    const char* Name;
+    const std::vector<uint8_t>& Bytes;
+    QString Tail;
+  } cases[] = {{"whole.raw.gz", whole, QStringLiteral(" (gzip, 2.0 MB decompressed)")},
+               {"cut.raw.gz", cut, QStringLiteral(" decompressed, truncated)")},
+               {"damaged.raw.gz", damaged, QStringLiteral(" of the file)")}};
+  for (const auto& c : cases) {
+    const std::string name = Dir.MakeFile(c.Name, c.Bytes);
+    OpenThroughDialog(name);
+    const QString text = Control<QLabel>("lb_FilePath")->text();
+    EXPECT_TRUE(text.startsWith(Q(name) + QStringLiteral(" (gzip, "))) << text.toStdString();
+    EXPECT_TRUE(text.endsWith(c.Tail)) << text.toStdString();
+  }
+  EXPECT_TRUE(
+      Control<QLabel>("lb_FilePath")->text().contains(QStringLiteral(", damaged at byte ")));
+  const std::pair<int64_t, const char*> sizes[] = {
+      {0, "0 bytes"},        {1, "1 byte"},       {999, "999 bytes"},        {1000, "1.0 KB"},
+      {999'949, "999.9 KB"}, {999'950, "1.0 MB"}, {1'234'567'890, "1.2 GB"}, {INT64_MAX, "9.2 EB"}};
+  for (const auto& [bytes, text] : sizes)
+    EXPECT_EQ(SizeText(bytes), text) << bytes;
 }
 
 TEST_F(TFileCommandsTest, OpeningLeavesTheParametersAsTheyAre) {
