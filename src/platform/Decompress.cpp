@@ -42,8 +42,8 @@ namespace {
 
 constexpr size_t InputPiece = size_t{256} << 10;
 constexpr size_t OutputPiece = size_t{256} << 10;
-constexpr size_t History = size_t{32} << 10; // the deflate window
-constexpr int64_t ProgressEvery = int64_t{4} << 20;
+constexpr size_t History = size_t{32} << 10;        // the deflate window
+constexpr int64_t ProgressEvery = int64_t{1} << 20; // of output or of input
 
 int64_t CheckpointBytes(const TCheckpoint& Point) {
   return static_cast<int64_t>(sizeof(TCheckpoint) + Point.Window.size());
@@ -151,6 +151,7 @@ bool TDecompressedStream::Build(const TIndexProgress& Progress, const TIndexOpti
   int64_t next = spacing;
   int64_t indexBytes = 0;
   int64_t nextProgress = ProgressEvery;
+  int64_t nextProgressIn = ProgressEvery;
   FIndex.assign(1, TCheckpoint{});
   FDecoder->Restart(FIndex.front());
   while (FDecoder->Stop() == TStop::Running) {
@@ -186,8 +187,11 @@ bool TDecompressedStream::Build(const TIndexProgress& Progress, const TIndexOpti
     } else if (got == 0 && FDecoder->Stop() == TStop::Running && !FDecoder->AtBoundary()) {
       break; // no progress: treat as the end of what decodes
     }
-    if (out >= nextProgress && Progress) {
+    // Output or input: a bomb gives much output for little input, skippable
+    // frames the other way round.
+    if (Progress && (out >= nextProgress || FDecoder->Consumed() >= nextProgressIn)) {
       nextProgress = out + ProgressEvery;
+      nextProgressIn = FDecoder->Consumed() + ProgressEvery;
       const double done = CompressedSize > 0 ? static_cast<double>(FDecoder->Consumed()) /
                                                    static_cast<double>(CompressedSize)
                                              : 1.0;

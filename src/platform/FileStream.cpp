@@ -9,6 +9,19 @@
 
 namespace platform {
 
+namespace {
+
+TIndexProgress& DefaultProgress() {
+  static TIndexProgress progress;
+  return progress;
+}
+
+} // namespace
+
+void SetDefaultIndexProgress(TIndexProgress Progress) {
+  DefaultProgress() = std::move(Progress);
+}
+
 bool FileExists(const std::string& Name) {
   struct stat info {};
   return !Name.empty() && ::stat(Name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
@@ -41,7 +54,8 @@ void TFileStream::OpenCompressed(const TIndexProgress& Progress) {
     return ReadRegularAt(Offset, Buffer, Count);
   };
   std::unique_ptr<TDecompressedStream> stream;
-  switch (TDecompressedStream::Open(kind, source, Size(), Progress, TIndexOptions{}, stream)) {
+  switch (TDecompressedStream::Open(kind, source, Size(), Progress ? Progress : DefaultProgress(),
+                                    TIndexOptions{}, stream)) {
   case TDecompressedStream::TOpen::Cancelled:
     ::close(FHandle);
     FHandle = -1;

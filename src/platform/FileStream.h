@@ -22,6 +22,11 @@ public:
       : EFOpenError("Opening cancelled") {}
 };
 
+// The progress a stream opened without one of its own reports to (the
+// command line's, on a terminal); none by default. Set it before any thread
+// opens a file.
+void SetDefaultIndexProgress(TIndexProgress Progress);
+
 // True when Name is an existing entry that is not a directory.
 bool FileExists(const std::string& Name);
 

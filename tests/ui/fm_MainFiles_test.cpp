@@ -20,6 +20,7 @@
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QSignalSpy>
 #include <QTimer>
 #include <fcntl.h>
@@ -243,6 +244,37 @@ TEST_F(TFileCommandsTest, TheStripTellsHowACompressedFileDecompressed) {
       {999'949, "999.9 KB"}, {999'950, "1.0 MB"}, {1'234'567'890, "1.2 GB"}, {INT64_MAX, "9.2 EB"}};
   for (const auto& [bytes, text] : sizes)
     EXPECT_EQ(SizeText(bytes), text) << bytes;
+}
+
+// A long read-through shows its progress; Cancel there leaves no file open and
+// says so, and without Cancel the file opens and the dialog goes.
+TEST_F(TFileCommandsTest, CancelWhileACompressedFileIsReadLeavesNothingOpen) {
+  const std::string name =
+      Dir.MakeFile("zeros.raw.gz", testfiles::Gzipped(std::vector<uint8_t>(24 << 20, 0)));
+  Window.SetProgressDelay(0);
+  for (const bool cancel : {true, false}) {
+    int seen = 0;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+      auto* dialog = Window.findChild<QProgressDialog*>("ProgressDialog1");
+      if (dialog && !dialog->wasCanceled()) {
+        ++seen;
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+        if (cancel)
+          dialog->cancel();
+      }
+    });
+    watcher.start(0);
+    OpenThroughDialog(name);
+    watcher.stop();
+    EXPECT_GT(seen, 0);
+    EXPECT_EQ(DataMgr.IsOpen(), !cancel);
+    EXPECT_EQ(Control<QLabel>("lb_FilePath")->text(),
+              cancel ? QStringLiteral("Opening cancelled")
+                     : Q(name) + QStringLiteral(" (gzip, 25.2 MB decompressed)"));
+    EXPECT_EQ(Window.findChild<QProgressDialog*>("ProgressDialog1"), nullptr);
+  }
 }
 
 TEST_F(TFileCommandsTest, OpeningLeavesTheParametersAsTheyAre) {
