@@ -228,11 +228,24 @@ size_t TDecompressedStream::Checkpoints() const {
   return FIndex.size();
 }
 
-void TDecompressedStream::PositionAt(int64_t Offset) {
+namespace {
+
+const TCheckpoint& Before(const std::vector<TCheckpoint>& Index, int64_t Offset) {
   const auto after =
-      std::upper_bound(FIndex.begin(), FIndex.end(), Offset,
+      std::upper_bound(Index.begin(), Index.end(), Offset,
                        [](int64_t Value, const TCheckpoint& Point) { return Value < Point.Out; });
-  const TCheckpoint& before = *std::prev(after);
+  return *std::prev(after);
+}
+
+} // namespace
+
+int64_t TDecompressedStream::CheckpointBefore(int64_t Offset) const {
+  const std::lock_guard<std::mutex> hold(FLock);
+  return Before(FIndex, std::max<int64_t>(Offset, 0)).Out;
+}
+
+void TDecompressedStream::PositionAt(int64_t Offset) {
+  const TCheckpoint& before = Before(FIndex, Offset);
   // Going on is cheaper unless the decoder stands past Offset or a checkpoint
   // lies between it and Offset.
   if (FPosition < 0 || FPosition > Offset || before.Out > FPosition ||

@@ -72,6 +72,8 @@ public:
   // What the seek index holds, in bytes.
   int64_t IndexBytes() const;
   size_t Checkpoints() const;
+  // The decompressed offset of the checkpoint a read at Offset starts from.
+  int64_t CheckpointBefore(int64_t Offset) const;
   // How many reads started over at a checkpoint rather than going on.
   int64_t Restarts() const { return FRestarts; }
 
