@@ -74,12 +74,21 @@ TBytes Compress(TCompression Kind, const TBytes& Data) {
     out.resize(length);
     break;
   }
-  case TCompression::Xz: {
+  case TCompression::Xz: { // in the blocks of three dictionaries that xz -T0 writes
+    lzma_mt options{};
+    options.threads = 1;
+    options.preset = 3;
+    options.check = LZMA_CHECK_CRC64;
+    lzma_stream stream = LZMA_STREAM_INIT;
+    lzma_stream_encoder_mt(&stream, &options);
     out.resize(lzma_stream_buffer_bound(Data.size()));
-    size_t length = 0;
-    lzma_easy_buffer_encode(3, LZMA_CHECK_CRC64, nullptr, Data.data(), Data.size(), out.data(),
-                            &length, out.size());
-    out.resize(length);
+    stream.next_in = Data.data();
+    stream.avail_in = Data.size();
+    stream.next_out = out.data();
+    stream.avail_out = out.size();
+    lzma_code(&stream, LZMA_FINISH);
+    out.resize(stream.total_out);
+    lzma_end(&stream);
     break;
   }
   default:
