@@ -96,9 +96,14 @@ THeadlessResult WriteHeader(const THeadlessCommand& Command) {
 
 THeadlessResult PrintLayout(const THeadlessCommand& Command) {
   std::string why;
-  const int64_t bytes = DataFileBytes(Command.File, why);
+  platform::TCompression compression = platform::TCompression::None;
+  const int64_t bytes = DataFileBytes(Command.File, why, &compression);
   if (bytes < 0)
     return Failed(why);
+  if (compression != platform::TCompression::None)
+    return Failed(Quoted(Command.File) + " is compressed with " +
+                  platform::CompressionName(compression) +
+                  "; numpy.memmap reads a file only as its bytes lie.");
   const TExtent extent = ExtentOf(Command.Layout, bytes);
   if (!extent.Why.empty())
     return Failed(Quoted(Command.File) + ": " + extent.Why);

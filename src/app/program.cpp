@@ -6,6 +6,7 @@
 #include "app/GuessCommand.h"
 #include "data/VxDataMgr.h"
 #include "dragdrop/DragDropFile.h"
+#include "platform/FileStream.h"
 #include "ui/ErrorReport.h"
 #include "ui/fm_About.h"
 #include "ui/fm_Help.h"
@@ -15,6 +16,8 @@
 #include <QTimer>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -40,6 +43,34 @@ TParsedCommandLine ParseArguments(int argc, char** argv) {
                           QString::fromStdString(AppVerInfo().FileVersion));
 }
 
+// On a terminal the commands without a window tell how far reading a
+// compressed file has got, on one line that is cleared when they finish;
+// anywhere else they print nothing of it.
+class TTerminalProgress {
+public:
+  TTerminalProgress() {
+    if (::isatty(STDERR_FILENO) == 1)
+      platform::SetDefaultIndexProgress([this](double Done) { return Show(Done); });
+  }
+  ~TTerminalProgress() {
+    platform::SetDefaultIndexProgress({});
+    if (FShown >= 0)
+      std::fputs("\r\033[K", stderr);
+  }
+  TTerminalProgress(const TTerminalProgress&) = delete;
+  TTerminalProgress& operator=(const TTerminalProgress&) = delete;
+
+private:
+  bool Show(double Done) {
+    const int percent = static_cast<int>(Done * 100.0);
+    if (percent != FShown)
+      std::fprintf(stderr, "\rReading the compressed file... %d%%", percent);
+    FShown = percent;
+    return true;
+  }
+  int FShown = -1;
+};
+
 void Warn(const QStringList& Warnings) {
   for (const QString& warning : Warnings)
     std::fprintf(stderr, "%s\n", warning.toLocal8Bit().constData());
@@ -55,7 +86,9 @@ int main(int argc, char** argv) {
     return command.ExitCode;
   }
   if (command.GuessFile) {
+    std::optional<TTerminalProgress> progress(std::in_place);
     const TGuessReport report = ReportGuess(guess::GuessLayout(*command.GuessFile));
+    progress.reset();
     std::fwrite(report.Text.data(), 1, report.Text.size(), stdout);
     // Proposals that never reached the reader are no success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -65,7 +98,9 @@ int main(int argc, char** argv) {
     return report.ExitCode;
   }
   if (command.Headless) {
+    std::optional<TTerminalProgress> progress(std::in_place);
     const THeadlessResult result = RunHeadless(*command.Headless);
+    progress.reset(); // the line goes before any result is printed
     std::fwrite(result.Output.data(), 1, result.Output.size(), stdout);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
       std::fputs("Cannot write to standard output.\n", stderr);

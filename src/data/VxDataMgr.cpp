@@ -28,19 +28,35 @@ TVxDataMgr& DataMgr = *new TVxDataMgr;
 TVxDataMgr::TVxDataMgr() = default;
 TVxDataMgr::~TVxDataMgr() = default;
 
-void TVxDataMgr::OpenFile(const std::string& Name) {
+void TVxDataMgr::OpenFile(const std::string& Name, const platform::TIndexProgress& Progress) {
   CloseFile();
   FErrorText.clear();
+  FOpenCancelled = false;
   if (!platform::FileExists(Name)) {
     FErrorText = "File does not exist";
     return;
   }
   try {
-    FStream = std::make_unique<platform::TFileStream>(Name);
+    FStream = std::make_unique<platform::TFileStream>(Name, Progress);
     FFileName = Name;
+  } catch (const platform::EOpenCancelled& error) {
+    FErrorText = error.what();
+    FOpenCancelled = true;
   } catch (const platform::EFOpenError& error) {
     FErrorText = error.what();
   }
+}
+
+int64_t TVxDataMgr::FileSize() const {
+  return FStream ? FStream->Size() : -1;
+}
+
+platform::TCompression TVxDataMgr::Compression() const {
+  return FStream ? FStream->Compression() : platform::TCompression::None;
+}
+
+platform::TDecodeState TVxDataMgr::DecodeState() const {
+  return FStream ? FStream->DecodeState() : platform::TDecodeState{};
 }
 
 void TVxDataMgr::CloseFile() {

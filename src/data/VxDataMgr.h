@@ -4,6 +4,7 @@
 #include "data/ViewPainter.h"
 #include "data/VoxelDecoder.h"
 #include "data/VoxelTypes.h"
+#include "platform/Decompress.h"
 
 #include <array>
 #include <cstdint>
@@ -30,7 +31,9 @@ public:
   TVxDataMgr(const TVxDataMgr&) = delete;
   TVxDataMgr& operator=(const TVxDataMgr&) = delete;
 
-  void OpenFile(const std::string& Name);
+  // Progress is told how far reading a compressed file through has got, and may
+  // cancel it; a cancelled open leaves no file open, as a failed one does.
+  void OpenFile(const std::string& Name, const platform::TIndexProgress& Progress = {});
   void CloseFile();
   void SetParameters(int32_t HeaderBytes, int32_t VoxelsPerRow, int32_t RowsPerSlice,
                      int32_t SlicesPerVolume, TVoxelType VoxelType, TByteOrder ByteOrder,
@@ -54,6 +57,11 @@ public:
   const std::string& FileName() const { return FFileName; }
   const std::string& ErrorText() const { return FErrorText; }
   bool IsOpen() const { return FStream != nullptr; }
+  bool OpenCancelled() const { return FOpenCancelled; }
+  // What the views read: the decompressed bytes of a compressed file.
+  int64_t FileSize() const;
+  platform::TCompression Compression() const;
+  platform::TDecodeState DecodeState() const;
   int32_t HeaderBytes() const { return FHeaderBytes; }
   TVoxelType VoxelType() const { return FVoxelType; }
   TByteOrder ByteOrder() const { return FByteOrder; }
@@ -82,6 +90,7 @@ private:
   std::string FFileName;
   std::unique_ptr<platform::TFileStream> FStream;
   std::string FErrorText;
+  bool FOpenCancelled = false;
   int32_t FHeaderBytes = 0;
   std::array<int32_t, 3> FDims{256, 256, 256};
   std::array<int64_t, 3> FStrides{};

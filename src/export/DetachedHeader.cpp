@@ -106,14 +106,16 @@ std::string ReferenceProblem(THeaderFormat Format, const std::string& Reference)
   return {};
 }
 
-std::string NrrdText(const TLayout& Layout, const TExtent& Extent, const std::string& Reference) {
+std::string NrrdText(const TLayout& Layout, const TExtent& Extent, const std::string& Reference,
+                     bool Gzip) {
   std::string text = "NRRD0004\n";
   text.append("type: ").append(TypeWord(THeaderFormat::Nrrd, Layout.VoxelType)).append("\n");
   text.append("dimension: ").append(std::to_string(Extent.Sizes.size())).append("\n");
   text.append("sizes: ").append(Joined(Extent.Sizes)).append("\n");
   if (BytesPerVoxel.at(Layout.VoxelType) > 1)
     text.append("endian: ").append(BigEndian(Layout) ? "big" : "little").append("\n");
-  text.append("encoding: raw\n");
+  // With a compressed encoding the byte skip counts decompressed bytes, as here.
+  text.append(Gzip ? "encoding: gzip\n" : "encoding: raw\n");
   text.append("byte skip: ").append(std::to_string(Layout.HeaderBytes)).append("\n");
   return text.append("data file: ").append(Reference).append("\n");
 }
@@ -263,9 +265,26 @@ TExtent ExtentOf(const TLayout& Layout, int64_t FileBytes) {
   return extent;
 }
 
+namespace {
+
+std::string CompressionProblem(THeaderFormat Format, platform::TCompression Compression) {
+  if (Compression == platform::TCompression::None ||
+      (Format == THeaderFormat::Nrrd && Compression == platform::TCompression::Gzip))
+    return {};
+  const std::string kind = platform::CompressionName(Compression);
+  if (Format == THeaderFormat::Nrrd)
+    return "NRRD can describe a gzip data file only; this one is compressed with " + kind + ".";
+  return std::string(FormatName(Format)) + " cannot describe a data file compressed with " + kind +
+         ".";
+}
+
+} // namespace
+
 TText HeaderText(THeaderFormat Format, const TLayout& Layout, const TExtent& Extent,
-                 const std::string& DataFileReference) {
+                 const std::string& DataFileReference, platform::TCompression Compression) {
   TText result;
+  if (!(result.Why = CompressionProblem(Format, Compression)).empty())
+    return result;
   if (!Extent.Why.empty() || Extent.Sizes.size() < 3) {
     result.Why = Extent.Why.empty() ? "The file holds no whole slice of this layout." : Extent.Why;
     return result;
@@ -280,7 +299,8 @@ TText HeaderText(THeaderFormat Format, const TLayout& Layout, const TExtent& Ext
     return result;
   switch (Format) {
   case THeaderFormat::Nrrd:
-    result.Text = NrrdText(Layout, Extent, DataFileReference);
+    result.Text =
+        NrrdText(Layout, Extent, DataFileReference, Compression == platform::TCompression::Gzip);
     break;
   case THeaderFormat::MetaImage:
     result.Text = MetaText(Layout, Extent, DataFileReference);

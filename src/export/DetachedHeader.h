@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/Layout.h"
+#include "platform/Decompress.h"
 
 #include <cstdint>
 #include <optional>
@@ -38,9 +39,12 @@ struct TText {
 // The header text of a file laid out by Layout over Extent, naming the data
 // file as DataFileReference (NRRD and MetaImage; an ENVI header is found by
 // the data file's name instead). Nothing where the format cannot say the
-// voxel type or the reference cannot stand in a header line.
+// voxel type or the reference cannot stand in a header line. A compressed
+// data file is laid out in its decompressed bytes: NRRD says so for gzip
+// ("encoding: gzip"); for any other pairing there is nothing, with the reason.
 TText HeaderText(THeaderFormat Format, const TLayout& Layout, const TExtent& Extent,
-                 const std::string& DataFileReference);
+                 const std::string& DataFileReference,
+                 platform::TCompression Compression = platform::TCompression::None);
 
 // numpy.memmap(...) over the file FileName as given, slowest axis first.
 std::string NumpyLine(const std::string& FileName, const TLayout& Layout, const TExtent& Extent);

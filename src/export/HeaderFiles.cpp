@@ -1,5 +1,6 @@
 #include "export/HeaderFiles.h"
 
+#include "platform/FileStream.h"
 #include "platform/ScopeExit.h"
 
 #include <cerrno>
@@ -105,7 +106,10 @@ std::string EnviPlacementNote(const std::string& HeaderName, const std::string& 
          Quoted((ResolvedFolder(DataFile) / stem).string()) + ".";
 }
 
-int64_t DataFileBytes(const std::string& DataFile, std::string& Why) {
+int64_t DataFileBytes(const std::string& DataFile, std::string& Why,
+                      platform::TCompression* Compression) {
+  if (Compression)
+    *Compression = platform::TCompression::None;
   struct stat info {};
   if (::stat(DataFile.c_str(), &info) != 0) {
     Why = "Cannot read file " + Quoted(DataFile) + ". " + Reason(errno);
@@ -115,7 +119,14 @@ int64_t DataFileBytes(const std::string& DataFile, std::string& Why) {
     Why = Quoted(DataFile) + " is not a regular file, so no header can describe it.";
     return -1;
   }
-  return info.st_size;
+  try {
+    const platform::TFileStream stream(DataFile);
+    if (Compression)
+      *Compression = stream.Compression();
+    return stream.Size();
+  } catch (const platform::EFOpenError&) {
+    return info.st_size; // unreadable: its size is still what the header describes
+  }
 }
 
 std::string TargetProblem(const std::string& Name, const std::string& DataFile) {
@@ -167,13 +178,14 @@ std::string WriteFileAtomically(const std::string& Name, const std::string& Byte
 std::string WriteDetachedHeader(THeaderFormat Format, const std::string& Name,
                                 const std::string& DataFile, const TLayout& Layout) {
   std::string why;
-  const int64_t bytes = DataFileBytes(DataFile, why);
+  platform::TCompression compression = platform::TCompression::None;
+  const int64_t bytes = DataFileBytes(DataFile, why, &compression);
   if (bytes < 0)
     return why;
   if (!(why = TargetProblem(Name, DataFile)).empty())
     return why;
-  const TText text =
-      HeaderText(Format, Layout, ExtentOf(Layout, bytes), DataFileReference(Name, DataFile));
+  const TText text = HeaderText(Format, Layout, ExtentOf(Layout, bytes),
+                                DataFileReference(Name, DataFile), compression);
   if (!text.Why.empty())
     return "No " + std::string(FormatName(Format)) + " header written: " + text.Why;
   return WriteFileAtomically(Name, text.Text);

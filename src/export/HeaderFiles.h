@@ -24,8 +24,10 @@ std::string DataFileReference(const std::string& HeaderName, const std::string& 
 std::string EnviPlacementNote(const std::string& HeaderName, const std::string& DataFile);
 
 // The size of the data file, or -1 with Why when it is not a regular file
-// (a folder, a pipe or a device says nothing by its size).
-int64_t DataFileBytes(const std::string& DataFile, std::string& Why);
+// (a folder, a pipe or a device says nothing by its size). A compressed file
+// gives its decompressed size, and Compression (when given) says how.
+int64_t DataFileBytes(const std::string& DataFile, std::string& Why,
+                      platform::TCompression* Compression = nullptr);
 
 // Why Name cannot take a written file that may replace it: a folder, a pipe
 // or device, or DataFile itself under any of its names. Empty when it can.

@@ -9,12 +9,25 @@
 
 namespace platform {
 
+namespace {
+
+TIndexProgress& DefaultProgress() {
+  static TIndexProgress progress;
+  return progress;
+}
+
+} // namespace
+
+void SetDefaultIndexProgress(TIndexProgress Progress) {
+  DefaultProgress() = std::move(Progress);
+}
+
 bool FileExists(const std::string& Name) {
   struct stat info {};
   return !Name.empty() && ::stat(Name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-TFileStream::TFileStream(const std::string& Name) {
+TFileStream::TFileStream(const std::string& Name, const TIndexProgress& Progress) {
   // O_NONBLOCK: a FIFO must not wait for a writer, and a device must not stall
   // a read. Regular files ignore it.
   do {
@@ -24,6 +37,35 @@ TFileStream::TFileStream(const std::string& Name) {
     throw EFOpenError("Cannot open file " + Name);
   struct stat info {};
   FRegular = ::fstat(FHandle, &info) == 0 && S_ISREG(info.st_mode);
+  // Only a regular file is looked into: a pipe or device would have to be
+  // read, and could block, to tell.
+  if (FRegular)
+    OpenCompressed(Progress);
+}
+
+void TFileStream::OpenCompressed(const TIndexProgress& Progress) {
+  uint8_t head[CompressionMagicBytes] = {};
+  const int64_t got = ReadAt(0, head, sizeof head);
+  const TCompression kind = DetectCompression(head, static_cast<size_t>(std::max<int64_t>(got, 0)));
+  if (kind == TCompression::None)
+    return;
+  // The file's own bytes, whatever FDecompressed becomes.
+  const auto source = [this](int64_t Offset, void* Buffer, int64_t Count) {
+    return ReadRegularAt(Offset, Buffer, Count);
+  };
+  std::unique_ptr<TDecompressedStream> stream;
+  switch (TDecompressedStream::Open(kind, source, Size(), Progress ? Progress : DefaultProgress(),
+                                    TIndexOptions{}, stream)) {
+  case TDecompressedStream::TOpen::Cancelled:
+    ::close(FHandle);
+    FHandle = -1;
+    throw EOpenCancelled();
+  case TDecompressedStream::TOpen::Opened:
+    FDecompressed = std::move(stream);
+    break;
+  case TDecompressedStream::TOpen::NotCompressed:
+    break;
+  }
 }
 
 TFileStream::~TFileStream() {
@@ -34,6 +76,8 @@ TFileStream::~TFileStream() {
 int64_t TFileStream::Seek(int64_t Offset) {
   if (Offset < 0)
     return -1;
+  if (FDecompressed)
+    return FPosition = Offset;
   const off_t reached = ::lseek(FHandle, static_cast<off_t>(Offset), SEEK_SET);
   return reached < 0 ? -1 : static_cast<int64_t>(reached);
 }
@@ -61,6 +105,11 @@ int64_t ReadFully(void* Buffer, int64_t Count, TReadChunk ReadChunk) {
 } // namespace
 
 int64_t TFileStream::Read(void* Buffer, int64_t Count) {
+  if (FDecompressed) {
+    const int64_t got = FDecompressed->ReadAt(FPosition, Buffer, Count);
+    FPosition += got;
+    return got;
+  }
   return ReadFully(Buffer, Count, [this](char* Target, size_t Chunk, int64_t) {
     return ::read(FHandle, Target, Chunk);
   });
@@ -69,16 +118,26 @@ int64_t TFileStream::Read(void* Buffer, int64_t Count) {
 int64_t TFileStream::ReadAt(int64_t Offset, void* Buffer, int64_t Count) {
   if (Offset < 0)
     return 0;
+  if (FDecompressed)
+    return FDecompressed->ReadAt(Offset, Buffer, Count);
   // A device may read at any offset while its seek reports another place, and
   // the callers count on a seek that does not land reading nothing.
   if (!FRegular)
     return Seek(Offset) == Offset ? Read(Buffer, Count) : 0;
+  return ReadRegularAt(Offset, Buffer, Count);
+}
+
+int64_t TFileStream::ReadRegularAt(int64_t Offset, void* Buffer, int64_t Count) {
+  if (Offset < 0)
+    return 0;
   return ReadFully(Buffer, Count, [this, Offset](char* Target, size_t Chunk, int64_t Done) {
     return ::pread(FHandle, Target, Chunk, static_cast<off_t>(Offset + Done));
   });
 }
 
 int64_t TFileStream::Size() const {
+  if (FDecompressed)
+    return FDecompressed->Size();
   struct stat info {};
   if (::fstat(FHandle, &info) != 0 || !S_ISREG(info.st_mode))
     return -1;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Decompress.h"
+
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -13,15 +15,30 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// Raised when the user cancels reading a compressed file through; nothing is open.
+class EOpenCancelled : public EFOpenError {
+public:
+  EOpenCancelled()
+      : EFOpenError("Opening cancelled") {}
+};
+
+// The progress a stream opened without one of its own reports to (the
+// command line's, on a terminal); none by default. Set it before any thread
+// opens a file.
+void SetDefaultIndexProgress(TIndexProgress Progress);
+
 // True when Name is an existing entry that is not a directory.
 bool FileExists(const std::string& Name);
 
 // A read-only view of a file. Opening never blocks (a named pipe without a
 // writer opens at once and reads as empty) and never locks other programs out.
+// A regular file compressed with gzip, bzip2, xz or zstd reads as its
+// decompressed bytes; opening it reads it through once (see TDecompressedStream).
 class TFileStream {
 public:
-  // Throws EFOpenError with "Cannot open file <Name>" when the file cannot be opened.
-  explicit TFileStream(const std::string& Name);
+  // Throws EFOpenError with "Cannot open file <Name>" when the file cannot be
+  // opened, and EOpenCancelled when Progress cancels reading a compressed file.
+  explicit TFileStream(const std::string& Name, const TIndexProgress& Progress = {});
   ~TFileStream();
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;
@@ -41,9 +58,23 @@ public:
   // anything else whose size says nothing about what a read would give.
   int64_t Size() const;
 
+  // None for a file read as it is.
+  TCompression Compression() const {
+    return FDecompressed ? FDecompressed->Kind() : TCompression::None;
+  }
+  // How far a compressed file decompressed; Complete for any other.
+  TDecodeState DecodeState() const {
+    return FDecompressed ? FDecompressed->State() : TDecodeState{};
+  }
+
 private:
+  void OpenCompressed(const TIndexProgress& Progress);
+  int64_t ReadRegularAt(int64_t Offset, void* Buffer, int64_t Count);
+
   int FHandle = -1;
   bool FRegular = false; // pread means what a seek and a read mean
+  std::unique_ptr<TDecompressedStream> FDecompressed;
+  int64_t FPosition = 0; // of a compressed file, in its decompressed bytes
 };
 
 } // namespace platform

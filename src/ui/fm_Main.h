@@ -122,6 +122,9 @@ public:
   // accepted. Tests put their own answer in; by default the dialog is shown.
   using TDialogRunner = std::function<bool(QFileDialog& Dialog)>;
   void SetDialogRunner(TDialogRunner Runner) { FDialogRunner = std::move(Runner); }
+  // How long reading a compressed file through may take before its progress
+  // dialog shows; tests shorten it.
+  void SetProgressDelay(int Milliseconds) { FProgressDelay = Milliseconds; }
 
 signals:
   // Observed by the tests: every call of SetParameters and every full redraw.
@@ -157,6 +160,8 @@ private:
   QWidget* FAboutBox = nullptr;
   QDialog* FHelp = nullptr;
   TDialogRunner FDialogRunner;
+  int FProgressDelay = 500;
+  void OpenWithProgress(const std::string& Name);
 
   // Private state, as the window keeps it.
   bool FActivated = false;

@@ -6,14 +6,18 @@
 #include "platform/TextCodec.h"
 #include "ui/ErrorReport.h"
 #include "ui/FileDialogs.h"
+#include "ui/FileNote.h"
 #include "ui/ImageWidget.h"
 #include "ui/fm_Main.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QProgressDialog>
 #include <filesystem>
 
 namespace {
@@ -35,12 +39,43 @@ QString Tfm_Main::ChosenFile(const QFileDialog& Dialog) {
   return files.isEmpty() ? QString() : files.first();
 }
 
-// The strip shows the open file, or why the last open failed.
+// Reading a compressed file through shows a modal progress dialog once it has
+// taken FProgressDelay; events are handled meanwhile, so the window repaints
+// and Cancel is heard, while the dialog keeps every command out.
+void Tfm_Main::OpenWithProgress(const std::string& Name) {
+  QElapsedTimer clock;
+  clock.start();
+  std::unique_ptr<QProgressDialog> dialog;
+  const auto progress = [&](double Done) {
+    if (!dialog && clock.elapsed() >= FProgressDelay) {
+      dialog = std::make_unique<QProgressDialog>(QStringLiteral("Reading the compressed file..."),
+                                                 QStringLiteral("Cancel"), 0, 1000, this);
+      dialog->setObjectName(QStringLiteral("ProgressDialog1"));
+      dialog->setWindowModality(Qt::WindowModal);
+      dialog->setMinimumDuration(0);
+      dialog->setAutoReset(false);
+      dialog->show();
+    }
+    if (!dialog)
+      return true;
+    dialog->setValue(static_cast<int>(Done * 1000.0));
+    QCoreApplication::processEvents();
+    return !dialog->wasCanceled();
+  };
+  FDataMgr.OpenFile(Name, progress);
+}
+
+// The strip shows the open file, and for a compressed one how it decompressed,
+// or why the last open failed.
 void Tfm_Main::OpenFileNamed(const std::string& Name) {
-  FDataMgr.OpenFile(Name);
+  OpenWithProgress(Name);
   const std::string& shown =
       FDataMgr.FileName().empty() ? FDataMgr.ErrorText() : FDataMgr.FileName();
-  lb_FilePath->setText(QFile::decodeName(QByteArray::fromStdString(shown)));
+  const std::string note = FDataMgr.FileName().empty()
+                               ? std::string()
+                               : CompressionNote(FDataMgr.Compression(), FDataMgr.DecodeState());
+  lb_FilePath->setText(QFile::decodeName(QByteArray::fromStdString(shown)) +
+                       QString::fromStdString(note));
   lb_FilePath->adjustSize();
   mi_GuessLayout->setEnabled(!FDataMgr.FileName().empty());
   mi_SaveLayout->setEnabled(!FDataMgr.FileName().empty());

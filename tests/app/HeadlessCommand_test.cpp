@@ -1,3 +1,4 @@
+#include "GzipFile.h"
 #include "app/CommandLine.h"
 #include "app/HeadlessCommand.h"
 #include "app/ProgramRun.h"
@@ -153,6 +154,9 @@ TEST(HeadlessCommand, ProgramWritesOrSaysWhyInOneLine) {
   std::filesystem::create_symlink(data, dir.Path("link.mhd"));
   ASSERT_EQ(::mkfifo(dir.Path("pipe.png").c_str(), 0600), 0);
   dir.MakeFile("kept.hdr", {'k'});
+  const std::string plain = Contents(data);
+  const std::string gzipped = dir.MakeFile(
+      "d.raw.gz", testfiles::Gzipped(std::vector<uint8_t>(plain.begin(), plain.end())));
   const TFileState before = StateOf(data);
   const std::vector<std::string> layout = {
       "--skip-header",       "100", "--voxels-per-row", "16",     "--rows-per-slice", "8",
@@ -169,6 +173,8 @@ TEST(HeadlessCommand, ProgramWritesOrSaysWhyInOneLine) {
        "numpy.memmap(b\"" + dir.Path("d\\xff.raw") +
            "\", dtype=\">u2\", mode=\"r\", offset=100, shape=(2, 3, 8, 16))\n"},
       {{"--export-view", "cross-slice", dir.Path("c.png"), data}, 0, ""},
+      {{"--write-header", dir.Path("z.nhdr"), gzipped}, 0, ""},
+      {{"--print-layout", "numpy", gzipped}, 1, ""}, // memmap cannot decompress
       {{"--write-header", dir.Path("kept.hdr"), data}, 1, ""},
       {{"--force", "--write-header", dir.Path("folder.nhdr"), data}, 1, ""},
       {{"--force", "--write-header", dir.Path("link.mhd"), data}, 1, ""},
@@ -192,6 +198,9 @@ TEST(HeadlessCommand, ProgramWritesOrSaysWhyInOneLine) {
   EXPECT_EQ(Contents(dir.Path("h.nhdr")),
             "NRRD0004\ntype: uint16\ndimension: 4\nsizes: 16 8 3 2\nendian: big\n"
             "encoding: raw\nbyte skip: 100\ndata file: d\xff.raw\n");
+  EXPECT_EQ(Contents(dir.Path("z.nhdr")),
+            "NRRD0004\ntype: uint16\ndimension: 4\nsizes: 16 8 3 2\nendian: big\n"
+            "encoding: gzip\nbyte skip: 100\ndata file: d.raw.gz\n");
   EXPECT_EQ(Contents(dir.Path("kept.hdr")), "k");
   THeadlessCommand command;
   command.Kind = THeadlessCommand::ExportView;
@@ -225,8 +234,9 @@ TEST(HeadlessCommand, ProgramWritesOrSaysWhyInOneLine) {
   for (const auto& entry : std::filesystem::directory_iterator(dir.Root()))
     left.push_back(entry.path().filename().string());
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<std::string>{"c.png", "d\xff.raw", "folder.nhdr", "h.nhdr",
-                                            "kept.hdr", "link.mhd", "pipe.png"}));
+  EXPECT_EQ(left,
+            (std::vector<std::string>{"c.png", "d.raw.gz", "d\xff.raw", "folder.nhdr", "h.nhdr",
+                                      "kept.hdr", "link.mhd", "pipe.png", "z.nhdr"}));
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "GzipFile.h"
 #include "data/TestFiles.h"
 #include "data/VxDataMgr.h"
 
@@ -293,6 +294,40 @@ TEST_F(VxDataMgrTest, OpenAndCloseStateTable) {
     EXPECT_EQ(Mgr.ErrorText(), step.ErrorText) << "step " << number;
     EXPECT_EQ(Mgr.IsOpen(), !step.FileName.empty()) << "step " << number;
     ++number;
+  }
+}
+
+// Every view of a gzipped file, whole or cut short, paints as the plain file
+// of its decompressed bytes does, past-the-end colour included.
+TEST_F(VxDataMgrTest, AGzippedFilePaintsAsItsDecompressedBytes) {
+  std::vector<double> values;
+  for (int i = 0; i < 96 * 80 * 40 * 2; ++i)
+    values.push_back((i * 37 + i / 97) % 251);
+  const std::vector<uint8_t> bytes =
+      Concat(std::vector<uint8_t>(100, 7), VoxelBytes(vtUInt16, boLittleEndian, values));
+  const std::vector<uint8_t> packed = testfiles::Gzipped(bytes);
+  for (const size_t kept : {packed.size(), packed.size() * 2 / 3}) {
+    Mgr.OpenFile(Make(
+        std::vector<uint8_t>(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(kept)),
+        "v.raw.gz"));
+    ASSERT_TRUE(Mgr.ErrorText().empty()) << Mgr.ErrorText();
+    Set(100, 96, 80, 40, vtUInt16, boLittleEndian, 0, 200, true);
+    std::vector<TBitmap24> compressed;
+    for (const TViewKind view : AllViews)
+      compressed.push_back(Render(1, 21, view));
+    const int64_t size = Mgr.FileSize();
+    EXPECT_EQ(size == std::ssize(bytes), kept == packed.size());
+    Mgr.OpenFile(Make(std::vector<uint8_t>(bytes.begin(), bytes.begin() + size), "v.raw"));
+    for (const TViewKind view : AllViews) {
+      const TBitmap24& plain = Render(1, 21, view);
+      const TBitmap24& other = compressed[static_cast<size_t>(view)];
+      ASSERT_EQ(plain.Height(), other.Height());
+      for (int32_t row = 0; row < plain.Height(); ++row)
+        ASSERT_EQ(std::memcmp(plain.ScanLine(row), other.ScanLine(row),
+                              static_cast<size_t>(plain.Stride())),
+                  0)
+            << "view " << int(view) << " row " << row << " kept " << kept;
+    }
   }
 }
 

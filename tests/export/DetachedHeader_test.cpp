@@ -86,6 +86,32 @@ TEST(DetachedHeader, RefusesWhatAFormatCannotSay) {
   }
 }
 
+// Only NRRD can say that the data are compressed, and only for gzip.
+TEST(DetachedHeader, ACompressedDataFileGetsNrrdsGzipEncodingOrAReason) {
+  using platform::TCompression;
+  const TExtent extent{{4, 3, 2}, {}};
+  for (const THeaderFormat format :
+       {THeaderFormat::Nrrd, THeaderFormat::MetaImage, THeaderFormat::Envi})
+    for (const TCompression kind : {TCompression::None, TCompression::Gzip, TCompression::Bzip2,
+                                    TCompression::Xz, TCompression::Zstd}) {
+      const TText text =
+          HeaderText(format, {16, 4, 3, 2, vtInt16, boBigEndian}, extent, "a.raw", kind);
+      const bool written = kind == TCompression::None ||
+                           (format == THeaderFormat::Nrrd && kind == TCompression::Gzip);
+      const std::string what = std::string(FormatName(format)) + " " + CompressionName(kind);
+      EXPECT_EQ(text.Text.empty(), !written) << what;
+      if (!written)
+        EXPECT_NE(text.Why.find(std::string("compressed with ") + CompressionName(kind)),
+                  std::string::npos)
+            << what << ": " << text.Why;
+      if (format == THeaderFormat::Nrrd && written)
+        EXPECT_NE(text.Text.find(kind == TCompression::Gzip ? "encoding: gzip\nbyte skip: 16\n"
+                                                            : "encoding: raw\nbyte skip: 16\n"),
+                  std::string::npos)
+            << text.Text;
+    }
+}
+
 TEST(DetachedHeader, NamesTheDataFileRelativeOnlyAtOrBelowTheHeader) {
   const testfiles::TTempDir dir;
   std::filesystem::create_directories(dir.Path("a/b"));

@@ -3,6 +3,7 @@
 // behind a header skip and a file shorter than its layout, and asks that the
 // reader decode every voxel as the viewer's own decoder does. A reader that is
 // not installed skips its test; scripts/deps installs them all.
+#include "GzipFile.h"
 #include "TempDir.h"
 #include "data/VoxelDecoder.h"
 #include "export/HeaderFiles.h"
@@ -181,6 +182,38 @@ TEST(Readers, UnuReadsNrrd) {
         << text.substr(end + 2);
   }
   sweep.Check(false);
+}
+
+// A gzipped data file gets "encoding: gzip" and its decompressed extent; unu
+// reads the voxels through it.
+TEST(Readers, UnuReadsNrrdOfAGzippedFile) {
+  const std::string unu = ZANDREL_UNU;
+  if (unu.empty())
+    GTEST_SKIP() << "teem's unu (teem-apps) is not installed";
+  const testfiles::TTempDir dir;
+  std::mt19937 random(99);
+  std::vector<uint8_t> bytes(16 + 2 * 30 * 20 * 5 + 7); // the tail is no whole slice
+  for (uint8_t& b : bytes)
+    b = static_cast<uint8_t>(random() % 16);
+  const std::string data = dir.MakeFile("scan.raw.gz", testfiles::Gzipped(bytes));
+  const std::string header = dir.Path("scan.nhdr");
+  ASSERT_EQ(WriteDetachedHeader(THeaderFormat::Nrrd, header, data,
+                                {16, 30, 20, 9, vtUInt16, boLittleEndian}),
+            "");
+  EXPECT_NE(Contents(header).find("encoding: gzip\n"), std::string::npos);
+  EXPECT_NE(Contents(header).find("sizes: 30 20 5\n"), std::string::npos);
+  const std::string out = dir.Path("out.nrrd");
+  ASSERT_TRUE(
+      Runs(unu + " save -f nrrd -e raw -en little -i " + Quote(header) + " -o " + Quote(out)));
+  const std::string text = Contents(out);
+  ASSERT_NE(text.find("\n\n"), std::string::npos);
+  EXPECT_EQ(text.substr(text.find("\n\n") + 2),
+            std::string(bytes.begin() + 16, bytes.begin() + 16 + 2 * 30 * 20 * 5));
+  for (const THeaderFormat format : {THeaderFormat::MetaImage, THeaderFormat::Envi})
+    EXPECT_NE(WriteDetachedHeader(format, dir.Path(std::string("scan") + ExtensionOf(format)), data,
+                                  {16, 30, 20, 9, vtUInt16, boLittleEndian})
+                  .find("cannot describe a data file compressed with gzip"),
+              std::string::npos);
 }
 
 // ITK's MetaIO, which ITK-SNAP, 3D Slicer and every ITK program read with.

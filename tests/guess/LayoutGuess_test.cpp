@@ -1,3 +1,4 @@
+#include "GzipFile.h"
 #include "TempDir.h"
 #include "guess/LayoutGuess.h"
 #include "guess/SmoothVolume.h"
@@ -7,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -116,6 +118,33 @@ TEST(LayoutGuess, FindsTheLayoutOfASmoothVolumeInEveryTypeOrderAndHeader) {
       best += bestRight;
     }
   EXPECT_GE(best, cases - 2) << "best candidate right for " << best << " of " << cases;
+}
+
+// A NIfTI file is shipped gzipped: the guess reads its header and data decompressed.
+TEST(LayoutGuess, AGzippedNiftiFileIsRecognisedAsNifti) {
+  testfiles::TTempDir dir;
+  constexpr int32_t width = 64, height = 48, slices = 12;
+  std::vector<uint8_t> bytes(352, 0);
+  const auto put16 = [&bytes](size_t At, int Value) {
+    bytes[At] = static_cast<uint8_t>(Value);
+    bytes[At + 1] = static_cast<uint8_t>(Value >> 8);
+  };
+  bytes[0] = 92; // sizeof_hdr 348, little-endian
+  bytes[1] = 1;
+  for (const auto& [at, value] :
+       {std::pair{40, 3}, {42, width}, {44, height}, {46, slices}, {70, 4 /* int16 */}, {72, 16}})
+    put16(static_cast<size_t>(at), value);
+  const float offset = 352;
+  std::memcpy(bytes.data() + 108, &offset, sizeof offset);
+  std::memcpy(bytes.data() + 344, "n+1", 4);
+  const std::vector<uint8_t> data =
+      EncodeVolume(SmoothVolume(width, height, slices), vtInt16, boLittleEndian);
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  const TLayoutGuess guess = GuessLayout(dir.MakeFile("brain.nii.gz", testfiles::Gzipped(bytes)));
+  ASSERT_FALSE(guess.Candidates.empty()) << guess.Why;
+  const TLayoutCandidate& best = guess.Candidates.front();
+  EXPECT_EQ(best.Layout, (TLayout{352, width, height, slices, vtInt16, boLittleEndian}));
+  EXPECT_NE(best.Reason.find("NIfTI-1"), std::string::npos) << best.Reason;
 }
 
 // Scaled up so that no value is small, integers read almost as smoothly as

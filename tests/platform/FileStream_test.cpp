@@ -1,6 +1,8 @@
+#include "GzipFile.h"
 #include "TempDir.h"
 #include "platform/FileStream.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -347,6 +349,37 @@ TEST_F(TFileStreamTest, ClosesItsHandle) {
   for (int i = 0; i < 5; ++i)
     TFileStream stream(path);
   EXPECT_EQ(openHandles(), before);
+}
+
+// A compressed file reads as its decompressed bytes, whole or cut short, and
+// Cancel while it is read through leaves nothing open.
+TEST_F(TFileStreamTest, ACompressedFileReadsAsItsDecompressedBytes) {
+  const std::vector<uint8_t> data = Pattern(0, 5 << 20);
+  const std::vector<uint8_t> whole = testfiles::Gzipped(data);
+  for (const size_t kept : {whole.size(), whole.size() / 2}) {
+    const std::string name =
+        WriteFile("cut.raw.gz", std::vector<uint8_t>(whole.begin(), whole.begin() + kept));
+    TFileStream stream(name);
+    EXPECT_EQ(stream.Compression(), platform::TCompression::Gzip);
+    const bool cut = kept < whole.size();
+    EXPECT_EQ(stream.DecodeState().Kind,
+              cut ? platform::TDecodeState::Truncated : platform::TDecodeState::Complete);
+    const int64_t size = stream.Size();
+    EXPECT_EQ(size == std::ssize(data), !cut);
+    for (const int64_t offset : {int64_t{0}, size / 2, size - 10, size, size + 7})
+      EXPECT_EQ(ReadAt(stream, offset, 40),
+                Pattern(offset, std::clamp<int64_t>(size - offset, 0, 40)))
+          << offset;
+    std::vector<uint8_t> bytes(40);
+    EXPECT_EQ(stream.ReadAt(-1, bytes.data(), 40), 0);
+    EXPECT_EQ(stream.ReadAt(size / 3, bytes.data(), 40), 40);
+    EXPECT_EQ(bytes, Pattern(size / 3, 40));
+  }
+  const std::string name = WriteFile("whole.raw.gz", whole);
+  EXPECT_THROW(TFileStream(name, [](double) { return false; }), platform::EOpenCancelled);
+  TFileStream plain(WriteFile("magic-only.raw", {0x1F, 0x8B, 0x08, 0x00}));
+  EXPECT_EQ(plain.Compression(), platform::TCompression::None);
+  EXPECT_EQ(plain.Size(), 4);
 }
 
 } // namespace

@@ -1,8 +1,10 @@
+#include "GzipFile.h"
 #include "QtPrinters.h"
 #include "data/Layout.h"
 #include "data/TestFiles.h"
 #include "data/VxDataMgr.h"
 #include "ui/ErrorReport.h"
+#include "ui/FileNote.h"
 #include "ui/ImageWidget.h"
 #include "ui/MainWindowFixture.h"
 #include "ui/fm_Main.h"
@@ -18,6 +20,7 @@
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QSignalSpy>
 #include <QTimer>
 #include <fcntl.h>
@@ -208,6 +211,70 @@ TEST_F(TFileCommandsTest, OpeningAnotherFileReplacesTheOpenOne) {
   EXPECT_FALSE(DataMgr.IsOpen());
   EXPECT_TRUE(DataMgr.FileName().empty());
   EXPECT_EQ(Control<QLabel>("lb_FilePath")->text(), QStringLiteral("File does not exist"));
+}
+
+// A compressed file's strip says how it decompressed: whole, cut short, or damaged.
+TEST_F(TFileCommandsTest, TheStripTellsHowACompressedFileDecompressed) {
+  std::vector<uint8_t> data(2'000'000);
+  for (size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<uint8_t>((i * 131 + i / 1000) % 251);
+  const std::vector<uint8_t> whole = testfiles::Gzipped(data);
+  std::vector<uint8_t> damaged = whole;
+  for (size_t i = whole.size() / 2; i < whole.size() / 2 + 32; ++i)
+    damaged[i] ^= 0xA5;
+  const std::vector<uint8_t> cut(whole.begin(), whole.begin() + std::ssize(whole) / 2);
+  const struct {
+    const char* Name;
+    const std::vector<uint8_t>& Bytes;
+    QString Tail;
+  } cases[] = {{"whole.raw.gz", whole, QStringLiteral(" (gzip, 2.0 MB decompressed)")},
+               {"cut.raw.gz", cut, QStringLiteral(" decompressed, truncated)")},
+               {"damaged.raw.gz", damaged, QStringLiteral(" of the file)")}};
+  for (const auto& c : cases) {
+    const std::string name = Dir.MakeFile(c.Name, c.Bytes);
+    OpenThroughDialog(name);
+    const QString text = Control<QLabel>("lb_FilePath")->text();
+    EXPECT_TRUE(text.startsWith(Q(name) + QStringLiteral(" (gzip, "))) << text.toStdString();
+    EXPECT_TRUE(text.endsWith(c.Tail)) << text.toStdString();
+  }
+  EXPECT_TRUE(
+      Control<QLabel>("lb_FilePath")->text().contains(QStringLiteral(", damaged at byte ")));
+  const std::pair<int64_t, const char*> sizes[] = {
+      {0, "0 bytes"},        {1, "1 byte"},       {999, "999 bytes"},        {1000, "1.0 KB"},
+      {999'949, "999.9 KB"}, {999'950, "1.0 MB"}, {1'234'567'890, "1.2 GB"}, {INT64_MAX, "9.2 EB"}};
+  for (const auto& [bytes, text] : sizes)
+    EXPECT_EQ(SizeText(bytes), text) << bytes;
+}
+
+// A long read-through shows its progress; Cancel there leaves no file open and
+// says so, and without Cancel the file opens and the dialog goes.
+TEST_F(TFileCommandsTest, CancelWhileACompressedFileIsReadLeavesNothingOpen) {
+  const std::string name =
+      Dir.MakeFile("zeros.raw.gz", testfiles::Gzipped(std::vector<uint8_t>(24 << 20, 0)));
+  Window.SetProgressDelay(0);
+  for (const bool cancel : {true, false}) {
+    int seen = 0;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+      auto* dialog = Window.findChild<QProgressDialog*>("ProgressDialog1");
+      if (dialog && !dialog->wasCanceled()) {
+        ++seen;
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+        if (cancel)
+          dialog->cancel();
+      }
+    });
+    watcher.start(0);
+    OpenThroughDialog(name);
+    watcher.stop();
+    EXPECT_GT(seen, 0);
+    EXPECT_EQ(DataMgr.IsOpen(), !cancel);
+    EXPECT_EQ(Control<QLabel>("lb_FilePath")->text(),
+              cancel ? QStringLiteral("Opening cancelled")
+                     : Q(name) + QStringLiteral(" (gzip, 25.2 MB decompressed)"));
+    EXPECT_EQ(Window.findChild<QProgressDialog*>("ProgressDialog1"), nullptr);
+  }
 }
 
 TEST_F(TFileCommandsTest, OpeningLeavesTheParametersAsTheyAre) {

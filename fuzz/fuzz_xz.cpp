@@ -1,0 +1,7 @@
+// The xz decoder and its seek index.
+#include "DecompressFuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  fuzzing::FuzzDecompress(platform::TCompression::Xz, Data, Size);
+  return 0;
+}

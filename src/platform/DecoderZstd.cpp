@@ -1,0 +1,77 @@
+// zstd through libzstd: frames one after another (multi-frame files and the
+// seekable format, whose seek table is a skippable frame the library passes
+// over), with a checkpoint at each frame start.
+#include "platform/Decoder.h"
+
+#include <zstd.h>
+
+namespace platform {
+
+namespace {
+
+class TZstdDecoder final : public TDecoder {
+public:
+  explicit TZstdDecoder(TCompressedInput Input)
+      : TDecoder(std::move(Input))
+      , FContext(ZSTD_createDCtx()) {}
+  ~TZstdDecoder() override { ZSTD_freeDCtx(FContext); }
+
+  void Restart(const TCheckpoint& At) override {
+    Reset();
+    In.SeekTo(At.In);
+    if (FContext == nullptr || ZSTD_isError(ZSTD_DCtx_reset(FContext, ZSTD_reset_session_only)))
+      Fail();
+  }
+
+  size_t Decode(uint8_t* Out, size_t Count, bool ToBoundary) override {
+    FAtBoundary = false;
+    size_t done = 0;
+    while (done < Count && FStop == TStop::Running) {
+      const bool more = In.Fill();
+      ZSTD_inBuffer input{In.Next(), In.Avail(), 0};
+      ZSTD_outBuffer output{Out + done, Count - done, 0};
+      const size_t result = ZSTD_decompressStream(FContext, &output, &input);
+      In.Consume(input.pos);
+      // What the call that failed gave is suspect (see the gzip decoder).
+      if (ZSTD_isError(result)) {
+        Fail();
+        break;
+      }
+      done += output.pos;
+      if (result == 0) { // a frame ends, flushed
+        if (!In.Peek(1)) {
+          FStop = TStop::End;
+          break;
+        }
+        if (ToBoundary) {
+          FAtBoundary = true;
+          break;
+        }
+        continue;
+      }
+      if (!more && output.pos == 0) {
+        FStop = TStop::Truncated;
+        break;
+      }
+    }
+    return done;
+  }
+
+  TCheckpoint Boundary(size_t& WindowNeeded) const override {
+    WindowNeeded = 0;
+    TCheckpoint point;
+    point.In = In.Consumed();
+    return point;
+  }
+
+private:
+  ZSTD_DCtx* FContext;
+};
+
+} // namespace
+
+std::unique_ptr<TDecoder> MakeZstdDecoder(TCompressedInput Input) {
+  return std::make_unique<TZstdDecoder>(std::move(Input));
+}
+
+} // namespace platform

@@ -1,0 +1,317 @@
+#include "platform/Decompress.h"
+
+#include <algorithm>
+#include <bzlib.h>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <lzma.h>
+#include <random>
+#include <string>
+#include <vector>
+#include <zlib.h>
+#include <zstd.h>
+
+namespace {
+
+using platform::TCompression;
+using platform::TDecodeState;
+using platform::TDecompressedStream;
+using TBytes = std::vector<uint8_t>;
+
+// Smooth 16-bit values with noise in the low bits: compresses, yet no run repeats.
+TBytes Volume(size_t Count, unsigned Seed) {
+  std::mt19937 random(Seed);
+  TBytes bytes(Count);
+  for (size_t i = 0; i < Count; i += 2) {
+    const auto value = static_cast<uint16_t>(2000 + 1000 * ((i / 512) % 7) + random() % 64);
+    bytes[i] = static_cast<uint8_t>(value);
+    if (i + 1 < Count)
+      bytes[i + 1] = static_cast<uint8_t>(value >> 8);
+  }
+  return bytes;
+}
+
+TBytes Gzip(const TBytes& Data) {
+  z_stream stream{};
+  deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+  TBytes out(deflateBound(&stream, Data.size()));
+  stream.next_in = const_cast<Bytef*>(Data.data());
+  stream.avail_in = static_cast<uInt>(Data.size());
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+TBytes Bzip2(const TBytes& Data) {
+  TBytes out(Data.size() + Data.size() / 100 + 600);
+  auto length = static_cast<unsigned>(out.size());
+  EXPECT_EQ(BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &length,
+                                     const_cast<char*>(reinterpret_cast<const char*>(Data.data())),
+                                     static_cast<unsigned>(Data.size()), 1, 0, 0),
+            BZ_OK);
+  out.resize(length);
+  return out;
+}
+
+// In blocks of 256 KiB, as xz -T writes them.
+TBytes Xz(const TBytes& Data) {
+  lzma_mt options{};
+  options.threads = 1;
+  options.block_size = 256 << 10;
+  options.preset = 1;
+  options.check = LZMA_CHECK_CRC64;
+  lzma_stream stream = LZMA_STREAM_INIT;
+  EXPECT_EQ(lzma_stream_encoder_mt(&stream, &options), LZMA_OK);
+  TBytes out(lzma_stream_buffer_bound(Data.size()));
+  stream.next_in = Data.data();
+  stream.avail_in = Data.size();
+  stream.next_out = out.data();
+  stream.avail_out = out.size();
+  EXPECT_EQ(lzma_code(&stream, LZMA_FINISH), LZMA_STREAM_END);
+  out.resize(stream.total_out);
+  lzma_end(&stream);
+  return out;
+}
+
+TBytes Zstd(const TBytes& Data) {
+  ZSTD_CCtx* context = ZSTD_createCCtx();
+  ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 1);
+  TBytes out(ZSTD_compressBound(Data.size()));
+  const size_t length = ZSTD_compress2(context, out.data(), out.size(), Data.data(), Data.size());
+  EXPECT_FALSE(ZSTD_isError(length));
+  out.resize(length);
+  ZSTD_freeCCtx(context);
+  return out;
+}
+
+TBytes Compress(TCompression Kind, const TBytes& Data) {
+  switch (Kind) {
+  case TCompression::Gzip:
+    return Gzip(Data);
+  case TCompression::Bzip2:
+    return Bzip2(Data);
+  case TCompression::Xz:
+    return Xz(Data);
+  default:
+    return Zstd(Data);
+  }
+}
+
+// Pieces compressed one by one and laid end to end, as BGZF, pbzip2, xz -T
+// and multi-frame zstd lay them.
+TBytes CompressPieces(TCompression Kind, const TBytes& Data, size_t Piece) {
+  TBytes out;
+  for (size_t from = 0; from < Data.size(); from += Piece) {
+    const TBytes part(Data.begin() + static_cast<std::ptrdiff_t>(from),
+                      Data.begin() +
+                          static_cast<std::ptrdiff_t>(std::min(Data.size(), from + Piece)));
+    const TBytes packed = Compress(Kind, part);
+    out.insert(out.end(), packed.begin(), packed.end());
+  }
+  return out;
+}
+
+platform::TSourceRead Source(const TBytes& File) {
+  return [&File](int64_t Offset, void* Buffer, int64_t Count) -> int64_t {
+    if (Offset < 0 || Offset >= static_cast<int64_t>(File.size()))
+      return 0;
+    const int64_t got = std::min<int64_t>(Count, static_cast<int64_t>(File.size()) - Offset);
+    std::memcpy(Buffer, File.data() + Offset, static_cast<size_t>(got));
+    return got;
+  };
+}
+
+// Small spacing and no share limit, so that a few MiB give many checkpoints.
+platform::TIndexOptions DenseIndex() {
+  platform::TIndexOptions options;
+  options.Spacing = 64 << 10;
+  options.MaxShare = 1.0;
+  return options;
+}
+
+std::unique_ptr<TDecompressedStream>
+OpenBytes(TCompression Kind, const TBytes& File,
+          const platform::TIndexOptions& Options = DenseIndex(),
+          const platform::TIndexProgress& Progress = {}) {
+  std::unique_ptr<TDecompressedStream> stream;
+  EXPECT_EQ(TDecompressedStream::Open(Kind, Source(File), static_cast<int64_t>(File.size()),
+                                      Progress, Options, stream),
+            TDecompressedStream::TOpen::Opened);
+  return stream;
+}
+
+TBytes ReadAll(TDecompressedStream& Stream) {
+  TBytes bytes(static_cast<size_t>(Stream.Size()));
+  EXPECT_EQ(Stream.ReadAt(0, bytes.data(), Stream.Size()), Stream.Size());
+  return bytes;
+}
+
+// Reads at random offsets, some running past the end, must give what the
+// whole decompressed bytes hold there.
+void ExpectRandomReadsMatch(TDecompressedStream& Stream, const TBytes& Whole) {
+  std::mt19937 random(7);
+  const auto size = static_cast<int64_t>(Whole.size());
+  for (int i = 0; i < 60; ++i) {
+    const int64_t offset = static_cast<int64_t>(random() % static_cast<uint64_t>(size + 1000));
+    const int64_t count = 1 + static_cast<int64_t>(random() % 200000);
+    TBytes got(static_cast<size_t>(count), 0xEE);
+    const int64_t read = Stream.ReadAt(offset, got.data(), count);
+    const int64_t expected = std::clamp<int64_t>(size - offset, 0, count);
+    ASSERT_EQ(read, expected) << "at " << offset;
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + read, Whole.begin() + offset))
+        << "at " << offset;
+  }
+}
+
+struct TFormatCase {
+  TCompression Kind;
+  const char* Name;
+};
+
+class TDecompressTest : public testing::TestWithParam<TFormatCase> {};
+
+TEST_P(TDecompressTest, WholeAndMultiMemberReadAsTheOriginal) {
+  const TBytes data = Volume(3 << 20, 1);
+  const TBytes files[] = {Compress(GetParam().Kind, data),
+                          CompressPieces(GetParam().Kind, data, 100 << 10)};
+  for (const TBytes& file : files) {
+    auto stream = OpenBytes(GetParam().Kind, file);
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(stream->State().Kind, TDecodeState::Complete);
+    // Deflate blocks and xz blocks give checkpoints within one member or stream.
+    const bool within =
+        GetParam().Kind == TCompression::Gzip || GetParam().Kind == TCompression::Xz;
+    EXPECT_EQ(stream->Checkpoints() > 1, &file == &files[1] || within);
+    ASSERT_EQ(stream->Size(), static_cast<int64_t>(data.size()));
+    ExpectRandomReadsMatch(*stream, data);
+    EXPECT_EQ(ReadAll(*stream), data);
+  }
+}
+
+TEST_P(TDecompressTest, TruncatedReadsWhatDecompresses) {
+  const TBytes data = Volume(2 << 20, 2);
+  for (const TBytes& whole :
+       {Compress(GetParam().Kind, data), CompressPieces(GetParam().Kind, data, 100 << 10)}) {
+    const TBytes file(whole.begin(),
+                      whole.begin() + static_cast<std::ptrdiff_t>(whole.size() * 3 / 5));
+    auto stream = OpenBytes(GetParam().Kind, file);
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(stream->State().Kind, TDecodeState::Truncated);
+    EXPECT_GT(stream->Size(), 0);
+    EXPECT_LT(stream->Size(), static_cast<int64_t>(data.size()));
+    const TBytes prefix(data.begin(), data.begin() + stream->Size());
+    ExpectRandomReadsMatch(*stream, prefix);
+  }
+}
+
+TEST_P(TDecompressTest, DamageIsFoundAndWhatCameBeforeIsReadable) {
+  const TBytes data = Volume(2 << 20, 3);
+  for (const TBytes& whole :
+       {Compress(GetParam().Kind, data), CompressPieces(GetParam().Kind, data, 100 << 10)}) {
+    TBytes file = whole;
+    const size_t hit = file.size() / 2;
+    for (size_t i = hit; i < hit + 64; ++i)
+      file[i] ^= 0x5A;
+    auto stream = OpenBytes(GetParam().Kind, file);
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(stream->State().Kind, TDecodeState::Damaged);
+    // zstd tells the start of the block it refused, up to 128 KiB before.
+    EXPECT_GE(stream->State().CompressedOffset + (128 << 10), static_cast<int64_t>(hit));
+    EXPECT_LE(stream->State().CompressedOffset, static_cast<int64_t>(file.size()));
+    EXPECT_LT(stream->Size(), static_cast<int64_t>(data.size()));
+    // The damaged piece may give wrong bytes before a check catches it; what
+    // came before it may not differ.
+    const int64_t sound = std::min<int64_t>(stream->Size(), static_cast<int64_t>(data.size() / 3));
+    const TBytes all = ReadAll(*stream);
+    EXPECT_TRUE(std::equal(data.begin(), data.begin() + sound, all.begin()));
+    ExpectRandomReadsMatch(*stream, all);
+  }
+}
+
+TEST_P(TDecompressTest, ReadsInFileOrderNeverStartOver) {
+  const TBytes data = Volume(3 << 20, 4);
+  const TBytes file = CompressPieces(GetParam().Kind, data, 200 << 10);
+  auto stream = OpenBytes(GetParam().Kind, file);
+  ASSERT_TRUE(stream);
+  // The rows of a cross-slice: short reads far apart, going forward.
+  TBytes row(512);
+  for (int64_t offset = 1000; offset + 512 < stream->Size(); offset += 40000) {
+    ASSERT_EQ(stream->ReadAt(offset, row.data(), 512), 512) << offset;
+    ASSERT_TRUE(std::equal(row.begin(), row.end(), data.begin() + offset));
+  }
+  EXPECT_LE(stream->Restarts(), static_cast<int64_t>(stream->Checkpoints()));
+  const int64_t before = stream->Restarts();
+  for (int64_t offset = 0; offset < 100000; offset += 512)
+    stream->ReadAt(offset, row.data(), 512);
+  EXPECT_EQ(stream->Restarts(), before + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, TDecompressTest,
+                         testing::Values(TFormatCase{TCompression::Gzip, "gzip"},
+                                         TFormatCase{TCompression::Bzip2, "bzip2"},
+                                         TFormatCase{TCompression::Xz, "xz"},
+                                         TFormatCase{TCompression::Zstd, "zstd"}),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST(DecompressDetect, RecognisesEachMagicAndNothingElse) {
+  const TBytes data = Volume(1000, 5);
+  for (const TCompression kind :
+       {TCompression::Gzip, TCompression::Bzip2, TCompression::Xz, TCompression::Zstd}) {
+    const TBytes file = Compress(kind, data);
+    EXPECT_EQ(platform::DetectCompression(file.data(), file.size()), kind)
+        << platform::CompressionName(kind);
+    EXPECT_EQ(platform::DetectCompression(file.data(), 2), TCompression::None);
+  }
+  EXPECT_EQ(platform::DetectCompression(data.data(), data.size()), TCompression::None);
+  const uint8_t bz0[] = {'B', 'Z', 'h', '0'};
+  EXPECT_EQ(platform::DetectCompression(bz0, sizeof bz0), TCompression::None);
+}
+
+TEST(DecompressDetect, AMagicFollowedByNoiseIsNotCompressed) {
+  TBytes file = Volume(5000, 6);
+  const uint8_t magic[] = {0x1F, 0x8B, 0x08, 0xFF};
+  std::copy(std::begin(magic), std::end(magic), file.begin());
+  std::unique_ptr<TDecompressedStream> stream;
+  EXPECT_EQ(TDecompressedStream::Open(TCompression::Gzip, Source(file),
+                                      static_cast<int64_t>(file.size()), {}, {}, stream),
+            TDecompressedStream::TOpen::NotCompressed);
+  EXPECT_FALSE(stream);
+}
+
+TEST(DecompressBomb, IndexStaysBoundedAndBuildingCancels) {
+  const TBytes zeros(size_t{96} << 20, 0);
+  const TBytes file = Gzip(zeros);
+  auto stream = OpenBytes(TCompression::Gzip, file, platform::TIndexOptions{});
+  ASSERT_TRUE(stream);
+  EXPECT_EQ(stream->Size(), static_cast<int64_t>(zeros.size()));
+  EXPECT_GT(stream->Checkpoints(), 10u);
+  EXPECT_LE(stream->IndexBytes(), stream->Size() / 100);
+
+  platform::TIndexOptions tight = DenseIndex();
+  tight.MaxBytes = 300 << 10;
+  stream = OpenBytes(TCompression::Gzip, file, tight);
+  ASSERT_TRUE(stream);
+  EXPECT_LE(stream->IndexBytes(), tight.MaxBytes);
+  TBytes middle(1000, 0xEE);
+  EXPECT_EQ(stream->ReadAt(50 << 20, middle.data(), 1000), 1000);
+  EXPECT_EQ(middle, TBytes(1000, 0));
+
+  int calls = 0;
+  std::unique_ptr<TDecompressedStream> cancelled;
+  EXPECT_EQ(TDecompressedStream::Open(
+                TCompression::Gzip, Source(file), static_cast<int64_t>(file.size()),
+                [&calls](double Done) {
+                  EXPECT_GE(Done, 0.0);
+                  EXPECT_LE(Done, 1.0);
+                  return ++calls < 3;
+                },
+                {}, cancelled),
+            TDecompressedStream::TOpen::Cancelled);
+  EXPECT_EQ(calls, 3);
+  EXPECT_FALSE(cancelled);
+}
+
+} // namespace
