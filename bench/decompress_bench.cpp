@@ -15,6 +15,7 @@
 #include <lzma.h>
 #include <map>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -80,13 +81,16 @@ TBytes Compress(TCompression Kind, const TBytes& Data) {
     options.preset = 3;
     options.check = LZMA_CHECK_CRC64;
     lzma_stream stream = LZMA_STREAM_INIT;
-    lzma_stream_encoder_mt(&stream, &options);
+    if (lzma_stream_encoder_mt(&stream, &options) != LZMA_OK)
+      throw std::runtime_error("the xz encoder cannot start");
     out.resize(lzma_stream_buffer_bound(Data.size()));
     stream.next_in = Data.data();
     stream.avail_in = Data.size();
     stream.next_out = out.data();
     stream.avail_out = out.size();
-    lzma_code(&stream, LZMA_FINISH);
+    const lzma_ret finished = lzma_code(&stream, LZMA_FINISH);
+    if (finished != LZMA_STREAM_END)
+      throw std::runtime_error("the xz encoder failed");
     out.resize(stream.total_out);
     lzma_end(&stream);
     break;
@@ -191,7 +195,8 @@ void PlainDecompress(benchmark::State& State, TCompression Kind) {
     }
     case TCompression::Xz: {
       lzma_stream l = LZMA_STREAM_INIT;
-      lzma_stream_decoder(&l, UINT64_MAX, 0);
+      if (lzma_stream_decoder(&l, UINT64_MAX, 0) != LZMA_OK)
+        throw std::runtime_error("the xz decoder cannot start");
       l.next_in = sample.File.data();
       l.avail_in = sample.File.size();
       lzma_ret result = LZMA_OK;

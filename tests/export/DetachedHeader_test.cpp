@@ -100,15 +100,17 @@ TEST(DetachedHeader, ACompressedDataFileGetsNrrdsGzipEncodingOrAReason) {
                            (format == THeaderFormat::Nrrd && kind == TCompression::Gzip);
       const std::string what = std::string(FormatName(format)) + " " + CompressionName(kind);
       EXPECT_EQ(text.Text.empty(), !written) << what;
-      if (!written)
+      if (!written) {
         EXPECT_NE(text.Why.find(std::string("compressed with ") + CompressionName(kind)),
                   std::string::npos)
             << what << ": " << text.Why;
-      if (format == THeaderFormat::Nrrd && written)
+      }
+      if (format == THeaderFormat::Nrrd && written) {
         EXPECT_NE(text.Text.find(kind == TCompression::Gzip ? "encoding: gzip\nbyte skip: 16\n"
                                                             : "encoding: raw\nbyte skip: 16\n"),
                   std::string::npos)
             << text.Text;
+      }
     }
 }
 
