@@ -78,6 +78,12 @@ std::vector<uint8_t> Header(int Kind) {
     }
     return header;
   }
+  case 5: { // a line of text of odd length, padded with zeros to a round size
+    const std::string text = "sample volume: 93 x 71 x 20, voxel type as stored\n";
+    std::vector<uint8_t> header(text.begin(), text.end());
+    header.resize(352, 0);
+    return header;
+  }
   default: { // "key = value" lines of no particular length
     std::string text;
     for (int i = 0; text.size() < 290; ++i)
@@ -118,6 +124,24 @@ TEST(LayoutGuess, FindsTheLayoutOfASmoothVolumeInEveryTypeOrderAndHeader) {
       best += bestRight;
     }
   EXPECT_GE(best, cases - 2) << "best candidate right for " << best << " of " << cases;
+}
+
+// A text of odd length padded with zeros, as the sample volume has: the data
+// start where the zeros end, not an odd number of bytes after the text.
+TEST(LayoutGuess, DataBehindTextPaddedWithZerosKeepTheirByteOrder) {
+  testfiles::TTempDir dir;
+  const std::vector<double> volume = SmoothVolume(93, 71, 20);
+  for (const TVoxelType type : {vtInt16, vtFloat32})
+    for (const TByteOrder order : {boLittleEndian, boBigEndian}) {
+      std::vector<uint8_t> bytes = Header(5);
+      const TLayout truth = {352, 93, 71, 20, type, order};
+      const std::vector<uint8_t> data = EncodeVolume(volume, type, order);
+      bytes.insert(bytes.end(), data.begin(), data.end());
+      const TLayoutGuess guess = GuessLayout(dir.MakeFile("padded text.raw", bytes));
+      ASSERT_FALSE(guess.Candidates.empty()) << guess.Why;
+      EXPECT_TRUE(ReadsTheSame(guess.Candidates[0].Layout, truth))
+          << VoxelTypeName(type) << " " << order << ": best is " << guess.Candidates[0].Reason;
+    }
 }
 
 // A NIfTI file is shipped gzipped: the guess reads its header and data decompressed.

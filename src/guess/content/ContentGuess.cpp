@@ -370,6 +370,17 @@ TSample ReadSample(platform::TFileStream& Stream, int64_t From, int64_t End, int
   return sample;
 }
 
+// Whether text that ends at TextEnd is padded with zeros to a header size
+// that formats use, after which voxels of every width would end the file: the
+// data then start there, not an odd number of bytes after the text.
+bool PaddedToTheFileEnd(const std::vector<uint8_t>& Head, int64_t TextEnd, int64_t FileSize) {
+  for (const int64_t size : CommonHeaderSizes)
+    if (size >= TextEnd && size <= std::ssize(Head) && PositiveMod(FileSize - size, 8) == 0 &&
+        std::all_of(Head.begin() + TextEnd, Head.begin() + size, [](uint8_t B) { return B == 0; }))
+      return true;
+  return false;
+}
+
 // Candidates for the rows that the values of Facts repeat in.
 void AddLayouts(const TContentFacts& Facts, std::vector<TLayoutCandidate>& Candidates) {
   const std::vector<double> differences = LagDifferences(Facts.Values, 1, MaxDimension, 4096);
@@ -435,7 +446,7 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
   const TBytes& pieces = sample.Pieces.Count > 0 ? sample.Pieces : sample.Chunk;
   std::vector<TTypeGuess> ranked = RankVoxelTypes(pieces.Data.get(), pieces.Count);
   int64_t shift = 0;
-  if (facts.Preamble.Text) {
+  if (facts.Preamble.Text && !PaddedToTheFileEnd(Head, facts.Preamble.TextEnd, FileSize)) {
     const int64_t other = PositiveMod(facts.Preamble.TextEnd - anchor, 8);
     std::vector<TTypeGuess> shifted =
         other == 0 ? std::vector<TTypeGuess>()

@@ -11,8 +11,6 @@ namespace guess {
 
 namespace {
 
-constexpr std::array<int64_t, 8> CommonHeaders = {348, 352, 512, 1024, 2048, 4096, 8192, 16384};
-
 struct TDataEnd {
   int64_t At = 0;
   double Cost = 0.0; // taken off the header's evidence
@@ -64,7 +62,7 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
     places.push_back(Preamble.ZeroEnd - back);
   for (int64_t off = -JunkSlack; JunkEnd > 0 && off <= JunkSlack; ++off)
     places.push_back(JunkEnd + off);
-  places.insert(places.end(), CommonHeaders.begin(), CommonHeaders.end());
+  places.insert(places.end(), CommonHeaderSizes.begin(), CommonHeaderSizes.end());
   std::sort(places.begin(), places.end());
   places.erase(std::unique(places.begin(), places.end()), places.end());
 
@@ -78,7 +76,7 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
         Preamble.ZeroEnd > Preamble.TextEnd && x <= Preamble.ZeroEnd && x > Preamble.ZeroEnd - 8;
     const bool junk = JunkEnd > 0 && std::abs(x - JunkEnd) <= JunkSlack;
     const bool common =
-        std::find(CommonHeaders.begin(), CommonHeaders.end(), x) != CommonHeaders.end();
+        std::find(CommonHeaderSizes.begin(), CommonHeaderSizes.end(), x) != CommonHeaderSizes.end();
     const bool marked = text || zeros || junk;
     // Only a text header ends exactly where it seems to: noise and zeros may
     // run on into the data.

@@ -3,6 +3,7 @@
 #include "guess/content/ContentGuess.h"
 #include "platform/FileStream.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,6 +12,10 @@ namespace guess {
 
 // Where the data of a raw file may start and end: after which header bytes,
 // and before which trailer, with what speaks for each.
+
+// Header sizes that formats use: Analyze and NIfTI, and round sizes.
+inline constexpr std::array<int64_t, 8> CommonHeaderSizes = {348,  352,  512,  1024,
+                                                             2048, 4096, 8192, 16384};
 
 struct THeaderOption {
   int64_t Bytes = 0;
