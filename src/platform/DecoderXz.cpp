@@ -17,6 +17,9 @@ constexpr uint8_t Magic[6] = {0xFD, '7', 'z', 'X', 'Z', 0x00};
 // More than any preset needs; a block asking for more is refused as damaged
 // rather than allowed to take the machine's memory.
 constexpr uint64_t MemoryLimit = uint64_t{1} << 30;
+// A stream's own index of its blocks, read through at its end: a forged count
+// of records would have liblzma allocate without bound.
+constexpr uint64_t IndexMemoryLimit = uint64_t{64} << 20;
 
 class TXzDecoder final : public TDecoder {
 public:
@@ -98,7 +101,7 @@ private:
     const uint8_t first = In.Next()[0];
     lzma_ret started = LZMA_OK;
     if (first == 0) { // the index: read through, its blocks were checked one by one
-      started = lzma_index_decoder(&FStream, &FIndex, UINT64_MAX);
+      started = lzma_index_decoder(&FStream, &FIndex, IndexMemoryLimit);
       FPhase = TPhase::Index;
     } else {
       const uint32_t size = lzma_block_header_size_decode(first);

@@ -327,7 +327,9 @@ bool KeywordByte(uint8_t C) {
 
 // The whole number of a card's value, such as NAXIS's.
 std::optional<int64_t> CardInteger(const uint8_t* Card) {
-  if (Card[8] != '=')
+  // The value indicator is "= "; anything else, or more than blanks between
+  // the number and its comment, is a value cfitsio may read otherwise.
+  if (Card[8] != '=' || Card[9] != ' ')
     return std::nullopt;
   int i = 10;
   while (i < 80 && Card[i] == ' ')
@@ -342,7 +344,11 @@ std::optional<int64_t> CardInteger(const uint8_t* Card) {
       return std::nullopt;
     else
       value = 10 * value + (Card[i] - '0');
-  if (i == digits || (i < 80 && Card[i] != ' ' && Card[i] != '/'))
+  if (i == digits)
+    return std::nullopt;
+  while (i < 80 && Card[i] == ' ')
+    ++i;
+  if (i < 80 && Card[i] != '/')
     return std::nullopt;
   return negative ? -value : value;
 }
