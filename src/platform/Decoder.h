@@ -66,8 +66,14 @@ public:
   // AtBoundary() true, at the first place a checkpoint can be taken.
   virtual size_t Decode(uint8_t* Out, size_t Count, bool ToBoundary) = 0;
   // The checkpoint for the place Decode stopped at, without Out and Window;
-  // WindowNeeded is how many of the bytes just decoded it must keep.
-  virtual TCheckpoint Boundary(size_t& WindowNeeded) const = 0;
+  // WindowNeeded is how many of the bytes just decoded it must keep. A
+  // stream or frame that starts afresh needs nothing but where it starts.
+  virtual TCheckpoint Boundary(size_t& WindowNeeded) const {
+    WindowNeeded = 0;
+    TCheckpoint point;
+    point.In = In.Consumed();
+    return point;
+  }
 
   bool AtBoundary() const { return FAtBoundary; }
   TStop Stop() const { return FStop; }

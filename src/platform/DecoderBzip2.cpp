@@ -62,13 +62,6 @@ public:
     return done;
   }
 
-  TCheckpoint Boundary(size_t& WindowNeeded) const override {
-    WindowNeeded = 0;
-    TCheckpoint point;
-    point.In = In.Consumed();
-    return point;
-  }
-
 private:
   void Begin() {
     End();

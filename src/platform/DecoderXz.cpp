@@ -71,9 +71,7 @@ public:
   }
 
   TCheckpoint Boundary(size_t& WindowNeeded) const override {
-    WindowNeeded = 0;
-    TCheckpoint point;
-    point.In = In.Consumed();
+    TCheckpoint point = TDecoder::Boundary(WindowNeeded);
     point.Fresh = FPhase == TPhase::StreamHeader;
     point.Bits = point.Fresh ? 0 : static_cast<int>(FCheck);
     return point;

@@ -57,13 +57,6 @@ public:
     return done;
   }
 
-  TCheckpoint Boundary(size_t& WindowNeeded) const override {
-    WindowNeeded = 0;
-    TCheckpoint point;
-    point.In = In.Consumed();
-    return point;
-  }
-
 private:
   ZSTD_DCtx* FContext;
 };

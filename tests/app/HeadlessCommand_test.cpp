@@ -1,3 +1,4 @@
+#include "FileState.h"
 #include "GzipFile.h"
 #include "app/CommandLine.h"
 #include "app/HeadlessCommand.h"
@@ -14,12 +15,11 @@
 
 namespace {
 
+using testfiles::Contents;
+using testfiles::ExpectUntouched;
+using testfiles::StateOf;
+using testfiles::TFileState;
 using testfiles::TProgramRun;
-
-std::string Contents(const std::string& Path) {
-  std::ifstream in(Path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 std::string RandomFile(const testfiles::TTempDir& Dir, const char* Name, size_t Bytes) {
   std::mt19937 random(99);
@@ -134,17 +134,6 @@ TEST_F(HeadlessExport, EqualsTheWindowsViewByteForByte) {
   }
 }
 
-struct TFileState {
-  std::string Bytes;
-  struct stat Info {};
-};
-
-TFileState StateOf(const std::string& Path) {
-  TFileState state{Contents(Path), {}};
-  ::stat(Path.c_str(), &state.Info);
-  return state;
-}
-
 // The built program as a script would run it: what it writes, and the one
 // line and code it ends with when it cannot, leaving the data file as it was.
 TEST(HeadlessCommand, ProgramWritesOrSaysWhyInOneLine) {
@@ -226,10 +215,7 @@ TEST(HeadlessCommand, ProgramWritesOrSaysWhyInOneLine) {
     EXPECT_EQ(limited.Wait(), 1) << limited.Err();
     EXPECT_NE(limited.Err().find("Cannot write file"), std::string::npos) << limited.Err();
   }
-  const TFileState after = StateOf(data);
-  EXPECT_EQ(after.Bytes, before.Bytes);
-  EXPECT_EQ(after.Info.st_mtim.tv_nsec, before.Info.st_mtim.tv_nsec);
-  EXPECT_EQ(after.Info.st_mtim.tv_sec, before.Info.st_mtim.tv_sec);
+  ExpectUntouched(before, data);
   std::vector<std::string> left;
   for (const auto& entry : std::filesystem::directory_iterator(dir.Root()))
     left.push_back(entry.path().filename().string());

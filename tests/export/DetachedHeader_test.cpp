@@ -1,3 +1,4 @@
+#include "FileState.h"
 #include "TempDir.h"
 #include "export/HeaderFiles.h"
 #include "guess/LayoutGuess.h"
@@ -13,11 +14,10 @@
 namespace {
 
 using namespace layoutexport;
-
-std::string Contents(const std::string& Path) {
-  std::ifstream in(Path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using testfiles::Contents;
+using testfiles::ExpectUntouched;
+using testfiles::StateOf;
+using testfiles::TFileState;
 
 std::vector<std::string> Entries(const std::string& Folder) {
   std::vector<std::string> names;
@@ -165,25 +165,6 @@ TEST(DetachedHeader, GuesserReadsWrittenHeadersBack) {
           EXPECT_EQ(guess.Candidates.front().Layout, expected) << Contents(header);
           EXPECT_EQ(std::filesystem::canonical(guess.DataFile), std::filesystem::canonical(data));
         }
-}
-
-struct TFileState {
-  std::string Bytes;
-  struct stat Info {};
-};
-
-TFileState StateOf(const std::string& Path) {
-  TFileState state{Contents(Path), {}};
-  ::stat(Path.c_str(), &state.Info);
-  return state;
-}
-
-void ExpectUntouched(const TFileState& Before, const std::string& Path) {
-  const TFileState after = StateOf(Path);
-  EXPECT_EQ(after.Bytes, Before.Bytes);
-  EXPECT_EQ(after.Info.st_mtim.tv_sec, Before.Info.st_mtim.tv_sec);
-  EXPECT_EQ(after.Info.st_mtim.tv_nsec, Before.Info.st_mtim.tv_nsec);
-  EXPECT_EQ(after.Info.st_ino, Before.Info.st_ino);
 }
 
 // Nothing is written where it could replace the data file or something that
