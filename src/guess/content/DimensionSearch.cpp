@@ -31,6 +31,14 @@ std::vector<int64_t> BrightPositions(const std::vector<float>& Values, int64_t R
   for (int64_t p : spread)
     if (Values[static_cast<size_t>(p)] > median)
       bright.push_back(p);
+  // On a sparse frame the spread rarely lands on a spot: look at every
+  // position then, taking the spots in order.
+  if (bright.size() < static_cast<size_t>(Positions) / 16) {
+    bright.clear();
+    for (int64_t p = 0; p < Room && std::ssize(bright) < Positions; ++p)
+      if (Values[static_cast<size_t>(p)] > median)
+        bright.push_back(p);
+  }
   if (bright.size() < 16)
     bright = spread;
   if (bright.size() > static_cast<size_t>(Positions))

@@ -159,7 +159,17 @@ template <typename T> void ClampOutliers(std::vector<T>& Values) {
     std::nth_element(finite.begin(), place, finite.end());
     return *place;
   };
-  const T lo = at(0.005), hi = at(0.995);
+  T lo = at(0.005), hi = at(0.995);
+  // A sparse frame (a few spots on an empty field) is all background at
+  // both ends; its spots are the image, so the ends come from them instead.
+  if (lo == hi) {
+    const T background = lo;
+    std::erase(finite, background);
+    if (!finite.empty()) {
+      lo = std::min(background, at(0.005));
+      hi = std::max(background, at(0.995));
+    }
+  }
   for (T& v : Values)
     v = std::isfinite(v) ? std::clamp(v, lo, hi) : T{0};
 }
@@ -291,7 +301,15 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
 
 // Up to eight pieces spread over the bytes, each a multiple of 8 bytes long
 // and starting a multiple of 8 bytes in.
-std::vector<std::pair<int64_t, int64_t>> Pieces(int64_t Count) {
+// How many neighbouring bytes of a piece differ.
+int64_t ByteChanges(const uint8_t* Bytes, int64_t Count) {
+  int64_t changes = 0;
+  for (int64_t i = 1; i < Count; ++i)
+    changes += Bytes[i] != Bytes[i - 1];
+  return changes;
+}
+
+std::vector<std::pair<int64_t, int64_t>> Pieces(const uint8_t* Bytes, int64_t Count) {
   constexpr int64_t pieceBytes = 32768;
   const int64_t usable = Count & ~int64_t{7};
   if (usable < 16)
@@ -302,12 +320,38 @@ std::vector<std::pair<int64_t, int64_t>> Pieces(int64_t Count) {
   std::vector<std::pair<int64_t, int64_t>> pieces;
   for (int64_t p = 0; p < 8; ++p)
     pieces.emplace_back((usable - length) * p / 7 & ~int64_t{7}, length);
-  return pieces;
+  // On a sparse frame, a few spots on an empty field, evenly spread pieces
+  // may all miss the spots and tell nothing of the type: empty pieces give
+  // way to the busiest stretches of the rest.
+  const auto changes = [&](int64_t At) { return ByteChanges(Bytes + At, length); };
+  std::vector<std::pair<int64_t, int64_t>> kept, empty;
+  for (const auto& piece : pieces)
+    (changes(piece.first) >= length / 64 ? kept : empty).push_back(piece);
+  if (empty.empty())
+    return kept;
+  std::vector<std::pair<int64_t, int64_t>> busy; // changes, offset
+  for (int64_t at = 0; at + length <= usable; at += length)
+    busy.emplace_back(changes(at), at);
+  std::sort(busy.begin(), busy.end(), std::greater<>());
+  const auto taken = [&kept](int64_t At) {
+    return std::any_of(kept.begin(), kept.end(),
+                       [At](const auto& P) { return std::abs(P.first - At) < P.second; });
+  };
+  for (auto next = busy.begin(); next != busy.end() && !empty.empty() && next->first > 0; ++next)
+    if (!taken(next->second)) {
+      kept.emplace_back(next->second, length);
+      empty.pop_back();
+    }
+  kept.insert(kept.end(), empty.begin(), empty.end());
+  std::sort(kept.begin(), kept.end());
+  return kept;
 }
 
-TValueStats StatsOf(const uint8_t* Bytes, int64_t Count, TVoxelType Type, TByteOrder Order) {
+using TPieces = std::vector<std::pair<int64_t, int64_t>>; // offset, length
+
+TValueStats StatsOf(const uint8_t* Bytes, const TPieces& pieces, TVoxelType Type,
+                    TByteOrder Order) {
   const int32_t width = BytesPerVoxel[Type];
-  const auto pieces = Pieces(Count);
   std::vector<std::vector<double>> values(pieces.size());
   TValueStats stats;
   for (size_t p = 0; p < pieces.size(); ++p) {
@@ -357,6 +401,7 @@ double VoxelValue(const uint8_t* Bytes, TVoxelType Type, TByteOrder Order) {
 
 std::vector<TTypeGuess> RankVoxelTypes(const uint8_t* Bytes, int64_t Count) {
   std::vector<TTypeGuess> guesses;
+  const TPieces pieces = Pieces(Bytes, Count);
   std::array<std::array<bool, 2>, VoxelTypeCount> negative{};
   std::array<std::array<double, 2>, VoxelTypeCount> wraps{};
   for (int t = 0; t < VoxelTypeCount; ++t) {
@@ -364,7 +409,7 @@ std::vector<TTypeGuess> RankVoxelTypes(const uint8_t* Bytes, int64_t Count) {
     for (TByteOrder order : {boLittleEndian, boBigEndian}) {
       if (BytesPerVoxel[type] == 1 && order == boBigEndian)
         continue;
-      const TValueStats stats = StatsOf(Bytes, Count, type, order);
+      const TValueStats stats = StatsOf(Bytes, pieces, type, order);
       negative[t][order] = stats.Negative;
       wraps[t][order] = Share(stats.WrapJumps, stats.NearPairs);
       guesses.push_back({type, order, ScoreOf(stats, type)});
