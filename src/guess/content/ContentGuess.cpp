@@ -306,9 +306,17 @@ int64_t JunkEnd(const std::vector<uint8_t>& Head, int64_t FileSize, const TTypeG
     const double before = (prefix[j - 1] - prefix[j - run]) / (run - 1);
     const double after = (prefix[j + run - 1] - prefix[j]) / (run - 1);
     if (before > 0.25 && after < 0.1 && before - after > bestJump)
-      bestJump = before - after, best = phase + j * width;
+      bestJump = before - after, best = j;
   }
-  return best >= 0 && noiseLike(best) ? best : -1;
+  if (best < 0)
+    return -1;
+  // Filler read as a wide type can look smooth for a few voxels (tiny
+  // floats, clamped huge ones): the data start after its last wild jump.
+  for (int64_t i = best + 1; i < best + run / 2; ++i)
+    if (prefix[i] - prefix[i - 1] > 0.25)
+      best = i;
+  const int64_t end = phase + best * width;
+  return noiseLike(end) ? end : -1;
 }
 
 struct TBytes {
@@ -385,18 +393,30 @@ bool PaddedToTheFileEnd(const std::vector<uint8_t>& Head, int64_t TextEnd, int64
 void AddLayouts(const TContentFacts& Facts, std::vector<TLayoutCandidate>& Candidates) {
   const std::vector<double> differences = LagDifferences(Facts.Values, 1, MaxDimension, 4096);
   std::vector<int32_t> tried;
-  for (const TPeriod& width : FindPeriods(differences, 4, 3))
+  for (const TPeriod& width : FindPeriods(differences, 4, 3)) {
     // A slanting edge can put the dip a voxel or two beside the row length;
     // neighbours almost as alike get their chance with the slices and the size.
-    for (int32_t w = std::max(4, width.Count - 2);
-         w <= width.Count + 2 && w < static_cast<int32_t>(differences.size()); ++w) {
+    const int32_t first = std::max(4, width.Count - 2);
+    const int32_t last = std::min(width.Count + 2, static_cast<int32_t>(differences.size()) - 1);
+    // Where one of them wraps its rows in one place, the image's edges meet
+    // there: that one is the row length, however the slant lies.
+    std::vector<double> wraps;
+    for (int32_t w = first; w <= last; ++w)
+      wraps.push_back(WrapContrast(Facts.Values, w));
+    const double clearest = wraps.empty() ? 0.0 : *std::max_element(wraps.begin(), wraps.end());
+    for (int32_t w = first; w <= last; ++w) {
+      const bool seam = clearest >= 2.0 && wraps[static_cast<size_t>(w - first)] == clearest;
       const double closeness = differences[static_cast<size_t>(width.Count)] /
                                std::max(differences[static_cast<size_t>(w)], 1e-300);
-      if (closeness < 0.8 || std::find(tried.begin(), tried.end(), w) != tried.end())
+      if ((closeness < 0.8 && !seam) || std::find(tried.begin(), tried.end(), w) != tried.end())
         continue;
       tried.push_back(w);
-      AddCandidates(Facts, {w, width.Dip * std::min(1.0, closeness * closeness)}, Candidates);
+      const double dip = seam              ? width.Dip
+                         : clearest >= 2.0 ? 0.9 * width.Dip * std::min(1.0, closeness * closeness)
+                                           : width.Dip * std::min(1.0, closeness * closeness);
+      AddCandidates(Facts, {w, dip}, Candidates);
     }
+  }
   // Where the rows hardly dip (dark, sparse or noisy frames), a width the
   // header states still gets its chance where its slices fit the file.
   std::vector<TPeriod> stated;

@@ -19,7 +19,8 @@ struct TDataEnd {
 
 // The ends of data of whole slices (or, failing that, whole rows) after a
 // header of X bytes, best first. Marked: a text header ends at X; Bare: the
-// data start the file, where zeros at its end most likely pad it.
+// data start the file or where a preamble ends, where zeros at the file's end
+// most likely pad it.
 std::vector<TDataEnd> DataEnds(const TTail& Tail, int64_t X, bool Trailers, bool Marked, bool Bare,
                                int64_t RowBytes, int64_t SliceBytes) {
   // Voxels rarely read as words: where a trailer does, the data end before
@@ -37,8 +38,11 @@ std::vector<TDataEnd> DataEnds(const TTail& Tail, int64_t X, bool Trailers, bool
   for (const int64_t unit : {SliceBytes, RowBytes})
     if ((Marked || Bare) && Tail.ZeroStart > X) {
       const int64_t at = X + (Tail.ZeroStart - X + unit - 1) / unit * unit;
+      // Padding starts where the data end; an image's own dark voxels rarely
+      // fill most of its last row.
+      const double dark = std::min(1.0, static_cast<double>(at - Tail.ZeroStart) / RowBytes);
       if (at < Tail.FileSize)
-        ends.push_back({at, 0.35, "; zeros pad the end"});
+        ends.push_back({at, 0.3 + 0.1 * dark, "; zeros pad the end"});
     }
   if (Marked && Tail.FileSize - X > SliceBytes) {
     const int64_t at = X + (Tail.FileSize - X) / SliceBytes * SliceBytes;
@@ -80,7 +84,8 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
     const bool marked = text || zeros || junk;
     // Only a text header ends exactly where it seems to: noise and zeros may
     // run on into the data.
-    std::vector<TDataEnd> ends = DataEnds(Tail, x, Trailers, text, x == 0, RowBytes, SliceBytes);
+    std::vector<TDataEnd> ends =
+        DataEnds(Tail, x, Trailers, text, x == 0 || marked, RowBytes, SliceBytes);
     std::erase_if(
         ends, [&](const TDataEnd& E) { return E.At - x < RowBytes || (E.At - x) % RowBytes != 0; });
     if (ends.empty())

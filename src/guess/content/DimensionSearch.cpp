@@ -199,4 +199,18 @@ double DipOf(const std::vector<double>& Differences, int64_t K) {
   return std::clamp(DipAt(Differences, prefix, K), 0.0, 1.0);
 }
 
+double WrapContrast(const std::vector<float>& Values, int32_t Width) {
+  const auto count = std::ssize(Values);
+  if (Width < 4 || count < int64_t{8} * Width)
+    return 1.0;
+  std::vector<double> columns(static_cast<size_t>(Width), 0.0);
+  for (int64_t i = 0; i + 1 < count; ++i)
+    columns[static_cast<size_t>(i % Width)] += std::fabs(Values[i + 1] - Values[i]);
+  std::vector<double> sorted = columns;
+  auto middle = sorted.begin() + Width / 2;
+  std::nth_element(sorted.begin(), middle, sorted.end());
+  const double peak = *std::max_element(columns.begin(), columns.end());
+  return *middle > 0.0 ? peak / *middle : peak > 0.0 ? 1e3 : 1.0;
+}
+
 } // namespace guess

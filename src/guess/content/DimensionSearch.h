@@ -30,4 +30,11 @@ std::vector<TPeriod> FindPeriods(const std::vector<double>& Differences, int32_t
 // out of range.
 double DipOf(const std::vector<double>& Differences, int64_t K);
 
+// How clearly the rows of Width voxels wrap: the largest mean step between
+// neighbours in one column of the row (from one row's end to the next row's
+// start, where the image's right edge meets its left) against the median
+// column's. Near 1 where rows of that width would not wrap in one place, as
+// when the width is off by one and the seam drifts a voxel per row.
+double WrapContrast(const std::vector<float>& Values, int32_t Width);
+
 } // namespace guess
