@@ -278,6 +278,49 @@ TEST(LayoutGuess, FindsDarkSparseFramesBehindAHeaderThatStatesTheirSize) {
   }
 }
 
+// One spot on an empty field: evenly spread samples all miss it, and the
+// quantiles that tame hot pixels are all background.
+TEST(LayoutGuess, FindsAFrameOfOneSpotOnAnEmptyField) {
+  testfiles::TTempDir dir;
+  constexpr int32_t width = 672, height = 508;
+  std::vector<double> frame(static_cast<size_t>(width) * height, 0.0);
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x) {
+      const double r2 = (x - 350.0) * (x - 350.0) + (y - 270.0) * (y - 270.0);
+      frame[static_cast<size_t>(y) * width + x] = std::floor(1000 * std::exp(-r2 / 60));
+    }
+  for (const int kind : {0, 2}) {
+    std::vector<uint8_t> bytes = Header(kind);
+    const TLayout truth = {
+        static_cast<int32_t>(bytes.size()), width, height, 1, vtUInt16, boLittleEndian};
+    const std::vector<uint8_t> data = EncodeVolume(frame, vtUInt16, boLittleEndian);
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    const TLayoutGuess guess = GuessLayout(dir.MakeFile("spot.raw", bytes));
+    const auto top =
+        guess.Candidates.begin() + std::min<ptrdiff_t>(3, std::ssize(guess.Candidates));
+    EXPECT_TRUE(
+        std::any_of(guess.Candidates.begin(), top,
+                    [&](const TLayoutCandidate& C) { return ReadsTheSame(C.Layout, truth); }))
+        << "header " << kind << ": " << guess.Why;
+  }
+}
+
+// Stripes at 45 degrees make voxels a row less one apart the most alike; the
+// seam where each row's bright right end meets the next row's dark left end
+// stays in one column only at the true row length.
+TEST(LayoutGuess, ARowLengthBesideADiagonalTextureIsNoRowLength) {
+  testfiles::TTempDir dir;
+  constexpr int32_t width = 300, height = 240;
+  std::vector<double> image;
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x)
+      image.push_back(std::round(400 + 200 * std::sin((x + y) * (x + y) * 4e-4) + 2.0 * x));
+  const std::vector<uint8_t> bytes = EncodeVolume(image, vtInt16, boLittleEndian);
+  const TLayoutGuess guess = GuessLayout(dir.MakeFile("stripes.raw", bytes));
+  ASSERT_FALSE(guess.Candidates.empty()) << guess.Why;
+  EXPECT_EQ(guess.Candidates[0].Layout.VoxelsPerRow, width) << guess.Candidates[0].Reason;
+}
+
 TEST(LayoutGuess, DataFollowedByTrailingBytesKeepTheirHeaderAndShape) {
   testfiles::TTempDir dir;
   constexpr int32_t width = 93, height = 71, slices = 6;
