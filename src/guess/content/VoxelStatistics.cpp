@@ -288,6 +288,11 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
   // half of their range read so.
   if (IsFloat(Type) && Share(Stats.Negatives, Stats.NonZero) > 0.95)
     score *= 0.6;
+  // So are signed images without a positive value: unsigned data kept in the
+  // upper half of their range (an offset, a bright scene) read so.
+  if (!IsFloat(Type) && BytesPerVoxel[Type] > 1 && FactsOf(Type).Signed &&
+      Share(Stats.Negatives, Stats.NonZero) > 0.99)
+    score *= 0.8;
   if (IsFloat(Type)) // integers stored as floats are common; noise-like floats less so
     score *= 0.9 + 0.1 * Share(Stats.Integral, Stats.NonZero);
   // Half floats are rare in image files, 16-bit integers common; read as the

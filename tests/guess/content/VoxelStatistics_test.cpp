@@ -72,6 +72,22 @@ TEST(VoxelStatistics, RanksCountsInSixteenBitWordsInTheirOwnOrder) {
       }
 }
 
+// A bright scene or an offset keeps every value in the upper half: read as
+// signed, all of them would be negative.
+TEST(VoxelStatistics, UnsignedValuesInTheUpperHalfReadAsUnsigned) {
+  const std::vector<double> volume = SmoothVolume(93, 71, 6);
+  for (TByteOrder order : {boLittleEndian, boBigEndian}) {
+    std::vector<uint8_t> bytes;
+    for (double v : volume)
+      testfiles::AppendVoxel(bytes, vtUInt16, order, std::min(65535.0, 32768 + 40 * v));
+    const std::vector<TTypeGuess> ranked =
+        RankVoxelTypes(bytes.data(), static_cast<int64_t>(bytes.size()));
+    ASSERT_FALSE(ranked.empty());
+    EXPECT_EQ(ranked[0].Type, vtUInt16) << VoxelTypeName(ranked[0].Type);
+    EXPECT_EQ(ranked[0].Order, order);
+  }
+}
+
 // A noisy signal whose sign changes only between regions: read as unsigned,
 // the halves of each value fall in two tight clusters (zeros beside small
 // positives, all ones beside small negatives) that look smoother than the
