@@ -182,6 +182,7 @@ std::string TypeWhy(const TTypeGuess& Type) {
 struct TContentFacts {
   std::vector<TTypeGuess> Types; // the readings to lay out, best first
   std::vector<float> Values;     // the sample as the best type reads it
+  int64_t ValuesAt = 0;          // where the first of them lies in the file
   TPreamble Preamble;
   int64_t JunkEnd = -1;
   int64_t JunkSlack = 0; // bytes either side of JunkEnd where the data may start
@@ -194,6 +195,8 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
                    std::vector<TLayoutCandidate>& Candidates) {
   const TTypeGuess& best = Facts.Types.front();
   const int64_t rowBytes = int64_t{Width.Count} * BytesPerVoxel[best.Type];
+  const int64_t otherRow = OtherImageRow(Facts.Values, Width.Count);
+  const int64_t otherAt = otherRow < 0 ? -1 : Facts.ValuesAt + otherRow * rowBytes;
   for (const THeight& height :
        Heights(Facts.Values, Width.Count, rowBytes, Facts.FileSize, Facts.Shapes)) {
     const int64_t sliceBytes = rowBytes * std::max<int64_t>(1, height.Rows);
@@ -235,13 +238,19 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
             height.Rows == 0 && header.End == tail.FileSize && tail.ZeroStart > header.Bytes
                 ? (tail.ZeroStart - header.Bytes + rowBytes - 1) / rowBytes
                 : rows;
-        if (padded >= 1 && padded < rows) {
+        const auto addCut = [&](int64_t Rows, double Factor, const char* Why) {
           TLayoutCandidate cut = candidate;
-          cut.Layout.RowsPerSlice = static_cast<int32_t>(padded);
-          cut.Score *= 0.99;
-          cut.Reason += "; zeros pad the end";
+          cut.Layout.RowsPerSlice = static_cast<int32_t>(Rows);
+          cut.Score = std::min(0.98, cut.Score * Factor);
+          cut.Reason += Why;
           Candidates.push_back(std::move(cut));
-        }
+        };
+        if (padded >= 1 && padded < rows)
+          addCut(padded, 0.99, "; zeros pad the end");
+        // Rows that turn into those of a shorter row are another image's.
+        const int64_t first = (otherAt - header.Bytes + rowBytes / 2) / rowBytes;
+        if (height.Rows == 0 && otherAt > header.Bytes && first >= 1 && first < rows)
+          addCut(first, 1.03, "; another image follows");
         Candidates.push_back(std::move(candidate));
       }
     }
@@ -250,13 +259,15 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
 
 // The middle of the sample as Type reads it, at most a couple of million
 // voxels: enough for dozens of slices, small enough to stay fast.
-std::vector<float> Singles(const uint8_t* Bytes, int64_t Count, const TTypeGuess& Type) {
+std::vector<float> Singles(const uint8_t* Bytes, int64_t Count, const TTypeGuess& Type,
+                           int64_t& First) {
   constexpr int64_t maxVoxels = int64_t{1} << 21;
   const int32_t width = BytesPerVoxel[Type.Type];
   const int64_t available = Count / width;
   const int64_t count = std::min(available, maxVoxels);
   // Keeps the voxel boundaries where they were.
   const int64_t first = (available - count) / 2 * width;
+  First = first;
   std::vector<float> values(static_cast<size_t>(count));
   voxeldecoder::DecodeSingles(Bytes + first, static_cast<int32_t>(count), Type.Type, Type.Order,
                               values.data());
@@ -350,6 +361,7 @@ int64_t Activity(const uint8_t* Bytes, int64_t Count) {
 // slices in. A file that fits in the chunk is read whole, as the chunk.
 struct TSample {
   TBytes Pieces, Chunk;
+  int64_t ChunkAt = 0; // where the chunk starts in the file
 };
 TSample ReadSample(platform::TFileStream& Stream, int64_t From, int64_t End, int64_t Anchor) {
   constexpr int64_t pieceBytes = 32768, pieceCount = 8;
@@ -359,6 +371,7 @@ TSample ReadSample(platform::TFileStream& Stream, int64_t From, int64_t End, int
   const int64_t start = Aligned(From, Anchor);
   if (End - start <= ChunkBytes) {
     sample.Chunk = ReadBytes(Stream, start, End - start);
+    sample.ChunkAt = start;
     return sample;
   }
   sample.Pieces = {std::unique_ptr<uint8_t[]>(new uint8_t[pieceBytes * pieceCount]), 0};
@@ -374,7 +387,8 @@ TSample ReadSample(platform::TFileStream& Stream, int64_t From, int64_t End, int
   }
   sample.Pieces.Count = pieceBytes * pieceCount;
   const int64_t chunkStart = std::clamp(busiest - ChunkBytes / 2, start, End - ChunkBytes - 8);
-  sample.Chunk = ReadBytes(Stream, Aligned(chunkStart, Anchor), ChunkBytes);
+  sample.ChunkAt = Aligned(chunkStart, Anchor);
+  sample.Chunk = ReadBytes(Stream, sample.ChunkAt, ChunkBytes);
   return sample;
 }
 
@@ -487,7 +501,9 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
         .push_back(reading);
   for (const std::vector<TTypeGuess>& group : groups) {
     facts.Types = group;
-    facts.Values = Singles(chunk.Data.get() + shift, chunk.Count - shift, group.front());
+    int64_t first = 0;
+    facts.Values = Singles(chunk.Data.get() + shift, chunk.Count - shift, group.front(), first);
+    facts.ValuesAt = sample.ChunkAt + shift + first;
     facts.JunkEnd = JunkEnd(Head, FileSize, group.front(), facts.Values);
     facts.JunkSlack = 6 * BytesPerVoxel[group.front().Type];
     AddLayouts(facts, candidates);

@@ -213,4 +213,73 @@ double WrapContrast(const std::vector<float>& Values, int32_t Width) {
   return *middle > 0.0 ? peak / *middle : peak > 0.0 ? 1e3 : 1.0;
 }
 
+namespace {
+
+// The mean |V[i] - V[i + Lag]| over the voxels of row Row of Width voxels.
+double RowDifference(const std::vector<float>& Values, int32_t Width, int64_t Row, int32_t Lag) {
+  const int64_t from = Row * Width;
+  double sum = 0.0;
+  for (int64_t i = from; i < from + Width; ++i)
+    sum += std::fabs(Values[static_cast<size_t>(i)] - Values[static_cast<size_t>(i + Lag)]);
+  return sum / Width;
+}
+
+} // namespace
+
+int64_t OtherImageRow(const std::vector<float>& Values, int32_t Width) {
+  const int64_t rows = std::ssize(Values) / std::max(Width, 1) - 1;
+  if (Width < 16 || rows < 16)
+    return -1;
+  const int64_t quarter = rows / 4 * Width;
+  const std::vector<float> head(Values.begin(), Values.begin() + quarter);
+  const std::vector<float> tail(Values.end() - quarter, Values.end());
+  const std::vector<double> headLags = LagDifferences(head, 1, Width, 2048);
+  const std::vector<double> tailLags = LagDifferences(tail, 1, Width, 2048);
+  int32_t shorter = 0;
+  for (const TPeriod& period : FindPeriods(tailLags, 4, 3))
+    if (period.Count < Width - 2 && period.Dip >= 0.3 && DipOf(headLags, period.Count) < 0.1 &&
+        DipOf(headLags, Width) >= 0.3) {
+      shorter = period.Count;
+      break;
+    }
+  if (shorter == 0)
+    return -1;
+  // The split that the rows agree with best: before it, rows alike at Width;
+  // after it, alike at the shorter length.
+  std::vector<double> leaning; // > 0 where a row leans to the other image
+  for (int64_t r = 0; r < rows; ++r)
+    leaning.push_back(std::log((RowDifference(Values, Width, r, Width) + 1e-9) /
+                               (RowDifference(Values, Width, r, shorter) + 1e-9)));
+  double after = 0.0; // every row counted as the other image's
+  for (double lean : leaning)
+    after += lean;
+  // Counted by rows, not by how far they lean: a few wild rows (an edge, a
+  // caption) must not move the split.
+  int64_t best = -1, votes = 0, top = 0;
+  for (double lean : leaning)
+    top += lean > 0.0 ? 1 : -1;
+  for (int64_t r = 0, all = top; r < rows; ++r) {
+    votes += leaning[static_cast<size_t>(r)] < 0.0 ? 2 : -2;
+    if (all + votes > top)
+      top = all + votes, best = r + 1;
+  }
+  // Both images need rows of their own, each leaning clearly its way.
+  if (best < 4 || best > rows - 2)
+    return -1;
+  double first = 0.0;
+  for (int64_t r = 0; r < best; ++r)
+    first += leaning[static_cast<size_t>(r)];
+  if (first / best > -0.2 || (after - first) / (rows - best) < 0.2)
+    return -1;
+  // Rows near the seam may pass for either: the seam itself, where the last
+  // row of the one image meets the first of the other, differs the most.
+  const int64_t near = std::max<int64_t>(3, rows / 16);
+  int64_t seam = best;
+  double widest = 0.0;
+  for (int64_t r = std::max<int64_t>(1, best - near); r <= std::min(rows - 1, best + near); ++r)
+    if (const double step = RowDifference(Values, Width, r - 1, Width); step > widest)
+      widest = step, seam = r;
+  return seam;
+}
+
 } // namespace guess

@@ -37,4 +37,11 @@ double DipOf(const std::vector<double>& Differences, int64_t K);
 // when the width is off by one and the seam drifts a voxel per row.
 double WrapContrast(const std::vector<float>& Values, int32_t Width);
 
+// Where, in Values read as rows of Width voxels, the rows turn into those of
+// another image of a shorter row (a thumbnail or a second, smaller image
+// after the first): the index of the first row of Width voxels that belongs
+// to it, or -1. The first image's rows dip at Width and not at the shorter
+// length; the other image's dip at its own length more than at Width.
+int64_t OtherImageRow(const std::vector<float>& Values, int32_t Width);
+
 } // namespace guess
