@@ -256,7 +256,10 @@ void Tfm_Main::BuildViewArea(QWidget* Client) {
   ScrollBox_Bottom->setFocusPolicy(Qt::NoFocus);
   ScrollBox_Bottom->setWidgetResizable(false);
   Client->layout()->addWidget(ScrollBox_Bottom);
-  ScrollContent = Named(new QWidget, "ScrollContent");
+  // Made inside the view area, so that its labels size themselves in the
+  // window's font from the start: the anchored ones keep the distance to
+  // the bottom that they are given here.
+  ScrollContent = Named(new QWidget(ScrollBox_Bottom), "ScrollContent");
   ScrollContent->resize(ViewKindCount * DesignPanelWidth, DesignPanelHeight);
 
   pa_Slice = BuildViewPanel(ScrollContent, vkSlice, "pa_Slice");
