@@ -92,8 +92,8 @@ public:
   int32_t CurCrossRow() const { return FCurCrossRow; }
   int32_t CurVolume() const { return FCurVolume; }
   // The zoom step of the four views, an index of zoom::ZoomSteps. Setting it
-  // keeps the point of the first view at the centre of the view area where
-  // it is; a step at which the views would not fit in memory is lowered.
+  // shows the views from their top-left corner, as at start-up; a step at
+  // which a view would pass 2 GiB is lowered to the largest that fits.
   int ZoomStep() const { return FZoomStep; }
   void SetZoomStep(int Step);
   QString StatusPanelText(int Panel) const;
@@ -152,8 +152,10 @@ private:
   void BuildStatusBar();
   void BuildMenus();
   QMenu* BuildViewMenu();
-  // Zooms the views to Step keeping the point At of Image under the pointer.
+  // Zooms the views to Step keeping the point At of Image under the pointer,
+  // or the point at the centre of the view area where it is.
   void ZoomAbout(int Step, const TImageWidget* Image, QPointF At);
+  void ZoomAboutCentre(int Step);
   int FittingStep() const;
   // A panel's size around an image of this size, by the rule of LayoutViews
   // without its slack, which only keeps a width that a panel already has.

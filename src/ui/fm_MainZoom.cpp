@@ -20,6 +20,13 @@ constexpr int WheelNotch = 120;
 } // namespace
 
 void Tfm_Main::SetZoomStep(int Step) {
+  FZoomStep = zoom::ClampedStep(Step);
+  LayoutViews();
+  ScrollBox_Bottom->horizontalScrollBar()->setValue(0);
+  ScrollBox_Bottom->verticalScrollBar()->setValue(0);
+}
+
+void Tfm_Main::ZoomAboutCentre(int Step) {
   const QPoint centre = ScrollBox_Bottom->viewport()->rect().center();
   const TImageWidget* first = ViewImages[vkSlice];
   ZoomAbout(Step, first, first->mapFrom(ScrollBox_Bottom->viewport(), QPointF(centre)));
@@ -43,15 +50,15 @@ void Tfm_Main::ZoomAbout(int Step, const TImageWidget* Image, QPointF At) {
 }
 
 void Tfm_Main::mi_ZoomInClick() {
-  SetZoomStep(zoom::StepIn(FZoomStep));
+  ZoomAboutCentre(zoom::StepIn(FZoomStep));
 }
 
 void Tfm_Main::mi_ZoomOutClick() {
-  SetZoomStep(zoom::StepOut(FZoomStep));
+  ZoomAboutCentre(zoom::StepOut(FZoomStep));
 }
 
 void Tfm_Main::mi_ActualSizeClick() {
-  SetZoomStep(zoom::ActualSize);
+  ZoomAboutCentre(zoom::ActualSize);
 }
 
 // The largest step at which the first view's panel fits the view area, even
@@ -70,10 +77,7 @@ int Tfm_Main::FittingStep() const {
 }
 
 void Tfm_Main::mi_ZoomFitClick() {
-  FZoomStep = FittingStep();
-  LayoutViews();
-  ScrollBox_Bottom->horizontalScrollBar()->setValue(0);
-  ScrollBox_Bottom->verticalScrollBar()->setValue(0);
+  SetZoomStep(FittingStep());
 }
 
 void Tfm_Main::ImageWheelZoom(TImageWidget* Sender, int Delta, QPointF At) {

@@ -265,12 +265,20 @@ TEST_F(TZoomTest, SaveImageOneStillSavesTheOneToOnePicture) {
       EXPECT_EQ(saved.pixel(x, y) & 0xFFFFFF, testfiles::PixelAt(shown, x, y));
 }
 
-// The window's start-up step, as the command line gives it.
+// The window's start-up step, as the command line gives it: the views show
+// from their top-left corner, wherever the view area was scrolled to.
 TEST_F(TZoomTest, TheStepChosenBeforeTheFirstRedrawHolds) {
+  ViewArea()->horizontalScrollBar()->setValue(100);
   Window.SetZoomStep(Step("1/4"));
   RedrawNow();
   EXPECT_EQ(Image(vkSlice)->size(), QSize(64, 64));
   EXPECT_EQ(Panel(vkSlice)->size(), QSize(220, 239));
+  Window.SetZoomStep(Step("8"));
+  ViewArea()->verticalScrollBar()->setValue(300);
+  Window.SetZoomStep(Step("6"));
+  EXPECT_EQ(Image(vkSlice)->size(), QSize(1536, 1536));
+  EXPECT_EQ(ViewArea()->horizontalScrollBar()->value(), 0);
+  EXPECT_EQ(ViewArea()->verticalScrollBar()->value(), 0);
 }
 
 } // namespace
