@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "data/Zoom.h"
 #include "export/DetachedHeader.h"
 #include "platform/TextCodec.h"
 #include "ui/IntegerText.h"
@@ -31,6 +32,8 @@ constexpr TOption Options[] = {
     {"cross-slice-row", "row", "Row of the slices shown in the cross-slice view."},
     {"volume", "index", "Volume shown in the fourth view."},
     {"flag-over-under", "", "Flags voxels below and above the intensity window."},
+    {"zoom", "step",
+     "Zoom step of the views: 1/8, 1/4, 1/2, 1, 2, 3, 4, 6, 8, 12 or 16 screen pixels a voxel."},
     {"guess", "FILE",
      "Prints the likely layouts of FILE, best first, one per line as the layout options above, "
      "and exits without a window; exit code 1 when there is none. Takes no other option or "
@@ -203,6 +206,17 @@ QString ReadItem(const QCommandLineParser& Parser, const char* Name, const QStri
       .arg(QLatin1StringView(Name), *value, Items.join(QStringLiteral(", ")));
 }
 
+QString ReadZoom(const QCommandLineParser& Parser, TStartup& Startup) {
+  const std::optional<QString> value = ValueOf(Parser, "zoom");
+  if (!value)
+    return {};
+  Startup.ZoomStep = zoom::ParseStep(value->toStdString());
+  if (Startup.ZoomStep)
+    return {};
+  return QStringLiteral("--zoom: \"%1\" is not one of %2.")
+      .arg(*value, QString::fromStdString(zoom::StepNames()));
+}
+
 std::string HostBytes(const QString& Text) {
   return platform::WideToBytes(Text.toStdU16String());
 }
@@ -210,10 +224,10 @@ std::string HostBytes(const QString& Text) {
 // The first mistake found, or the empty text. The files are read by the caller.
 QString ReadStartup(const QCommandLineParser& Parser, TStartup& Startup) {
   Startup.FlagOverUnder = Parser.isSet(QStringLiteral("flag-over-under"));
-  for (const QString& error :
-       {ReadNumbers(Parser, Startup), ReadIntensity(Parser, Startup),
-        ReadItem(Parser, "type", VoxelTypeNames(), Startup.DataType),
-        ReadItem(Parser, "byte-order", {"little", "big"}, Startup.ByteOrder)})
+  for (const QString& error : {ReadNumbers(Parser, Startup), ReadIntensity(Parser, Startup),
+                               ReadItem(Parser, "type", VoxelTypeNames(), Startup.DataType),
+                               ReadItem(Parser, "byte-order", {"little", "big"}, Startup.ByteOrder),
+                               ReadZoom(Parser, Startup)})
     if (!error.isEmpty())
       return error;
   return {};
@@ -268,6 +282,7 @@ QString HeadlessNumbers(const TStartup& Startup, THeadlessCommand& Command) {
   Command.Layout.VoxelType = static_cast<TVoxelType>(Startup.DataType.value_or(vtByte));
   Command.Layout.ByteOrder = static_cast<TByteOrder>(Startup.ByteOrder.value_or(boLittleEndian));
   Command.FlagOverUnder = Startup.FlagOverUnder;
+  Command.ZoomStep = Startup.ZoomStep.value_or(zoom::ActualSize);
   return {};
 }
 
@@ -321,6 +336,9 @@ QString ReadHeadless(const QCommandLineParser& Parser, TParsedCommandLine& Parse
     return force ? QStringLiteral("--force goes with --write-header or --export-view.") : QString();
   if (force && name == QLatin1StringView("print-layout"))
     return QStringLiteral("--force goes with --write-header or --export-view.");
+  // A header or a line of Python has no pixels to zoom.
+  if (Parser.isSet(QStringLiteral("zoom")) && name != QLatin1StringView("export-view"))
+    return QStringLiteral("--zoom goes with --export-view or the window.");
   THeadlessCommand command;
   command.Force = force;
   QString error = HeadlessTargets(Parser, name, command);
@@ -427,6 +445,8 @@ QStringList ApplyStartup(const TStartup& Startup, Tfm_Main& Window) {
   if (Startup.FlagOverUnder)
     Window.SetFlagOverUnder(true);
   Window.ScheduleRedraw();
+  if (Startup.ZoomStep)
+    Window.SetZoomStep(*Startup.ZoomStep);
   if (!Startup.FileName.empty())
     Window.OpenFileNamed(Startup.FileName);
   return warnings;

@@ -27,6 +27,7 @@ struct TStartup {
   std::optional<QString> CrossSliceRow{};
   std::optional<QString> Volume{};
   bool FlagOverUnder = false;
+  std::optional<int> ZoomStep{}; // an index of zoom::ZoomSteps
 };
 
 struct TParsedCommandLine {

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QImageWriter>
 #include <csignal>
+#include <new>
 
 namespace {
 
@@ -117,8 +118,9 @@ THeadlessResult ExportView(const THeadlessCommand& Command) {
   const std::string bytes = ViewPictureFile(Command, why);
   if (bytes.empty())
     return Failed(why);
+  const std::string note = why;
   why = WriteFileAtomically(Command.Out, bytes);
-  return why.empty() ? THeadlessResult{} : Failed(why);
+  return why.empty() ? THeadlessResult{std::string(), note, 0} : Failed(why);
 }
 
 } // namespace
@@ -137,7 +139,21 @@ std::string ViewPictureFile(const THeadlessCommand& Command, std::string& Why) {
     return {};
   }
   const bool png = QByteArray::fromStdString(Command.Out).toLower().endsWith(".png");
-  return Encoded(image.Picture(), png, Why);
+  const TBitmap24& picture = image.Picture();
+  const int step = zoom::LargestFitting(picture.Width(), picture.Height(), Command.ZoomStep);
+  if (step == zoom::ActualSize)
+    return Encoded(picture, png, Why);
+  if (step != Command.ZoomStep)
+    Why = "At zoom " + zoom::StepName(Command.ZoomStep) +
+          " the picture would pass 2 GiB; it is written at zoom " + zoom::StepName(step) + ".";
+  try {
+    TBitmap24 zoomed;
+    zoom::Zoomed(picture, step, zoomed);
+    return Encoded(zoomed, png, Why);
+  } catch (const std::bad_alloc&) {
+    Why = "Not enough memory for the picture at zoom " + zoom::StepName(step) + ".";
+    return {};
+  }
 }
 
 THeadlessResult RunHeadless(const THeadlessCommand& Command) {

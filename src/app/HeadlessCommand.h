@@ -2,6 +2,7 @@
 
 #include "data/Layout.h"
 #include "data/VoxelTypes.h"
+#include "data/Zoom.h"
 
 #include <cstdint>
 #include <string>
@@ -23,6 +24,7 @@ struct THeadlessCommand {
   int32_t Slice = 0;
   int32_t CrossSliceRow = 0;
   int32_t Volume = 1;
+  int ZoomStep = zoom::ActualSize;
 };
 
 struct THeadlessResult {
@@ -33,7 +35,9 @@ struct THeadlessResult {
 
 THeadlessResult RunHeadless(const THeadlessCommand& Command);
 
-// The picture of one view as the window paints it, in the format that Name's
-// extension asks for (.png or .bmp), as the bytes of that file; empty when
-// there is no picture.
+// The picture of one view as the window paints it, shown at the zoom step, in
+// the format that Name's extension asks for (.png or .bmp), as the bytes of
+// that file; empty, with the reason in Why, when there is no picture. A step
+// at which the picture would pass 2 GiB is lowered to the largest that
+// fits, and Why says so.
 std::string ViewPictureFile(const THeadlessCommand& Command, std::string& Why);

@@ -1,15 +1,27 @@
 #include "ui/ImageWidget.h"
 
+#include "data/Zoom.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QImageWriter>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSaveFile>
+#include <QWheelEvent>
 
 TImageWidget::TImageWidget(QWidget* Parent)
-    : QWidget(Parent) {
+    : QWidget(Parent)
+    , FZoomStep(zoom::ActualSize) {
   setMouseTracking(true);
+}
+
+void TImageWidget::SetZoomStep(int Step) {
+  Step = zoom::ClampedStep(Step);
+  if (Step == FZoomStep)
+    return;
+  FZoomStep = Step;
+  update();
 }
 
 QImage TImageWidget::WrappedPicture() const {
@@ -69,16 +81,46 @@ bool TImageWidget::SavePicture(const QString& FileName, QString* Error) const {
   return false;
 }
 
-void TImageWidget::paintEvent(QPaintEvent*) {
+void TImageWidget::paintEvent(QPaintEvent* Event) {
   const QImage image = WrappedPicture();
   if (image.isNull())
     return;
   QPainter painter(this);
-  painter.drawImage(0, 0, image);
+  if (FZoomStep == zoom::ActualSize)
+    painter.drawImage(0, 0, image);
+  else
+    PaintZoomed(painter, Event->rect());
+}
+
+// Only the exposed pixels are scaled, so a view zoomed far in costs what the
+// screen shows of it, never what the whole of it would be.
+void TImageWidget::PaintZoomed(QPainter& Painter, const QRect& Exposed) {
+  const QRect shown(0, 0, static_cast<int>(zoom::ZoomedLength(FPicture.Width(), FZoomStep)),
+                    static_cast<int>(zoom::ZoomedLength(FPicture.Height(), FZoomStep)));
+  const QRect area = Exposed & shown;
+  if (area.isEmpty())
+    return;
+  const int64_t stride = (int64_t{area.width()} * 3 + 3) / 4 * 4;
+  FZoomedPixels.resize(static_cast<size_t>(stride * area.height()));
+  zoom::PaintZoomed(FPicture, FZoomStep, area.left(), area.top(), area.width(), area.height(),
+                    FZoomedPixels.data(), stride);
+  const QImage part(FZoomedPixels.data(), area.width(), area.height(), stride,
+                    QImage::Format_BGR888);
+  Painter.drawImage(area.topLeft(), part);
 }
 
 void TImageWidget::mouseMoveEvent(QMouseEvent* Event) {
   const QPoint point = Event->position().toPoint();
   emit MouseMoved(point.x(), point.y());
   QWidget::mouseMoveEvent(Event);
+}
+
+// Without Ctrl the wheel goes on to the scroll area, which scrolls.
+void TImageWidget::wheelEvent(QWheelEvent* Event) {
+  if (!(Event->modifiers() & Qt::ControlModifier)) {
+    Event->ignore();
+    return;
+  }
+  Event->accept();
+  emit ZoomWheel(Event->angleDelta().y(), Event->position());
 }

@@ -3,6 +3,7 @@
 #include "controls/RotateLabel.h"
 #include "data/Layout.h"
 #include "data/VxDataMgr.h"
+#include "data/Zoom.h"
 #include "dragdrop/DropTarget.h"
 #include "ui/Anchors.h"
 #include "ui/FrameShape.h"
@@ -109,7 +110,8 @@ QComboBox* MakeCombo(QWidget* Parent, const char* Name, QRect Bounds, const QStr
 
 Tfm_Main::Tfm_Main(TVxDataMgr& DataManager, QWidget* Parent)
     : QMainWindow(Parent)
-    , FDataMgr(DataManager) {
+    , FDataMgr(DataManager)
+    , FZoomStep(zoom::ActualSize) {
   setObjectName(QStringLiteral("fm_Main"));
   setFont(WindowFont());
   auto* client = new QWidget(this);
@@ -245,6 +247,8 @@ QFrame* Tfm_Main::BuildViewPanel(QWidget* Parent, TViewKind View, const char* Na
   TImageWidget* image = Named(new TImageWidget(panel), images[View]);
   connect(image, &TImageWidget::MouseMoved, this,
           [this, image](int X, int Y) { ImageMouseMove(image, X, Y); });
+  connect(image, &TImageWidget::ZoomWheel, this,
+          [this, image](int Delta, QPointF At) { ImageWheelZoom(image, Delta, At); });
   ViewImages[View] = image;
   return panel;
 }
@@ -256,7 +260,10 @@ void Tfm_Main::BuildViewArea(QWidget* Client) {
   ScrollBox_Bottom->setFocusPolicy(Qt::NoFocus);
   ScrollBox_Bottom->setWidgetResizable(false);
   Client->layout()->addWidget(ScrollBox_Bottom);
-  ScrollContent = Named(new QWidget, "ScrollContent");
+  // Made inside the view area, so that its labels size themselves in the
+  // window's font from the start: the anchored ones keep the distance to
+  // the bottom that they are given here.
+  ScrollContent = Named(new QWidget(ScrollBox_Bottom), "ScrollContent");
   ScrollContent->resize(ViewKindCount * DesignPanelWidth, DesignPanelHeight);
 
   pa_Slice = BuildViewPanel(ScrollContent, vkSlice, "pa_Slice");
@@ -341,6 +348,7 @@ void Tfm_Main::BuildMenus() {
   Named(file->addSeparator(), "N1");
   QAction* quit = Named(file->addAction(QStringLiteral("&Quit")), "mi_Quit");
   connect(quit, &QAction::triggered, this, &Tfm_Main::mi_QuitClick);
+  mh_View = BuildViewMenu();
   QMenu* help = Named(menuBar()->addMenu(QStringLiteral("&Help")), "mh_Help");
   connect(Named(help->addAction(QStringLiteral("&Help")), "mi_Help"), &QAction::triggered, this,
           &Tfm_Main::mi_HelpClick);
@@ -378,11 +386,43 @@ QString Tfm_Main::StatusPanelText(int Panel) const {
   return StatusPanels.at(Panel)->text();
 }
 
-// Sizes the images to the dimensions (one voxel, one pixel), the frames just
-// outside them, and the panels around both, side by side from the left.
+QMenu* Tfm_Main::BuildViewMenu() {
+  QMenu* view = Named(menuBar()->addMenu(QStringLiteral("&View")), "mh_View");
+  const std::pair<const char*, const char*> items[] = {{"mi_ZoomIn", "Zoom &In"},
+                                                       {"mi_ZoomOut", "Zoom &Out"},
+                                                       {"mi_ActualSize", "&Actual Size"},
+                                                       {"mi_ZoomFit", "Zoom to &Fit"}};
+  void (Tfm_Main::*const handlers[])() = {&Tfm_Main::mi_ZoomInClick, &Tfm_Main::mi_ZoomOutClick,
+                                          &Tfm_Main::mi_ActualSizeClick,
+                                          &Tfm_Main::mi_ZoomFitClick};
+  for (size_t i = 0; i < std::size(items); ++i)
+    connect(Named(view->addAction(QString::fromLatin1(items[i].second)), items[i].first),
+            &QAction::triggered, this, handlers[i]);
+  return view;
+}
+
+QSize Tfm_Main::PanelAround(int64_t Width, int64_t Height) {
+  const int64_t width = std::max<int64_t>(Width, LeastImageWidth) + PanelExtraWidth;
+  const int64_t frameHeight = Height + 2 * FrameWidth;
+  const int64_t height = ImageTopLeft.y() - FrameWidth +
+                         std::max<int64_t>(frameHeight, LeastFrameHeight) + BottomRowHeight;
+  return {static_cast<int>(std::min<int64_t>(width, INT32_MAX)),
+          static_cast<int>(std::min<int64_t>(height, INT32_MAX))};
+}
+
+// Sizes the images to the dimensions at the zoom step (at 1:1 one voxel, one
+// pixel), the frames just outside them, and the panels around both, side by
+// side from the left.
 void Tfm_Main::LayoutViews() {
-  for (int view = 0; view < ViewKindCount; ++view)
-    ViewImages[view]->resize(FDataMgr.Dims(0), FDataMgr.Dims(view == vkCrossSlice ? 2 : 1));
+  const int32_t voxelsPerRow = FDataMgr.Dims(0);
+  FZoomStep =
+      zoom::LargestFitting(voxelsPerRow, std::max(FDataMgr.Dims(1), FDataMgr.Dims(2)), FZoomStep);
+  for (int view = 0; view < ViewKindCount; ++view) {
+    const int32_t height = FDataMgr.Dims(view == vkCrossSlice ? 2 : 1);
+    ViewImages[view]->SetZoomStep(FZoomStep);
+    ViewImages[view]->resize(static_cast<int>(zoom::ZoomedLength(voxelsPerRow, FZoomStep)),
+                             static_cast<int>(zoom::ZoomedLength(height, FZoomStep)));
+  }
 
   const int least = std::max(ViewImages[vkSlice]->width(), LeastImageWidth);
   int width = pa_Slice->width();

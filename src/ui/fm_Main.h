@@ -73,6 +73,11 @@ public:
   void mi_QuitClick();
   void mi_HelpClick();
   void mi_AboutClick();
+  void mi_ZoomInClick();
+  void mi_ZoomOutClick();
+  void mi_ActualSizeClick();
+  void mi_ZoomFitClick();
+  void ImageWheelZoom(TImageWidget* Sender, int Delta, QPointF At);
 
   void PushParameters();
   void ScheduleRedraw();
@@ -86,6 +91,11 @@ public:
   int32_t NextSlice() const { return FCurSlice == INT32_MAX ? FCurSlice : FCurSlice + 1; }
   int32_t CurCrossRow() const { return FCurCrossRow; }
   int32_t CurVolume() const { return FCurVolume; }
+  // The zoom step of the four views, an index of zoom::ZoomSteps. Setting it
+  // shows the views from their top-left corner, as at start-up; a step at
+  // which a view would pass 2 GiB is lowered to the largest that fits.
+  int ZoomStep() const { return FZoomStep; }
+  void SetZoomStep(int Step);
   QString StatusPanelText(int Panel) const;
 
   // Opens a file as the Open command does: the strip shows the result and a
@@ -141,6 +151,15 @@ private:
   QFrame* BuildViewPanel(QWidget* Parent, TViewKind View, const char* Name);
   void BuildStatusBar();
   void BuildMenus();
+  QMenu* BuildViewMenu();
+  // Zooms the views to Step keeping the point At of Image under the pointer,
+  // or the point at the centre of the view area where it is.
+  void ZoomAbout(int Step, const TImageWidget* Image, QPointF At);
+  void ZoomAboutCentre(int Step);
+  int FittingStep() const;
+  // A panel's size around an image of this size, by the rule of LayoutViews
+  // without its slack, which only keeps a width that a panel already has.
+  static QSize PanelAround(int64_t Width, int64_t Height);
   void BuildFocusOrder();
   void BindViewArrays();
   bool RunDialog(QFileDialog& Dialog);
@@ -171,6 +190,8 @@ private:
   int32_t FCurSlice = 0;
   int32_t FCurCrossRow = 0;
   int32_t FCurVolume = 0;
+  int FZoomStep;
+  int FWheelRest = 0; // eighths of a degree turned short of a zoom step
   std::array<QFrame*, ViewKindCount> ViewPanels{};
   std::array<TImageWidget*, ViewKindCount> ViewImages{};
   std::array<TFrameShape*, ViewKindCount> ViewBorders{};
@@ -215,6 +236,7 @@ private:
   std::array<QLabel*, 3> StatusPanels{};
   QAction* mi_GuessLayout = nullptr; // enabled while a file is open
   QAction* mi_SaveLayout = nullptr;  // enabled while a file is open
+  QMenu* mh_View = nullptr;
   QMenu* pop_IntensityRange = nullptr;
   QTimer* Timer1 = nullptr;
   // Made by the commands that first run them.

@@ -1,6 +1,7 @@
 // The pointer readout: the indices, value, voxel number and byte offset of the
 // voxel under the pointer, from what the last redraw read - never the file.
 #include "data/VxDataMgr.h"
+#include "data/Zoom.h"
 #include "ui/ImageWidget.h"
 #include "ui/NumberText.h"
 #include "ui/fm_Main.h"
@@ -54,6 +55,10 @@ void Tfm_Main::ImageMouseMove(QWidget* Sender, int X, int Y) {
     ++view;
   if (view == ViewKindCount)
     return;
+  // The voxel whose square the pointer is in, at the step the image shows.
+  const int step = ViewImages[view]->ZoomStep();
+  X = zoom::VoxelAt(X, step);
+  Y = zoom::VoxelAt(Y, step);
   int32_t index[4] = {X, Y, FCurSlice, 0};
   if (view == vkNextSlice)
     index[2] = NextSlice();

@@ -48,7 +48,8 @@ QString Describe(const TStartup& Startup) {
                      Describe(Startup.VoxelsPerRow),    Describe(Startup.RowsPerSlice),
                      Describe(Startup.SlicesPerVolume), Describe(Startup.DataType),
                      Describe(Startup.ByteOrder),       Describe(Startup.IntensityMin),
-                     Describe(Startup.IntensityMax),    Describe(Startup.Slice)}
+                     Describe(Startup.IntensityMax),    Describe(Startup.Slice),
+                     Describe(Startup.ZoomStep)}
       .join(QLatin1Char(' '));
 }
 
@@ -78,6 +79,12 @@ TEST(CommandLineTest, EndsAtOnceWithTheRightCodeAndWords) {
       {{"--rows-per-slice", "12 "}, 2, {"--rows-per-slice"}},
       {{"--slices-per-volume", "1e3"}, 2, {"--slices-per-volume"}},
       {{"a.raw", "b.raw"}, 2, {"one file"}},
+      {{"--zoom", "5"}, 2, {"--zoom", "\"5\"", "1/8, 1/4, 1/2, 1, 2, 3, 4, 6, 8, 12, 16."}},
+      {{"--zoom", "1/3", "a.raw"}, 2, {"--zoom", "\"1/3\""}},
+      {{"--zoom", "0.25"}, 2, {"--zoom"}},
+      {{"--zoom", ""}, 2, {"--zoom"}},
+      {{"--zoom"}, 2, {"--zoom"}},
+      {{"--zoom", "2", "--guess", "a.raw"}, 2, {"--guess"}},
       // A guess ends the program, so anything beside it would be lost.
       {{"--guess", "a.raw", "b.raw"}, 2, {"--guess"}},
       {{"--guess", "a.raw", "--type", "int16"}, 2, {"--guess"}},
@@ -152,6 +159,8 @@ TEST(CommandLineTest, StartupTakesTheNumbersAndTheFileBytes) {
         "volume.raw"},
        {.FileName = "volume.raw", .DataType = 1}},
       {{Lossless("/tmp/x/\xFF\xFE.raw")}, {.FileName = "/tmp/x/\xFF\xFE.raw"}},
+      {{"--zoom", "1/4", "v.raw"}, {.FileName = "v.raw", .ZoomStep = 1}},
+      {{"--zoom", "16"}, {.ZoomStep = 10}},
   };
   for (const TCase& test : cases) {
     const TParsedCommandLine parsed = Parse(test.Arguments);
@@ -206,7 +215,9 @@ TEST(CommandLineTest, StartupGoesThroughTheWindowsOwnChecks) {
   startup.CrossSliceRow = QStringLiteral("3");
   startup.Volume = QStringLiteral("20000");
   startup.FlagOverUnder = true;
+  startup.ZoomStep = 6;
   const QStringList warnings = ApplyStartup(startup, window);
+  EXPECT_EQ(window.ZoomStep(), 6);
   EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_SkipHeader")->text(), QStringLiteral("40000"));
   EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_RowsPerSlice")->text(), QStringLiteral("256"));
   EXPECT_EQ(ControlOf<QLineEdit>(window, "ed_SliceNumber")->text(), QStringLiteral("0"));

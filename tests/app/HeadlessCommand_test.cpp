@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/HeadlessCommand.h"
 #include "app/ProgramRun.h"
+#include "data/ZoomModel.h"
 #include "ui/ImageWidget.h"
 #include "ui/MainWindowFixture.h"
 
@@ -51,6 +52,9 @@ TEST(HeadlessCommand, WrongUsageEndsWithCodeTwo) {
       {{"--slice", "-1", "--export-view", "slice", "a.png", "f"}, "out of range"},
       {{"--volume", "x", "--export-view", "slice", "a.png", "f"}, "\"x\" is not a number"},
       {{"--cross-slice-row", "1.5", "--print-layout", "numpy", "f"}, "not a number"},
+      {{"--zoom", "24", "--export-view", "slice", "a.png", "f"}, "\"24\" is not one of 1/8"},
+      {{"--zoom", "2", "--write-header", "a.nhdr", "f"}, "--zoom goes with"},
+      {{"--zoom", "1", "--print-layout", "numpy", "f"}, "--zoom goes with"},
   };
   for (const auto& [arguments, words] : cases) {
     const TParsedCommandLine parsed = Parse(arguments);
@@ -77,6 +81,49 @@ TEST(HeadlessCommand, TakesTheLayoutAndViewOptions) {
   EXPECT_EQ(std::pair(command.IntensityMin, command.IntensityMax), std::pair(-5, 16));
   EXPECT_TRUE(command.FlagOverUnder);
   EXPECT_FALSE(command.Force);
+  EXPECT_EQ(command.ZoomStep, zoom::ActualSize);
+  const TParsedCommandLine zoomed =
+      Parse({"--zoom", "1/2", "--export-view", "slice", "o.png", "f"});
+  ASSERT_TRUE(zoomed.Headless) << zoomed.Output.toStdString();
+  EXPECT_EQ(zoom::StepName(zoomed.Headless->ZoomStep), "1/2");
+}
+
+TBitmap24 Decoded(const std::string& Bytes) {
+  const QImage image =
+      QImage::fromData(QByteArray::fromStdString(Bytes)).convertToFormat(QImage::Format_BGR888);
+  TBitmap24 bitmap;
+  bitmap.SetSize(image.width(), image.height());
+  for (int y = 0; y < image.height(); ++y)
+    std::memcpy(bitmap.ScanLine(y), image.constScanLine(y), static_cast<size_t>(image.width()) * 3);
+  return bitmap;
+}
+
+// Each step, as PNG and BMP, against the model of the 1:1 picture.
+TEST(HeadlessCommand, AnExportAtAZoomStepIsTheOneToOneViewScaled) {
+  const testfiles::TTempDir dir;
+  THeadlessCommand command;
+  command.File = RandomFile(dir, "v.raw", 13 * 11 * 6);
+  command.Layout = {0, 13, 11, 5, vtByte, boLittleEndian};
+  command.View = vkCrossSlice;
+  std::string why;
+  command.Out = "o.png";
+  const TBitmap24 actual = Decoded(ViewPictureFile(command, why));
+  ASSERT_EQ(actual.Width(), 13) << why;
+  for (int step = 0; step < zoom::ZoomStepCount; ++step)
+    for (const char* out : {"o.png", "o.bmp"}) {
+      command.ZoomStep = step;
+      command.Out = out;
+      why.clear();
+      const TBitmap24 zoomed = Decoded(ViewPictureFile(command, why));
+      EXPECT_EQ(why, "");
+      const zoom::TZoomStep s = zoom::ZoomSteps[step];
+      const testfiles::TZoomedModel model = testfiles::ZoomModel(actual, s.Up, s.Down);
+      const std::string what = zoom::StepName(step) + " " + out;
+      ASSERT_EQ(zoomed.Width(), model.Width) << what;
+      ASSERT_EQ(zoomed.Height(), model.Height) << what;
+      testfiles::ExpectPixels(
+          zoomed, [&](int64_t P) { return model.Pixels[static_cast<size_t>(P)]; }, what);
+    }
 }
 
 // Each view exported headless, as PNG and as BMP, against the bitmap that

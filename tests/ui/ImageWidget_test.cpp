@@ -1,8 +1,13 @@
 #include "QtPrinters.h"
+#include "data/Zoom.h"
+#include "data/ZoomModel.h"
 #include "ui/ImageWidget.h"
 
 #include <QDir>
 #include <QFile>
+#include <QPaintEvent>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -258,6 +263,66 @@ TEST(ImageWidget, ReportsPointerMovesInItsOwnCoordinates) {
   ASSERT_GE(moves.count(), 1);
   EXPECT_EQ(moves.last().at(0).toInt(), 3);
   EXPECT_EQ(moves.last().at(1).toInt(), 17);
+}
+
+// Every step, painted by the widget itself, against the model.
+TEST(ImageWidget, ShowsEveryZoomStepAsTheModel) {
+  for (int step = 0; step < zoom::ZoomStepCount; ++step) {
+    TImageWidget image;
+    testfiles::FillRandom(image.Picture(), 13, 7, static_cast<uint32_t>(step));
+    const zoom::TZoomStep s = zoom::ZoomSteps[step];
+    const testfiles::TZoomedModel model = testfiles::ZoomModel(image.Picture(), s.Up, s.Down);
+    image.SetZoomStep(step);
+    image.resize(static_cast<int>(model.Width), static_cast<int>(model.Height));
+    const QImage shown = image.grab().toImage();
+    int wrong = 0;
+    for (int y = 0; y < model.Height; ++y)
+      for (int x = 0; x < model.Width; ++x)
+        wrong += (shown.pixel(x, y) & 0xFFFFFF) != model.At(x, y);
+    EXPECT_EQ(wrong, 0) << zoom::StepName(step);
+  }
+}
+
+// The paint regions that reach the widget, as Qt hands them over.
+class TPaintRecorder : public QObject {
+public:
+  bool eventFilter(QObject*, QEvent* Event) override {
+    if (Event->type() == QEvent::Paint)
+      Painted.push_back(static_cast<QPaintEvent*>(Event)->rect());
+    return false;
+  }
+  std::vector<QRect> Painted;
+};
+
+// A 2048 x 2048 view at 12, 24576 pixels square: a repaint scales only the
+// part in sight, and that part shows the right voxels.
+TEST(ImageWidget, FarZoomedInPaintsOnlyWhatIsInSight) {
+  QScrollArea area;
+  area.resize(300, 200);
+  auto* image = new TImageWidget;
+  testfiles::FillRandom(image->Picture(), 2048, 2048, 11);
+  image->SetZoomStep(*zoom::ParseStep("12"));
+  image->resize(2048 * 12, 2048 * 12);
+  area.setWidget(image);
+  area.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&area));
+  area.horizontalScrollBar()->setValue(12345);
+  area.verticalScrollBar()->setValue(6789);
+  TPaintRecorder recorder;
+  image->installEventFilter(&recorder);
+  image->repaint();
+  ASSERT_FALSE(recorder.Painted.empty());
+  const QRect inSight(12345, 6789, area.viewport()->width(), area.viewport()->height());
+  for (const QRect& painted : recorder.Painted)
+    EXPECT_TRUE(inSight.contains(painted))
+        << painted.x() << "," << painted.y() << " " << painted.width() << "x" << painted.height();
+  const QImage shown = area.viewport()->grab().toImage();
+  int wrong = 0;
+  for (int y = 0; y < shown.height(); ++y)
+    for (int x = 0; x < shown.width(); ++x)
+      wrong += (shown.pixel(x, y) & 0xFFFFFF) !=
+               testfiles::PixelAt(image->Picture(), (12345 + x) / 12, (6789 + y) / 12);
+  EXPECT_EQ(wrong, 0);
 }
 
 } // namespace
