@@ -144,6 +144,26 @@ TEST(LayoutGuess, DataBehindTextPaddedWithZerosKeepTheirByteOrder) {
     }
 }
 
+// A first voxel whose low byte is printable lengthens the text by a byte;
+// read from there in the other byte order, small values look the same.
+TEST(LayoutGuess, DataBehindTextWhoseFirstByteIsPrintableStartAtTheLineEnd) {
+  testfiles::TTempDir dir;
+  std::vector<double> image = SmoothVolume(171, 120, 1);
+  for (size_t i = 0; i < image.size(); ++i) // first voxel 'A', then a zero byte
+    image[i] = 65 + std::round(image[i] / 8) + static_cast<double>(i % 171 / 4);
+  for (const TVoxelType type : {vtInt16, vtInt64}) {
+    const std::string text = "title = t1 axial\nnote = none\n";
+    std::vector<uint8_t> bytes(text.begin(), text.end());
+    const TLayout truth = {static_cast<int32_t>(bytes.size()), 171, 120, 1, type, boLittleEndian};
+    const std::vector<uint8_t> data = EncodeVolume(image, type, boLittleEndian);
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    const TLayoutGuess guess = GuessLayout(dir.MakeFile("printable.raw", bytes));
+    ASSERT_FALSE(guess.Candidates.empty()) << guess.Why;
+    EXPECT_TRUE(ReadsTheSame(guess.Candidates[0].Layout, truth))
+        << VoxelTypeName(type) << ": best is " << guess.Candidates[0].Reason;
+  }
+}
+
 // A NIfTI file is shipped gzipped: the guess reads its header and data decompressed.
 TEST(LayoutGuess, AGzippedNiftiFileIsRecognisedAsNifti) {
   testfiles::TTempDir dir;

@@ -481,12 +481,24 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
   std::vector<TTypeGuess> ranked = RankVoxelTypes(pieces.Data.get(), pieces.Count);
   int64_t shift = 0;
   if (facts.Preamble.Text && !PaddedToTheFileEnd(Head, facts.Preamble.TextEnd, FileSize)) {
-    const int64_t other = PositiveMod(facts.Preamble.TextEnd - anchor, 8);
-    std::vector<TTypeGuess> shifted =
-        other == 0 ? std::vector<TTypeGuess>()
-                   : RankVoxelTypes(pieces.Data.get() + other, pieces.Count - other);
-    if (!shifted.empty() && (ranked.empty() || shifted.front().Score > 0.8 * ranked.front().Score))
-      ranked = std::move(shifted), shift = other;
+    // The text ends at its last line end, or where its printable bytes stop;
+    // a first voxel may happen to be printable. Read at the printable end,
+    // small values of one byte order pass for those of the other.
+    std::vector<TTypeGuess> textRanked;
+    int64_t textShift = -1;
+    for (const int64_t end : {facts.Preamble.LineEnd, facts.Preamble.TextEnd}) {
+      const int64_t other = PositiveMod(end - anchor, 8);
+      if (other == textShift)
+        continue;
+      std::vector<TTypeGuess> shifted =
+          other == 0 ? ranked : RankVoxelTypes(pieces.Data.get() + other, pieces.Count - other);
+      if (!shifted.empty() &&
+          (textRanked.empty() || shifted.front().Score > textRanked.front().Score / 0.98))
+        textRanked = std::move(shifted), textShift = other;
+    }
+    if (!textRanked.empty() &&
+        (ranked.empty() || textRanked.front().Score > 0.8 * ranked.front().Score))
+      ranked = std::move(textRanked), shift = textShift;
   }
   if (ranked.empty() || ranked.front().Score < 0.1)
     return {};
