@@ -309,11 +309,19 @@ TEST(LayoutGuess, FindsAFrameOfOneSpotOnAnEmptyField) {
       const double r2 = (x - 350.0) * (x - 350.0) + (y - 270.0) * (y - 270.0);
       frame[static_cast<size_t>(y) * width + x] = std::floor(1000 * std::exp(-r2 / 60));
     }
-  for (const int kind : {0, 2}) {
+  // A bright spot on a dark field, and a dark one on a bright field.
+  const struct {
+    int Header;
+    bool Dark;
+  } cases[] = {{0, false}, {2, false}, {2, true}};
+  for (const auto& [kind, dark] : cases) {
     std::vector<uint8_t> bytes = Header(kind);
     const TLayout truth = {
         static_cast<int32_t>(bytes.size()), width, height, 1, vtUInt16, boLittleEndian};
-    const std::vector<uint8_t> data = EncodeVolume(frame, vtUInt16, boLittleEndian);
+    std::vector<double> values = frame;
+    for (double& v : values)
+      v = dark ? 1000 - v : v;
+    const std::vector<uint8_t> data = EncodeVolume(values, vtUInt16, boLittleEndian);
     bytes.insert(bytes.end(), data.begin(), data.end());
     const TLayoutGuess guess = GuessLayout(dir.MakeFile("spot.raw", bytes));
     const auto top =
@@ -321,7 +329,7 @@ TEST(LayoutGuess, FindsAFrameOfOneSpotOnAnEmptyField) {
     EXPECT_TRUE(
         std::any_of(guess.Candidates.begin(), top,
                     [&](const TLayoutCandidate& C) { return ReadsTheSame(C.Layout, truth); }))
-        << "header " << kind << ": " << guess.Why;
+        << "header " << kind << (dark ? " dark: " : ": ") << guess.Why;
   }
 }
 

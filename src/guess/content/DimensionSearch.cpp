@@ -32,11 +32,11 @@ std::vector<int64_t> BrightPositions(const std::vector<float>& Values, int64_t R
     if (Values[static_cast<size_t>(p)] > median)
       bright.push_back(p);
   // On a sparse frame the spread rarely lands on a spot: look at every
-  // position then, taking the spots in order.
+  // position then, taking the spots in order, dark or bright.
   if (bright.size() < static_cast<size_t>(Positions) / 16) {
     bright.clear();
     for (int64_t p = 0; p < Room && std::ssize(bright) < Positions; ++p)
-      if (Values[static_cast<size_t>(p)] > median)
+      if (Values[static_cast<size_t>(p)] != median)
         bright.push_back(p);
   }
   if (bright.size() < 16)
