@@ -1,0 +1,607 @@
+#include "data/Histogram.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <type_traits>
+
+namespace {
+
+__extension__ typedef unsigned __int128 uint128;
+
+// Voxels are decoded a block at a time into buffers that stay in the first-level cache.
+constexpr int32_t Block = 2048;
+constexpr int WideBins = THistogram::WideBins;
+constexpr int LastBin = WideBins - 1;
+
+// The stored type of a voxel type and the type its values are handled in:
+// every integer exactly as a 64-bit integer, every float exactly as a double.
+template <typename TStored, typename TValue> struct TTypes {
+  using Stored = TStored;
+  using Value = TValue;
+};
+
+template <typename F> decltype(auto) WithTypes(TVoxelType Type, F&& Body) {
+  switch (Type) {
+  case vtByte:
+    return Body(TTypes<uint8_t, int64_t>{});
+  case vtInt8:
+    return Body(TTypes<int8_t, int64_t>{});
+  case vtInt16:
+    return Body(TTypes<int16_t, int64_t>{});
+  case vtUInt16:
+    return Body(TTypes<uint16_t, int64_t>{});
+  case vtFloat16:
+    return Body(TTypes<uint16_t, double>{});
+  case vtInt32:
+    return Body(TTypes<int32_t, int64_t>{});
+  case vtUInt32:
+    return Body(TTypes<uint32_t, uint64_t>{});
+  case vtInt64:
+    return Body(TTypes<int64_t, int64_t>{});
+  case vtUInt64:
+    return Body(TTypes<uint64_t, uint64_t>{});
+  case vtFloat32:
+    return Body(TTypes<float, double>{});
+  case vtFloat64:
+    break;
+  }
+  return Body(TTypes<double, double>{});
+}
+
+// A stored voxel as its value; a half is the only stored type read as bits.
+template <typename V, typename T> V ValueOf(T Stored, const float* Halves) {
+  if constexpr (std::is_same_v<V, double> && std::is_same_v<T, uint16_t>)
+    return Halves[Stored];
+  else
+    return static_cast<V>(Stored);
+}
+
+// Calls Body(stored, n) for every block of the voxels in the file.
+template <typename T, typename F> void ForEachStored(const THistogramSource& Source, F&& Body) {
+  T stored[Block];
+  for (int64_t first = 0; first < Source.Count; first += Block) {
+    const auto n = static_cast<int32_t>(std::min<int64_t>(Block, Source.Count - first));
+    voxeldecoder::DecodeStored(Source.Bytes, first, n, Source.Order, stored);
+    Body(static_cast<const T*>(stored), n);
+  }
+}
+
+// The same with the values.
+template <typename T, typename V, typename F>
+void ForEachBlock(const THistogramSource& Source, F&& Body) {
+  const float* halves = voxeldecoder::HalfSingles();
+  V values[Block];
+  ForEachStored<T>(Source, [&](const T* Stored, int32_t Count) {
+    for (int32_t i = 0; i < Count; ++i)
+      values[i] = ValueOf<V>(Stored[i], halves);
+    Body(static_cast<const V*>(values), Count);
+  });
+}
+
+// The window's ends are compared exactly, whatever the value's type.
+template <typename V> bool Below(V Value, int32_t End) {
+  if constexpr (std::is_unsigned_v<V>)
+    return End > 0 && Value < static_cast<V>(End);
+  else
+    return Value < static_cast<V>(End);
+}
+template <typename V> bool Above(V Value, int32_t End) {
+  if constexpr (std::is_unsigned_v<V>)
+    return End < 0 || Value > static_cast<V>(End);
+  else
+    return Value > static_cast<V>(End);
+}
+
+template <typename V> TVoxelValue VoxelValueOf(TVoxelType Type, V Value) {
+  TVoxelValue value = voxeldecoder::ZeroOf(Type);
+  switch (value.Kind) {
+  case TVoxelValue::Signed:
+    value.SignedValue = static_cast<int64_t>(Value);
+    break;
+  case TVoxelValue::Unsigned:
+    value.UnsignedValue = static_cast<uint64_t>(Value);
+    break;
+  case TVoxelValue::Real:
+    value.RealValue = static_cast<double>(Value);
+    break;
+  }
+  return value;
+}
+
+// What one pass learns of the values besides their bins, in the values' own
+// type E: the stored type of the wide types, so that the loop vectorises.
+template <typename E> struct TTally {
+  int64_t Finite = 0;
+  int64_t Under = 0;
+  int64_t Over = 0;
+  int64_t NaN = 0;
+  int64_t PlusInfinity = 0;
+  int64_t MinusInfinity = 0;
+  E Low = std::numeric_limits<E>::has_infinity ? std::numeric_limits<E>::infinity()
+                                               : std::numeric_limits<E>::max();
+  E High = std::numeric_limits<E>::has_infinity ? -std::numeric_limits<E>::infinity()
+                                                : std::numeric_limits<E>::lowest();
+};
+
+// The window's ends as values of E: v < UnderBelow exactly when v is below
+// the window's minimum, v > OverAbove exactly when above its maximum. Floats
+// round the ends inward; an unsigned type below a negative maximum is all over.
+template <typename E> struct TEnds {
+  E UnderBelow;
+  E OverAbove;
+  bool AllOver = false;
+
+  TEnds(int32_t WindowMin, int32_t WindowMax) {
+    if constexpr (std::is_floating_point_v<E>) {
+      UnderBelow = static_cast<E>(WindowMin);
+      if (UnderBelow < WindowMin)
+        UnderBelow = std::nextafter(UnderBelow, std::numeric_limits<E>::infinity());
+      OverAbove = static_cast<E>(WindowMax);
+      if (OverAbove > WindowMax)
+        OverAbove = std::nextafter(OverAbove, -std::numeric_limits<E>::infinity());
+    } else if constexpr (std::is_unsigned_v<E>) {
+      UnderBelow = static_cast<E>(std::max(WindowMin, 0));
+      AllOver = WindowMax < 0;
+      OverAbove = static_cast<E>(std::max(WindowMax, 0));
+    } else {
+      UnderBelow = static_cast<E>(WindowMin);
+      OverAbove = static_cast<E>(WindowMax);
+    }
+  }
+};
+
+// Branch-free, so that the loop vectorises. A NaN fails every comparison, so
+// it counts neither under nor over the window.
+template <typename E>
+inline void TallyBody(const E* Values, int32_t Count, const TEnds<E>& Ends, TTally<E>& Tally) {
+  // Counters as wide as the values keep every lane of a vector the same width.
+  using TCount = std::conditional_t<sizeof(E) == 8, int64_t, int32_t>;
+  E low = Tally.Low, high = Tally.High;
+  TCount under = 0, over = 0, nan = 0, plus = 0, minus = 0, finite = 0;
+  for (int32_t i = 0; i < Count; ++i) {
+    const E v = Values[i];
+    under += v < Ends.UnderBelow;
+    over += v > Ends.OverAbove;
+    if constexpr (std::is_floating_point_v<E>) {
+      constexpr E infinity = std::numeric_limits<E>::infinity();
+      const bool isFinite = std::fabs(v) < infinity;
+      nan += v != v;
+      plus += v == infinity;
+      minus += v == -infinity;
+      finite += isFinite;
+      low = isFinite && v < low ? v : low;
+      high = isFinite && v > high ? v : high;
+    } else {
+      low = std::min(low, v);
+      high = std::max(high, v);
+    }
+  }
+  if constexpr (!std::is_floating_point_v<E>)
+    finite = Count;
+  if (Ends.AllOver)
+    over = Count;
+  Tally.Low = low, Tally.High = high;
+  Tally.Under += under, Tally.Over += over, Tally.NaN += nan;
+  Tally.PlusInfinity += plus, Tally.MinusInfinity += minus, Tally.Finite += finite;
+}
+
+} // namespace
+
+// The hot loops, built for AVX2 too where the machine has it; the arithmetic is the same.
+namespace histogramblock {
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
+#define ZANDREL_HISTOGRAM_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ZANDREL_HISTOGRAM_CLONES
+#endif
+
+#define ZANDREL_TALLY(E)                                                                           \
+  ZANDREL_HISTOGRAM_CLONES void Tally(const E* Values, int32_t Count, const TEnds<E>& Ends,        \
+                                      TTally<E>& Result) {                                         \
+    TallyBody(Values, Count, Ends, Result);                                                        \
+  }
+ZANDREL_TALLY(int32_t)
+ZANDREL_TALLY(uint32_t)
+ZANDREL_TALLY(int64_t)
+ZANDREL_TALLY(uint64_t)
+ZANDREL_TALLY(float)
+ZANDREL_TALLY(double)
+#undef ZANDREL_TALLY
+
+} // namespace histogramblock
+
+namespace {
+
+// The order of doubles as the order of unsigned integers.
+uint64_t KeyOf(double Value) {
+  const auto bits = std::bit_cast<uint64_t>(Value);
+  return bits >> 63 ? ~bits : bits | uint64_t{1} << 63;
+}
+double DoubleOfKey(uint64_t Key) {
+  return std::bit_cast<double>(Key >> 63 ? Key & ~(uint64_t{1} << 63) : ~Key);
+}
+
+static_assert(std::numeric_limits<long double>::digits >= 64,
+              "the bin edges of doubles need products of a double and a 10-bit count exactly");
+
+struct TTwoSum {
+  long double Sum;
+  long double Error;
+};
+// Knuth's error-free sum: Sum + Error is exactly A + B.
+TTwoSum TwoSum(long double A, long double B) {
+  const long double sum = A + B;
+  const long double b = sum - A;
+  return {sum, (A - (sum - b)) + (B - b)};
+}
+
+// The sign of A + B + C, exactly: the sum is grown as a non-overlapping
+// expansion, whose most significant non-zero part carries the sign.
+int SignOfSum(long double A, long double B, long double C) {
+  const TTwoSum first = TwoSum(B, A);
+  const TTwoSum second = TwoSum(C, first.Error);
+  const TTwoSum third = TwoSum(second.Sum, first.Sum);
+  for (const long double part : {third.Sum, third.Error, second.Error})
+    if (part != 0)
+      return part > 0 ? 1 : -1;
+  return 0;
+}
+
+// Whether (X - Low) / (High - Low) x 512 >= Bin, exactly: as
+// 512 X - Bin High - (512 - Bin) Low >= 0, whose products are exact in
+// extended precision (a double's 53 bits and at most 10 more).
+bool ReachesBin(double X, int Bin, double Low, double High) {
+  const long double count = WideBins;
+  return SignOfSum(count * X, -static_cast<long double>(Bin) * High,
+                   -(count - Bin) * static_cast<long double>(Low)) >= 0;
+}
+
+// The smallest double at which bin Bin begins (Bin >= 1). Widening steps from
+// the estimate bracket it closely; halving on the doubles' order ends it.
+double EdgeOfDoubles(int Bin, double Low, double High, double Guess) {
+  const auto reaches = [&](uint64_t Key) { return ReachesBin(DoubleOfKey(Key), Bin, Low, High); };
+  // The edge lies in (lo, hi]: Low reaches only the first bin, High every bin.
+  uint64_t lo = KeyOf(Low);
+  uint64_t hi = KeyOf(High);
+  const uint64_t guess = std::clamp(KeyOf(Guess), lo, hi);
+  if (reaches(guess)) {
+    hi = guess;
+    for (uint64_t step = 1; hi - lo > step; step <<= 1) {
+      if (!reaches(hi - step)) {
+        lo = hi - step;
+        break;
+      }
+      hi -= step;
+    }
+  } else {
+    lo = guess;
+    for (uint64_t step = 1; hi - lo > step; step <<= 1) {
+      if (reaches(lo + step)) {
+        hi = lo + step;
+        break;
+      }
+      lo += step;
+    }
+  }
+  while (hi - lo > 1) {
+    const uint64_t mid = lo + (hi - lo) / 2;
+    (reaches(mid) ? hi : lo) = mid;
+  }
+  return DoubleOfKey(hi);
+}
+
+// Puts values into the wide bins. A quick estimate in doubles is off by at
+// most one bin; the exact edges then decide.
+template <typename V> class TBinner {
+public:
+  TBinner(V Low, V High)
+      : FLow(Low) {
+    if constexpr (std::is_floating_point_v<V>) {
+      // Scaled by a power of two, which is exact, so that neither High - Low
+      // nor its reciprocal overflows.
+      const double width = High - Low;
+      FFactor = !std::isfinite(width) ? 0.5 : width < 0x1p-900 ? 0x1p600 : 1.0;
+      FLowScaled = Low * FFactor;
+      FScale = WideBins / (High * FFactor - FLowScaled);
+      FEdges[0] = Low;
+      FEdges[WideBins] = High;
+      for (int k = 1; k < WideBins; ++k) {
+        const double guess =
+            (FLowScaled + k * ((High * FFactor - FLowScaled) / WideBins)) / FFactor;
+        FEdges[k] = EdgeOfDoubles(k, Low, High, std::isnan(guess) ? Low : guess);
+      }
+    } else {
+      const uint64_t width = static_cast<uint64_t>(High) - static_cast<uint64_t>(Low);
+      FScale = WideBins / static_cast<double>(width);
+      for (int k = 0; k <= WideBins; ++k) {
+        const auto offset = static_cast<uint64_t>((uint128{width} * k + LastBin) / WideBins);
+        FEdges[k] = static_cast<V>(static_cast<uint64_t>(Low) + offset);
+      }
+    }
+  }
+
+  // The estimate's relative error is a few units of a double's last place,
+  // so on a scale of 512 it is never a whole bin off: one step up and one
+  // down settle it.
+  int BinOf(V Value) const {
+    int bin = Estimate(Value);
+    bin += bin < LastBin && !(Value < FEdges[bin + 1]);
+    bin -= bin > 0 && Value < FEdges[bin];
+    return bin;
+  }
+  V Edge(int Bin) const { return FEdges[Bin]; }
+
+private:
+  int Estimate(V Value) const {
+    double t;
+    if constexpr (std::is_floating_point_v<V>)
+      t = (Value * FFactor - FLowScaled) * FScale;
+    else
+      t = static_cast<double>(static_cast<uint64_t>(Value) - static_cast<uint64_t>(FLow)) * FScale;
+    return t >= 0.0 ? (t < LastBin ? static_cast<int>(t) : LastBin) : 0;
+  }
+
+  V FLow;
+  double FFactor = 1.0;
+  double FLowScaled = 0.0;
+  double FScale = 0.0;
+  std::array<V, WideBins + 1> FEdges{};
+};
+
+// Four tables taken in turn: a smooth image puts run after run of voxels
+// into one bin, and four counters keep those increments from waiting on each other.
+using TBinTables = std::array<std::array<int64_t, WideBins>, 4>;
+
+template <typename E, typename V>
+inline void BinBody(const E* Values, int32_t Count, const TBinner<V>& Binner, TBinTables& Bins) {
+  for (int32_t i = 0; i < Count; ++i) {
+    const E v = Values[i];
+    if constexpr (std::is_floating_point_v<E>)
+      if (!(std::fabs(v) < std::numeric_limits<E>::infinity()))
+        continue;
+    ++Bins[i & 3][Binner.BinOf(static_cast<V>(v))];
+  }
+}
+
+} // namespace
+
+namespace histogramblock {
+
+#define ZANDREL_BIN(E, V)                                                                          \
+  ZANDREL_HISTOGRAM_CLONES void Bin(const E* Values, int32_t Count, const TBinner<V>& Binner,      \
+                                    TBinTables& Bins) {                                            \
+    BinBody(Values, Count, Binner, Bins);                                                          \
+  }
+ZANDREL_BIN(int32_t, int64_t)
+ZANDREL_BIN(uint32_t, uint64_t)
+ZANDREL_BIN(int64_t, int64_t)
+ZANDREL_BIN(uint64_t, uint64_t)
+ZANDREL_BIN(float, double)
+ZANDREL_BIN(double, double)
+#undef ZANDREL_BIN
+
+} // namespace histogramblock
+
+namespace {
+
+template <typename E> void Finish(THistogram& Result, const TTally<E>& Tally) {
+  Result.Under = Tally.Under;
+  Result.Over = Tally.Over;
+  Result.NaN = Tally.NaN;
+  Result.PlusInfinity = Tally.PlusInfinity;
+  Result.MinusInfinity = Tally.MinusInfinity;
+  if (Result.Values == 0)
+    Result.Shape = THistogram::NoValues;
+  else if (Tally.Finite == 0)
+    Result.Shape = THistogram::NoNumbers;
+  else if (Tally.Low == Tally.High)
+    Result.Shape = THistogram::OneValue;
+  else
+    Result.Shape = THistogram::Spread;
+  if (Tally.Finite > 0) {
+    Result.Low = VoxelValueOf(Result.Type, Tally.Low);
+    Result.High = VoxelValueOf(Result.Type, Tally.High);
+  }
+}
+
+template <typename V> void TakeEdges(THistogram& Result, const TBinner<V>& Binner) {
+  Result.Edges.resize(WideBins + 1);
+  for (int k = 0; k <= WideBins; ++k)
+    Result.Edges[k] = VoxelValueOf(Result.Type, Binner.Edge(k));
+}
+
+// 8- and 16-bit voxels: every bit pattern is counted first, then each
+// pattern met is weighed once.
+template <typename T, typename V>
+void CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t WindowMin,
+                   int32_t WindowMax) {
+  using TBits = std::make_unsigned_t<std::conditional_t<std::is_same_v<V, double>, uint16_t, T>>;
+  constexpr size_t patterns = size_t{1} << (8 * sizeof(T));
+  std::vector<int64_t> counts(patterns);
+  if constexpr (sizeof(T) == 1)
+    for (int64_t i = 0; i < Source.Count; ++i)
+      ++counts[Source.Bytes[i]];
+  else
+    ForEachStored<TBits>(Source, [&](const TBits* Bits, int32_t Count) {
+      for (int32_t i = 0; i < Count; ++i)
+        ++counts[Bits[i]];
+    });
+  const float* halves = voxeldecoder::HalfSingles();
+  const auto valueOf = [&](size_t Pattern) {
+    return ValueOf<V>(std::bit_cast<T>(static_cast<TBits>(Pattern)), halves);
+  };
+  const TEnds<V> ends(WindowMin, WindowMax);
+  TTally<V> tally;
+  for (size_t p = 0; p < patterns; ++p)
+    if (counts[p] > 0) {
+      TTally<V> one;
+      const V value = valueOf(p);
+      TallyBody(&value, 1, ends, one);
+      tally.Finite += one.Finite * counts[p];
+      tally.Under += one.Under * counts[p];
+      tally.Over += one.Over * counts[p];
+      tally.NaN += one.NaN * counts[p];
+      tally.PlusInfinity += one.PlusInfinity * counts[p];
+      tally.MinusInfinity += one.MinusInfinity * counts[p];
+      if (one.Finite > 0)
+        tally.Low = std::min(tally.Low, value), tally.High = std::max(tally.High, value);
+    }
+  Finish(Result, tally);
+  if constexpr (sizeof(T) == 1) {
+    if (tally.Finite == 0)
+      return;
+    const int lowest = std::is_signed_v<T> ? -128 : 0;
+    Result.Bins.assign(THistogram::NarrowBins, 0);
+    Result.Edges.resize(THistogram::NarrowBins + 1);
+    for (int k = 0; k < THistogram::NarrowBins; ++k) {
+      Result.Bins[k] = counts[static_cast<TBits>(lowest + k)];
+      Result.Edges[k] = VoxelValueOf(Result.Type, lowest + k);
+    }
+    Result.Edges.back() = Result.Edges[THistogram::NarrowBins - 1];
+  } else {
+    if (Result.Shape != THistogram::Spread)
+      return;
+    const TBinner<V> binner(tally.Low, tally.High);
+    Result.Bins.assign(WideBins, 0);
+    for (size_t p = 0; p < patterns; ++p) {
+      const V value = valueOf(p);
+      if (counts[p] > 0 && std::fabs(static_cast<double>(value)) < HUGE_VAL)
+        Result.Bins[binner.BinOf(value)] += counts[p];
+    }
+    TakeEdges(Result, binner);
+  }
+}
+
+// 32- and 64-bit voxels: one pass for the range and the counts beside the
+// bins, one to bin.
+template <typename T, typename V>
+void CountWide(THistogram& Result, const THistogramSource& Source, int32_t WindowMin,
+               int32_t WindowMax) {
+  const TEnds<T> ends(WindowMin, WindowMax);
+  TTally<T> tally;
+  ForEachStored<T>(Source, [&](const T* Values, int32_t Count) {
+    histogramblock::Tally(Values, Count, ends, tally);
+  });
+  Finish(Result, tally);
+  if (Result.Shape != THistogram::Spread)
+    return;
+  const TBinner<V> binner(static_cast<V>(tally.Low), static_cast<V>(tally.High));
+  TBinTables bins{};
+  ForEachStored<T>(Source, [&](const T* Values, int32_t Count) {
+    histogramblock::Bin(Values, Count, binner, bins);
+  });
+  Result.Bins.assign(WideBins, 0);
+  for (const auto& table : bins)
+    for (int k = 0; k < WideBins; ++k)
+      Result.Bins[k] += table[k];
+  TakeEdges(Result, binner);
+}
+
+// The order of values of every type as the order of unsigned 64-bit keys.
+template <typename V> uint64_t OrderKey(V Value) {
+  if constexpr (std::is_floating_point_v<V>)
+    return KeyOf(Value);
+  else if constexpr (std::is_signed_v<V>)
+    return static_cast<uint64_t>(Value) ^ uint64_t { 1 } << 63;
+  else
+    return Value;
+}
+template <typename V> V ValueOfKey(uint64_t Key) {
+  if constexpr (std::is_floating_point_v<V>)
+    return DoubleOfKey(Key);
+  else if constexpr (std::is_signed_v<V>)
+    return static_cast<V>(Key ^ uint64_t{1} << 63);
+  else
+    return Key;
+}
+
+template <typename V> int32_t WindowEnd(V Value, bool Up) {
+  constexpr int32_t least = std::numeric_limits<int32_t>::min();
+  constexpr int32_t most = std::numeric_limits<int32_t>::max();
+  if constexpr (std::is_floating_point_v<V>) {
+    const double whole = Up ? std::ceil(Value) : std::floor(Value);
+    return whole <= least ? least : whole >= most ? most : static_cast<int32_t>(whole);
+  } else if constexpr (std::is_signed_v<V>) {
+    return static_cast<int32_t>(std::clamp<int64_t>(Value, least, most));
+  } else {
+    return static_cast<int32_t>(std::min<uint64_t>(Value, most));
+  }
+}
+
+// Radix selection of two ranks among the finite values' keys, 16 bits a pass
+// from the top: no copy of the view, whatever its size.
+template <typename T, typename V>
+std::optional<TWindowEnds> SelectWindow(const THistogramSource& Source) {
+  constexpr int digitBits = 16;
+  constexpr size_t digits = size_t{1} << digitBits;
+  struct TTarget {
+    int64_t Rank = 0;    // among the keys that share Prefix
+    uint64_t Prefix = 0; // the key's bits found so far
+  };
+  std::array<TTarget, 2> targets{};
+  std::vector<int64_t> counts(2 * digits);
+  for (int shift = 64 - digitBits; shift >= 0; shift -= digitBits) {
+    std::fill(counts.begin(), counts.end(), 0);
+    const int above = 64 - shift - digitBits; // bits already decided
+    ForEachBlock<T, V>(Source, [&](const V* Values, int32_t Count) {
+      for (int32_t i = 0; i < Count; ++i) {
+        if constexpr (std::is_floating_point_v<V>)
+          if (!(std::fabs(Values[i]) < HUGE_VAL))
+            continue;
+        const uint64_t key = OrderKey(Values[i]);
+        const size_t digit = (key >> shift) & (digits - 1);
+        for (size_t t = 0; t < (above == 0 ? 1u : 2u); ++t)
+          if (above == 0 || (key >> (shift + digitBits)) == targets[t].Prefix)
+            ++counts[t * digits + digit];
+      }
+    });
+    if (above == 0) {
+      int64_t finite = 0;
+      for (size_t d = 0; d < digits; ++d)
+        finite += counts[d];
+      if (finite == 0)
+        return std::nullopt;
+      targets[0].Rank = finite / 200;
+      targets[1].Rank = finite - 1 - finite / 200;
+    }
+    for (size_t t = 0; t < 2; ++t) {
+      const int64_t* count = counts.data() + (above == 0 ? 0 : t * digits);
+      size_t d = 0;
+      while (targets[t].Rank >= count[d])
+        targets[t].Rank -= count[d++];
+      targets[t].Prefix = targets[t].Prefix << digitBits | d;
+    }
+  }
+  return TWindowEnds{WindowEnd(ValueOfKey<V>(targets[0].Prefix), false),
+                     WindowEnd(ValueOfKey<V>(targets[1].Prefix), true)};
+}
+
+} // namespace
+
+THistogram ComputeHistogram(const THistogramSource& Source, int32_t WindowMin, int32_t WindowMax) {
+  THistogram result;
+  result.Type = Source.Type;
+  result.Values = Source.Bytes ? std::max<int64_t>(Source.Count, 0) : 0;
+  const THistogramSource source{Source.Bytes, result.Values, Source.Type, Source.Order};
+  WithTypes(Source.Type, [&]<typename TT>(TT) {
+    using T = typename TT::Stored;
+    using V = typename TT::Value;
+    if constexpr (sizeof(T) <= 2)
+      CountPatterns<T, V>(result, source, WindowMin, WindowMax);
+    else
+      CountWide<T, V>(result, source, WindowMin, WindowMax);
+  });
+  return result;
+}
+
+std::optional<TWindowEnds> PercentileWindow(const THistogramSource& Source) {
+  if (!Source.Bytes || Source.Count <= 0)
+    return std::nullopt;
+  return WithTypes(Source.Type, [&]<typename TT>(TT) {
+    return SelectWindow<typename TT::Stored, typename TT::Value>(Source);
+  });
+}
