@@ -118,10 +118,12 @@ Tfm_Main::Tfm_Main(TVxDataMgr& DataManager, QWidget* Parent)
   column->setSpacing(0);
   setCentralWidget(client);
   BuildMenus();
+  BuildViewMenu();
   BuildTopBar(client);
   BuildViewArea(client);
   BuildStatusBar();
   BuildFocusOrder();
+  BuildHistogramWindow();
   // Outer size 1178 x 541 with the classic frame: a client area 1170 wide.
   resize(1170, 514);
 

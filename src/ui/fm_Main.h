@@ -23,6 +23,7 @@ class QScrollArea;
 class QStatusBar;
 class QTimer;
 class TFrameShape;
+class Tfm_Histogram;
 class TImageWidget;
 class TUpDown;
 class TVxDataMgr;
@@ -73,6 +74,7 @@ public:
   void mi_QuitClick();
   void mi_HelpClick();
   void mi_AboutClick();
+  void mi_HistogramClick();
 
   void PushParameters();
   void ScheduleRedraw();
@@ -141,6 +143,8 @@ private:
   QFrame* BuildViewPanel(QWidget* Parent, TViewKind View, const char* Name);
   void BuildStatusBar();
   void BuildMenus();
+  void BuildViewMenu();
+  void BuildHistogramWindow();
   void BuildFocusOrder();
   void BindViewArrays();
   bool RunDialog(QFileDialog& Dialog);
@@ -216,6 +220,8 @@ private:
   QAction* mi_GuessLayout = nullptr; // enabled while a file is open
   QAction* mi_SaveLayout = nullptr;  // enabled while a file is open
   QMenu* pop_IntensityRange = nullptr;
+  // Made with the window and hidden, never destroyed, when closed.
+  Tfm_Histogram* fm_Histogram = nullptr;
   QTimer* Timer1 = nullptr;
   // Made by the commands that first run them.
   QFileDialog* OpenDialog1 = nullptr;
