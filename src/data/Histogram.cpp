@@ -414,6 +414,33 @@ template <typename V> void TakeEdges(THistogram& Result, const TBinner<V>& Binne
     Result.Edges[k] = VoxelValueOf(Result.Type, Binner.Edge(k));
 }
 
+// How often each bit pattern occurs. Neighbouring voxels of a smooth image
+// share their pattern, so they go to separate tables in turn, and no
+// increment waits on the one before. 32-bit counters suffice: a view holds
+// fewer than 2^32 voxels.
+template <typename TBits> std::vector<int64_t> CountBits(const THistogramSource& Source) {
+  constexpr size_t patterns = size_t{1} << (8 * sizeof(TBits));
+  constexpr int tables = sizeof(TBits) == 1 ? 4 : 2;
+  std::vector<uint32_t> table(tables * patterns);
+  const auto count = [&](const TBits* Bits, int64_t Count) {
+    int64_t i = 0;
+    for (; i + tables <= Count; i += tables)
+      for (int t = 0; t < tables; ++t)
+        ++table[t * patterns + Bits[i + t]];
+    for (; i < Count; ++i)
+      ++table[Bits[i]];
+  };
+  if constexpr (sizeof(TBits) == 1)
+    count(Source.Bytes, Source.Count);
+  else
+    ForEachStored<TBits>(Source, count);
+  std::vector<int64_t> counts(patterns);
+  for (int t = 0; t < tables; ++t)
+    for (size_t p = 0; p < patterns; ++p)
+      counts[p] += table[t * patterns + p];
+  return counts;
+}
+
 // 8- and 16-bit voxels: every bit pattern is counted first, then each
 // pattern met is weighed once.
 template <typename T, typename V>
@@ -421,15 +448,7 @@ void CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t W
                    int32_t WindowMax) {
   using TBits = std::make_unsigned_t<std::conditional_t<std::is_same_v<V, double>, uint16_t, T>>;
   constexpr size_t patterns = size_t{1} << (8 * sizeof(T));
-  std::vector<int64_t> counts(patterns);
-  if constexpr (sizeof(T) == 1)
-    for (int64_t i = 0; i < Source.Count; ++i)
-      ++counts[Source.Bytes[i]];
-  else
-    ForEachStored<TBits>(Source, [&](const TBits* Bits, int32_t Count) {
-      for (int32_t i = 0; i < Count; ++i)
-        ++counts[Bits[i]];
-    });
+  const std::vector<int64_t> counts = CountBits<TBits>(Source);
   const float* halves = voxeldecoder::HalfSingles();
   const auto valueOf = [&](size_t Pattern) {
     return ValueOf<V>(std::bit_cast<T>(static_cast<TBits>(Pattern)), halves);

@@ -121,7 +121,10 @@ void THistogramPlot::PaintBars(QPainter& Painter) const {
 void THistogramPlot::PaintLine(QPainter& Painter, int32_t End, const QColor& Colour) const {
   const double x = XOfValue(End);
   const double shown = std::clamp(x, double{Margin}, double{Margin + BarsWidth});
-  QPen pen(Colour, 2, shown == x ? Qt::SolidLine : Qt::DashLine);
+  // See-through, so that the bar under a line still shows.
+  QColor colour = Colour;
+  colour.setAlpha(170);
+  QPen pen(colour, 2, shown == x ? Qt::SolidLine : Qt::DashLine);
   Painter.setPen(pen);
   const int column = static_cast<int>(std::lround(shown));
   Painter.drawLine(column, Margin, column, Margin + BarsHeight - 1);
