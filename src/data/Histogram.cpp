@@ -4,8 +4,17 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <type_traits>
+
+// The bodies of the hot loops go whole into each clone below, so that the
+// AVX2 clone is AVX2 code throughout.
+#if defined(__GNUC__)
+#define ZANDREL_HISTOGRAM_INLINE inline __attribute__((always_inline))
+#else
+#define ZANDREL_HISTOGRAM_INLINE inline
+#endif
 
 namespace {
 
@@ -155,35 +164,67 @@ template <typename E> struct TEnds {
 
 // Branch-free, so that the loop vectorises. A NaN fails every comparison, so
 // it counts neither under nor over the window.
+// A float's bits as a signed integer in the float's order (-0 just below
+// +0): integer minima vectorise where float minima, which must mind NaNs, do not.
+template <typename TKey> TKey OrderedBits(TKey Bits) {
+  return Bits ^ ((Bits >> (8 * sizeof(TKey) - 1)) & std::numeric_limits<TKey>::max());
+}
+
+// Branch-free, so that the loop vectorises.
 template <typename E>
-inline void TallyBody(const E* Values, int32_t Count, const TEnds<E>& Ends, TTally<E>& Tally) {
+ZANDREL_HISTOGRAM_INLINE void TallyBody(const E* Values, int32_t Count, const TEnds<E>& Ends,
+                                        TTally<E>& Tally) {
   // Counters as wide as the values keep every lane of a vector the same width.
   using TCount = std::conditional_t<sizeof(E) == 8, int64_t, int32_t>;
-  E low = Tally.Low, high = Tally.High;
   TCount under = 0, over = 0, nan = 0, plus = 0, minus = 0, finite = 0;
-  for (int32_t i = 0; i < Count; ++i) {
-    const E v = Values[i];
-    under += v < Ends.UnderBelow;
-    over += v > Ends.OverAbove;
-    if constexpr (std::is_floating_point_v<E>) {
-      constexpr E infinity = std::numeric_limits<E>::infinity();
-      const bool isFinite = std::fabs(v) < infinity;
-      nan += v != v;
-      plus += v == infinity;
-      minus += v == -infinity;
+  const E underBelow = Ends.UnderBelow, overAbove = Ends.OverAbove;
+  if constexpr (std::is_floating_point_v<E>) {
+    // All in integers: the window's ends and the values as ordered bits,
+    // with -0 as +0 so that it compares equal to it.
+    using TKey = TCount;
+    constexpr TKey exponent = std::bit_cast<TKey>(std::numeric_limits<E>::infinity());
+    constexpr TKey magnitude = std::numeric_limits<TKey>::max();
+    const auto keyOf = [](TKey Bits) {
+      const TKey key = OrderedBits(Bits);
+      return key == -1 ? 0 : key;
+    };
+    const TKey underKey = keyOf(std::bit_cast<TKey>(underBelow));
+    const TKey overKey = keyOf(std::bit_cast<TKey>(overAbove));
+    TKey low = keyOf(std::bit_cast<TKey>(Tally.Low));
+    TKey high = keyOf(std::bit_cast<TKey>(Tally.High));
+    const auto* bitsOf = reinterpret_cast<const uint8_t*>(Values);
+    for (int32_t i = 0; i < Count; ++i) {
+      TKey bits;
+      std::memcpy(&bits, bitsOf + i * sizeof(E), sizeof bits);
+      const bool isNaN = (bits & magnitude) > exponent;
+      const bool isFinite = (bits & exponent) != exponent;
+      const TKey key = keyOf(bits);
+      // A NaN counts neither under nor over the window.
+      under += !isNaN & (key < underKey);
+      over += !isNaN & (key > overKey);
+      nan += isNaN;
+      plus += bits == exponent;
+      minus += bits == (exponent | ~magnitude);
       finite += isFinite;
-      low = isFinite && v < low ? v : low;
-      high = isFinite && v > high ? v : high;
-    } else {
+      low = std::min(low, isFinite ? key : std::numeric_limits<TKey>::max());
+      high = std::max(high, isFinite ? key : std::numeric_limits<TKey>::min());
+    }
+    Tally.Low = std::bit_cast<E>(OrderedBits(low));
+    Tally.High = std::bit_cast<E>(OrderedBits(high));
+  } else {
+    E low = Tally.Low, high = Tally.High;
+    for (int32_t i = 0; i < Count; ++i) {
+      const E v = Values[i];
+      under += v < underBelow;
+      over += v > overAbove;
       low = std::min(low, v);
       high = std::max(high, v);
     }
-  }
-  if constexpr (!std::is_floating_point_v<E>)
     finite = Count;
+    Tally.Low = low, Tally.High = high;
+  }
   if (Ends.AllOver)
     over = Count;
-  Tally.Low = low, Tally.High = high;
   Tally.Under += under, Tally.Over += over, Tally.NaN += nan;
   Tally.PlusInfinity += plus, Tally.MinusInfinity += minus, Tally.Finite += finite;
 }
@@ -334,6 +375,9 @@ public:
     return bin;
   }
   V Edge(int Bin) const { return FEdges[Bin]; }
+  double Scale() const { return FScale; }
+  double Factor() const { return FFactor; }
+  double LowScaled() const { return FLowScaled; }
 
 private:
   int Estimate(V Value) const {
@@ -356,14 +400,49 @@ private:
 // into one bin, and four counters keep those increments from waiting on each other.
 using TBinTables = std::array<std::array<int64_t, WideBins>, 4>;
 
+// Estimates within this much of a whole number are settled against the
+// exact edges; the estimate itself is never off by more than 2^-40.
+constexpr double Slack = 0x1p-30;
+
+// First every estimate of a block, in a loop that vectorises, with a mark
+// where one lies too near an edge to be sure; then the counting, where only
+// the marked values (and non-finite ones) take the exact path.
 template <typename E, typename V>
-inline void BinBody(const E* Values, int32_t Count, const TBinner<V>& Binner, TBinTables& Bins) {
+ZANDREL_HISTOGRAM_INLINE void BinBody(const E* Values, int32_t Count, const TBinner<V>& Binner,
+                                      TBinTables& Bins) {
+  uint16_t estimate[Block];
+  uint8_t doubtful[Block];
+  const double scale = Binner.Scale();
+  const double factor = Binner.Factor();
+  const double lowScaled = Binner.LowScaled();
+  const V low = Binner.Edge(0);
   for (int32_t i = 0; i < Count; ++i) {
-    const E v = Values[i];
-    if constexpr (std::is_floating_point_v<E>)
-      if (!(std::fabs(v) < std::numeric_limits<E>::infinity()))
-        continue;
-    ++Bins[i & 3][Binner.BinOf(static_cast<V>(v))];
+    double t;
+    if constexpr (std::is_floating_point_v<E>) {
+      t = (static_cast<double>(Values[i]) * factor - lowScaled) * scale;
+    } else if constexpr (sizeof(E) == 4) {
+      // Unsigned 32 bits through the signed conversion, which vectorises.
+      const uint32_t offset = static_cast<uint32_t>(Values[i]) - static_cast<uint32_t>(low);
+      t = (static_cast<double>(static_cast<int32_t>(offset ^ 0x8000'0000u)) + 0x1p31) * scale;
+    } else {
+      t = static_cast<double>(static_cast<uint64_t>(Values[i]) - static_cast<uint64_t>(low)) *
+          scale;
+    }
+    const double clamped = t >= 0.0 ? (t < LastBin ? t : LastBin) : 0.0;
+    const int bin = static_cast<int>(clamped);
+    const double fraction = t - bin;
+    estimate[i] = static_cast<uint16_t>(bin);
+    doubtful[i] = !(fraction > Slack && fraction < 1.0 - Slack);
+  }
+  for (int32_t i = 0; i < Count; ++i) {
+    int bin = estimate[i];
+    if (doubtful[i]) {
+      if constexpr (std::is_floating_point_v<E>)
+        if (!(std::fabs(Values[i]) < std::numeric_limits<E>::infinity()))
+          continue;
+      bin = Binner.BinOf(static_cast<V>(Values[i]));
+    }
+    ++Bins[i & 3][bin];
   }
 }
 

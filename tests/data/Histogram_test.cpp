@@ -289,6 +289,15 @@ TEST(Histogram, SlicesWithoutARange) {
   }
   EXPECT_EQ(ComputeHistogram({nullptr, 10, vtFloat64, boLittleEndian}, 0, 0).Shape,
             THistogram::NoValues);
+  // -0 is 0: one value, and neither under nor over a window that ends at 0.
+  for (const TVoxelType type : {vtFloat16, vtFloat32, vtFloat64}) {
+    std::vector<uint8_t> zeros;
+    for (const double zero : {-0.0, 0.0, -0.0})
+      AppendVoxel(zeros, type, boLittleEndian, zero);
+    const THistogram histogram = ComputeHistogram({zeros.data(), 3, type, boLittleEndian}, 0, 0);
+    EXPECT_EQ(histogram.Shape, THistogram::OneValue) << FactsOf(type).Name;
+    EXPECT_EQ(histogram.Under + histogram.Over, 0) << FactsOf(type).Name;
+  }
 }
 
 } // namespace
