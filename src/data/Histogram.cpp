@@ -1,5 +1,7 @@
 #include "data/Histogram.h"
 
+#include "data/HistogramParts.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -16,93 +18,9 @@
 #define ZANDREL_HISTOGRAM_INLINE inline
 #endif
 
+using namespace histogram;
+
 namespace {
-
-__extension__ typedef unsigned __int128 uint128;
-
-// Voxels are decoded a block at a time into buffers that stay in the first-level cache.
-constexpr int32_t Block = 2048;
-constexpr int WideBins = THistogram::WideBins;
-constexpr int LastBin = WideBins - 1;
-
-// The stored type of a voxel type and the type its values are handled in:
-// every integer exactly as a 64-bit integer, every float exactly as a double.
-template <typename TStored, typename TValue> struct TTypes {
-  using Stored = TStored;
-  using Value = TValue;
-};
-
-template <typename F> decltype(auto) WithTypes(TVoxelType Type, F&& Body) {
-  switch (Type) {
-  case vtByte:
-    return Body(TTypes<uint8_t, int64_t>{});
-  case vtInt8:
-    return Body(TTypes<int8_t, int64_t>{});
-  case vtInt16:
-    return Body(TTypes<int16_t, int64_t>{});
-  case vtUInt16:
-    return Body(TTypes<uint16_t, int64_t>{});
-  case vtFloat16:
-    return Body(TTypes<uint16_t, double>{});
-  case vtInt32:
-    return Body(TTypes<int32_t, int64_t>{});
-  case vtUInt32:
-    return Body(TTypes<uint32_t, uint64_t>{});
-  case vtInt64:
-    return Body(TTypes<int64_t, int64_t>{});
-  case vtUInt64:
-    return Body(TTypes<uint64_t, uint64_t>{});
-  case vtFloat32:
-    return Body(TTypes<float, double>{});
-  case vtFloat64:
-    break;
-  }
-  return Body(TTypes<double, double>{});
-}
-
-// A stored voxel as its value; a half is the only stored type read as bits.
-template <typename V, typename T> V ValueOf(T Stored, const float* Halves) {
-  if constexpr (std::is_same_v<V, double> && std::is_same_v<T, uint16_t>)
-    return Halves[Stored];
-  else
-    return static_cast<V>(Stored);
-}
-
-// Calls Body(stored, n) for every block of the voxels in the file.
-template <typename T, typename F> void ForEachStored(const THistogramSource& Source, F&& Body) {
-  T stored[Block];
-  for (int64_t first = 0; first < Source.Count; first += Block) {
-    const auto n = static_cast<int32_t>(std::min<int64_t>(Block, Source.Count - first));
-    voxeldecoder::DecodeStored(Source.Bytes, first, n, Source.Order, stored);
-    Body(static_cast<const T*>(stored), n);
-  }
-}
-
-// The same with the values.
-template <typename T, typename V, typename F>
-void ForEachBlock(const THistogramSource& Source, F&& Body) {
-  const float* halves = voxeldecoder::HalfSingles();
-  V values[Block];
-  ForEachStored<T>(Source, [&](const T* Stored, int32_t Count) {
-    for (int32_t i = 0; i < Count; ++i)
-      values[i] = ValueOf<V>(Stored[i], halves);
-    Body(static_cast<const V*>(values), Count);
-  });
-}
-
-// The window's ends are compared exactly, whatever the value's type.
-template <typename V> bool Below(V Value, int32_t End) {
-  if constexpr (std::is_unsigned_v<V>)
-    return End > 0 && Value < static_cast<V>(End);
-  else
-    return Value < static_cast<V>(End);
-}
-template <typename V> bool Above(V Value, int32_t End) {
-  if constexpr (std::is_unsigned_v<V>)
-    return End < 0 || Value > static_cast<V>(End);
-  else
-    return Value > static_cast<V>(End);
-}
 
 template <typename V> TVoxelValue VoxelValueOf(TVoxelType Type, V Value) {
   TVoxelValue value = voxeldecoder::ZeroOf(Type);
@@ -162,8 +80,6 @@ template <typename E> struct TEnds {
   }
 };
 
-// Branch-free, so that the loop vectorises. A NaN fails every comparison, so
-// it counts neither under nor over the window.
 // A float's bits as a signed integer in the float's order (-0 just below
 // +0): integer minima vectorise where float minima, which must mind NaNs, do not.
 template <typename TKey> TKey OrderedBits(TKey Bits) {
@@ -256,145 +172,6 @@ ZANDREL_TALLY(double)
 } // namespace histogramblock
 
 namespace {
-
-// The order of doubles as the order of unsigned integers.
-uint64_t KeyOf(double Value) {
-  const auto bits = std::bit_cast<uint64_t>(Value);
-  return bits >> 63 ? ~bits : bits | uint64_t{1} << 63;
-}
-double DoubleOfKey(uint64_t Key) {
-  return std::bit_cast<double>(Key >> 63 ? Key & ~(uint64_t{1} << 63) : ~Key);
-}
-
-static_assert(std::numeric_limits<long double>::digits >= 64,
-              "the bin edges of doubles need products of a double and a 10-bit count exactly");
-
-struct TTwoSum {
-  long double Sum;
-  long double Error;
-};
-// Knuth's error-free sum: Sum + Error is exactly A + B.
-TTwoSum TwoSum(long double A, long double B) {
-  const long double sum = A + B;
-  const long double b = sum - A;
-  return {sum, (A - (sum - b)) + (B - b)};
-}
-
-// The sign of A + B + C, exactly: the sum is grown as a non-overlapping
-// expansion, whose most significant non-zero part carries the sign.
-int SignOfSum(long double A, long double B, long double C) {
-  const TTwoSum first = TwoSum(B, A);
-  const TTwoSum second = TwoSum(C, first.Error);
-  const TTwoSum third = TwoSum(second.Sum, first.Sum);
-  for (const long double part : {third.Sum, third.Error, second.Error})
-    if (part != 0)
-      return part > 0 ? 1 : -1;
-  return 0;
-}
-
-// Whether (X - Low) / (High - Low) x 512 >= Bin, exactly: as
-// 512 X - Bin High - (512 - Bin) Low >= 0, whose products are exact in
-// extended precision (a double's 53 bits and at most 10 more).
-bool ReachesBin(double X, int Bin, double Low, double High) {
-  const long double count = WideBins;
-  return SignOfSum(count * X, -static_cast<long double>(Bin) * High,
-                   -(count - Bin) * static_cast<long double>(Low)) >= 0;
-}
-
-// The smallest double at which bin Bin begins (Bin >= 1). Widening steps from
-// the estimate bracket it closely; halving on the doubles' order ends it.
-double EdgeOfDoubles(int Bin, double Low, double High, double Guess) {
-  const auto reaches = [&](uint64_t Key) { return ReachesBin(DoubleOfKey(Key), Bin, Low, High); };
-  // The edge lies in (lo, hi]: Low reaches only the first bin, High every bin.
-  uint64_t lo = KeyOf(Low);
-  uint64_t hi = KeyOf(High);
-  const uint64_t guess = std::clamp(KeyOf(Guess), lo, hi);
-  if (reaches(guess)) {
-    hi = guess;
-    for (uint64_t step = 1; hi - lo > step; step <<= 1) {
-      if (!reaches(hi - step)) {
-        lo = hi - step;
-        break;
-      }
-      hi -= step;
-    }
-  } else {
-    lo = guess;
-    for (uint64_t step = 1; hi - lo > step; step <<= 1) {
-      if (reaches(lo + step)) {
-        hi = lo + step;
-        break;
-      }
-      lo += step;
-    }
-  }
-  while (hi - lo > 1) {
-    const uint64_t mid = lo + (hi - lo) / 2;
-    (reaches(mid) ? hi : lo) = mid;
-  }
-  return DoubleOfKey(hi);
-}
-
-// Puts values into the wide bins. A quick estimate in doubles is off by at
-// most one bin; the exact edges then decide.
-template <typename V> class TBinner {
-public:
-  TBinner(V Low, V High)
-      : FLow(Low) {
-    if constexpr (std::is_floating_point_v<V>) {
-      // Scaled by a power of two, which is exact, so that neither High - Low
-      // nor its reciprocal overflows.
-      const double width = High - Low;
-      FFactor = !std::isfinite(width) ? 0.5 : width < 0x1p-900 ? 0x1p600 : 1.0;
-      FLowScaled = Low * FFactor;
-      FScale = WideBins / (High * FFactor - FLowScaled);
-      FEdges[0] = Low;
-      FEdges[WideBins] = High;
-      for (int k = 1; k < WideBins; ++k) {
-        const double guess =
-            (FLowScaled + k * ((High * FFactor - FLowScaled) / WideBins)) / FFactor;
-        FEdges[k] = EdgeOfDoubles(k, Low, High, std::isnan(guess) ? Low : guess);
-      }
-    } else {
-      const uint64_t width = static_cast<uint64_t>(High) - static_cast<uint64_t>(Low);
-      FScale = WideBins / static_cast<double>(width);
-      for (int k = 0; k <= WideBins; ++k) {
-        const auto offset = static_cast<uint64_t>((uint128{width} * k + LastBin) / WideBins);
-        FEdges[k] = static_cast<V>(static_cast<uint64_t>(Low) + offset);
-      }
-    }
-  }
-
-  // The estimate's relative error is a few units of a double's last place,
-  // so on a scale of 512 it is never a whole bin off: one step up and one
-  // down settle it.
-  int BinOf(V Value) const {
-    int bin = Estimate(Value);
-    bin += bin < LastBin && !(Value < FEdges[bin + 1]);
-    bin -= bin > 0 && Value < FEdges[bin];
-    return bin;
-  }
-  V Edge(int Bin) const { return FEdges[Bin]; }
-  double Scale() const { return FScale; }
-  double Factor() const { return FFactor; }
-  double LowScaled() const { return FLowScaled; }
-
-private:
-  int Estimate(V Value) const {
-    double t;
-    if constexpr (std::is_floating_point_v<V>)
-      t = (Value * FFactor - FLowScaled) * FScale;
-    else
-      t = static_cast<double>(static_cast<uint64_t>(Value) - static_cast<uint64_t>(FLow)) * FScale;
-    return t >= 0.0 ? (t < LastBin ? static_cast<int>(t) : LastBin) : 0;
-  }
-
-  V FLow;
-  double FFactor = 1.0;
-  double FLowScaled = 0.0;
-  double FScale = 0.0;
-  std::array<V, WideBins + 1> FEdges{};
-};
 
 // Four tables taken in turn: a smooth image puts run after run of voxels
 // into one bin, and four counters keep those increments from waiting on each other.
@@ -599,85 +376,6 @@ void CountWide(THistogram& Result, const THistogramSource& Source, int32_t Windo
   TakeEdges(Result, binner);
 }
 
-// The order of values of every type as the order of unsigned 64-bit keys.
-template <typename V> uint64_t OrderKey(V Value) {
-  if constexpr (std::is_floating_point_v<V>)
-    return KeyOf(Value);
-  else if constexpr (std::is_signed_v<V>)
-    return static_cast<uint64_t>(Value) ^ uint64_t { 1 } << 63;
-  else
-    return Value;
-}
-template <typename V> V ValueOfKey(uint64_t Key) {
-  if constexpr (std::is_floating_point_v<V>)
-    return DoubleOfKey(Key);
-  else if constexpr (std::is_signed_v<V>)
-    return static_cast<V>(Key ^ uint64_t{1} << 63);
-  else
-    return Key;
-}
-
-template <typename V> int32_t WindowEnd(V Value, bool Up) {
-  constexpr int32_t least = std::numeric_limits<int32_t>::min();
-  constexpr int32_t most = std::numeric_limits<int32_t>::max();
-  if constexpr (std::is_floating_point_v<V>) {
-    const double whole = Up ? std::ceil(Value) : std::floor(Value);
-    return whole <= least ? least : whole >= most ? most : static_cast<int32_t>(whole);
-  } else if constexpr (std::is_signed_v<V>) {
-    return static_cast<int32_t>(std::clamp<int64_t>(Value, least, most));
-  } else {
-    return static_cast<int32_t>(std::min<uint64_t>(Value, most));
-  }
-}
-
-// Radix selection of two ranks among the finite values' keys, 16 bits a pass
-// from the top: no copy of the view, whatever its size.
-template <typename T, typename V>
-std::optional<TWindowEnds> SelectWindow(const THistogramSource& Source) {
-  constexpr int digitBits = 16;
-  constexpr size_t digits = size_t{1} << digitBits;
-  struct TTarget {
-    int64_t Rank = 0;    // among the keys that share Prefix
-    uint64_t Prefix = 0; // the key's bits found so far
-  };
-  std::array<TTarget, 2> targets{};
-  std::vector<int64_t> counts(2 * digits);
-  for (int shift = 64 - digitBits; shift >= 0; shift -= digitBits) {
-    std::fill(counts.begin(), counts.end(), 0);
-    const int above = 64 - shift - digitBits; // bits already decided
-    ForEachBlock<T, V>(Source, [&](const V* Values, int32_t Count) {
-      for (int32_t i = 0; i < Count; ++i) {
-        if constexpr (std::is_floating_point_v<V>)
-          if (!(std::fabs(Values[i]) < HUGE_VAL))
-            continue;
-        const uint64_t key = OrderKey(Values[i]);
-        const size_t digit = (key >> shift) & (digits - 1);
-        for (size_t t = 0; t < (above == 0 ? 1u : 2u); ++t)
-          if (above == 0 || (key >> (shift + digitBits)) == targets[t].Prefix)
-            ++counts[t * digits + digit];
-      }
-    });
-    if (above == 0) {
-      int64_t finite = 0;
-      for (size_t d = 0; d < digits; ++d)
-        finite += counts[d];
-      if (finite == 0)
-        return std::nullopt;
-      targets[0].Rank = finite / 200;
-      targets[1].Rank = finite - 1 - finite / 200;
-    }
-    for (size_t t = 0; t < 2; ++t) {
-      const int64_t* count = counts.data() + (above == 0 ? 0 : t * digits);
-      size_t d = 0;
-      while (targets[t].Rank >= count[d])
-        targets[t].Rank -= count[d++];
-      targets[t].Prefix = targets[t].Prefix << digitBits | d;
-    }
-  }
-  return TWindowEnds{WindowEnd(ValueOfKey<V>(targets[0].Prefix), false),
-                     WindowEnd(ValueOfKey<V>(targets[1].Prefix), true)};
-}
-
 } // namespace
 
 THistogram ComputeHistogram(const THistogramSource& Source, int32_t WindowMin, int32_t WindowMax) {
@@ -694,12 +392,4 @@ THistogram ComputeHistogram(const THistogramSource& Source, int32_t WindowMin, i
       CountWide<T, V>(result, source, WindowMin, WindowMax);
   });
   return result;
-}
-
-std::optional<TWindowEnds> PercentileWindow(const THistogramSource& Source) {
-  if (!Source.Bytes || Source.Count <= 0)
-    return std::nullopt;
-  return WithTypes(Source.Type, [&]<typename TT>(TT) {
-    return SelectWindow<typename TT::Stored, typename TT::Value>(Source);
-  });
 }
