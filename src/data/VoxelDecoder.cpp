@@ -3,6 +3,7 @@
 #include "data/PixelRow.h"
 
 #include <bit>
+#include <cstring>
 #include <vector>
 
 namespace voxeldecoder {
@@ -203,9 +204,8 @@ void DecodeStored(const uint8_t* Bytes, int64_t First, int32_t Count, TByteOrder
   if (pixelrow::NeedsSwap(Order))
     for (int32_t x = 0; x < Count; ++x)
       Out[x] = Load<T>(from, x, true);
-  else
-    for (int32_t x = 0; x < Count; ++x)
-      Out[x] = Load<T>(from, x, false);
+  else if (Count > 0)
+    std::memcpy(Out, from, static_cast<size_t>(Count) * sizeof(T));
 }
 
 template void DecodeStored(const uint8_t*, int64_t, int32_t, TByteOrder, uint8_t*);
