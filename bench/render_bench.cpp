@@ -4,6 +4,7 @@
 // painting can beat.
 
 #include "data/Bitmap24.h"
+#include "data/Histogram.h"
 #include "data/VoxelTypes.h"
 #include "data/VxDataMgr.h"
 #include "platform/FileStream.h"
@@ -317,6 +318,10 @@ std::string FormatTime(double seconds) {
   return text;
 }
 
+void RegisterHistogram(const std::vector<TViewCase>& cases);
+std::string HistogramRows(const std::vector<TViewCase>& cases,
+                          const std::map<std::string, double>& seconds);
+
 // The console output as usual, then one line per view: render against memcpy.
 class TTableReporter : public benchmark::ConsoleReporter {
 public:
@@ -341,6 +346,7 @@ public:
       if (c.View == vkCrossSlice)
         out << Row("  the same beside its preads", c, "pread/");
     }
+    out << HistogramRows(FCases, FSeconds);
     out.flush();
   }
 
@@ -397,6 +403,7 @@ void Register(const std::vector<TViewCase>& cases, TCopyBuffers& buffers) {
           ->Repetitions(3)
           ->ReportAggregatesOnly(true);
   }
+  RegisterHistogram(cases);
 }
 
 void RunAll() {
@@ -412,6 +419,70 @@ void RunAll() {
                                              : benchmark::ConsoleReporter::OO_Tabular;
   TTableReporter reporter(cases, options);
   benchmark::RunSpecifiedBenchmarks(&reporter);
+}
+
+// The histogram window follows every redraw of the first view: a full-size
+// slice of each type rendered, then counted, beside the render alone.
+bool CountsHistogram(const TViewCase& c) {
+  return c.View == vkSlice && c.Width == 2048;
+}
+
+void BM_RenderHistogram(benchmark::State& state, const TViewCase& c) {
+  TVxDataMgr mgr;
+  mgr.OpenFile(c.Path);
+  mgr.SetParameters(0, c.Width, c.Rows, c.Slices, c.Type, boLittleEndian, c.IntensityMin,
+                    c.IntensityMax, true);
+  TBenchImage image;
+  mgr.RenderView(0, c.Index, c.View, image);
+  int64_t counted = 0;
+  for (auto _ : state) {
+    mgr.RenderView(0, c.Index, c.View, image);
+    const THistogram histogram = ComputeHistogram(
+        {mgr.ViewBuffer(c.View).data(), mgr.ViewVoxelCount(c.View), c.Type, boLittleEndian},
+        mgr.IntensityMin(), mgr.IntensityMax());
+    counted = histogram.Values;
+    benchmark::DoNotOptimize(histogram.Bins.data());
+    benchmark::ClobberMemory();
+  }
+  if (counted != c.Voxels())
+    state.SkipWithError("the histogram did not count the whole view");
+  CountWork(state, c);
+}
+
+void RegisterHistogram(const std::vector<TViewCase>& cases) {
+  for (const TViewCase& c : cases)
+    if (CountsHistogram(c))
+      benchmark::RegisterBenchmark(("render+histogram/" + c.Key).c_str(), BM_RenderHistogram, c)
+          ->UseRealTime()
+          ->Unit(benchmark::kMicrosecond)
+          ->MinTime(0.15)
+          ->Repetitions(3)
+          ->ReportAggregatesOnly(true);
+}
+
+std::string HistogramRows(const std::vector<TViewCase>& cases,
+                          const std::map<std::string, double>& seconds) {
+  const auto time = [&](const std::string& name) {
+    const auto found = seconds.find(name);
+    return found == seconds.end() ? 0.0 : found->second;
+  };
+  char line[160];
+  std::snprintf(line, sizeof line, "\n%-28s %12s %16s %7s\n", "first view", "render",
+                "render+histogram", "ratio");
+  std::string rows = line;
+  for (const TViewCase& c : cases) {
+    if (!CountsHistogram(c))
+      continue;
+    const double render = time("render/" + c.Key);
+    const double both = time("render+histogram/" + c.Key);
+    if (render <= 0.0 || both <= 0.0)
+      std::snprintf(line, sizeof line, "%-28s %12s %16s %7s\n", c.Label.c_str(), "-", "-", "-");
+    else
+      std::snprintf(line, sizeof line, "%-28s %12s %16s %7.3f\n", c.Label.c_str(),
+                    FormatTime(render).c_str(), FormatTime(both).c_str(), both / render);
+    rows += line;
+  }
+  return rows;
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "data/PixelRow.h"
 
 #include <bit>
+#include <cstring>
 #include <vector>
 
 namespace voxeldecoder {
@@ -196,5 +197,26 @@ void DecodeSingles(const uint8_t* Bytes, int32_t Count, TVoxelType Type, TByteOr
     return ConvertRow<double>(Bytes, Count, swap, Singles);
   }
 }
+
+template <typename T>
+void DecodeStored(const uint8_t* Bytes, int64_t First, int32_t Count, TByteOrder Order, T* Out) {
+  const uint8_t* from = Bytes + First * static_cast<int64_t>(sizeof(T));
+  if (pixelrow::NeedsSwap(Order))
+    for (int32_t x = 0; x < Count; ++x)
+      Out[x] = Load<T>(from, x, true);
+  else if (Count > 0)
+    std::memcpy(Out, from, static_cast<size_t>(Count) * sizeof(T));
+}
+
+template void DecodeStored(const uint8_t*, int64_t, int32_t, TByteOrder, uint8_t*);
+template void DecodeStored(const uint8_t*, int64_t, int32_t, TByteOrder, int8_t*);
+template void DecodeStored(const uint8_t*, int64_t, int32_t, TByteOrder, uint16_t*);
+template void DecodeStored(const uint8_t*, int64_t, int32_t, TByteOrder, int16_t*);
+template void DecodeStored(const uint8_t*, int64_t, int32_t, TByteOrder, uint32_t*);
+template void DecodeStored(const uint8_t*, int64_t, int32_t, TByteOrder, int32_t*);
+template void DecodeStored(const uint8_t*, int64_t, int32_t, TByteOrder, uint64_t*);
+template void DecodeStored(const uint8_t*, int64_t, int32_t, TByteOrder, int64_t*);
+template void DecodeStored(const uint8_t*, int64_t, int32_t, TByteOrder, float*);
+template void DecodeStored(const uint8_t*, int64_t, int32_t, TByteOrder, double*);
 
 } // namespace voxeldecoder

@@ -52,4 +52,11 @@ float DecodeSingle(const uint8_t* Bytes, int64_t p, TVoxelType Type, TByteOrder 
 void DecodeSingles(const uint8_t* Bytes, int32_t Count, TVoxelType Type, TByteOrder Order,
                    float* Singles);
 
+// Voxels First .. First + Count - 1 exactly as stored, in the host's byte
+// order, for readers that go through whole views and need every bit: T is
+// the type's own C++ type (uint16_t for the bits of a half). Defined for the
+// integer types of 8 to 64 bits, float and double.
+template <typename T>
+void DecodeStored(const uint8_t* Bytes, int64_t First, int32_t Count, TByteOrder Order, T* Out);
+
 } // namespace voxeldecoder

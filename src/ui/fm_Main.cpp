@@ -124,6 +124,7 @@ Tfm_Main::Tfm_Main(TVxDataMgr& DataManager, QWidget* Parent)
   BuildViewArea(client);
   BuildStatusBar();
   BuildFocusOrder();
+  BuildHistogramWindow();
   // Outer size 1178 x 541 with the classic frame: a client area 1170 wide.
   resize(1170, 514);
 
@@ -398,6 +399,9 @@ QMenu* Tfm_Main::BuildViewMenu() {
   for (size_t i = 0; i < std::size(items); ++i)
     connect(Named(view->addAction(QString::fromLatin1(items[i].second)), items[i].first),
             &QAction::triggered, this, handlers[i]);
+  Named(view->addSeparator(), "N2");
+  connect(Named(view->addAction(QStringLiteral("&Histogram")), "mi_Histogram"), &QAction::triggered,
+          this, &Tfm_Main::mi_HistogramClick);
   return view;
 }
 

@@ -23,6 +23,7 @@ class QScrollArea;
 class QStatusBar;
 class QTimer;
 class TFrameShape;
+class Tfm_Histogram;
 class TImageWidget;
 class TUpDown;
 class TVxDataMgr;
@@ -78,6 +79,7 @@ public:
   void mi_ActualSizeClick();
   void mi_ZoomFitClick();
   void ImageWheelZoom(TImageWidget* Sender, int Delta, QPointF At);
+  void mi_HistogramClick();
 
   void PushParameters();
   void ScheduleRedraw();
@@ -160,6 +162,7 @@ private:
   // A panel's size around an image of this size, by the rule of LayoutViews
   // without its slack, which only keeps a width that a panel already has.
   static QSize PanelAround(int64_t Width, int64_t Height);
+  void BuildHistogramWindow();
   void BuildFocusOrder();
   void BindViewArrays();
   bool RunDialog(QFileDialog& Dialog);
@@ -238,6 +241,8 @@ private:
   QAction* mi_SaveLayout = nullptr;  // enabled while a file is open
   QMenu* mh_View = nullptr;
   QMenu* pop_IntensityRange = nullptr;
+  // Made with the window and hidden, never destroyed, when closed.
+  Tfm_Histogram* fm_Histogram = nullptr;
   QTimer* Timer1 = nullptr;
   // Made by the commands that first run them.
   QFileDialog* OpenDialog1 = nullptr;

@@ -6,6 +6,7 @@
 #include "ui/IntegerText.h"
 #include "ui/NumberText.h"
 #include "ui/UpDown.h"
+#include "ui/fm_Histogram.h"
 #include "ui/fm_Main.h"
 
 #include <QApplication>
@@ -226,6 +227,7 @@ void Tfm_Main::RedrawViews() {
   FCurSlice = EditNumber(ed_SliceNumber, TReading::TextOr);
   const int32_t nextSlice = NextSlice();
   FDataMgr.RenderView(0, FCurSlice, vkSlice, *ViewImages[vkSlice]);
+  fm_Histogram->FollowSlice();
   lb_Intensity->setText(QStringLiteral("Intens: ") + FixedText(FDataMgr.SliceMin(), 2, 10) +
                         QStringLiteral(" to ") + FixedText(FDataMgr.SliceMax(), 2, 10));
   lb_Intensity->adjustSize();

@@ -74,7 +74,8 @@ TEST_F(TZoomTest, TheViewMenuSitsBetweenFileAndHelp) {
   for (const QAction* action : Control<QMenu>("mh_View")->actions())
     items << action->text();
   EXPECT_EQ(menus, QStringList({"&File", "&View", "&Help"}));
-  EXPECT_EQ(items, QStringList({"Zoom &In", "Zoom &Out", "&Actual Size", "Zoom to &Fit"}));
+  EXPECT_EQ(items, QStringList({"Zoom &In", "Zoom &Out", "&Actual Size", "Zoom to &Fit", "",
+                                "&Histogram"}));
 }
 
 // All four views at every step: the 1:1 picture scaled as the model has it,

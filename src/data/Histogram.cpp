@@ -1,0 +1,395 @@
+#include "data/Histogram.h"
+
+#include "data/HistogramParts.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+
+// The bodies of the hot loops go whole into each clone below, so that the
+// AVX2 clone is AVX2 code throughout.
+#if defined(__GNUC__)
+#define ZANDREL_HISTOGRAM_INLINE inline __attribute__((always_inline))
+#else
+#define ZANDREL_HISTOGRAM_INLINE inline
+#endif
+
+using namespace histogram;
+
+namespace {
+
+template <typename V> TVoxelValue VoxelValueOf(TVoxelType Type, V Value) {
+  TVoxelValue value = voxeldecoder::ZeroOf(Type);
+  switch (value.Kind) {
+  case TVoxelValue::Signed:
+    value.SignedValue = static_cast<int64_t>(Value);
+    break;
+  case TVoxelValue::Unsigned:
+    value.UnsignedValue = static_cast<uint64_t>(Value);
+    break;
+  case TVoxelValue::Real:
+    value.RealValue = static_cast<double>(Value);
+    break;
+  }
+  return value;
+}
+
+// What one pass learns of the values besides their bins, in the values' own
+// type E: the stored type of the wide types, so that the loop vectorises.
+template <typename E> struct TTally {
+  int64_t Finite = 0;
+  int64_t Under = 0;
+  int64_t Over = 0;
+  int64_t NaN = 0;
+  int64_t PlusInfinity = 0;
+  int64_t MinusInfinity = 0;
+  E Low = std::numeric_limits<E>::has_infinity ? std::numeric_limits<E>::infinity()
+                                               : std::numeric_limits<E>::max();
+  E High = std::numeric_limits<E>::has_infinity ? -std::numeric_limits<E>::infinity()
+                                                : std::numeric_limits<E>::lowest();
+};
+
+// The window's ends as values of E: v < UnderBelow exactly when v is below
+// the window's minimum, v > OverAbove exactly when above its maximum. Floats
+// round the ends inward; an unsigned type below a negative maximum is all over.
+template <typename E> struct TEnds {
+  E UnderBelow;
+  E OverAbove;
+  bool AllOver = false;
+
+  TEnds(int32_t WindowMin, int32_t WindowMax) {
+    if constexpr (std::is_floating_point_v<E>) {
+      UnderBelow = static_cast<E>(WindowMin);
+      if (UnderBelow < WindowMin)
+        UnderBelow = std::nextafter(UnderBelow, std::numeric_limits<E>::infinity());
+      OverAbove = static_cast<E>(WindowMax);
+      if (OverAbove > WindowMax)
+        OverAbove = std::nextafter(OverAbove, -std::numeric_limits<E>::infinity());
+    } else if constexpr (std::is_unsigned_v<E>) {
+      UnderBelow = static_cast<E>(std::max(WindowMin, 0));
+      AllOver = WindowMax < 0;
+      OverAbove = static_cast<E>(std::max(WindowMax, 0));
+    } else {
+      UnderBelow = static_cast<E>(WindowMin);
+      OverAbove = static_cast<E>(WindowMax);
+    }
+  }
+};
+
+// A float's bits as a signed integer in the float's order (-0 just below
+// +0): integer minima vectorise where float minima, which must mind NaNs, do not.
+template <typename TKey> TKey OrderedBits(TKey Bits) {
+  return Bits ^ ((Bits >> (8 * sizeof(TKey) - 1)) & std::numeric_limits<TKey>::max());
+}
+
+// Branch-free, so that the loop vectorises.
+template <typename E>
+ZANDREL_HISTOGRAM_INLINE void TallyBody(const E* Values, int32_t Count, const TEnds<E>& Ends,
+                                        TTally<E>& Tally) {
+  // Counters as wide as the values keep every lane of a vector the same width.
+  using TCount = std::conditional_t<sizeof(E) == 8, int64_t, int32_t>;
+  TCount under = 0, over = 0, nan = 0, plus = 0, minus = 0, finite = 0;
+  const E underBelow = Ends.UnderBelow, overAbove = Ends.OverAbove;
+  if constexpr (std::is_floating_point_v<E>) {
+    // All in integers: the window's ends and the values as ordered bits,
+    // with -0 as +0 so that it compares equal to it.
+    using TKey = TCount;
+    constexpr TKey exponent = std::bit_cast<TKey>(std::numeric_limits<E>::infinity());
+    constexpr TKey magnitude = std::numeric_limits<TKey>::max();
+    const auto keyOf = [](TKey Bits) {
+      const TKey key = OrderedBits(Bits);
+      return key == -1 ? 0 : key;
+    };
+    const TKey underKey = keyOf(std::bit_cast<TKey>(underBelow));
+    const TKey overKey = keyOf(std::bit_cast<TKey>(overAbove));
+    TKey low = keyOf(std::bit_cast<TKey>(Tally.Low));
+    TKey high = keyOf(std::bit_cast<TKey>(Tally.High));
+    const auto* bitsOf = reinterpret_cast<const uint8_t*>(Values);
+    for (int32_t i = 0; i < Count; ++i) {
+      TKey bits;
+      std::memcpy(&bits, bitsOf + i * sizeof(E), sizeof bits);
+      const bool isNaN = (bits & magnitude) > exponent;
+      const bool isFinite = (bits & exponent) != exponent;
+      const TKey key = keyOf(bits);
+      // A NaN counts neither under nor over the window.
+      under += !isNaN & (key < underKey);
+      over += !isNaN & (key > overKey);
+      nan += isNaN;
+      plus += bits == exponent;
+      minus += bits == (exponent | ~magnitude);
+      finite += isFinite;
+      low = std::min(low, isFinite ? key : std::numeric_limits<TKey>::max());
+      high = std::max(high, isFinite ? key : std::numeric_limits<TKey>::min());
+    }
+    Tally.Low = std::bit_cast<E>(OrderedBits(low));
+    Tally.High = std::bit_cast<E>(OrderedBits(high));
+  } else {
+    E low = Tally.Low, high = Tally.High;
+    for (int32_t i = 0; i < Count; ++i) {
+      const E v = Values[i];
+      under += v < underBelow;
+      over += v > overAbove;
+      low = std::min(low, v);
+      high = std::max(high, v);
+    }
+    finite = Count;
+    Tally.Low = low, Tally.High = high;
+  }
+  if (Ends.AllOver)
+    over = Count;
+  Tally.Under += under, Tally.Over += over, Tally.NaN += nan;
+  Tally.PlusInfinity += plus, Tally.MinusInfinity += minus, Tally.Finite += finite;
+}
+
+} // namespace
+
+// The hot loops, built for AVX2 too where the machine has it; the arithmetic is the same.
+namespace histogramblock {
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
+#define ZANDREL_HISTOGRAM_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ZANDREL_HISTOGRAM_CLONES
+#endif
+
+#define ZANDREL_TALLY(E)                                                                           \
+  ZANDREL_HISTOGRAM_CLONES void Tally(const E* Values, int32_t Count, const TEnds<E>& Ends,        \
+                                      TTally<E>& Result) {                                         \
+    TallyBody(Values, Count, Ends, Result);                                                        \
+  }
+ZANDREL_TALLY(int32_t)
+ZANDREL_TALLY(uint32_t)
+ZANDREL_TALLY(int64_t)
+ZANDREL_TALLY(uint64_t)
+ZANDREL_TALLY(float)
+ZANDREL_TALLY(double)
+#undef ZANDREL_TALLY
+
+} // namespace histogramblock
+
+namespace {
+
+// Four tables taken in turn: a smooth image puts run after run of voxels
+// into one bin, and four counters keep those increments from waiting on each other.
+using TBinTables = std::array<std::array<int64_t, WideBins>, 4>;
+
+// Estimates within this much of a whole number are settled against the
+// exact edges; the estimate itself is never off by more than 2^-40.
+constexpr double Slack = 0x1p-30;
+
+// First every estimate of a block, in a loop that vectorises, with a mark
+// where one lies too near an edge to be sure; then the counting, where only
+// the marked values (and non-finite ones) take the exact path.
+template <typename E, typename V>
+ZANDREL_HISTOGRAM_INLINE void BinBody(const E* Values, int32_t Count, const TBinner<V>& Binner,
+                                      TBinTables& Bins) {
+  uint16_t estimate[Block];
+  uint8_t doubtful[Block];
+  const double scale = Binner.Scale();
+  const double factor = Binner.Factor();
+  const double lowScaled = Binner.LowScaled();
+  const V low = Binner.Edge(0);
+  for (int32_t i = 0; i < Count; ++i) {
+    double t;
+    if constexpr (std::is_floating_point_v<E>) {
+      t = (static_cast<double>(Values[i]) * factor - lowScaled) * scale;
+    } else if constexpr (sizeof(E) == 4) {
+      // Unsigned 32 bits through the signed conversion, which vectorises.
+      const uint32_t offset = static_cast<uint32_t>(Values[i]) - static_cast<uint32_t>(low);
+      t = (static_cast<double>(static_cast<int32_t>(offset ^ 0x8000'0000u)) + 0x1p31) * scale;
+    } else {
+      t = static_cast<double>(static_cast<uint64_t>(Values[i]) - static_cast<uint64_t>(low)) *
+          scale;
+    }
+    const double clamped = t >= 0.0 ? (t < LastBin ? t : LastBin) : 0.0;
+    const int bin = static_cast<int>(clamped);
+    const double fraction = t - bin;
+    estimate[i] = static_cast<uint16_t>(bin);
+    doubtful[i] = !(fraction > Slack && fraction < 1.0 - Slack);
+  }
+  for (int32_t i = 0; i < Count; ++i) {
+    int bin = estimate[i];
+    if (doubtful[i]) {
+      if constexpr (std::is_floating_point_v<E>)
+        if (!(std::fabs(Values[i]) < std::numeric_limits<E>::infinity()))
+          continue;
+      bin = Binner.BinOf(static_cast<V>(Values[i]));
+    }
+    ++Bins[i & 3][bin];
+  }
+}
+
+} // namespace
+
+namespace histogramblock {
+
+#define ZANDREL_BIN(E, V)                                                                          \
+  ZANDREL_HISTOGRAM_CLONES void Bin(const E* Values, int32_t Count, const TBinner<V>& Binner,      \
+                                    TBinTables& Bins) {                                            \
+    BinBody(Values, Count, Binner, Bins);                                                          \
+  }
+ZANDREL_BIN(int32_t, int64_t)
+ZANDREL_BIN(uint32_t, uint64_t)
+ZANDREL_BIN(int64_t, int64_t)
+ZANDREL_BIN(uint64_t, uint64_t)
+ZANDREL_BIN(float, double)
+ZANDREL_BIN(double, double)
+#undef ZANDREL_BIN
+
+} // namespace histogramblock
+
+namespace {
+
+template <typename E> void Finish(THistogram& Result, const TTally<E>& Tally) {
+  Result.Under = Tally.Under;
+  Result.Over = Tally.Over;
+  Result.NaN = Tally.NaN;
+  Result.PlusInfinity = Tally.PlusInfinity;
+  Result.MinusInfinity = Tally.MinusInfinity;
+  if (Result.Values == 0)
+    Result.Shape = THistogram::NoValues;
+  else if (Tally.Finite == 0)
+    Result.Shape = THistogram::NoNumbers;
+  else if (Tally.Low == Tally.High)
+    Result.Shape = THistogram::OneValue;
+  else
+    Result.Shape = THistogram::Spread;
+  if (Tally.Finite > 0) {
+    Result.Low = VoxelValueOf(Result.Type, Tally.Low);
+    Result.High = VoxelValueOf(Result.Type, Tally.High);
+  }
+}
+
+template <typename V> void TakeEdges(THistogram& Result, const TBinner<V>& Binner) {
+  Result.Edges.resize(WideBins + 1);
+  for (int k = 0; k <= WideBins; ++k)
+    Result.Edges[k] = VoxelValueOf(Result.Type, Binner.Edge(k));
+}
+
+// How often each bit pattern occurs. Neighbouring voxels of a smooth image
+// share their pattern, so they go to separate tables in turn, and no
+// increment waits on the one before. 32-bit counters suffice: a view holds
+// fewer than 2^32 voxels.
+template <typename TBits> std::vector<int64_t> CountBits(const THistogramSource& Source) {
+  constexpr size_t patterns = size_t{1} << (8 * sizeof(TBits));
+  constexpr int tables = sizeof(TBits) == 1 ? 4 : 2;
+  std::vector<uint32_t> table(tables * patterns);
+  const auto count = [&](const TBits* Bits, int64_t Count) {
+    int64_t i = 0;
+    for (; i + tables <= Count; i += tables)
+      for (int t = 0; t < tables; ++t)
+        ++table[t * patterns + Bits[i + t]];
+    for (; i < Count; ++i)
+      ++table[Bits[i]];
+  };
+  if constexpr (sizeof(TBits) == 1)
+    count(Source.Bytes, Source.Count);
+  else
+    ForEachStored<TBits>(Source, count);
+  std::vector<int64_t> counts(patterns);
+  for (int t = 0; t < tables; ++t)
+    for (size_t p = 0; p < patterns; ++p)
+      counts[p] += table[t * patterns + p];
+  return counts;
+}
+
+// 8- and 16-bit voxels: every bit pattern is counted first, then each
+// pattern met is weighed once.
+template <typename T, typename V>
+void CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t WindowMin,
+                   int32_t WindowMax) {
+  using TBits = std::make_unsigned_t<std::conditional_t<std::is_same_v<V, double>, uint16_t, T>>;
+  constexpr size_t patterns = size_t{1} << (8 * sizeof(T));
+  const std::vector<int64_t> counts = CountBits<TBits>(Source);
+  const float* halves = voxeldecoder::HalfSingles();
+  const auto valueOf = [&](size_t Pattern) {
+    return ValueOf<V>(std::bit_cast<T>(static_cast<TBits>(Pattern)), halves);
+  };
+  const TEnds<V> ends(WindowMin, WindowMax);
+  TTally<V> tally;
+  for (size_t p = 0; p < patterns; ++p)
+    if (counts[p] > 0) {
+      TTally<V> one;
+      const V value = valueOf(p);
+      TallyBody(&value, 1, ends, one);
+      tally.Finite += one.Finite * counts[p];
+      tally.Under += one.Under * counts[p];
+      tally.Over += one.Over * counts[p];
+      tally.NaN += one.NaN * counts[p];
+      tally.PlusInfinity += one.PlusInfinity * counts[p];
+      tally.MinusInfinity += one.MinusInfinity * counts[p];
+      if (one.Finite > 0)
+        tally.Low = std::min(tally.Low, value), tally.High = std::max(tally.High, value);
+    }
+  Finish(Result, tally);
+  if constexpr (sizeof(T) == 1) {
+    if (tally.Finite == 0)
+      return;
+    const int lowest = std::is_signed_v<T> ? -128 : 0;
+    Result.Bins.assign(THistogram::NarrowBins, 0);
+    Result.Edges.resize(THistogram::NarrowBins + 1);
+    for (int k = 0; k < THistogram::NarrowBins; ++k) {
+      Result.Bins[k] = counts[static_cast<TBits>(lowest + k)];
+      Result.Edges[k] = VoxelValueOf(Result.Type, lowest + k);
+    }
+    Result.Edges.back() = Result.Edges[THistogram::NarrowBins - 1];
+  } else {
+    if (Result.Shape != THistogram::Spread)
+      return;
+    const TBinner<V> binner(tally.Low, tally.High);
+    Result.Bins.assign(WideBins, 0);
+    for (size_t p = 0; p < patterns; ++p) {
+      const V value = valueOf(p);
+      if (counts[p] > 0 && std::fabs(static_cast<double>(value)) < HUGE_VAL)
+        Result.Bins[binner.BinOf(value)] += counts[p];
+    }
+    TakeEdges(Result, binner);
+  }
+}
+
+// 32- and 64-bit voxels: one pass for the range and the counts beside the
+// bins, one to bin.
+template <typename T, typename V>
+void CountWide(THistogram& Result, const THistogramSource& Source, int32_t WindowMin,
+               int32_t WindowMax) {
+  const TEnds<T> ends(WindowMin, WindowMax);
+  TTally<T> tally;
+  ForEachStored<T>(Source, [&](const T* Values, int32_t Count) {
+    histogramblock::Tally(Values, Count, ends, tally);
+  });
+  Finish(Result, tally);
+  if (Result.Shape != THistogram::Spread)
+    return;
+  const TBinner<V> binner(static_cast<V>(tally.Low), static_cast<V>(tally.High));
+  TBinTables bins{};
+  ForEachStored<T>(Source, [&](const T* Values, int32_t Count) {
+    histogramblock::Bin(Values, Count, binner, bins);
+  });
+  Result.Bins.assign(WideBins, 0);
+  for (const auto& table : bins)
+    for (int k = 0; k < WideBins; ++k)
+      Result.Bins[k] += table[k];
+  TakeEdges(Result, binner);
+}
+
+} // namespace
+
+THistogram ComputeHistogram(const THistogramSource& Source, int32_t WindowMin, int32_t WindowMax) {
+  THistogram result;
+  result.Type = Source.Type;
+  result.Values = Source.Bytes ? std::max<int64_t>(Source.Count, 0) : 0;
+  const THistogramSource source{Source.Bytes, result.Values, Source.Type, Source.Order};
+  WithTypes(Source.Type, [&]<typename TT>(TT) {
+    using T = typename TT::Stored;
+    using V = typename TT::Value;
+    if constexpr (sizeof(T) <= 2)
+      CountPatterns<T, V>(result, source, WindowMin, WindowMax);
+    else
+      CountWide<T, V>(result, source, WindowMin, WindowMax);
+  });
+  return result;
+}

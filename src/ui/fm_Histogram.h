@@ -1,0 +1,75 @@
+#pragma once
+
+#include "data/Histogram.h"
+
+#include <QWidget>
+#include <array>
+#include <cstdint>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class THistogramPlot;
+class TVxDataMgr;
+
+// The histogram of the first view's values from its last redraw, with the
+// intensity window's ends as lines to drag. Modeless; the close box only hides it.
+// It never writes the window itself: it asks, through EndTyped, for a number
+// to be typed into an intensity edit, so the edit's own checks follow.
+class Tfm_Histogram : public QWidget {
+  Q_OBJECT
+
+public:
+  Tfm_Histogram(const TVxDataMgr& DataManager, QWidget* Parent = nullptr);
+
+  // Called after each render of the first view: takes its type and whether a
+  // file was open then, and counts at once while shown, else when next shown.
+  void FollowSlice();
+  // Moves the lines; the counts under and over follow with the next redraw.
+  void SetWindow(int32_t Min, int32_t Max);
+
+  const THistogram& Histogram() const { return FHistogram; }
+  // The plain words shown instead of bars, or nothing when there are bars.
+  QString Message() const;
+
+  THistogramPlot* img_Histogram = nullptr;
+  QCheckBox* ck_Logarithmic = nullptr;
+  QPushButton* bt_Percentile = nullptr;
+  QLabel* lb_Values = nullptr;
+  QLabel* lb_Under = nullptr;
+  QLabel* lb_Over = nullptr;
+  QLabel* lb_NaN = nullptr;
+  QLabel* lb_PlusInfinity = nullptr;
+  QLabel* lb_MinusInfinity = nullptr;
+  QLabel* lb_Low = nullptr;
+  QLabel* lb_High = nullptr;
+  QLabel* lb_Bin = nullptr;
+
+  void bt_PercentileClick();
+
+signals:
+  // Type Value into ed_IntensityMax when Max, else into ed_IntensityMin.
+  void EndTyped(bool Max, int32_t Value);
+
+protected:
+  void showEvent(QShowEvent* Event) override;
+
+private:
+  void BuildControls();
+  THistogramSource SourceNow() const;
+  void Recount();
+  void ShowCounts();
+  void ShowBin(int Bin);
+
+  const TVxDataMgr& FDataMgr;
+  // The first view as its last render read it.
+  TVoxelType FType = vtByte;
+  TByteOrder FOrder = boLittleEndian;
+  bool FFileOpen = false;
+  bool FFollowed = false; // a render has been taken in
+  bool FStale = true;     // counted before the last render, or never
+  THistogram FHistogram;
+};
+
+// A value as stored, in the user's locale: 64-bit integers digit for digit.
+QString VoxelValueText(const TVoxelValue& Value);

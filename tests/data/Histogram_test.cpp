@@ -1,0 +1,303 @@
+#include "TestFiles.h"
+#include "data/Histogram.h"
+#include "data/VxDataMgr.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+
+namespace {
+
+using namespace testfiles;
+__extension__ typedef __int128 int128;
+
+constexpr int32_t WindowMin = -100;
+constexpr int32_t WindowMax = 1000;
+
+// The values a file holds, as the model knows them: each finite one is
+// exactly Scaled x 2^Exponent, so every question about it is integer arithmetic.
+struct TModel {
+  int Exponent = 0;
+  std::vector<int128> Finite;
+  int64_t NaN = 0;
+  int64_t PlusInfinity = 0;
+  int64_t MinusInfinity = 0;
+
+  double ValueOf(int128 Scaled) const { return std::ldexp(static_cast<double>(Scaled), Exponent); }
+  bool Below(int128 Scaled, int32_t End) const {
+    return Exponent == 0 ? Scaled < End : ValueOf(Scaled) < End;
+  }
+  bool Above(int128 Scaled, int32_t End) const {
+    return Exponent == 0 ? Scaled > End : ValueOf(Scaled) > End;
+  }
+};
+
+int128 Floor(int128 A, int128 B) {
+  const int128 q = A / B;
+  return (A % B != 0 && (A < 0) != (B < 0)) ? q - 1 : q;
+}
+
+// X x 2^(9 - Exponent), floored: on that scale every bin's lowest edge, Low +
+// k (High - Low) / 512, is an integer.
+int128 EdgeScaled(const TVoxelValue& X, int Exponent) {
+  switch (X.Kind) {
+  case TVoxelValue::Signed:
+    return int128{X.SignedValue} * 512;
+  case TVoxelValue::Unsigned:
+    return int128{X.UnsignedValue} * 512;
+  case TVoxelValue::Real:
+    break;
+  }
+  return static_cast<int128>(std::floor(std::ldexp(X.RealValue, 9 - Exponent)));
+}
+
+TVoxelValue Previous(TVoxelValue X) {
+  switch (X.Kind) {
+  case TVoxelValue::Signed:
+    --X.SignedValue;
+    break;
+  case TVoxelValue::Unsigned:
+    --X.UnsignedValue;
+    break;
+  case TVoxelValue::Real:
+    X.RealValue = std::nextafter(X.RealValue, -HUGE_VAL);
+    break;
+  }
+  return X;
+}
+
+int128 ScaledOf(const TVoxelValue& X, int Exponent) {
+  switch (X.Kind) {
+  case TVoxelValue::Signed:
+    return X.SignedValue;
+  case TVoxelValue::Unsigned:
+    return X.UnsignedValue;
+  case TVoxelValue::Real:
+    break;
+  }
+  return static_cast<int128>(std::ldexp(X.RealValue, -Exponent));
+}
+
+int32_t Clamp32(int128 V) {
+  return static_cast<int32_t>(std::clamp<int128>(V, INT32_MIN, INT32_MAX));
+}
+
+// The floor of V x 2^Exponent, as far as a 32-bit window can tell.
+int128 FloorOf(int128 V, int Exponent) {
+  if (Exponent >= 0)
+    return V << std::min(Exponent, 40);
+  if (Exponent <= -100)
+    return V < 0 ? -1 : 0;
+  return V >> -Exponent; // an arithmetic shift floors
+}
+
+// Everything the histogram says, against the model's own count.
+void ExpectModel(const THistogram& Histogram, const std::optional<TWindowEnds>& Window,
+                 const TModel& Model, const std::string& What) {
+  SCOPED_TRACE(What);
+  const auto finite = static_cast<int64_t>(Model.Finite.size());
+  EXPECT_EQ(Histogram.Values, finite + Model.NaN + Model.PlusInfinity + Model.MinusInfinity);
+  EXPECT_EQ(Histogram.NaN, Model.NaN);
+  EXPECT_EQ(Histogram.PlusInfinity, Model.PlusInfinity);
+  EXPECT_EQ(Histogram.MinusInfinity, Model.MinusInfinity);
+  int64_t under = Model.MinusInfinity, over = Model.PlusInfinity;
+  for (const int128 v : Model.Finite)
+    under += Model.Below(v, WindowMin), over += Model.Above(v, WindowMax);
+  EXPECT_EQ(Histogram.Under, under);
+  EXPECT_EQ(Histogram.Over, over);
+  ASSERT_EQ(Histogram.Shape, THistogram::Spread);
+
+  std::vector<int128> sorted = Model.Finite;
+  std::sort(sorted.begin(), sorted.end());
+  const int128 low = sorted.front(), high = sorted.back();
+  EXPECT_TRUE(ScaledOf(Histogram.Low, Model.Exponent) == low);
+  EXPECT_TRUE(ScaledOf(Histogram.High, Model.Exponent) == high);
+
+  std::vector<int64_t> bins(static_cast<size_t>(Histogram.BinCount()));
+  for (const int128 v : Model.Finite) {
+    const int128 bin = Histogram.OnePerValue()
+                           ? v - ScaledOf(Histogram.Edges[0], 0)
+                           : std::min<int128>(Floor((v - low) * 512, high - low), 511);
+    ++bins.at(static_cast<size_t>(bin));
+  }
+  EXPECT_EQ(Histogram.Bins, bins);
+
+  // Each wide bin opens at the smallest value that the floor puts into it.
+  if (!Histogram.OnePerValue())
+    for (int k = 1; k < THistogram::WideBins; ++k) {
+      const int128 threshold = low * 512 + k * (high - low);
+      const TVoxelValue& edge = Histogram.Edges[k];
+      EXPECT_GE(EdgeScaled(edge, Model.Exponent), threshold) << "edge " << k;
+      EXPECT_LT(EdgeScaled(Previous(edge), Model.Exponent), threshold) << "edge " << k;
+    }
+
+  const int64_t cut = finite / 200;
+  ASSERT_TRUE(Window.has_value());
+  EXPECT_EQ(Window->Min, Clamp32(FloorOf(sorted[cut], Model.Exponent)));
+  EXPECT_EQ(Window->Max, Clamp32(-FloorOf(-sorted[finite - 1 - cut], Model.Exponent)));
+}
+
+// Stored bits of a finite model value, or of a NaN or an infinity.
+uint64_t BitsOf(TVoxelType Type, double Value) {
+  switch (Type) {
+  case vtFloat16:
+    return HalfBits(Value);
+  case vtFloat32:
+    return std::bit_cast<uint32_t>(static_cast<float>(Value));
+  default:
+    break;
+  }
+  return std::bit_cast<uint64_t>(Value);
+}
+
+struct TTypeCase {
+  TVoxelType Type;
+  int128 Least; // the range drawn from, as model integers
+  int128 Most;
+  int Exponent; // 0 for the integer types
+};
+
+// Every type through the data manager, as the window reads the first view:
+// a file that ends inside the slice, values drawn over the type's range
+// with its extremes, and NaNs and infinities among the floats.
+TEST(Histogram, CountsEveryTypeAsAnIndependentCount) {
+  const TTypeCase cases[] = {
+      {vtByte, 0, 255, 0},
+      {vtInt8, -128, 127, 0},
+      {vtInt16, INT16_MIN, INT16_MAX, 0},
+      {vtUInt16, 0, UINT16_MAX, 0},
+      {vtInt32, INT32_MIN, INT32_MAX, 0},
+      {vtUInt32, 0, UINT32_MAX, 0},
+      {vtInt64, INT64_MIN, INT64_MAX, 0},
+      {vtUInt64, 0, UINT64_MAX, 0},
+      {vtFloat16, -1000, 1000, -4},
+      {vtFloat32, -(int128{1} << 20), int128{1} << 20, -4},
+      {vtFloat64, -(int128{1} << 40), int128{1} << 40, -4},
+  };
+  TTempDir dir;
+  std::mt19937_64 random(20);
+  for (const TTypeCase& c : cases) {
+    const TVoxelTypeFacts& facts = FactsOf(c.Type);
+    const TByteOrder order = c.Type % 2 ? boBigEndian : boLittleEndian;
+    TModel model;
+    model.Exponent = c.Exponent;
+    std::vector<uint8_t> bytes = {1, 2, 3}; // a header
+    const auto append = [&](uint64_t Bits) { AppendBytes(bytes, Bits, facts.Bytes, order); };
+    for (int i = 0; i < 3001; ++i) {
+      int128 v = c.Least + static_cast<int128>(random() % static_cast<uint64_t>(c.Most - c.Least));
+      if (i < 2)
+        v = i == 0 ? c.Least : c.Most;
+      else if (i % 7 == 0)
+        v = std::clamp<int128>(static_cast<int128>(random() % 3000) - 500, c.Least, c.Most);
+      if (facts.Float && i % 97 == 5) {
+        const double special = i % 3 == 0 ? NAN : i % 3 == 1 ? HUGE_VAL : -HUGE_VAL;
+        ++(i % 3 == 0 ? model.NaN : i % 3 == 1 ? model.PlusInfinity : model.MinusInfinity);
+        append(BitsOf(c.Type, special));
+        continue;
+      }
+      model.Finite.push_back(v);
+      append(facts.Float ? BitsOf(c.Type, model.ValueOf(v)) : static_cast<uint64_t>(v));
+    }
+    if (c.Type == vtFloat32) { // a signalling NaN is a NaN too
+      ++model.NaN;
+      AppendBytes(bytes, 0x7F800001u, 4, order);
+    }
+    if (facts.Bytes > 1)
+      bytes.push_back(0xEE); // part of a voxel: not in the file as a whole one
+    TVxDataMgr mgr;
+    mgr.OpenFile(dir.MakeFile(facts.Name, bytes));
+    mgr.SetParameters(3, 64, 64, 1, c.Type, order, WindowMin, WindowMax, false);
+    TTestImage image;
+    mgr.RenderView(0, 0, vkSlice, image);
+    const THistogramSource source{mgr.ViewBuffer(vkSlice).data(), mgr.ViewVoxelCount(vkSlice),
+                                  c.Type, order};
+    ExpectModel(ComputeHistogram(source, WindowMin, WindowMax), PercentileWindow(source), model,
+                facts.Name);
+  }
+}
+
+// Doubles whose range overflows, and subnormals whose range has no
+// reciprocal: the edges stay exact at both ends of the exponent range.
+TEST(Histogram, DoubleBinsAtTheEndsOfTheExponentRange) {
+  for (const int exponent : {1013, -1074}) {
+    TModel model;
+    model.Exponent = exponent;
+    std::vector<uint8_t> bytes;
+    std::mt19937_64 random(exponent);
+    for (int i = 0; i < 1000; ++i) {
+      const int128 v = exponent > 0 ? static_cast<int128>(random() % 2047) - 1023
+                                    : static_cast<int128>(random() % 1001);
+      model.Finite.push_back(v);
+      AppendBytes(bytes, std::bit_cast<uint64_t>(model.ValueOf(v)), 8, boLittleEndian);
+    }
+    const THistogramSource source{bytes.data(), 1000, vtFloat64, boLittleEndian};
+    ExpectModel(ComputeHistogram(source, WindowMin, WindowMax), PercentileWindow(source), model,
+                "2^" + std::to_string(exponent));
+  }
+}
+
+// What the window must put in words rather than bins.
+TEST(Histogram, SlicesWithoutARange) {
+  struct TCase {
+    const char* What;
+    TVoxelType Type;
+    std::vector<double> Values;
+    int64_t Count; // -1: all of them
+    THistogram::TShape Shape;
+    std::optional<std::pair<int32_t, int32_t>> Window;
+  };
+  const TCase cases[] = {
+      {"all NaN", vtFloat32, {NAN, NAN, NAN}, -1, THistogram::NoNumbers, std::nullopt},
+      {"only infinities",
+       vtFloat64,
+       {HUGE_VAL, -HUGE_VAL},
+       -1,
+       THistogram::NoNumbers,
+       std::nullopt},
+      {"one int16 value", vtInt16, {7, 7, 7, 7}, -1, THistogram::OneValue, {{7, 7}}},
+      {"one float value and a NaN",
+       vtFloat32,
+       {-2.5, NAN, -2.5},
+       -1,
+       THistogram::OneValue,
+       {{-3, -2}}},
+      {"one byte value", vtByte, {200, 200}, -1, THistogram::OneValue, {{200, 200}}},
+      {"one int64 value", vtInt64, {-5}, -1, THistogram::OneValue, {{-5, -5}}},
+      {"nothing in the file", vtUInt16, {1, 2}, 0, THistogram::NoValues, std::nullopt},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    std::vector<uint8_t> bytes;
+    for (const double v : c.Values)
+      AppendVoxel(bytes, c.Type, boLittleEndian, v);
+    const int64_t count = c.Count < 0 ? static_cast<int64_t>(c.Values.size()) : c.Count;
+    const THistogramSource source{bytes.data(), count, c.Type, boLittleEndian};
+    const THistogram histogram = ComputeHistogram(source, 0, 0);
+    EXPECT_EQ(histogram.Shape, c.Shape);
+    EXPECT_EQ(histogram.Values, count);
+    if (c.Shape != THistogram::OneValue) {
+      EXPECT_TRUE(histogram.Bins.empty());
+    } else {
+      EXPECT_EQ(histogram.Low.AsDouble(), histogram.High.AsDouble());
+    }
+    const std::optional<TWindowEnds> window = PercentileWindow(source);
+    ASSERT_EQ(window.has_value(), c.Window.has_value());
+    if (window) {
+      EXPECT_EQ(std::make_pair(window->Min, window->Max), *c.Window);
+    }
+  }
+  EXPECT_EQ(ComputeHistogram({nullptr, 10, vtFloat64, boLittleEndian}, 0, 0).Shape,
+            THistogram::NoValues);
+  // -0 is 0: one value, and neither under nor over a window that ends at 0.
+  for (const TVoxelType type : {vtFloat16, vtFloat32, vtFloat64}) {
+    std::vector<uint8_t> zeros;
+    for (const double zero : {-0.0, 0.0, -0.0})
+      AppendVoxel(zeros, type, boLittleEndian, zero);
+    const THistogram histogram = ComputeHistogram({zeros.data(), 3, type, boLittleEndian}, 0, 0);
+    EXPECT_EQ(histogram.Shape, THistogram::OneValue) << FactsOf(type).Name;
+    EXPECT_EQ(histogram.Under + histogram.Over, 0) << FactsOf(type).Name;
+  }
+}
+
+} // namespace
