@@ -181,6 +181,7 @@ std::string TypeWhy(const TTypeGuess& Type) {
 
 struct TContentFacts {
   std::vector<TTypeGuess> Types; // the readings to lay out, best first
+  double BestTypeScore = 1.0;    // of the smoothest reading of all
   std::vector<float> Values;     // the sample as the best type reads it
   int64_t ValuesAt = 0;          // where the first of them lies in the file
   TPreamble Preamble;
@@ -220,8 +221,12 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
                             width == 1 ? boLittleEndian : type.Order};
         // Rows left over after the last whole slice are rarer than a header.
         const double leftover = data % sliceBytes != 0 ? 0.9 : 1.0;
-        candidate.Score = leftover * (0.3 * type.Score + 0.3 * Width.Dip + 0.2 * height.Score +
-                                      0.2 * header.Evidence);
+        // A reading far less smooth than the best one measures its rows in
+        // values whose dips may be its own distortion's.
+        const double rough = 0.75 + 0.25 * std::min(1.0, type.Score / Facts.BestTypeScore);
+        candidate.Score =
+            rough * leftover *
+            (0.3 * type.Score + 0.3 * Width.Dip + 0.2 * height.Score + 0.2 * header.Evidence);
         candidate.Reason = "rows repeat every " + std::to_string(rowBytes / width) + " voxels; " +
                            height.Why + "; " + TypeWhy(type) + "; " + header.Why;
         // Numbers in the header that match the width and height by chance
@@ -513,6 +518,7 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
         .push_back(reading);
   for (const std::vector<TTypeGuess>& group : groups) {
     facts.Types = group;
+    facts.BestTypeScore = std::max(readings.front().Score, 1e-9);
     int64_t first = 0;
     facts.Values = Singles(chunk.Data.get() + shift, chunk.Count - shift, group.front(), first);
     facts.ValuesAt = sample.ChunkAt + shift + first;
