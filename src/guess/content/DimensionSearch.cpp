@@ -203,14 +203,20 @@ double WrapContrast(const std::vector<float>& Values, int32_t Width) {
   const auto count = std::ssize(Values);
   if (Width < 4 || count < int64_t{8} * Width)
     return 1.0;
-  std::vector<double> columns(static_cast<size_t>(Width), 0.0);
-  for (int64_t i = 0; i + 1 < count; ++i)
-    columns[static_cast<size_t>(i % Width)] += std::fabs(Values[i + 1] - Values[i]);
-  std::vector<double> sorted = columns;
+  // A seam that drifts a voxel a row spreads over as many columns as there
+  // are rows: a few hundred rows tell it from one that stays.
+  const int64_t rows = std::min<int64_t>((count - 1) / Width, std::max<int64_t>(256, 4 * Width));
+  std::vector<float> columns(static_cast<size_t>(Width), 0.0f);
+  for (int64_t r = 0; r < rows; ++r) {
+    const float* row = Values.data() + r * Width;
+    for (int32_t c = 0; c < Width; ++c)
+      columns[static_cast<size_t>(c)] += std::fabs(row[c + 1] - row[c]);
+  }
+  std::vector<float> sorted = columns;
   auto middle = sorted.begin() + Width / 2;
   std::nth_element(sorted.begin(), middle, sorted.end());
   const double peak = *std::max_element(columns.begin(), columns.end());
-  return *middle > 0.0 ? peak / *middle : peak > 0.0 ? 1e3 : 1.0;
+  return *middle > 0.0f ? peak / *middle : peak > 0.0 ? 1e3 : 1.0;
 }
 
 namespace {
