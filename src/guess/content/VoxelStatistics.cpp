@@ -306,11 +306,12 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
 
 // Up to eight pieces spread over the bytes, each a multiple of 8 bytes long
 // and starting a multiple of 8 bytes in.
-// How many neighbouring bytes of a piece differ.
+// How many bytes of a piece differ from the byte eight before: a field of
+// one value of any width changes nothing.
 int64_t ByteChanges(const uint8_t* Bytes, int64_t Count) {
   int64_t changes = 0;
-  for (int64_t i = 1; i < Count; ++i)
-    changes += Bytes[i] != Bytes[i - 1];
+  for (int64_t i = 8; i < Count; ++i)
+    changes += Bytes[i] != Bytes[i - 8];
   return changes;
 }
 
