@@ -3,6 +3,7 @@
 #include "data/PixelRow.h"
 #include "data/RowClassifier.h"
 #include "data/VoxelDecoder.h"
+#include "data/WideRow.h"
 
 #include <algorithm>
 #include <bit>
@@ -110,12 +111,13 @@ void TakeInHalves(TValueRange& Range, const uint8_t* Bytes, int32_t Count, bool 
 
 // Keeps the sign of a zero extreme as the sequential scan would: the first
 // value met that equals it wins, the incoming extreme counting as met first.
-float FirstEqual(float Incoming, float Extreme, const float* Values, int32_t Count) {
+template <typename TValueAt>
+float FirstEqual(float Incoming, float Extreme, TValueAt ValueAt, int32_t Count) {
   if (Extreme != 0.0f || Incoming == 0.0f)
     return Incoming == Extreme ? Incoming : Extreme;
   for (int32_t x = 0; x < Count; ++x)
-    if (Values[x] == 0.0f)
-      return Values[x];
+    if (ValueAt(x) == 0.0f)
+      return ValueAt(x);
   return Extreme;
 }
 
@@ -144,8 +146,9 @@ void TakeInSingles(TValueRange& Range, const float* Values, int32_t Count) {
       std::min({low[0], low[1], low[2], low[3], low2[0], low2[1], low2[2], low2[3]});
   const float highest =
       std::max({high[0], high[1], high[2], high[3], high2[0], high2[1], high2[2], high2[3]});
-  Range = {FirstEqual(Range.Min, lowest, Values, Count),
-           FirstEqual(Range.Max, highest, Values, Count)};
+  const auto valueAt = [Values](int32_t x) { return Values[x]; };
+  Range = {FirstEqual(Range.Min, lowest, valueAt, Count),
+           FirstEqual(Range.Max, highest, valueAt, Count)};
 }
 
 // Codes to pixels four at a time in vector lanes: grey levels are computed, the
@@ -178,8 +181,7 @@ __attribute__((target("avx2"))) int32_t WriteCodedPixelsAvx2(uint8_t* Row, const
 
 int32_t WriteCodedPixels(uint8_t* Row, const int32_t* Codes, int32_t Count, uint32_t Under,
                          uint32_t Over) {
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  return avx2 ? WriteCodedPixelsAvx2(Row, Codes, Count, Under, Over) : 0;
+  return widerow::Enabled() ? WriteCodedPixelsAvx2(Row, Codes, Count, Under, Over) : 0;
 }
 #else
 int32_t WriteCodedPixels(uint8_t*, const int32_t*, int32_t, uint32_t, uint32_t) {
@@ -204,8 +206,9 @@ uint32_t TViewPainter::CheckedWord(float V, const TIntensityWindow& Window) {
 
 // Paints the pixels whose code is CodeCheck exactly. Blocks without one are
 // passed over by a test that runs in vector lanes.
-void TViewPainter::PaintChecks(uint8_t* Row, const int32_t* Codes, const float* Values,
-                               int32_t Count, const TIntensityWindow& Window) {
+template <typename TValueAt>
+void TViewPainter::PaintChecks(uint8_t* Row, const int32_t* Codes, TValueAt ValueAt, int32_t Count,
+                               const TIntensityWindow& Window) {
   constexpr int32_t block = 32;
   for (int32_t first = 0; first < Count; first += block) {
     const int32_t end = std::min(first + block, Count);
@@ -214,7 +217,7 @@ void TViewPainter::PaintChecks(uint8_t* Row, const int32_t* Codes, const float* 
       found |= Codes[x] == CodeCheck;
     for (int32_t x = first; found && x < end; ++x)
       if (Codes[x] == CodeCheck) {
-        const uint32_t word = CheckedWord(Values[x], Window);
+        const uint32_t word = CheckedWord(ValueAt(x), Window);
         std::memcpy(Row + 3 * static_cast<int64_t>(x), &word, 3);
       }
   }
@@ -283,27 +286,58 @@ void TViewPainter::PaintMappedRow(uint8_t* Row, const TViewSource& Source, const
   float* values = FValues.data();
   int32_t* codes = FCodes.data();
   const rowclassifier::TParams params = rowclassifier::ParamsFor(Source.Type, Swap, Window);
-  bool checks;
-  if (BytesPerVoxel[Source.Type] == 4) {
-    checks = rowclassifier::ClassifyRow(Bytes, Count, params, values, codes);
-  } else {
-    // Wider voxels are rounded to singles first; from there on they are
-    // mapped exactly as float32 voxels are.
+  const uint32_t* words = FCodeWords.data();
+  const bool fourBytes = BytesPerVoxel[Source.Type] == 4;
+  // Wider voxels are rounded to singles first; from there on they are
+  // mapped exactly as float32 voxels are.
+  if (!fourBytes)
     voxeldecoder::DecodeSingles(Bytes, Count, Source.Type, Source.Order, values);
-    checks = rowclassifier::ClassifySingles(values, Count, params, codes);
+  // The AVX2 kernels paint the row in one pass up to its last few voxels;
+  // 32-bit voxels they leave undecoded, so the rare exact work decodes again.
+  const auto valueAt = [&](int32_t x) {
+    return fourBytes ? voxeldecoder::DecodeSingle(Bytes, x, Source.Type, Source.Order) : values[x];
+  };
+  widerow::TExtremes extremes{Range ? Range->Min : 0.0f, Range ? Range->Max : 0.0f};
+  int32_t done = 0;
+  if (widerow::Enabled()) {
+    struct TContext {
+      TViewPainter& Painter;
+      const decltype(valueAt)& ValueAt;
+      const TIntensityWindow& Window;
+    } context{*this, valueAt, Window};
+    const widerow::TExact exact{[](void* c, int32_t x) {
+                                  auto& on = *static_cast<TContext*>(c);
+                                  return on.Painter.CheckedWord(on.ValueAt(x), on.Window);
+                                },
+                                &context};
+    done = fourBytes ? widerow::MapRow(Bytes, Count, params, words[CodeUnder], words[CodeOver], Row,
+                                       exact, extremes)
+                     : widerow::MapSingles(values, Count, params, words[CodeUnder], words[CodeOver],
+                                           Row, exact, extremes);
   }
+  const int32_t rest = Count - done;
+  const bool checks =
+      fourBytes ? rowclassifier::ClassifyRow(Bytes + 4 * int64_t{done}, rest, params, values + done,
+                                             codes + done)
+                : rowclassifier::ClassifySingles(values + done, rest, params, codes + done);
   // Converting integers to singles keeps their order, so the range of the
   // converted values is the converted range.
-  if (Range)
-    TakeInSingles(*Range, values, Count);
+  if (Range) {
+    if (done > 0)
+      *Range = {FirstEqual(Range->Min, extremes.Low, valueAt, done),
+                FirstEqual(Range->Max, extremes.High, valueAt, done)};
+    TakeInSingles(*Range, values + done, rest);
+  }
   // Every pixel through the table first, without a branch per pixel; the
   // few the classifier could not settle are then painted over exactly.
-  const uint32_t* words = FCodeWords.data();
-  const int32_t done = WriteCodedPixels(Row, codes, Count, words[CodeUnder], words[CodeOver]);
-  pixelrow::Write(Row, done, Count - done, Source.Width,
+  const int32_t coded = done + WriteCodedPixels(Row + 3 * int64_t{done}, codes + done, rest,
+                                                words[CodeUnder], words[CodeOver]);
+  pixelrow::Write(Row, coded, Count - coded, Source.Width,
                   [&](int32_t x) { return words[codes[x]]; });
   if (checks)
-    PaintChecks(Row, codes, values, Count, Window);
+    PaintChecks(
+        Row + 3 * int64_t{done}, codes + done, [&](int32_t x) { return values[done + x]; }, rest,
+        Window);
 }
 
 void TViewPainter::PrepareMapped(const TViewSource& Source) {
@@ -320,16 +354,26 @@ void TViewPainter::PrepareMapped(const TViewSource& Source) {
 
 void TViewPainter::Paint(const TViewSource& Source, const TIntensityWindow& Window,
                          TBitmap24& Bitmap, TValueRange* Range) {
+  Prepare(Source, Window);
+  PaintRows(Source, Window, Bitmap, Range, 0, Source.Height);
+}
+
+void TViewPainter::Prepare(const TViewSource& Source, const TIntensityWindow& Window) {
+  if (IsTabled(Source.Type))
+    TableFor(Source.Type, Window);
+  PrepareMapped(Source);
+}
+
+void TViewPainter::PaintRows(const TViewSource& Source, const TIntensityWindow& Window,
+                             TBitmap24& Bitmap, TValueRange* Range, int32_t FirstRow,
+                             int32_t EndRow) {
   const int32_t width = Source.Width;
   const int64_t bytesPerVoxel = BytesPerVoxel[Source.Type];
   const bool swap = pixelrow::NeedsSwap(Source.Order);
   const bool tabled = IsTabled(Source.Type);
-  if (tabled)
-    TableFor(Source.Type, Window);
-  PrepareMapped(Source);
   const uint32_t beyond = pixelrow::PixelWord(colour::LightBlue);
 
-  for (int32_t y = 0; y < Source.Height; ++y) {
+  for (int32_t y = FirstRow; y < EndRow; ++y) {
     uint8_t* row = Bitmap.ScanLine(y);
     const int64_t first = static_cast<int64_t>(y) * width;
     const auto inFile =

@@ -39,6 +39,12 @@ public:
   // every value of the view except NaNs, positions beyond the file as 0.
   void Paint(const TViewSource& Source, const TIntensityWindow& Window, TBitmap24& Bitmap,
              TValueRange* Range);
+  // Paint in steps, for a view whose bytes are still arriving: Prepare once,
+  // then PaintRows for consecutive runs of rows, top to bottom, each row only
+  // once every voxel it shows has arrived or Source.VoxelCount is final.
+  void Prepare(const TViewSource& Source, const TIntensityWindow& Window);
+  void PaintRows(const TViewSource& Source, const TIntensityWindow& Window, TBitmap24& Bitmap,
+                 TValueRange* Range, int32_t FirstRow, int32_t EndRow);
   // Paints every pixel of the bitmap in one colour.
   static void Fill(TBitmap24& Bitmap, uint32_t Colour);
 
@@ -51,7 +57,8 @@ private:
   void TakeInTabled(TValueRange& Range, const TViewSource& Source, const uint8_t* Bytes,
                     int32_t Count, bool Swap);
   uint32_t CheckedWord(float V, const TIntensityWindow& Window);
-  void PaintChecks(uint8_t* Row, const int32_t* Codes, const float* Values, int32_t Count,
+  template <typename TValueAt>
+  void PaintChecks(uint8_t* Row, const int32_t* Codes, TValueAt ValueAt, int32_t Count,
                    const TIntensityWindow& Window);
   void PaintMappedRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes, int32_t Count,
                       bool Swap, const TIntensityWindow& Window, TValueRange* Range);

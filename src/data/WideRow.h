@@ -1,0 +1,41 @@
+#pragma once
+
+#include "data/RowClassifier.h"
+
+#include <cstdint>
+
+// The mapped rows in AVX2 lanes, eight voxels at a time in one pass: decode,
+// classify as the row classifier does (the same IEEE single arithmetic, step
+// for step), pack the pixels and take in the range. Processors without AVX2,
+// and the tests that check the other path, use the row classifier instead.
+namespace widerow {
+
+// Whether the AVX2 kernels run: the processor has them and they are not turned off.
+bool Enabled();
+// Lets the tests run every painting test through the path without AVX2 as well.
+void SetEnabled(bool On);
+
+// The least and greatest value taken in so far, NaNs never compared.
+struct TExtremes {
+  float Low;
+  float High;
+};
+
+// The pixel word of voxel X of the row through the exact path, for the few
+// voxels the single arithmetic cannot settle.
+struct TExact {
+  uint32_t (*Word)(void* Context, int32_t X);
+  void* Context;
+};
+
+// Maps voxels [0, Done) of a row, Done a multiple of 8 no more than Count, and
+// returns Done. Writes their pixels into Row and takes them into Extremes.
+// Bytes are 4-byte voxels of Params.Type; MapSingles takes singles already decoded.
+int32_t MapRow(const uint8_t* Bytes, int32_t Count, const rowclassifier::TParams& Params,
+               uint32_t Under, uint32_t Over, uint8_t* Row, const TExact& Exact,
+               TExtremes& Extremes);
+int32_t MapSingles(const float* Values, int32_t Count, const rowclassifier::TParams& Params,
+                   uint32_t Under, uint32_t Over, uint8_t* Row, const TExact& Exact,
+                   TExtremes& Extremes);
+
+} // namespace widerow
