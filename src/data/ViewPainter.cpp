@@ -257,10 +257,15 @@ const std::vector<uint32_t>& TViewPainter::TableFor(TVoxelType Type,
 void TViewPainter::PaintTableRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes,
                                  int32_t Count, bool Swap) {
   const uint32_t* table = FTable.data();
-  if (BytesPerVoxel[Source.Type] == 1)
-    pixelrow::Write(Row, 0, Count, Source.Width, [&](int32_t x) { return table[Bytes[x]]; });
+  const int32_t bytesPerVoxel = BytesPerVoxel[Source.Type];
+  const int32_t done = widerow::Enabled() ? widerow::TableRow(Bytes, Count, bytesPerVoxel, Swap,
+                                                              table, Row, FStreamPixels)
+                                          : 0;
+  if (bytesPerVoxel == 1)
+    pixelrow::Write(Row, done, Count - done, Source.Width,
+                    [&](int32_t x) { return table[Bytes[x]]; });
   else
-    pixelrow::Write(Row, 0, Count, Source.Width,
+    pixelrow::Write(Row, done, Count - done, Source.Width,
                     [&](int32_t x) { return table[pixelrow::Load<uint16_t>(Bytes, x, Swap)]; });
 }
 
@@ -288,14 +293,10 @@ void TViewPainter::PaintMappedRow(uint8_t* Row, const TViewSource& Source, const
   const rowclassifier::TParams params = rowclassifier::ParamsFor(Source.Type, Swap, Window);
   const uint32_t* words = FCodeWords.data();
   const bool fourBytes = BytesPerVoxel[Source.Type] == 4;
-  // Wider voxels are rounded to singles first; from there on they are
-  // mapped exactly as float32 voxels are.
-  if (!fourBytes)
-    voxeldecoder::DecodeSingles(Bytes, Count, Source.Type, Source.Order, values);
-  // The AVX2 kernels paint the row in one pass up to its last few voxels;
-  // 32-bit voxels they leave undecoded, so the rare exact work decodes again.
+  // The AVX2 kernel paints the row in one pass up to its last few voxels and
+  // leaves them undecoded, so the rare exact work decodes them again.
   const auto valueAt = [&](int32_t x) {
-    return fourBytes ? voxeldecoder::DecodeSingle(Bytes, x, Source.Type, Source.Order) : values[x];
+    return voxeldecoder::DecodeSingle(Bytes, x, Source.Type, Source.Order);
   };
   widerow::TExtremes extremes{Range ? Range->Min : 0.0f, Range ? Range->Max : 0.0f};
   int32_t done = 0;
@@ -310,15 +311,17 @@ void TViewPainter::PaintMappedRow(uint8_t* Row, const TViewSource& Source, const
                                   return on.Painter.CheckedWord(on.ValueAt(x), on.Window);
                                 },
                                 &context};
-    done = fourBytes ? widerow::MapRow(Bytes, Count, params, words[CodeUnder], words[CodeOver], Row,
-                                       exact, extremes)
-                     : widerow::MapSingles(values, Count, params, words[CodeUnder], words[CodeOver],
-                                           Row, exact, extremes);
+    done = widerow::MapRow(Bytes, Count, params, words[CodeUnder], words[CodeOver], Row,
+                           FStreamPixels, exact, extremes);
   }
   const int32_t rest = Count - done;
+  const uint8_t* restBytes = Bytes + int64_t{done} * BytesPerVoxel[Source.Type];
+  // Wider voxels are rounded to singles first; from there on they are
+  // mapped exactly as float32 voxels are.
+  if (!fourBytes)
+    voxeldecoder::DecodeSingles(restBytes, rest, Source.Type, Source.Order, values + done);
   const bool checks =
-      fourBytes ? rowclassifier::ClassifyRow(Bytes + 4 * int64_t{done}, rest, params, values + done,
-                                             codes + done)
+      fourBytes ? rowclassifier::ClassifyRow(restBytes, rest, params, values + done, codes + done)
                 : rowclassifier::ClassifySingles(values + done, rest, params, codes + done);
   // Converting integers to singles keeps their order, so the range of the
   // converted values is the converted range.
@@ -350,6 +353,8 @@ void TViewPainter::PrepareMapped(const TViewSource& Source) {
   FCodeWords[CodeUnder] = pixelrow::PixelWord(colour::Green);
   FCodeWords[CodeOver] = pixelrow::PixelWord(colour::Red);
   FChecked.Held.reset(); // the window may have changed since the last paint
+  // Pixels of a bitmap that the caches cannot hold are streamed to memory.
+  FStreamPixels = int64_t{Source.Width} * Source.Height * 3 > 2 * 1024 * 1024;
 }
 
 void TViewPainter::Paint(const TViewSource& Source, const TIntensityWindow& Window,

@@ -70,6 +70,7 @@ private:
   std::vector<float> FValues;
   std::vector<int32_t> FCodes;
   std::vector<uint32_t> FCodeWords;
+  bool FStreamPixels = false;
   // The pixel words of values that took the exact path in this paint, by
   // their bits: a smooth image meets the same such value again and again.
   struct TCheckedWords {
