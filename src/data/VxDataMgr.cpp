@@ -234,20 +234,25 @@ void TVxDataMgr::ReadSlice(TViewKind View, int32_t Volume, int32_t Index, int64_
   FinishRead(View, got, std::max(FViewDirtyBytes[View], got));
 }
 
+// Every byte a read does not fill is cleared, but only where an earlier render
+// may have left something: clearing the whole view first cost as much as
+// painting it.
 void TVxDataMgr::ReadCrossSlice(int32_t Volume, int32_t Index, int32_t Width, TPaintAsRead& Paint) {
   const int64_t bytesPerVoxel = BytesPerVoxel[FVoxelType];
   const int64_t rowBytes = int64_t{Width} * bytesPerVoxel;
   uint8_t* data = FViewBuffer[vkCrossSlice].data();
-  if (FViewDirtyBytes[vkCrossSlice] > 0)
-    std::memset(data, 0, static_cast<size_t>(FViewDirtyBytes[vkCrossSlice]));
+  const int64_t wasDirty = FViewDirtyBytes[vkCrossSlice];
   int64_t count = 0;
   int64_t dirty = 0;
   for (int32_t k = 0; k < FDims[2]; ++k) {
     uint8_t* target = data + k * rowBytes;
-    const int64_t got = ReadAt(VoxelFileOffset(0, Index, k, Volume), target, rowBytes);
+    const int64_t got =
+        std::max<int64_t>(ReadAt(VoxelFileOffset(0, Index, k, Volume), target, rowBytes), 0);
     const int64_t whole = got / bytesPerVoxel * bytesPerVoxel;
-    if (got > whole)
-      std::memset(target + whole, 0, static_cast<size_t>(got - whole));
+    // The trailing part of a voxel just read, and what an earlier render left.
+    const int64_t clearEnd = std::max(got, std::min(rowBytes, wasDirty - k * rowBytes));
+    if (clearEnd > whole)
+      std::memset(target + whole, 0, static_cast<size_t>(clearEnd - whole));
     count += got / bytesPerVoxel;
     if (whole > 0)
       dirty = k * rowBytes + whole;
@@ -256,6 +261,9 @@ void TVxDataMgr::ReadCrossSlice(int32_t Volume, int32_t Index, int32_t Width, TP
     if (count == int64_t{k + 1} * Width)
       Paint.Arrived(count);
   }
+  const int64_t viewEnd = int64_t{std::max(FDims[2], 0)} * rowBytes;
+  if (wasDirty > viewEnd)
+    std::memset(data + viewEnd, 0, static_cast<size_t>(wasDirty - viewEnd));
   FViewVoxelCount[vkCrossSlice] = count;
   FViewDirtyBytes[vkCrossSlice] = dirty;
 }
