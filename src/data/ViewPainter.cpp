@@ -254,6 +254,34 @@ const std::vector<uint32_t>& TViewPainter::TableFor(TVoxelType Type,
   return FTable;
 }
 
+// Every colour component of a 32-bit integer (the flags and the grey level;
+// such integers never map beyond the single range) is monotone in the value,
+// so where the colours at a table end and at the type's limit beyond it agree,
+// every value between has that colour too. A window whose ends do not qualify
+// keeps to the kernel that maps each value.
+void TViewPainter::WindowTableFor(TVoxelType Type, const TIntensityWindow& Window) {
+  TWindowTable& table = FWindowTable;
+  if (table.Type == Type && table.Window == Window && !table.Words.empty())
+    return;
+  table.Type = Type;
+  table.Window = Window;
+  const int64_t typeMin = Type == vtInt32 ? INT32_MIN : 0;
+  const int64_t typeMax = Type == vtInt32 ? INT32_MAX : UINT32_MAX;
+  const int32_t lowEnd = std::min(Window.IntensityMin(), Window.IntensityMax());
+  const int32_t highEnd = std::max(Window.IntensityMin(), Window.IntensityMax());
+  table.Low = std::max(typeMin, int64_t{lowEnd} - 1);
+  table.High = std::min(typeMax, int64_t{highEnd} + 1);
+  const int64_t entries = table.High - table.Low + 1;
+  const auto wordOf = [&](int64_t v) {
+    return pixelrow::PixelWord(Window.ColourOf(static_cast<float>(v)));
+  };
+  table.Valid = entries > 0 && entries <= 65536 && wordOf(table.Low) == wordOf(typeMin) &&
+                wordOf(table.High) == wordOf(typeMax);
+  table.Words.resize(table.Valid ? static_cast<size_t>(entries) : 1);
+  for (int64_t i = 0; table.Valid && i < entries; ++i)
+    table.Words[static_cast<size_t>(i)] = wordOf(table.Low + i);
+}
+
 void TViewPainter::PaintTableRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes,
                                  int32_t Count, bool Swap) {
   const uint32_t* table = FTable.data();
@@ -300,7 +328,22 @@ void TViewPainter::PaintMappedRow(uint8_t* Row, const TViewSource& Source, const
   };
   widerow::TExtremes extremes{Range ? Range->Min : 0.0f, Range ? Range->Max : 0.0f};
   int32_t done = 0;
-  if (widerow::Enabled()) {
+  const bool windowTable = fourBytes && FWindowTable.Valid && FWindowTable.Type == Source.Type &&
+                           FWindowTable.Window == Window && widerow::Enabled();
+  if (windowTable) {
+    const bool isUnsigned = Source.Type == vtUInt32;
+    widerow::TIntegerExtremes integers{isUnsigned ? UINT32_MAX : INT32_MAX,
+                                       isUnsigned ? 0 : INT32_MIN};
+    done = widerow::WindowRow(Bytes, Count, isUnsigned, Swap,
+                              {FWindowTable.Words.data(), FWindowTable.Low, FWindowTable.High}, Row,
+                              FStreamPixels, integers);
+    // Integers have no signed zeros, so the order in which they are met does not matter.
+    if (Range && done > 0) {
+      TakeIn(*Range, static_cast<float>(integers.Low));
+      TakeIn(*Range, static_cast<float>(integers.High));
+      extremes = {Range->Min, Range->Max};
+    }
+  } else if (widerow::Enabled()) {
     struct TContext {
       TViewPainter& Painter;
       const decltype(valueAt)& ValueAt;
@@ -366,6 +409,8 @@ void TViewPainter::Paint(const TViewSource& Source, const TIntensityWindow& Wind
 void TViewPainter::Prepare(const TViewSource& Source, const TIntensityWindow& Window) {
   if (IsTabled(Source.Type))
     TableFor(Source.Type, Window);
+  if ((Source.Type == vtInt32 || Source.Type == vtUInt32) && widerow::Enabled())
+    WindowTableFor(Source.Type, Window);
   PrepareMapped(Source);
 }
 

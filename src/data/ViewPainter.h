@@ -51,6 +51,7 @@ public:
 private:
   static bool IsTabled(TVoxelType Type);
   const std::vector<uint32_t>& TableFor(TVoxelType Type, const TIntensityWindow& Window);
+  void WindowTableFor(TVoxelType Type, const TIntensityWindow& Window);
   void PrepareMapped(const TViewSource& Source);
   void PaintTableRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes, int32_t Count,
                      bool Swap);
@@ -69,6 +70,15 @@ private:
   // Scratch of one row: the voxels as singles and their classification.
   std::vector<float> FValues;
   std::vector<int32_t> FCodes;
+  // 32-bit integers of a narrow window through a table of its values, the
+  // first and last entry standing for all beyond (see WindowTableFor).
+  struct TWindowTable {
+    std::vector<uint32_t> Words;
+    int64_t Low = 0, High = -1;
+    bool Valid = false;
+    TVoxelType Type = vtByte;
+    TIntensityWindow Window{0, 0, false};
+  } FWindowTable;
   std::vector<uint32_t> FCodeWords;
   bool FStreamPixels = false;
   // The pixel words of values that took the exact path in this paint, by

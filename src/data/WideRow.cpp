@@ -2,6 +2,7 @@
 
 #include "data/IntensityWindow.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -293,6 +294,54 @@ TableKernel(const uint8_t* Bytes, int32_t Count, const uint32_t* Table, uint8_t*
   return StreamRow(Row, Count, Stream, block);
 }
 
+// 32-bit integers through a table of the window's values: each voxel is held
+// to [Low, High], the table's first and last entry standing for every value
+// beyond them, and its entry gathered. The extremes are kept as integers.
+template <bool Unsigned, bool Swap> struct TWindowBlock {
+  const uint8_t* Bytes;
+  const uint32_t* Table;
+  __m256i Low, High, Least, Most;
+
+  __attribute__((target("avx2"), always_inline)) __m256i operator()(int32_t x) {
+    const __m256i v = Load32<Swap>(Bytes + 4 * int64_t{x});
+    __m256i held;
+    if constexpr (Unsigned) {
+      held = _mm256_min_epu32(_mm256_max_epu32(v, Low), High);
+      Least = _mm256_min_epu32(Least, v);
+      Most = _mm256_max_epu32(Most, v);
+    } else {
+      held = _mm256_min_epi32(_mm256_max_epi32(v, Low), High);
+      Least = _mm256_min_epi32(Least, v);
+      Most = _mm256_max_epi32(Most, v);
+    }
+    const __m256i index = _mm256_sub_epi32(held, Low);
+    return PackWords(_mm256_i32gather_epi32(reinterpret_cast<const int*>(Table), index, 4));
+  }
+};
+
+template <bool Unsigned, bool Swap>
+__attribute__((target("avx2"))) int32_t WindowKernel(const uint8_t* Bytes, int32_t Count,
+                                                     const TWindowTable& Table, uint8_t* Row,
+                                                     bool Stream, TIntegerExtremes& Extremes) {
+  TWindowBlock<Unsigned, Swap> block{Bytes,
+                                     Table.Words,
+                                     _mm256_set1_epi32(static_cast<int32_t>(Table.Low)),
+                                     _mm256_set1_epi32(static_cast<int32_t>(Table.High)),
+                                     _mm256_set1_epi32(static_cast<int32_t>(Extremes.Low)),
+                                     _mm256_set1_epi32(static_cast<int32_t>(Extremes.High))};
+  const int32_t done = StreamRow(Row, Count, Stream, block);
+  alignas(32) uint32_t least[8], most[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(least), block.Least);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(most), block.Most);
+  for (int i = 0; i < 8; ++i) {
+    const int64_t low = Unsigned ? int64_t{least[i]} : int64_t{static_cast<int32_t>(least[i])};
+    const int64_t high = Unsigned ? int64_t{most[i]} : int64_t{static_cast<int32_t>(most[i])};
+    Extremes.Low = std::min(Extremes.Low, low);
+    Extremes.High = std::max(Extremes.High, high);
+  }
+  return done;
+}
+
 template <TSource Source, bool Swap>
 int32_t Flagged(const uint8_t* Bytes, int32_t Count, const TParams& Params, uint32_t Under,
                 uint32_t Over, uint8_t* Row, bool Stream, const TExact& Exact,
@@ -348,7 +397,22 @@ int32_t TableRow(const uint8_t* Bytes, int32_t Count, int32_t BytesPerVoxel, boo
   return TableKernel<2, false>(Bytes, Count, Table, Row, Stream);
 }
 
+int32_t WindowRow(const uint8_t* Bytes, int32_t Count, bool Unsigned, bool Swap,
+                  const TWindowTable& Table, uint8_t* Row, bool Stream,
+                  TIntegerExtremes& Extremes) {
+  if (Unsigned)
+    return Swap ? WindowKernel<true, true>(Bytes, Count, Table, Row, Stream, Extremes)
+                : WindowKernel<true, false>(Bytes, Count, Table, Row, Stream, Extremes);
+  return Swap ? WindowKernel<false, true>(Bytes, Count, Table, Row, Stream, Extremes)
+              : WindowKernel<false, false>(Bytes, Count, Table, Row, Stream, Extremes);
+}
+
 #else
+
+int32_t WindowRow(const uint8_t*, int32_t, bool, bool, const TWindowTable&, uint8_t*, bool,
+                  TIntegerExtremes&) {
+  return 0;
+}
 
 int32_t TableRow(const uint8_t*, int32_t, int32_t, bool, const uint32_t*, uint8_t*, bool) {
   return 0;

@@ -395,6 +395,26 @@ TEST(ViewPainterExact, RowsPaintedInBlocksMatchTheModel) {
   }
 }
 
+// Around window ends where singles are 4 apart, a value and the next one below
+// it can round to the same single or to either side of the end.
+TEST(ViewPainterExact, IntegersBesideCoarseWindowEndsMatchTheModel) {
+  if (!mappingmodel::HardwareExtended)
+    GTEST_SKIP() << "long double is not the x87 extended format here";
+  constexpr int32_t Two25 = 1 << 25;
+  constexpr std::array<int32_t, 2> windows[] = {
+      {Two25 + 7, Two25 + 9}, {Two25 + 9, Two25 + 7}, {Two25 + 3, Two25 + 3}, {-Two25 - 7, Two25}};
+  TViewPainter painter;
+  for (TVoxelType type : {vtInt32, vtUInt32})
+    for (const auto& ends : windows) {
+      std::vector<uint64_t> bits;
+      for (int32_t end : ends)
+        for (int64_t v = int64_t{end} - 12; v < int64_t{end} + 12; ++v)
+          bits.push_back(static_cast<uint32_t>(v));
+      for (bool flag : {false, true})
+        ExpectViewMatchesModel(painter, type, boLittleEndian, bits, 16, 0, ends, flag);
+    }
+}
+
 TEST(ViewPainter, PositionsFromTheCountOnAreLightBlueEvenMidRow) {
   const TVoxelType types[] = {vtByte, vtInt16, vtInt32, vtFloat32};
   struct TSplit {
