@@ -233,6 +233,10 @@ void TViewPainter::Fill(TBitmap24& Bitmap, uint32_t Colour) {
                     [word](int32_t) { return word; });
 }
 
+bool TViewPainter::IsWindowTabled(TVoxelType Type) {
+  return Type == vtInt32 || Type == vtUInt32 || Type == vtInt64 || Type == vtUInt64;
+}
+
 bool TViewPainter::IsTabled(TVoxelType Type) {
   return BytesPerVoxel[Type] == 1 || Type == vtInt16 || Type == vtUInt16 || Type == vtFloat16;
 }
@@ -254,8 +258,8 @@ const std::vector<uint32_t>& TViewPainter::TableFor(TVoxelType Type,
   return FTable;
 }
 
-// Every colour component of a 32-bit integer (the flags and the grey level;
-// such integers never map beyond the single range) is monotone in the value,
+// Every colour component of a 32- or 64-bit integer (the flags and the grey
+// level; integers never map beyond the single range) is monotone in the value,
 // so where the colours at a table end and at the type's limit beyond it agree,
 // every value between has that colour too. A window whose ends do not qualify
 // keeps to the kernel that maps each value.
@@ -265,21 +269,25 @@ void TViewPainter::WindowTableFor(TVoxelType Type, const TIntensityWindow& Windo
     return;
   table.Type = Type;
   table.Window = Window;
-  const int64_t typeMin = Type == vtInt32 ? INT32_MIN : 0;
-  const int64_t typeMax = Type == vtInt32 ? INT32_MAX : UINT32_MAX;
+  const bool isSigned = VoxelTypeTable[Type].Signed;
+  const bool wide = BytesPerVoxel[Type] == 8;
+  const int64_t typeMin = !isSigned ? 0 : wide ? INT64_MIN : INT32_MIN;
+  const int64_t typeMax = wide ? INT64_MAX : isSigned ? INT32_MAX : UINT32_MAX;
+  // The type's limits as the singles they paint as (2^64 for the largest uint64).
+  const float lowest = static_cast<float>(typeMin);
+  const float highest = Type == vtUInt64 ? 0x1p64f : static_cast<float>(typeMax);
   const int32_t lowEnd = std::min(Window.IntensityMin(), Window.IntensityMax());
   const int32_t highEnd = std::max(Window.IntensityMin(), Window.IntensityMax());
   table.Low = std::max(typeMin, int64_t{lowEnd} - 1);
   table.High = std::min(typeMax, int64_t{highEnd} + 1);
   const int64_t entries = table.High - table.Low + 1;
-  const auto wordOf = [&](int64_t v) {
-    return pixelrow::PixelWord(Window.ColourOf(static_cast<float>(v)));
-  };
-  table.Valid = entries > 0 && entries <= 65536 && wordOf(table.Low) == wordOf(typeMin) &&
-                wordOf(table.High) == wordOf(typeMax);
+  const auto wordOf = [&](float v) { return pixelrow::PixelWord(Window.ColourOf(v)); };
+  table.Valid = entries > 0 && entries <= 65536 &&
+                wordOf(static_cast<float>(table.Low)) == wordOf(lowest) &&
+                wordOf(static_cast<float>(table.High)) == wordOf(highest);
   table.Words.resize(table.Valid ? static_cast<size_t>(entries) : 1);
   for (int64_t i = 0; table.Valid && i < entries; ++i)
-    table.Words[static_cast<size_t>(i)] = wordOf(table.Low + i);
+    table.Words[static_cast<size_t>(i)] = wordOf(static_cast<float>(table.Low + i));
 }
 
 void TViewPainter::PaintTableRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes,
@@ -328,19 +336,18 @@ void TViewPainter::PaintMappedRow(uint8_t* Row, const TViewSource& Source, const
   };
   widerow::TExtremes extremes{Range ? Range->Min : 0.0f, Range ? Range->Max : 0.0f};
   int32_t done = 0;
-  const bool windowTable = fourBytes && FWindowTable.Valid && FWindowTable.Type == Source.Type &&
-                           FWindowTable.Window == Window && widerow::Enabled();
+  const bool windowTable = IsWindowTabled(Source.Type) && FWindowTable.Valid &&
+                           FWindowTable.Type == Source.Type && FWindowTable.Window == Window &&
+                           widerow::Enabled();
   if (windowTable) {
-    const bool isUnsigned = Source.Type == vtUInt32;
-    widerow::TIntegerExtremes integers{isUnsigned ? UINT32_MAX : INT32_MAX,
-                                       isUnsigned ? 0 : INT32_MIN};
-    done = widerow::WindowRow(Bytes, Count, isUnsigned, Swap,
+    widerow::TExtremes integers{INFINITY, -INFINITY};
+    done = widerow::WindowRow(Bytes, Count, Source.Type, Swap,
                               {FWindowTable.Words.data(), FWindowTable.Low, FWindowTable.High}, Row,
                               FStreamPixels, integers);
     // Integers have no signed zeros, so the order in which they are met does not matter.
     if (Range && done > 0) {
-      TakeIn(*Range, static_cast<float>(integers.Low));
-      TakeIn(*Range, static_cast<float>(integers.High));
+      TakeIn(*Range, integers.Low);
+      TakeIn(*Range, integers.High);
       extremes = {Range->Min, Range->Max};
     }
   } else if (widerow::Enabled()) {
@@ -409,7 +416,7 @@ void TViewPainter::Paint(const TViewSource& Source, const TIntensityWindow& Wind
 void TViewPainter::Prepare(const TViewSource& Source, const TIntensityWindow& Window) {
   if (IsTabled(Source.Type))
     TableFor(Source.Type, Window);
-  if ((Source.Type == vtInt32 || Source.Type == vtUInt32) && widerow::Enabled())
+  if (IsWindowTabled(Source.Type) && widerow::Enabled())
     WindowTableFor(Source.Type, Window);
   PrepareMapped(Source);
 }

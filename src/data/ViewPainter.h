@@ -50,6 +50,7 @@ public:
 
 private:
   static bool IsTabled(TVoxelType Type);
+  static bool IsWindowTabled(TVoxelType Type);
   const std::vector<uint32_t>& TableFor(TVoxelType Type, const TIntensityWindow& Window);
   void WindowTableFor(TVoxelType Type, const TIntensityWindow& Window);
   void PrepareMapped(const TViewSource& Source);
@@ -70,7 +71,7 @@ private:
   // Scratch of one row: the voxels as singles and their classification.
   std::vector<float> FValues;
   std::vector<int32_t> FCodes;
-  // 32-bit integers of a narrow window through a table of its values, the
+  // 32- and 64-bit integers of a narrow window through a table of its values, the
   // first and last entry standing for all beyond (see WindowTableFor).
   struct TWindowTable {
     std::vector<uint32_t> Words;

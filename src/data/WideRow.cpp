@@ -296,7 +296,8 @@ TableKernel(const uint8_t* Bytes, int32_t Count, const uint32_t* Table, uint8_t*
 
 // 32-bit integers through a table of the window's values: each voxel is held
 // to [Low, High], the table's first and last entry standing for every value
-// beyond them, and its entry gathered. The extremes are kept as integers.
+// beyond them, and its entry gathered. The extremes are kept as integers and
+// converted once: converting keeps the order, and integers have no signed zeros.
 template <bool Unsigned, bool Swap> struct TWindowBlock {
   const uint8_t* Bytes;
   const uint32_t* Table;
@@ -319,23 +320,75 @@ template <bool Unsigned, bool Swap> struct TWindowBlock {
   }
 };
 
+// The same for 64-bit integers, four to a vector; unsigned ones are compared
+// with their top bit flipped, as AVX2 compares 64-bit lanes signed only.
+template <bool Unsigned, bool Swap> struct TWindowBlock64 {
+  const uint8_t* Bytes;
+  const uint32_t* Table;
+  __m256i Low, High, Least, Most;
+
+  __attribute__((target("avx2"), always_inline)) __m128i Four(const uint8_t* At) {
+    __m256i v = Load64<Swap>(At);
+    if constexpr (Unsigned)
+      v = _mm256_xor_si256(v, _mm256_set1_epi64x(INT64_MIN));
+    const __m256i up = _mm256_blendv_epi8(v, Low, _mm256_cmpgt_epi64(Low, v));
+    const __m256i held = _mm256_blendv_epi8(up, High, _mm256_cmpgt_epi64(up, High));
+    Least = _mm256_blendv_epi8(Least, v, _mm256_cmpgt_epi64(Least, v));
+    Most = _mm256_blendv_epi8(Most, v, _mm256_cmpgt_epi64(v, Most));
+    return _mm256_i64gather_epi32(reinterpret_cast<const int*>(Table), _mm256_sub_epi64(held, Low),
+                                  4);
+  }
+  __attribute__((target("avx2"), always_inline)) __m256i operator()(int32_t x) {
+    const uint8_t* at = Bytes + 8 * int64_t{x};
+    return PackWords(_mm256_set_m128i(Four(at + 32), Four(at)));
+  }
+};
+
 template <bool Unsigned, bool Swap>
 __attribute__((target("avx2"))) int32_t WindowKernel(const uint8_t* Bytes, int32_t Count,
                                                      const TWindowTable& Table, uint8_t* Row,
-                                                     bool Stream, TIntegerExtremes& Extremes) {
+                                                     bool Stream, TExtremes& Extremes) {
   TWindowBlock<Unsigned, Swap> block{Bytes,
                                      Table.Words,
                                      _mm256_set1_epi32(static_cast<int32_t>(Table.Low)),
                                      _mm256_set1_epi32(static_cast<int32_t>(Table.High)),
-                                     _mm256_set1_epi32(static_cast<int32_t>(Extremes.Low)),
-                                     _mm256_set1_epi32(static_cast<int32_t>(Extremes.High))};
+                                     _mm256_set1_epi32(Unsigned ? -1 : INT32_MAX),
+                                     _mm256_set1_epi32(Unsigned ? 0 : INT32_MIN)};
   const int32_t done = StreamRow(Row, Count, Stream, block);
   alignas(32) uint32_t least[8], most[8];
   _mm256_store_si256(reinterpret_cast<__m256i*>(least), block.Least);
   _mm256_store_si256(reinterpret_cast<__m256i*>(most), block.Most);
-  for (int i = 0; i < 8; ++i) {
-    const int64_t low = Unsigned ? int64_t{least[i]} : int64_t{static_cast<int32_t>(least[i])};
-    const int64_t high = Unsigned ? int64_t{most[i]} : int64_t{static_cast<int32_t>(most[i])};
+  for (int i = 0; i < 8 && done > 0; ++i) {
+    const float low = Unsigned ? static_cast<float>(least[i])
+                               : static_cast<float>(static_cast<int32_t>(least[i]));
+    const float high =
+        Unsigned ? static_cast<float>(most[i]) : static_cast<float>(static_cast<int32_t>(most[i]));
+    Extremes.Low = std::min(Extremes.Low, low);
+    Extremes.High = std::max(Extremes.High, high);
+  }
+  return done;
+}
+
+template <bool Unsigned, bool Swap>
+__attribute__((target("avx2"))) int32_t WindowKernel64(const uint8_t* Bytes, int32_t Count,
+                                                       const TWindowTable& Table, uint8_t* Row,
+                                                       bool Stream, TExtremes& Extremes) {
+  const int64_t bias = Unsigned ? INT64_MIN : 0;
+  TWindowBlock64<Unsigned, Swap> block{Bytes,
+                                       Table.Words,
+                                       _mm256_set1_epi64x(Table.Low ^ bias),
+                                       _mm256_set1_epi64x(Table.High ^ bias),
+                                       _mm256_set1_epi64x(INT64_MAX),
+                                       _mm256_set1_epi64x(INT64_MIN)};
+  const int32_t done = StreamRow(Row, Count, Stream, block);
+  alignas(32) int64_t least[4], most[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(least), block.Least);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(most), block.Most);
+  for (int i = 0; i < 4 && done > 0; ++i) {
+    const float low = Unsigned ? static_cast<float>(static_cast<uint64_t>(least[i] ^ bias))
+                               : static_cast<float>(least[i]);
+    const float high = Unsigned ? static_cast<float>(static_cast<uint64_t>(most[i] ^ bias))
+                                : static_cast<float>(most[i]);
     Extremes.Low = std::min(Extremes.Low, low);
     Extremes.High = std::max(Extremes.High, high);
   }
@@ -397,20 +450,30 @@ int32_t TableRow(const uint8_t* Bytes, int32_t Count, int32_t BytesPerVoxel, boo
   return TableKernel<2, false>(Bytes, Count, Table, Row, Stream);
 }
 
-int32_t WindowRow(const uint8_t* Bytes, int32_t Count, bool Unsigned, bool Swap,
-                  const TWindowTable& Table, uint8_t* Row, bool Stream,
-                  TIntegerExtremes& Extremes) {
-  if (Unsigned)
+int32_t WindowRow(const uint8_t* Bytes, int32_t Count, TVoxelType Type, bool Swap,
+                  const TWindowTable& Table, uint8_t* Row, bool Stream, TExtremes& Extremes) {
+  switch (Type) {
+  case vtInt32:
+    return Swap ? WindowKernel<false, true>(Bytes, Count, Table, Row, Stream, Extremes)
+                : WindowKernel<false, false>(Bytes, Count, Table, Row, Stream, Extremes);
+  case vtUInt32:
     return Swap ? WindowKernel<true, true>(Bytes, Count, Table, Row, Stream, Extremes)
                 : WindowKernel<true, false>(Bytes, Count, Table, Row, Stream, Extremes);
-  return Swap ? WindowKernel<false, true>(Bytes, Count, Table, Row, Stream, Extremes)
-              : WindowKernel<false, false>(Bytes, Count, Table, Row, Stream, Extremes);
+  case vtInt64:
+    return Swap ? WindowKernel64<false, true>(Bytes, Count, Table, Row, Stream, Extremes)
+                : WindowKernel64<false, false>(Bytes, Count, Table, Row, Stream, Extremes);
+  case vtUInt64:
+    return Swap ? WindowKernel64<true, true>(Bytes, Count, Table, Row, Stream, Extremes)
+                : WindowKernel64<true, false>(Bytes, Count, Table, Row, Stream, Extremes);
+  default:
+    return 0;
+  }
 }
 
 #else
 
-int32_t WindowRow(const uint8_t*, int32_t, bool, bool, const TWindowTable&, uint8_t*, bool,
-                  TIntegerExtremes&) {
+int32_t WindowRow(const uint8_t*, int32_t, TVoxelType, bool, const TWindowTable&, uint8_t*, bool,
+                  TExtremes&) {
   return 0;
 }
 

@@ -43,23 +43,17 @@ int32_t MapRow(const uint8_t* Bytes, int32_t Count, const rowclassifier::TParams
 int32_t TableRow(const uint8_t* Bytes, int32_t Count, int32_t BytesPerVoxel, bool Swap,
                  const uint32_t* Table, uint8_t* Row, bool Stream);
 
-// The pixel words of the 32-bit integers Low .. High, in order; Words[0]
-// stands for every value below Low too and the last for every value above High.
+// The pixel words of the integers Low .. High, in order; Words[0] stands for
+// every value below Low too and the last for every value above High.
 struct TWindowTable {
   const uint32_t* Words;
   int64_t Low;
   int64_t High;
 };
 
-// The least and greatest integer taken in so far.
-struct TIntegerExtremes {
-  int64_t Low;
-  int64_t High;
-};
-
-// Paints voxels [0, Done) of a row of int32 (uint32 when Unsigned) voxels
-// through Table and takes them into Extremes; Done as for MapRow.
-int32_t WindowRow(const uint8_t* Bytes, int32_t Count, bool Unsigned, bool Swap,
-                  const TWindowTable& Table, uint8_t* Row, bool Stream, TIntegerExtremes& Extremes);
+// Paints voxels [0, Done) of a row of 32- or 64-bit integers of Type through
+// Table and takes them into Extremes; Done as for MapRow, 0 for another type.
+int32_t WindowRow(const uint8_t* Bytes, int32_t Count, TVoxelType Type, bool Swap,
+                  const TWindowTable& Table, uint8_t* Row, bool Stream, TExtremes& Extremes);
 
 } // namespace widerow

@@ -404,12 +404,13 @@ TEST(ViewPainterExact, IntegersBesideCoarseWindowEndsMatchTheModel) {
   constexpr std::array<int32_t, 2> windows[] = {
       {Two25 + 7, Two25 + 9}, {Two25 + 9, Two25 + 7}, {Two25 + 3, Two25 + 3}, {-Two25 - 7, Two25}};
   TViewPainter painter;
-  for (TVoxelType type : {vtInt32, vtUInt32})
+  for (TVoxelType type : {vtInt32, vtUInt32, vtInt64, vtUInt64})
     for (const auto& ends : windows) {
+      const uint64_t mask = BytesPerVoxel[type] == 4 ? 0xFFFFFFFF : ~uint64_t{0};
       std::vector<uint64_t> bits;
       for (int32_t end : ends)
         for (int64_t v = int64_t{end} - 12; v < int64_t{end} + 12; ++v)
-          bits.push_back(static_cast<uint32_t>(v));
+          bits.push_back(static_cast<uint64_t>(v) & mask);
       for (bool flag : {false, true})
         ExpectViewMatchesModel(painter, type, boLittleEndian, bits, 16, 0, ends, flag);
     }
