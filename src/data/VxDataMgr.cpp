@@ -198,7 +198,7 @@ public:
 
   // About this many voxel bytes per step: they and their pixels stay in the
   // second-level cache of any current processor.
-  static constexpr int64_t PieceBytes = 512 * 1024;
+  static constexpr int64_t PieceBytes = 128 * 1024;
 
 private:
   TViewPainter& FPainter;
