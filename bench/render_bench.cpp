@@ -1,7 +1,7 @@
-// RenderView throughput, each view measured beside a plain memcpy of the same
-// bytes in the same run, so the ratio stays meaningful on a busy machine. The
-// cross-slice view is also measured beside its file reads alone, which no
-// painting can beat.
+// RenderView throughput, each view measured beside its floor (the same file
+// reads and one write of its bitmap, which no painting can beat) and beside a
+// plain memcpy of as many bytes, all in the same run and interleaved, so that
+// the ratios stay meaningful on a busy machine.
 
 #include "data/Bitmap24.h"
 #include "data/Histogram.h"
@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -19,13 +20,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iostream>
-#include <map>
+#include <memory>
 #include <numbers>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -41,8 +40,6 @@ public:
 private:
   TBitmap24 FBitmap;
 };
-
-constexpr const char* CrossKey = "int16_cross_512x512x512";
 
 struct TViewCase {
   std::string Key;   // benchmark name suffix, shell- and regex-friendly
@@ -84,8 +81,10 @@ std::vector<TViewCase> MakeCases() {
                        0, min, max, ""});
     }
   }
-  cases.push_back({std::string(CrossKey), "int16 cross-slice of 512^3", vtInt16, 512, 512, 512,
-                   vkCrossSlice, 256, 0, 1000, ""});
+  for (TVoxelType type : {vtInt16, vtFloat32})
+    cases.push_back({std::string(TypeName(type)) + "_cross_512x512x512",
+                     std::string(TypeName(type)) + " cross-slice of 512^3", type, 512, 512, 512,
+                     vkCrossSlice, 256, 0, 1000, ""});
   return cases;
 }
 
@@ -191,22 +190,35 @@ void StoreVoxel(uint8_t* target, TVoxelType type, float value) {
   }
 }
 
-// One slice in memory at a time keeps the 256 MiB volume cheap to write.
+int64_t SliceOffset(const TViewCase& c) {
+  return int64_t{c.Index} * c.Rows * c.Width * BytesPerVoxel.at(c.Type);
+}
+
+// The file has the whole volume's size, but only the voxels the view reads are
+// written; the rest stays a hole, which keeps a 512 MiB volume cheap to make.
 void WriteVolume(const TViewCase& c) {
   std::ofstream file(c.Path, std::ios::binary | std::ios::trunc);
   TPhantom phantom(c);
   const int32_t bytesPerVoxel = BytesPerVoxel.at(c.Type);
-  std::vector<uint8_t> slice(static_cast<size_t>(int64_t{c.Width} * c.Rows * bytesPerVoxel));
-  for (int32_t z = 0; z < c.Slices && file; ++z) {
-    uint8_t* target = slice.data();
-    for (int32_t y = 0; y < c.Rows; ++y)
-      for (int32_t x = 0; x < c.Width; ++x, target += bytesPerVoxel)
-        StoreVoxel(target, c.Type, phantom.Value(x, y, z));
-    file.write(reinterpret_cast<const char*>(slice.data()),
-               static_cast<std::streamsize>(slice.size()));
-  }
+  const int64_t rowBytes = int64_t{c.Width} * bytesPerVoxel;
+  std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
+  const auto writeRow = [&](int32_t y, int32_t z) {
+    uint8_t* target = row.data();
+    for (int32_t x = 0; x < c.Width; ++x, target += bytesPerVoxel)
+      StoreVoxel(target, c.Type, phantom.Value(x, y, z));
+    file.seekp((int64_t{z} * c.Rows + y) * rowBytes);
+    file.write(reinterpret_cast<const char*>(row.data()), static_cast<std::streamsize>(rowBytes));
+  };
+  if (c.View == vkCrossSlice)
+    for (int32_t z = 0; z < c.Slices && file; ++z)
+      writeRow(c.Index, z);
+  else
+    for (int32_t y = 0; y < c.Rows && file; ++y)
+      writeRow(y, c.Index);
   file.close();
-  if (!file)
+  std::error_code failed;
+  fs::resize_file(c.Path, int64_t{c.Slices} * c.Rows * rowBytes, failed);
+  if (!file || failed)
     throw std::runtime_error("cannot write " + c.Path);
 }
 
@@ -230,32 +242,43 @@ private:
   fs::path FPath;
 };
 
-void CountWork(benchmark::State& state, const TViewCase& c) {
-  state.SetItemsProcessed(state.iterations() * c.Voxels());
-  state.SetBytesProcessed(state.iterations() * (c.VoxelBytes() + c.PixelBytes()));
-}
-
-void BM_Render(benchmark::State& state, const TViewCase& c) {
-  TVxDataMgr mgr;
-  mgr.OpenFile(c.Path);
-  mgr.SetParameters(0, c.Width, c.Rows, c.Slices, c.Type, boLittleEndian, c.IntensityMin,
-                    c.IntensityMax, true);
-  TBenchImage image;
-  // The first render pulls the file into the page cache and grows the buffers.
-  mgr.RenderView(0, c.Index, c.View, image);
-  if (!mgr.IsOpen() || mgr.ViewVoxelCount(c.View) != c.Voxels() ||
-      image.Picture().Width() != c.Width || image.Picture().Height() != c.ViewHeight()) {
-    state.SkipWithError("the view did not come whole from the file");
-    return;
+// The least any render of the view can cost: the same positioned reads from
+// the page cache, one per run of bytes the view needs, and one write of the
+// whole bitmap. Nothing is decoded or mapped.
+class TFloor {
+public:
+  explicit TFloor(const TViewCase& c)
+      : FCase(c)
+      , FStream(c.Path)
+      , FVoxels(static_cast<size_t>(c.VoxelBytes())) {
+    FBitmap.SetSize(c.Width, c.ViewHeight());
   }
-  for (auto _ : state) {
-    mgr.RenderView(0, c.Index, c.View, image);
-    benchmark::ClobberMemory();
-  }
-  CountWork(state, c);
-}
 
-// Sized for the largest view and touched once, so no page faults are timed.
+  // Bytes read, so that a short file shows.
+  int64_t Run() {
+    int64_t got = 0;
+    if (FCase.View == vkCrossSlice) {
+      const int64_t rowBytes = int64_t{FCase.Width} * BytesPerVoxel.at(FCase.Type);
+      for (int32_t k = 0; k < FCase.Slices; ++k)
+        got += FStream.ReadAt((int64_t{k} * FCase.Rows + FCase.Index) * rowBytes,
+                              FVoxels.data() + k * rowBytes, rowBytes);
+    } else {
+      got = FStream.ReadAt(SliceOffset(FCase), FVoxels.data(), FCase.VoxelBytes());
+    }
+    std::memset(FBitmap.ScanLine(0), 0x5A,
+                static_cast<size_t>(FBitmap.Stride()) * FBitmap.Height());
+    return got;
+  }
+
+private:
+  const TViewCase& FCase;
+  platform::TFileStream FStream;
+  std::vector<uint8_t> FVoxels;
+  TBitmap24 FBitmap;
+};
+
+// The copy baseline: a memcpy of as many voxel bytes and as many pixel bytes
+// between buffers sized for the largest view and touched once.
 struct TCopyBuffers {
   std::vector<uint8_t> VoxelsFrom, VoxelsTo, PixelsFrom, PixelsTo;
 
@@ -270,43 +293,80 @@ struct TCopyBuffers {
     PixelsFrom.assign(static_cast<size_t>(pixelBytes), 0xA5);
     PixelsTo.assign(static_cast<size_t>(pixelBytes), 0);
   }
+
+  void Copy(const TViewCase& c) {
+    std::memcpy(VoxelsTo.data(), VoxelsFrom.data(), static_cast<size_t>(c.VoxelBytes()));
+    std::memcpy(PixelsTo.data(), PixelsFrom.data(), static_cast<size_t>(c.PixelBytes()));
+    benchmark::DoNotOptimize(VoxelsTo.data());
+    benchmark::DoNotOptimize(PixelsTo.data());
+    benchmark::ClobberMemory();
+  }
 };
 
-void BM_Copy(benchmark::State& state, const TViewCase& c, TCopyBuffers& buffers) {
-  const auto voxelBytes = static_cast<size_t>(c.VoxelBytes());
-  const auto pixelBytes = static_cast<size_t>(c.PixelBytes());
-  for (auto _ : state) {
-    std::memcpy(buffers.VoxelsTo.data(), buffers.VoxelsFrom.data(), voxelBytes);
-    std::memcpy(buffers.PixelsTo.data(), buffers.PixelsFrom.data(), pixelBytes);
-    benchmark::DoNotOptimize(buffers.VoxelsTo.data());
-    benchmark::DoNotOptimize(buffers.PixelsTo.data());
-    benchmark::ClobberMemory();
+// One view's three measurements; each keeps the fastest of its runs.
+struct TViewRuns {
+  explicit TViewRuns(const TViewCase& c)
+      : Case(c)
+      , Floor(c) {
+    Manager.OpenFile(c.Path);
+    Manager.SetParameters(0, c.Width, c.Rows, c.Slices, c.Type, boLittleEndian, c.IntensityMin,
+                          c.IntensityMax, true);
   }
-  CountWork(state, c);
+
+  const TViewCase& Case;
+  TVxDataMgr Manager;
+  TBenchImage Image;
+  TFloor Floor;
+  double Render = INFINITY, FloorTime = INFINITY, Copy = INFINITY, Histogram = INFINITY;
+
+  // The histogram window follows every redraw of the first view: full-size
+  // slices are counted after each render as well.
+  bool CountsHistogram() const { return Case.View == vkSlice && Case.Width == 2048; }
+
+  int64_t CountHistogram() {
+    const THistogram histogram =
+        ComputeHistogram({Manager.ViewBuffer(Case.View).data(), Manager.ViewVoxelCount(Case.View),
+                          Case.Type, boLittleEndian},
+                         Manager.IntensityMin(), Manager.IntensityMax());
+    benchmark::DoNotOptimize(histogram.Bins.data());
+    return histogram.Values;
+  }
+
+  bool Whole() {
+    Manager.RenderView(0, Case.Index, Case.View, Image);
+    return Manager.IsOpen() && Manager.ViewVoxelCount(Case.View) == Case.Voxels() &&
+           Image.Picture().Width() == Case.Width && Image.Picture().Height() == Case.ViewHeight() &&
+           Floor.Run() == Case.VoxelBytes() &&
+           (!CountsHistogram() || CountHistogram() == Case.Voxels());
+  }
+};
+
+template <typename TWork> double Seconds(TWork&& Work) {
+  const auto start = std::chrono::steady_clock::now();
+  Work();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The reads of the cross-slice view alone: one positioned read per slice of
-// the row the view shows, into one buffer, as the data manager issues them.
-void BM_Pread(benchmark::State& state, const TViewCase& c) {
-  platform::TFileStream stream(c.Path);
-  const int64_t rowBytes = int64_t{c.Width} * BytesPerVoxel.at(c.Type);
-  std::vector<uint8_t> rows(static_cast<size_t>(rowBytes * c.Slices));
-  const auto readAll = [&] {
-    int64_t total = 0;
-    for (int32_t k = 0; k < c.Slices; ++k)
-      total += stream.ReadAt((int64_t{k} * c.Rows + c.Index) * rowBytes, rows.data() + k * rowBytes,
-                             rowBytes);
-    return total;
-  };
-  if (readAll() != rowBytes * c.Slices) {
-    state.SkipWithError("the rows did not come whole from the file");
-    return;
-  }
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(readAll());
-    benchmark::ClobberMemory();
-  }
-  CountWork(state, c);
+// Every round measures every view once, render, floor and copy in turn, so a
+// busy moment of the machine hits them alike; the minimum over the rounds is
+// the figure least disturbed by the rest of the machine.
+void MeasureViews(std::vector<std::unique_ptr<TViewRuns>>& Runs, TCopyBuffers& Buffers,
+                  int32_t Rounds) {
+  for (int32_t round = 0; round < Rounds; ++round)
+    for (std::unique_ptr<TViewRuns>& run : Runs) {
+      TViewRuns& r = *run;
+      r.Render = std::min(r.Render, Seconds([&] {
+                            r.Manager.RenderView(0, r.Case.Index, r.Case.View, r.Image);
+                            benchmark::ClobberMemory();
+                          }));
+      r.FloorTime =
+          std::min(r.FloorTime, Seconds([&] { benchmark::DoNotOptimize(r.Floor.Run()); }));
+      r.Copy = std::min(r.Copy, Seconds([&] { Buffers.Copy(r.Case); }));
+      if (r.CountsHistogram()) {
+        r.Manager.RenderView(0, r.Case.Index, r.Case.View, r.Image);
+        r.Histogram = std::min(r.Histogram, Seconds([&] { r.CountHistogram(); }));
+      }
+    }
 }
 
 std::string FormatTime(double seconds) {
@@ -318,182 +378,80 @@ std::string FormatTime(double seconds) {
   return text;
 }
 
-void RegisterHistogram(const std::vector<TViewCase>& cases);
-std::string HistogramRows(const std::vector<TViewCase>& cases,
-                          const std::map<std::string, double>& seconds);
-
-// The console output as usual, then one line per view: render against memcpy.
-class TTableReporter : public benchmark::ConsoleReporter {
-public:
-  TTableReporter(const std::vector<TViewCase>& cases, OutputOptions options)
-      : ConsoleReporter(options)
-      , FCases(cases) {}
-
-  void ReportRuns(const std::vector<Run>& reports) override {
-    ConsoleReporter::ReportRuns(reports);
-    for (const Run& run : reports)
-      Collect(run);
+void PrintTable(const std::vector<std::unique_ptr<TViewRuns>>& Runs, int32_t Rounds) {
+  std::printf(
+      "minimum of %d interleaved runs; floor = the view's preads + one write of its bitmap\n",
+      Rounds);
+  std::printf("%-28s %11s %11s %7s %11s %7s %10s\n", "view", "render", "floor", "/floor", "memcpy",
+              "/memcpy", "voxels/s");
+  for (const std::unique_ptr<TViewRuns>& run : Runs) {
+    const TViewRuns& r = *run;
+    const double voxelsPerSecond = static_cast<double>(r.Case.Voxels()) / r.Render;
+    std::printf("%-28s %11s %11s %7.2f %11s %7.2f %8.1f M\n", r.Case.Label.c_str(),
+                FormatTime(r.Render).c_str(), FormatTime(r.FloorTime).c_str(),
+                r.Render / r.FloorTime, FormatTime(r.Copy).c_str(), r.Render / r.Copy,
+                voxelsPerSecond / 1e6);
   }
-
-  void Finalize() override {
-    std::ostream& out = GetOutputStream();
-    char line[160];
-    std::snprintf(line, sizeof line, "\n%-28s %12s %12s %7s %14s\n", "view", "render", "baseline",
-                  "ratio", "voxels/s");
-    out << line;
-    for (const TViewCase& c : FCases) {
-      out << Row(c.Label, c, "memcpy/");
-      if (c.View == vkCrossSlice)
-        out << Row("  the same beside its preads", c, "pread/");
-    }
-    out << HistogramRows(FCases, FSeconds);
-    out.flush();
-  }
-
-private:
-  // Repeated runs are summed up by their median, which is reported after them
-  // and so overwrites them; a single run stands for itself.
-  void Collect(const Run& run) {
-    if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median")
-      return;
-    FSeconds[run.run_name.function_name] =
-        run.error_occurred
-            ? -1.0
-            : run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-  }
-
-  std::string Row(const std::string& Label, const TViewCase& c, const std::string& Baseline) const {
-    const double render = Seconds("render/" + c.Key);
-    const double base = Seconds(Baseline + c.Key);
-    char line[160];
-    if (render <= 0.0 || base <= 0.0)
-      std::snprintf(line, sizeof line, "%-28s %12s %12s %7s %14s\n", Label.c_str(),
-                    render < 0.0 ? "failed" : "-", base < 0.0 ? "failed" : "-", "-", "-");
-    else
-      std::snprintf(line, sizeof line, "%-28s %12s %12s %7.2f %12.1f M\n", Label.c_str(),
-                    FormatTime(render).c_str(), FormatTime(base).c_str(), render / base,
-                    static_cast<double>(c.Voxels()) / render / 1e6);
-    return line;
-  }
-
-  double Seconds(const std::string& name) const {
-    const auto found = FSeconds.find(name);
-    return found == FSeconds.end() ? 0.0 : found->second;
-  }
-
-  const std::vector<TViewCase>& FCases;
-  std::map<std::string, double> FSeconds; // 0 = not run, -1 = failed
-};
-
-// Short minimum times keep the whole run well under a minute on two cores;
-// three repetitions and their median keep one noisy moment from deciding a row.
-void Register(const std::vector<TViewCase>& cases, TCopyBuffers& buffers) {
-  for (const TViewCase& c : cases) {
-    const std::string render = "render/" + c.Key;
-    const std::string copy = "memcpy/" + c.Key;
-    std::vector<benchmark::internal::Benchmark*> runs = {
-        benchmark::RegisterBenchmark(render.c_str(), BM_Render, c),
-        benchmark::RegisterBenchmark(copy.c_str(), BM_Copy, c, std::ref(buffers))};
-    if (c.View == vkCrossSlice)
-      runs.push_back(benchmark::RegisterBenchmark(("pread/" + c.Key).c_str(), BM_Pread, c));
-    for (benchmark::internal::Benchmark* b : runs)
-      b->UseRealTime()
-          ->Unit(benchmark::kMicrosecond)
-          ->MinTime(0.15)
-          ->Repetitions(3)
-          ->ReportAggregatesOnly(true);
-  }
-  RegisterHistogram(cases);
+  std::printf("\n%-28s %11s %11s %17s\n", "first view", "render", "histogram", "render+histogram");
+  for (const std::unique_ptr<TViewRuns>& run : Runs)
+    if (run->CountsHistogram())
+      std::printf("%-28s %11s %11s %16.2fx\n", run->Case.Label.c_str(),
+                  FormatTime(run->Render).c_str(), FormatTime(run->Histogram).c_str(),
+                  (run->Render + run->Histogram) / run->Render);
+  std::fflush(stdout);
 }
 
-void RunAll() {
+struct TOptions {
+  int32_t Rounds = 40;
+  std::string Views; // only the views whose key contains it
+};
+
+// --rounds=N and --views=TEXT; the rest of the arguments go to the benchmark library.
+TOptions TakeOptions(int& argc, char** argv) {
+  TOptions options;
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--rounds=", 9) == 0)
+      options.Rounds = std::max(1, std::atoi(argv[i] + 9));
+    else if (std::strncmp(argv[i], "--views=", 8) == 0)
+      options.Views = argv[i] + 8;
+    else
+      argv[kept++] = argv[i];
+  }
+  argc = kept;
+  return options;
+}
+
+void RunAll(const TOptions& Options) {
   TTempDir dir;
   std::vector<TViewCase> cases = MakeCases();
+  std::erase_if(cases,
+                [&](const TViewCase& c) { return c.Key.find(Options.Views) == std::string::npos; });
   for (TViewCase& c : cases) {
     c.Path = (dir.Path() / (c.Key + ".raw")).string();
     WriteVolume(c);
   }
   TCopyBuffers buffers(cases);
-  Register(cases, buffers);
-  const auto options = isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
-                                             : benchmark::ConsoleReporter::OO_Tabular;
-  TTableReporter reporter(cases, options);
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-}
-
-// The histogram window follows every redraw of the first view: a full-size
-// slice of each type rendered, then counted, beside the render alone.
-bool CountsHistogram(const TViewCase& c) {
-  return c.View == vkSlice && c.Width == 2048;
-}
-
-void BM_RenderHistogram(benchmark::State& state, const TViewCase& c) {
-  TVxDataMgr mgr;
-  mgr.OpenFile(c.Path);
-  mgr.SetParameters(0, c.Width, c.Rows, c.Slices, c.Type, boLittleEndian, c.IntensityMin,
-                    c.IntensityMax, true);
-  TBenchImage image;
-  mgr.RenderView(0, c.Index, c.View, image);
-  int64_t counted = 0;
-  for (auto _ : state) {
-    mgr.RenderView(0, c.Index, c.View, image);
-    const THistogram histogram = ComputeHistogram(
-        {mgr.ViewBuffer(c.View).data(), mgr.ViewVoxelCount(c.View), c.Type, boLittleEndian},
-        mgr.IntensityMin(), mgr.IntensityMax());
-    counted = histogram.Values;
-    benchmark::DoNotOptimize(histogram.Bins.data());
-    benchmark::ClobberMemory();
-  }
-  if (counted != c.Voxels())
-    state.SkipWithError("the histogram did not count the whole view");
-  CountWork(state, c);
-}
-
-void RegisterHistogram(const std::vector<TViewCase>& cases) {
-  for (const TViewCase& c : cases)
-    if (CountsHistogram(c))
-      benchmark::RegisterBenchmark(("render+histogram/" + c.Key).c_str(), BM_RenderHistogram, c)
-          ->UseRealTime()
-          ->Unit(benchmark::kMicrosecond)
-          ->MinTime(0.15)
-          ->Repetitions(3)
-          ->ReportAggregatesOnly(true);
-}
-
-std::string HistogramRows(const std::vector<TViewCase>& cases,
-                          const std::map<std::string, double>& seconds) {
-  const auto time = [&](const std::string& name) {
-    const auto found = seconds.find(name);
-    return found == seconds.end() ? 0.0 : found->second;
-  };
-  char line[160];
-  std::snprintf(line, sizeof line, "\n%-28s %12s %16s %7s\n", "first view", "render",
-                "render+histogram", "ratio");
-  std::string rows = line;
+  std::vector<std::unique_ptr<TViewRuns>> runs;
   for (const TViewCase& c : cases) {
-    if (!CountsHistogram(c))
-      continue;
-    const double render = time("render/" + c.Key);
-    const double both = time("render+histogram/" + c.Key);
-    if (render <= 0.0 || both <= 0.0)
-      std::snprintf(line, sizeof line, "%-28s %12s %16s %7s\n", c.Label.c_str(), "-", "-", "-");
-    else
-      std::snprintf(line, sizeof line, "%-28s %12s %16s %7.3f\n", c.Label.c_str(),
-                    FormatTime(render).c_str(), FormatTime(both).c_str(), both / render);
-    rows += line;
+    // The first render pulls the file into the page cache and grows the buffers.
+    if (!runs.emplace_back(std::make_unique<TViewRuns>(c))->Whole())
+      throw std::runtime_error("the view " + c.Key + " did not come whole from the file");
   }
-  return rows;
+  MeasureViews(runs, buffers, Options.Rounds);
+  PrintTable(runs, Options.Rounds);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+  const TOptions options = TakeOptions(argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv))
     return 1;
   int result = 1;
   try {
-    RunAll();
+    RunAll(options);
     result = 0;
   } catch (const std::exception& e) {
     std::cerr << "render_bench: " << e.what() << '\n';

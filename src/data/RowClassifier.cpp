@@ -1,6 +1,7 @@
 #include "data/RowClassifier.h"
 
 #include "data/PixelRow.h"
+#include "data/WideRow.h"
 
 #include <algorithm>
 #include <cmath>
@@ -87,27 +88,58 @@ TParams ParamsFor(TVoxelType Type, bool Swap, const TIntensityWindow& Window) {
   return params;
 }
 
-// Wider vectors where the processor has them; the arithmetic is the same
-// IEEE single arithmetic either way (no fused multiply-add is enabled).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-bool ClassifyRow(const uint8_t* Bytes, int32_t Count, const TParams& Params, float* Values,
-                 int32_t* Codes) {
-  switch (Params.Type) {
+namespace {
+
+template <typename... TArgs>
+inline __attribute__((always_inline)) bool ClassifyAny(TVoxelType Type, TArgs... Args) {
+  switch (Type) {
   case vtInt32:
-    return ClassifySwapped<TSource::Int32>(Bytes, Count, Params, Values, Codes);
+    return ClassifySwapped<TSource::Int32>(Args...);
   case vtUInt32:
-    return ClassifySwapped<TSource::UInt32>(Bytes, Count, Params, Values, Codes);
+    return ClassifySwapped<TSource::UInt32>(Args...);
   default:
-    return ClassifySwapped<TSource::Float32>(Bytes, Count, Params, Values, Codes);
+    return ClassifySwapped<TSource::Float32>(Args...);
   }
 }
 
+} // namespace
+
+// Wider vectors where the processor has them and they are not turned off;
+// the arithmetic is the same IEEE single arithmetic either way (no fused
+// multiply-add is enabled). The choice is made at run time, so that the tests
+// can take the other path too.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
-__attribute__((target_clones("avx2", "default")))
+namespace {
+__attribute__((target("avx2"))) bool ClassifyRowAvx2(const uint8_t* Bytes, int32_t Count,
+                                                     const TParams& Params, float* Values,
+                                                     int32_t* Codes) {
+  return ClassifyAny(Params.Type, Bytes, Count, Params, Values, Codes);
+}
+__attribute__((target("avx2"))) bool ClassifySinglesAvx2(const float* Values, int32_t Count,
+                                                         const TParams& Params, int32_t* Codes) {
+  return ClassifyFlagged<TSource::Singles, false>(reinterpret_cast<const uint8_t*>(Values), Count,
+                                                  Params, nullptr, Codes);
+}
+} // namespace
+#define ZANDREL_CLASSIFY_AVX2 1
+#else
+#define ZANDREL_CLASSIFY_AVX2 0
 #endif
+
+bool ClassifyRow(const uint8_t* Bytes, int32_t Count, const TParams& Params, float* Values,
+                 int32_t* Codes) {
+#if ZANDREL_CLASSIFY_AVX2
+  if (widerow::Enabled())
+    return ClassifyRowAvx2(Bytes, Count, Params, Values, Codes);
+#endif
+  return ClassifyAny(Params.Type, Bytes, Count, Params, Values, Codes);
+}
+
 bool ClassifySingles(const float* Values, int32_t Count, const TParams& Params, int32_t* Codes) {
+#if ZANDREL_CLASSIFY_AVX2
+  if (widerow::Enabled())
+    return ClassifySinglesAvx2(Values, Count, Params, Codes);
+#endif
   return ClassifyFlagged<TSource::Singles, false>(reinterpret_cast<const uint8_t*>(Values), Count,
                                                   Params, nullptr, Codes);
 }

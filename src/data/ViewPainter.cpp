@@ -3,6 +3,7 @@
 #include "data/PixelRow.h"
 #include "data/RowClassifier.h"
 #include "data/VoxelDecoder.h"
+#include "data/WideRow.h"
 
 #include <algorithm>
 #include <bit>
@@ -110,12 +111,13 @@ void TakeInHalves(TValueRange& Range, const uint8_t* Bytes, int32_t Count, bool 
 
 // Keeps the sign of a zero extreme as the sequential scan would: the first
 // value met that equals it wins, the incoming extreme counting as met first.
-float FirstEqual(float Incoming, float Extreme, const float* Values, int32_t Count) {
+template <typename TValueAt>
+float FirstEqual(float Incoming, float Extreme, TValueAt ValueAt, int32_t Count) {
   if (Extreme != 0.0f || Incoming == 0.0f)
     return Incoming == Extreme ? Incoming : Extreme;
   for (int32_t x = 0; x < Count; ++x)
-    if (Values[x] == 0.0f)
-      return Values[x];
+    if (ValueAt(x) == 0.0f)
+      return ValueAt(x);
   return Extreme;
 }
 
@@ -144,8 +146,9 @@ void TakeInSingles(TValueRange& Range, const float* Values, int32_t Count) {
       std::min({low[0], low[1], low[2], low[3], low2[0], low2[1], low2[2], low2[3]});
   const float highest =
       std::max({high[0], high[1], high[2], high[3], high2[0], high2[1], high2[2], high2[3]});
-  Range = {FirstEqual(Range.Min, lowest, Values, Count),
-           FirstEqual(Range.Max, highest, Values, Count)};
+  const auto valueAt = [Values](int32_t x) { return Values[x]; };
+  Range = {FirstEqual(Range.Min, lowest, valueAt, Count),
+           FirstEqual(Range.Max, highest, valueAt, Count)};
 }
 
 // Codes to pixels four at a time in vector lanes: grey levels are computed, the
@@ -178,8 +181,7 @@ __attribute__((target("avx2"))) int32_t WriteCodedPixelsAvx2(uint8_t* Row, const
 
 int32_t WriteCodedPixels(uint8_t* Row, const int32_t* Codes, int32_t Count, uint32_t Under,
                          uint32_t Over) {
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  return avx2 ? WriteCodedPixelsAvx2(Row, Codes, Count, Under, Over) : 0;
+  return widerow::Enabled() ? WriteCodedPixelsAvx2(Row, Codes, Count, Under, Over) : 0;
 }
 #else
 int32_t WriteCodedPixels(uint8_t*, const int32_t*, int32_t, uint32_t, uint32_t) {
@@ -204,8 +206,9 @@ uint32_t TViewPainter::CheckedWord(float V, const TIntensityWindow& Window) {
 
 // Paints the pixels whose code is CodeCheck exactly. Blocks without one are
 // passed over by a test that runs in vector lanes.
-void TViewPainter::PaintChecks(uint8_t* Row, const int32_t* Codes, const float* Values,
-                               int32_t Count, const TIntensityWindow& Window) {
+template <typename TValueAt>
+void TViewPainter::PaintChecks(uint8_t* Row, const int32_t* Codes, TValueAt ValueAt, int32_t Count,
+                               const TIntensityWindow& Window) {
   constexpr int32_t block = 32;
   for (int32_t first = 0; first < Count; first += block) {
     const int32_t end = std::min(first + block, Count);
@@ -214,7 +217,7 @@ void TViewPainter::PaintChecks(uint8_t* Row, const int32_t* Codes, const float* 
       found |= Codes[x] == CodeCheck;
     for (int32_t x = first; found && x < end; ++x)
       if (Codes[x] == CodeCheck) {
-        const uint32_t word = CheckedWord(Values[x], Window);
+        const uint32_t word = CheckedWord(ValueAt(x), Window);
         std::memcpy(Row + 3 * static_cast<int64_t>(x), &word, 3);
       }
   }
@@ -228,6 +231,10 @@ void TViewPainter::Fill(TBitmap24& Bitmap, uint32_t Colour) {
   for (int32_t y = 0; y < Bitmap.Height(); ++y)
     pixelrow::Write(Bitmap.ScanLine(y), 0, Bitmap.Width(), Bitmap.Width(),
                     [word](int32_t) { return word; });
+}
+
+bool TViewPainter::IsWindowTabled(TVoxelType Type) {
+  return Type == vtInt32 || Type == vtUInt32 || Type == vtInt64 || Type == vtUInt64;
 }
 
 bool TViewPainter::IsTabled(TVoxelType Type) {
@@ -251,13 +258,50 @@ const std::vector<uint32_t>& TViewPainter::TableFor(TVoxelType Type,
   return FTable;
 }
 
+// Every colour component of a 32- or 64-bit integer (the flags and the grey
+// level; integers never map beyond the single range) is monotone in the value,
+// so where the colours at a table end and at the type's limit beyond it agree,
+// every value between has that colour too. A window whose ends do not qualify
+// keeps to the kernel that maps each value.
+void TViewPainter::WindowTableFor(TVoxelType Type, const TIntensityWindow& Window) {
+  TWindowTable& table = FWindowTable;
+  if (table.Type == Type && table.Window == Window && !table.Words.empty())
+    return;
+  table.Type = Type;
+  table.Window = Window;
+  const bool isSigned = VoxelTypeTable[Type].Signed;
+  const bool wide = BytesPerVoxel[Type] == 8;
+  const int64_t typeMin = !isSigned ? 0 : wide ? INT64_MIN : INT32_MIN;
+  const int64_t typeMax = wide ? INT64_MAX : isSigned ? INT32_MAX : UINT32_MAX;
+  // The type's limits as the singles they paint as (2^64 for the largest uint64).
+  const float lowest = static_cast<float>(typeMin);
+  const float highest = Type == vtUInt64 ? 0x1p64f : static_cast<float>(typeMax);
+  const int32_t lowEnd = std::min(Window.IntensityMin(), Window.IntensityMax());
+  const int32_t highEnd = std::max(Window.IntensityMin(), Window.IntensityMax());
+  table.Low = std::max(typeMin, int64_t{lowEnd} - 1);
+  table.High = std::min(typeMax, int64_t{highEnd} + 1);
+  const int64_t entries = table.High - table.Low + 1;
+  const auto wordOf = [&](float v) { return pixelrow::PixelWord(Window.ColourOf(v)); };
+  table.Valid = entries > 0 && entries <= 65536 &&
+                wordOf(static_cast<float>(table.Low)) == wordOf(lowest) &&
+                wordOf(static_cast<float>(table.High)) == wordOf(highest);
+  table.Words.resize(table.Valid ? static_cast<size_t>(entries) : 1);
+  for (int64_t i = 0; table.Valid && i < entries; ++i)
+    table.Words[static_cast<size_t>(i)] = wordOf(static_cast<float>(table.Low + i));
+}
+
 void TViewPainter::PaintTableRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes,
                                  int32_t Count, bool Swap) {
   const uint32_t* table = FTable.data();
-  if (BytesPerVoxel[Source.Type] == 1)
-    pixelrow::Write(Row, 0, Count, Source.Width, [&](int32_t x) { return table[Bytes[x]]; });
+  const int32_t bytesPerVoxel = BytesPerVoxel[Source.Type];
+  const int32_t done = widerow::Enabled() ? widerow::TableRow(Bytes, Count, bytesPerVoxel, Swap,
+                                                              table, Row, FStreamPixels)
+                                          : 0;
+  if (bytesPerVoxel == 1)
+    pixelrow::Write(Row, done, Count - done, Source.Width,
+                    [&](int32_t x) { return table[Bytes[x]]; });
   else
-    pixelrow::Write(Row, 0, Count, Source.Width,
+    pixelrow::Write(Row, done, Count - done, Source.Width,
                     [&](int32_t x) { return table[pixelrow::Load<uint16_t>(Bytes, x, Swap)]; });
 }
 
@@ -283,27 +327,70 @@ void TViewPainter::PaintMappedRow(uint8_t* Row, const TViewSource& Source, const
   float* values = FValues.data();
   int32_t* codes = FCodes.data();
   const rowclassifier::TParams params = rowclassifier::ParamsFor(Source.Type, Swap, Window);
-  bool checks;
-  if (BytesPerVoxel[Source.Type] == 4) {
-    checks = rowclassifier::ClassifyRow(Bytes, Count, params, values, codes);
-  } else {
-    // Wider voxels are rounded to singles first; from there on they are
-    // mapped exactly as float32 voxels are.
-    voxeldecoder::DecodeSingles(Bytes, Count, Source.Type, Source.Order, values);
-    checks = rowclassifier::ClassifySingles(values, Count, params, codes);
+  const uint32_t* words = FCodeWords.data();
+  const bool fourBytes = BytesPerVoxel[Source.Type] == 4;
+  // The AVX2 kernel paints the row in one pass up to its last few voxels and
+  // leaves them undecoded, so the rare exact work decodes them again.
+  const auto valueAt = [&](int32_t x) {
+    return voxeldecoder::DecodeSingle(Bytes, x, Source.Type, Source.Order);
+  };
+  widerow::TExtremes extremes{Range ? Range->Min : 0.0f, Range ? Range->Max : 0.0f};
+  int32_t done = 0;
+  const bool windowTable = IsWindowTabled(Source.Type) && FWindowTable.Valid &&
+                           FWindowTable.Type == Source.Type && FWindowTable.Window == Window &&
+                           widerow::Enabled();
+  if (windowTable) {
+    widerow::TExtremes integers{INFINITY, -INFINITY};
+    done = widerow::WindowRow(Bytes, Count, Source.Type, Swap,
+                              {FWindowTable.Words.data(), FWindowTable.Low, FWindowTable.High}, Row,
+                              FStreamPixels, integers);
+    // Integers have no signed zeros, so the order in which they are met does not matter.
+    if (Range && done > 0) {
+      TakeIn(*Range, integers.Low);
+      TakeIn(*Range, integers.High);
+      extremes = {Range->Min, Range->Max};
+    }
+  } else if (widerow::Enabled()) {
+    struct TContext {
+      TViewPainter& Painter;
+      const decltype(valueAt)& ValueAt;
+      const TIntensityWindow& Window;
+    } context{*this, valueAt, Window};
+    const widerow::TExact exact{[](void* c, int32_t x) {
+                                  auto& on = *static_cast<TContext*>(c);
+                                  return on.Painter.CheckedWord(on.ValueAt(x), on.Window);
+                                },
+                                &context};
+    done = widerow::MapRow(Bytes, Count, params, words[CodeUnder], words[CodeOver], Row,
+                           FStreamPixels, exact, extremes);
   }
+  const int32_t rest = Count - done;
+  const uint8_t* restBytes = Bytes + int64_t{done} * BytesPerVoxel[Source.Type];
+  // Wider voxels are rounded to singles first; from there on they are
+  // mapped exactly as float32 voxels are.
+  if (!fourBytes)
+    voxeldecoder::DecodeSingles(restBytes, rest, Source.Type, Source.Order, values + done);
+  const bool checks =
+      fourBytes ? rowclassifier::ClassifyRow(restBytes, rest, params, values + done, codes + done)
+                : rowclassifier::ClassifySingles(values + done, rest, params, codes + done);
   // Converting integers to singles keeps their order, so the range of the
   // converted values is the converted range.
-  if (Range)
-    TakeInSingles(*Range, values, Count);
+  if (Range) {
+    if (done > 0)
+      *Range = {FirstEqual(Range->Min, extremes.Low, valueAt, done),
+                FirstEqual(Range->Max, extremes.High, valueAt, done)};
+    TakeInSingles(*Range, values + done, rest);
+  }
   // Every pixel through the table first, without a branch per pixel; the
   // few the classifier could not settle are then painted over exactly.
-  const uint32_t* words = FCodeWords.data();
-  const int32_t done = WriteCodedPixels(Row, codes, Count, words[CodeUnder], words[CodeOver]);
-  pixelrow::Write(Row, done, Count - done, Source.Width,
+  const int32_t coded = done + WriteCodedPixels(Row + 3 * int64_t{done}, codes + done, rest,
+                                                words[CodeUnder], words[CodeOver]);
+  pixelrow::Write(Row, coded, Count - coded, Source.Width,
                   [&](int32_t x) { return words[codes[x]]; });
   if (checks)
-    PaintChecks(Row, codes, values, Count, Window);
+    PaintChecks(
+        Row + 3 * int64_t{done}, codes + done, [&](int32_t x) { return values[done + x]; }, rest,
+        Window);
 }
 
 void TViewPainter::PrepareMapped(const TViewSource& Source) {
@@ -316,20 +403,34 @@ void TViewPainter::PrepareMapped(const TViewSource& Source) {
   FCodeWords[CodeUnder] = pixelrow::PixelWord(colour::Green);
   FCodeWords[CodeOver] = pixelrow::PixelWord(colour::Red);
   FChecked.Held.reset(); // the window may have changed since the last paint
+  // Pixels of a bitmap that the caches cannot hold are streamed to memory.
+  FStreamPixels = int64_t{Source.Width} * Source.Height * 3 > 2 * 1024 * 1024;
 }
 
 void TViewPainter::Paint(const TViewSource& Source, const TIntensityWindow& Window,
                          TBitmap24& Bitmap, TValueRange* Range) {
+  Prepare(Source, Window);
+  PaintRows(Source, Window, Bitmap, Range, 0, Source.Height);
+}
+
+void TViewPainter::Prepare(const TViewSource& Source, const TIntensityWindow& Window) {
+  if (IsTabled(Source.Type))
+    TableFor(Source.Type, Window);
+  if (IsWindowTabled(Source.Type) && widerow::Enabled())
+    WindowTableFor(Source.Type, Window);
+  PrepareMapped(Source);
+}
+
+void TViewPainter::PaintRows(const TViewSource& Source, const TIntensityWindow& Window,
+                             TBitmap24& Bitmap, TValueRange* Range, int32_t FirstRow,
+                             int32_t EndRow) {
   const int32_t width = Source.Width;
   const int64_t bytesPerVoxel = BytesPerVoxel[Source.Type];
   const bool swap = pixelrow::NeedsSwap(Source.Order);
   const bool tabled = IsTabled(Source.Type);
-  if (tabled)
-    TableFor(Source.Type, Window);
-  PrepareMapped(Source);
   const uint32_t beyond = pixelrow::PixelWord(colour::LightBlue);
 
-  for (int32_t y = 0; y < Source.Height; ++y) {
+  for (int32_t y = FirstRow; y < EndRow; ++y) {
     uint8_t* row = Bitmap.ScanLine(y);
     const int64_t first = static_cast<int64_t>(y) * width;
     const auto inFile =

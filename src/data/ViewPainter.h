@@ -39,19 +39,28 @@ public:
   // every value of the view except NaNs, positions beyond the file as 0.
   void Paint(const TViewSource& Source, const TIntensityWindow& Window, TBitmap24& Bitmap,
              TValueRange* Range);
+  // Paint in steps, for a view whose bytes are still arriving: Prepare once,
+  // then PaintRows for consecutive runs of rows, top to bottom, each row only
+  // once every voxel it shows has arrived or Source.VoxelCount is final.
+  void Prepare(const TViewSource& Source, const TIntensityWindow& Window);
+  void PaintRows(const TViewSource& Source, const TIntensityWindow& Window, TBitmap24& Bitmap,
+                 TValueRange* Range, int32_t FirstRow, int32_t EndRow);
   // Paints every pixel of the bitmap in one colour.
   static void Fill(TBitmap24& Bitmap, uint32_t Colour);
 
 private:
   static bool IsTabled(TVoxelType Type);
+  static bool IsWindowTabled(TVoxelType Type);
   const std::vector<uint32_t>& TableFor(TVoxelType Type, const TIntensityWindow& Window);
+  void WindowTableFor(TVoxelType Type, const TIntensityWindow& Window);
   void PrepareMapped(const TViewSource& Source);
   void PaintTableRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes, int32_t Count,
                      bool Swap);
   void TakeInTabled(TValueRange& Range, const TViewSource& Source, const uint8_t* Bytes,
                     int32_t Count, bool Swap);
   uint32_t CheckedWord(float V, const TIntensityWindow& Window);
-  void PaintChecks(uint8_t* Row, const int32_t* Codes, const float* Values, int32_t Count,
+  template <typename TValueAt>
+  void PaintChecks(uint8_t* Row, const int32_t* Codes, TValueAt ValueAt, int32_t Count,
                    const TIntensityWindow& Window);
   void PaintMappedRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes, int32_t Count,
                       bool Swap, const TIntensityWindow& Window, TValueRange* Range);
@@ -62,7 +71,17 @@ private:
   // Scratch of one row: the voxels as singles and their classification.
   std::vector<float> FValues;
   std::vector<int32_t> FCodes;
+  // 32- and 64-bit integers of a narrow window through a table of its values, the
+  // first and last entry standing for all beyond (see WindowTableFor).
+  struct TWindowTable {
+    std::vector<uint32_t> Words;
+    int64_t Low = 0, High = -1;
+    bool Valid = false;
+    TVoxelType Type = vtByte;
+    TIntensityWindow Window{0, 0, false};
+  } FWindowTable;
   std::vector<uint32_t> FCodeWords;
+  bool FStreamPixels = false;
   // The pixel words of values that took the exact path in this paint, by
   // their bits: a smooth image meets the same such value again and again.
   struct TCheckedWords {

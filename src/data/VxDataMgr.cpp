@@ -157,30 +157,113 @@ void TVxDataMgr::FinishRead(TViewKind View, int64_t BytesRead, int64_t DirtyEnd)
   FViewDirtyBytes[View] = whole;
 }
 
-void TVxDataMgr::ReadSlice(TViewKind View, int32_t Volume, int32_t Index, int64_t Bytes) {
-  const int64_t got = ReadAt(VoxelFileOffset(0, 0, Index, Volume), FViewBuffer[View].data(), Bytes);
-  FViewVoxelCount[View] = got / BytesPerVoxel[FVoxelType];
+// Paints the rows of a view as soon as their voxels have arrived, while the
+// bytes just read are still in the processor's cache: a view read whole and
+// painted after would have to come back from memory.
+class TVxDataMgr::TPaintAsRead {
+public:
+  TPaintAsRead(TViewPainter& Painter, const TViewSource& Source, const TIntensityWindow& Window,
+               TBitmap24& Bitmap, TValueRange* Range)
+      : FPainter(Painter)
+      , FSource(Source)
+      , FWindow(Window)
+      , FBitmap(Bitmap)
+      , FRange(Range) {
+    const int64_t rowBytes = int64_t{Source.Width} * BytesPerVoxel[Source.Type];
+    FPieceRows = static_cast<int32_t>(std::clamp<int64_t>(
+        PieceBytes / std::max<int64_t>(rowBytes, 1), 1, std::max(Source.Height, 1)));
+    FPainter.Prepare(FSource, FWindow);
+  }
+
+  // Count voxels from the start of the view have arrived, and every row they
+  // fill is final.
+  void Arrived(int64_t Count) {
+    if (FSource.Width <= 0)
+      return;
+    const auto filled =
+        static_cast<int32_t>(std::min<int64_t>(Count / FSource.Width, FSource.Height));
+    if (filled - FPainted < FPieceRows)
+      return;
+    FSource.VoxelCount = Count;
+    FPainter.PaintRows(FSource, FWindow, FBitmap, FRange, FPainted, filled);
+    FPainted = filled;
+  }
+
+  // Count is final: the rest of the rows.
+  void Finish(int64_t Count) {
+    FSource.VoxelCount = Count;
+    FPainter.PaintRows(FSource, FWindow, FBitmap, FRange, FPainted, FSource.Height);
+    FPainted = FSource.Height;
+  }
+
+  // About this many voxel bytes per step: they and their pixels stay in the
+  // second-level cache of any current processor.
+  static constexpr int64_t PieceBytes = 128 * 1024;
+
+private:
+  TViewPainter& FPainter;
+  TViewSource FSource;
+  const TIntensityWindow& FWindow;
+  TBitmap24& FBitmap;
+  TValueRange* FRange;
+  int32_t FPieceRows = 1;
+  int32_t FPainted = 0;
+};
+
+// The slice in consecutive positioned reads of whole rows, each painted as it arrives.
+void TVxDataMgr::ReadSlice(TViewKind View, int32_t Volume, int32_t Index, int64_t Bytes,
+                           TPaintAsRead& Paint) {
+  const int64_t start = VoxelFileOffset(0, 0, Index, Volume);
+  const int64_t bytesPerVoxel = BytesPerVoxel[FVoxelType];
+  const int64_t rowBytes = std::max<int64_t>(int64_t{FDims[0]} * bytesPerVoxel, 1);
+  // An offset so large that its pieces would overflow is read, or rather not, in one go.
+  const int64_t piece = start > std::numeric_limits<int64_t>::max() - Bytes
+                            ? Bytes
+                            : std::max(rowBytes, TPaintAsRead::PieceBytes / rowBytes * rowBytes);
+  uint8_t* data = FViewBuffer[View].data();
+  int64_t got = 0;
+  while (got < Bytes) {
+    const int64_t want = std::min(piece, Bytes - got);
+    const int64_t read = ReadAt(start + got, data + got, want);
+    got += std::max<int64_t>(read, 0);
+    if (read < want)
+      break;
+    Paint.Arrived(got / bytesPerVoxel);
+  }
+  FViewVoxelCount[View] = got / bytesPerVoxel;
   FinishRead(View, got, std::max(FViewDirtyBytes[View], got));
 }
 
-void TVxDataMgr::ReadCrossSlice(int32_t Volume, int32_t Index, int32_t Width) {
+// Every byte a read does not fill is cleared, but only where an earlier render
+// may have left something: clearing the whole view first cost as much as
+// painting it.
+void TVxDataMgr::ReadCrossSlice(int32_t Volume, int32_t Index, int32_t Width, TPaintAsRead& Paint) {
   const int64_t bytesPerVoxel = BytesPerVoxel[FVoxelType];
   const int64_t rowBytes = int64_t{Width} * bytesPerVoxel;
   uint8_t* data = FViewBuffer[vkCrossSlice].data();
-  if (FViewDirtyBytes[vkCrossSlice] > 0)
-    std::memset(data, 0, static_cast<size_t>(FViewDirtyBytes[vkCrossSlice]));
+  const int64_t wasDirty = FViewDirtyBytes[vkCrossSlice];
   int64_t count = 0;
   int64_t dirty = 0;
   for (int32_t k = 0; k < FDims[2]; ++k) {
     uint8_t* target = data + k * rowBytes;
-    const int64_t got = ReadAt(VoxelFileOffset(0, Index, k, Volume), target, rowBytes);
+    const int64_t got =
+        std::max<int64_t>(ReadAt(VoxelFileOffset(0, Index, k, Volume), target, rowBytes), 0);
     const int64_t whole = got / bytesPerVoxel * bytesPerVoxel;
-    if (got > whole)
-      std::memset(target + whole, 0, static_cast<size_t>(got - whole));
+    // The trailing part of a voxel just read, and what an earlier render left.
+    const int64_t clearEnd = std::max(got, std::min(rowBytes, wasDirty - k * rowBytes));
+    if (clearEnd > whole)
+      std::memset(target + whole, 0, static_cast<size_t>(clearEnd - whole));
     count += got / bytesPerVoxel;
     if (whole > 0)
       dirty = k * rowBytes + whole;
+    // A row short of its voxels leaves the rows after it unsettled: a later
+    // row's voxels still count towards the positions painted as in the file.
+    if (count == int64_t{k + 1} * Width)
+      Paint.Arrived(count);
   }
+  const int64_t viewEnd = int64_t{std::max(FDims[2], 0)} * rowBytes;
+  if (wasDirty > viewEnd)
+    std::memset(data + viewEnd, 0, static_cast<size_t>(wasDirty - viewEnd));
   FViewVoxelCount[vkCrossSlice] = count;
   FViewDirtyBytes[vkCrossSlice] = dirty;
 }
@@ -202,15 +285,15 @@ void TVxDataMgr::RenderView(int32_t Volume, int32_t Index, TViewKind View, TImag
       if (!PrepareBuffer(View, geometry.Bytes)) {
         TViewPainter::Fill(bitmap, colour::Yellow);
       } else {
-        if (View == vkCrossSlice)
-          ReadCrossSlice(Volume, Index, geometry.Width);
-        else
-          ReadSlice(View, Volume, Index, geometry.Bytes);
         const TViewSource source{
-            FViewBuffer[View].data(), FViewVoxelCount[View], FVoxelType, FByteOrder,
-            geometry.Width,           geometry.Height};
+            FViewBuffer[View].data(), 0, FVoxelType, FByteOrder, geometry.Width, geometry.Height};
         const TIntensityWindow window(FIntensityMin, FIntensityMax, FFlagOverUnder);
-        FPainter.Paint(source, window, bitmap, View == vkSlice ? &range : nullptr);
+        TPaintAsRead paint(FPainter, source, window, bitmap, View == vkSlice ? &range : nullptr);
+        if (View == vkCrossSlice)
+          ReadCrossSlice(Volume, Index, geometry.Width, paint);
+        else
+          ReadSlice(View, Volume, Index, geometry.Bytes, paint);
+        paint.Finish(FViewVoxelCount[View]);
         if (View == vkSlice) {
           FSliceMin = range.Min;
           FSliceMax = range.Max;

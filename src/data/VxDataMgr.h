@@ -82,8 +82,9 @@ private:
   };
   TViewGeometry GeometryOf(TViewKind View) const;
   bool PrepareBuffer(TViewKind View, int64_t Bytes);
-  void ReadSlice(TViewKind View, int32_t Volume, int32_t Index, int64_t Bytes);
-  void ReadCrossSlice(int32_t Volume, int32_t Index, int32_t Width);
+  class TPaintAsRead;
+  void ReadSlice(TViewKind View, int32_t Volume, int32_t Index, int64_t Bytes, TPaintAsRead& Paint);
+  void ReadCrossSlice(int32_t Volume, int32_t Index, int32_t Width, TPaintAsRead& Paint);
   int64_t ReadAt(int64_t Offset, uint8_t* Target, int64_t Count);
   void FinishRead(TViewKind View, int64_t BytesRead, int64_t DirtyEnd);
 

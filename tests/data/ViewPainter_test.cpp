@@ -11,6 +11,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -78,8 +79,16 @@ TValueRange Paint(TViewPainter& Painter, const TPaintJob& Job, const TIntensityW
 // conversion to float rounds once; halves are assembled from their fields.
 float ModelSingle(TVoxelType Type, uint64_t Bits) {
   switch (Type) {
+  case vtByte:
+    return static_cast<uint8_t>(Bits);
   case vtInt8:
     return static_cast<int8_t>(Bits);
+  case vtInt16:
+    return static_cast<int16_t>(Bits);
+  case vtInt32:
+    return static_cast<float>(static_cast<long double>(static_cast<int32_t>(Bits)));
+  case vtFloat32:
+    return std::bit_cast<float>(static_cast<uint32_t>(Bits));
   case vtUInt16:
     return static_cast<uint16_t>(Bits);
   case vtFloat16: {
@@ -301,6 +310,109 @@ TEST(ViewPainterExact, WideValuesRoundToTheNearestSingleWithTiesToEven) {
           ExpectViewMatchesModel(painter, c.Type, order, *c.Bits, 1, 0, ends, flag);
       for (uint64_t bits : *c.Bits)
         ExpectViewMatchesModel(painter, c.Type, order, {bits, bits}, 2, 1, {0, 255}, true);
+    }
+}
+
+// Bits of every type for rows painted eight voxels at a time: any pattern;
+// whole values around the window; singles beside the half levels of the
+// window 0..1000 and beside the single overflow of its mapping, which only the
+// exact path can settle; zeros of both signs; 64-bit integers around 2^52.
+std::vector<uint64_t> MixedBits(TVoxelType Type, size_t Count, std::mt19937_64& Random) {
+  const int size = BytesPerVoxel[Type];
+  const uint64_t mask = size == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * size)) - 1;
+  const bool isFloat = VoxelTypeTable[Type].Float;
+  const auto bitsOf = [&](float v) -> uint64_t {
+    switch (Type) {
+    case vtFloat16:
+      return testfiles::HalfBits(std::round(v));
+    case vtFloat32:
+      return std::bit_cast<uint32_t>(v);
+    case vtFloat64:
+      return std::bit_cast<uint64_t>(static_cast<double>(v));
+    default:
+      return static_cast<uint64_t>(static_cast<int64_t>(v)) & mask;
+    }
+  };
+  std::vector<uint64_t> bits(Count);
+  for (uint64_t& b : bits) {
+    const float whole = static_cast<float>(static_cast<int64_t>(Random() % 1600) - 300);
+    const float halfLevel = (static_cast<float>(Random() % 256) + 0.5f) / 0.255f;
+    const float edge = 0x1p127f / 0.255f;
+    switch (Random() % 7) {
+    case 0:
+      b = Random() & mask;
+      break;
+    case 6: // 64-bit integers about where a double stops holding them with room to spare
+      b = ((uint64_t{1} << (49 + Random() % 5)) + (Random() >> 14)) * (Random() % 2 ? 1 : -1) &
+          mask;
+      break;
+    case 1:
+      b = bitsOf(std::nextafter(halfLevel, Random() % 2 ? INFINITY : 0.0f));
+      break;
+    case 2:
+      b = isFloat ? bitsOf(halfLevel) : bitsOf(whole);
+      break;
+    case 3:
+      b = isFloat && Type != vtFloat16 ? bitsOf(Random() % 2 ? edge : -std::nextafter(edge, 0.0f))
+                                       : bitsOf(whole);
+      break;
+    case 4:
+      b = isFloat ? bitsOf(Random() % 2 ? 0.0f : -0.0f) : bitsOf(whole);
+      break;
+    default:
+      b = bitsOf(whole);
+    }
+  }
+  return bits;
+}
+
+// The rows the AVX2 kernels paint in blocks of eight, starting at every
+// alignment the bitmap's rows can have, with tails, a last row partly in the
+// file, and a bitmap large enough to be streamed to memory; each type, both
+// byte orders, windows up, down and over the whole 32-bit range.
+TEST(ViewPainterExact, RowsPaintedInBlocksMatchTheModel) {
+  if (!mappingmodel::HardwareExtended)
+    GTEST_SKIP() << "long double is not the x87 extended format here";
+  std::mt19937_64 random(21);
+  constexpr std::array<int32_t, 2> windows[] = {
+      {0, 1000}, {1000, 0}, {-128, 127}, {INT32_MIN, INT32_MAX}};
+  TViewPainter painter;
+  for (int t = 0; t < VoxelTypeCount; ++t) {
+    const auto type = static_cast<TVoxelType>(t);
+    const std::vector<uint64_t> small = MixedBits(type, 61 * 13, random);
+    for (TByteOrder order : {boLittleEndian, boBigEndian})
+      for (const auto& ends : windows)
+        for (bool flag : {false, true})
+          ExpectViewMatchesModel(painter, type, order, small, 61, 5, ends, flag);
+    // Colours cannot tell large values apart, the range can: rows of one value.
+    for (uint64_t bits : MixedBits(type, 256, random))
+      ExpectViewMatchesModel(painter, type, boLittleEndian, std::vector<uint64_t>(16, bits), 16, 0,
+                             {0, 1000}, false);
+    // 3000-byte rows start 8 bytes off a 16-byte boundary every other row.
+    const std::vector<uint64_t> large =
+        MixedBits(type, 1000 * 704 / mappingmodel::CaseDivisor, random);
+    ExpectViewMatchesModel(painter, type, boBigEndian, large, 1000, 3, {0, 1000}, true);
+  }
+}
+
+// Around window ends where singles are 4 apart, a value and the next one below
+// it can round to the same single or to either side of the end.
+TEST(ViewPainterExact, IntegersBesideCoarseWindowEndsMatchTheModel) {
+  if (!mappingmodel::HardwareExtended)
+    GTEST_SKIP() << "long double is not the x87 extended format here";
+  constexpr int32_t Two25 = 1 << 25;
+  constexpr std::array<int32_t, 2> windows[] = {
+      {Two25 + 7, Two25 + 9}, {Two25 + 9, Two25 + 7}, {Two25 + 3, Two25 + 3}, {-Two25 - 7, Two25}};
+  TViewPainter painter;
+  for (TVoxelType type : {vtInt32, vtUInt32, vtInt64, vtUInt64})
+    for (const auto& ends : windows) {
+      const uint64_t mask = BytesPerVoxel[type] == 4 ? 0xFFFFFFFF : ~uint64_t{0};
+      std::vector<uint64_t> bits;
+      for (int32_t end : ends)
+        for (int64_t v = int64_t{end} - 12; v < int64_t{end} + 12; ++v)
+          bits.push_back(static_cast<uint64_t>(v) & mask);
+      for (bool flag : {false, true})
+        ExpectViewMatchesModel(painter, type, boLittleEndian, bits, 16, 0, ends, flag);
     }
 }
 
