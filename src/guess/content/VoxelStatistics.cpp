@@ -275,7 +275,7 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
   // of a signed type; read as unsigned, pairs of a narrower width (all ones
   // beside a small negative, zeros beside a small positive) look smooth.
   score *= std::max(0.0, 1.0 - 2.0 * Share(Stats.TopByteFull, Stats.NonZero));
-  if (!IsFloat(Type) && BytesPerVoxel[Type] > 1 && Stats.Distinct > 256.0) {
+  if ((!IsFloat(Type) || Type == vtFloat16) && BytesPerVoxel[Type] > 1 && Stats.Distinct > 256.0) {
     // Whenever a higher byte of an integer changes, its low byte almost always
     // does too; the other way round is a float or a wrong byte order. Not so
     // for a few levels spread over the range (8-bit data scaled up), whose
@@ -355,6 +355,19 @@ std::vector<std::pair<int64_t, int64_t>> Pieces(const uint8_t* Bytes, int64_t Co
 
 using TPieces = std::vector<std::pair<int64_t, int64_t>>; // offset, length
 
+// How many bit patterns the half floats of the pieces take.
+double DistinctHalves(const uint8_t* Bytes, const TPieces& Pieces, TByteOrder Order) {
+  std::vector<bool> seen(65536, false);
+  double distinct = 0.0;
+  for (const auto& [offset, length] : Pieces)
+    for (int64_t i = offset; i + 1 < offset + length; i += 2) {
+      const auto bits = static_cast<size_t>(LoadRaw(Bytes + i, 2, Order == boBigEndian));
+      distinct += !seen[bits];
+      seen[bits] = true;
+    }
+  return distinct;
+}
+
 TValueStats StatsOf(const uint8_t* Bytes, const TPieces& pieces, TVoxelType Type,
                     TByteOrder Order) {
   const int32_t width = BytesPerVoxel[Type];
@@ -377,6 +390,8 @@ TValueStats StatsOf(const uint8_t* Bytes, const TPieces& pieces, TVoxelType Type
   ClampOutliers(all);
   if (!IsFloat(Type))
     stats.Density = DensityOf(all, Type, stats.Distinct);
+  else if (Type == vtFloat16)
+    stats.Distinct = DistinctHalves(Bytes, pieces, Order);
   if (!all.empty()) {
     const auto [lo, hi] = std::minmax_element(all.begin(), all.end());
     stats.Span = *hi - *lo;
