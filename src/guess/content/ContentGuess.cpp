@@ -219,8 +219,9 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
                             static_cast<int32_t>(SliceCount(slices)),
                             type.Type,
                             width == 1 ? boLittleEndian : type.Order};
-        // Rows left over after the last whole slice are rarer than a header.
-        const double leftover = data % sliceBytes != 0 ? 0.9 : 1.0;
+        // Rows left over after the last whole slice are rarer than a header,
+        // and an image of two or three rows rarer than a narrower one.
+        const double leftover = (data % sliceBytes != 0 ? 0.9 : 1.0) * (rows <= 3 ? 0.85 : 1.0);
         // A reading far less smooth than the best one measures its rows in
         // values whose dips may be its own distortion's.
         const double rough = 0.75 + 0.25 * std::min(1.0, type.Score / Facts.BestTypeScore);
