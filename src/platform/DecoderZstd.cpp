@@ -1,6 +1,9 @@
 // zstd through libzstd: frames one after another (multi-frame files and the
 // seekable format, whose seek table is a skippable frame the library passes
-// over), with a checkpoint at each frame start.
+// over), with a checkpoint at each frame start. A frame is never entered
+// part-way: its blocks refer back anywhere in the window, and carry their
+// entropy tables and repeat offsets over from block to block, which libzstd
+// offers no call to set, so a file of one frame is read from its start.
 #include "platform/Decoder.h"
 
 #include <bit>
