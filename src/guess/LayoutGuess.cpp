@@ -140,14 +140,17 @@ struct TOpenedFile {
 };
 
 // Opens Name for a guess; the reason for a person when there is nothing to guess.
-std::string Open(const std::string& Name, TOpenedFile& File) {
+std::string Open(const std::string& Name, TOpenedFile& File,
+                 const platform::TIndexProgress& Progress) {
   std::error_code error;
   if (std::filesystem::is_directory(Name, error))
     return "This is a folder, not a file";
   if (!platform::FileExists(Name))
     return "The file does not exist";
   try {
-    File.Stream = std::make_unique<platform::TFileStream>(Name);
+    File.Stream = std::make_unique<platform::TFileStream>(Name, Progress);
+  } catch (const platform::EOpenCancelled&) {
+    throw;
   } catch (const platform::EFOpenError& openError) {
     return openError.what();
   }
@@ -199,16 +202,16 @@ TLayoutGuess GuessOpened(const TOpenedFile& File, std::vector<TLayoutCandidate> 
 
 } // namespace
 
-TLayoutGuess GuessLayout(const std::string& Name) {
+TLayoutGuess GuessLayout(const std::string& Name, const platform::TIndexProgress& Progress) {
   TOpenedFile file;
-  if (const std::string why = Open(Name, file); !why.empty())
+  if (const std::string why = Open(Name, file, Progress); !why.empty())
     return NoLayout(why);
   const THeaderFinding finding =
       ReadFormatHeaders(Name, file.Head.data(), std::ssize(file.Head), file.Size);
   // A detached header stands for its data file: the layouts worth proposing
   // are the data file's, with the header's own first.
   TOpenedFile data;
-  if (!finding.DataFile.empty() && Open(finding.DataFile, data).empty()) {
+  if (!finding.DataFile.empty() && Open(finding.DataFile, data, Progress).empty()) {
     std::vector<TLayoutCandidate> stated;
     if (finding.DataLayout)
       if (auto fitted = FitStated(*finding.DataLayout, data.Head.data(), std::ssize(data.Head),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/Layout.h"
+#include "platform/Decompress.h"
 
 #include <cstdint>
 #include <string>
@@ -32,6 +33,8 @@ inline constexpr int64_t MaxGuessSampleBytes = int64_t{16} << 20;
 // Proposes layouts for the file Name (the host's bytes), best first. Reads at
 // most MaxGuessSampleBytes, never writes, and never waits on a pipe or device:
 // such a file, an empty one or one that cannot be read gives no candidate.
-TLayoutGuess GuessLayout(const std::string& Name);
+// Progress hears of a compressed file read through (one not open already);
+// when it cancels, platform::EOpenCancelled comes out.
+TLayoutGuess GuessLayout(const std::string& Name, const platform::TIndexProgress& Progress = {});
 
 } // namespace guess

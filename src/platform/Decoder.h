@@ -21,6 +21,13 @@ struct TCheckpoint {
   std::vector<uint8_t> Window;
 };
 
+// What one pass over the file found, shared by every stream over the same bytes.
+struct TSeekIndex {
+  TCompression Kind = TCompression::None;
+  std::vector<TCheckpoint> Points; // by Out, the first at the start
+  TDecodeState State;
+};
+
 // The compressed bytes, read in large pieces through the source.
 class TCompressedInput {
 public:
@@ -50,7 +57,9 @@ private:
   int64_t FPos = 0; // the file offset after the buffered bytes
 };
 
-enum class TStop { Running, End, Truncated, Damaged };
+// TooLarge: the data ahead need more memory than a decoder may take (DamageAt
+// tells where they start).
+enum class TStop { Running, End, Truncated, Damaged, TooLarge };
 
 class TDecoder {
 public:

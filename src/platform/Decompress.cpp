@@ -134,14 +134,34 @@ TDecompressedStream::TOpen TDecompressedStream::Open(TCompression Kind, TSourceR
   std::unique_ptr<TDecompressedStream> stream(new TDecompressedStream(Kind, std::move(decoder)));
   if (!stream->Build(Progress, Options, CompressedSize))
     return TOpen::Cancelled;
-  if (stream->Size() == 0 && stream->FState.Kind != TDecodeState::Complete)
+  // A window too large is no coincidence: the frame header asked for it.
+  if (stream->Size() == 0 && stream->FState.Kind != TDecodeState::Complete &&
+      stream->FState.Kind != TDecodeState::TooLarge)
     return TOpen::NotCompressed;
   Result = std::move(stream);
   return TOpen::Opened;
 }
 
+std::unique_ptr<TDecompressedStream>
+TDecompressedStream::Reopen(std::shared_ptr<const TSeekIndex> Index, TSourceRead Source,
+                            int64_t CompressedSize) {
+  auto decoder = Index
+                     ? MakeDecoder(Index->Kind, TCompressedInput(std::move(Source), CompressedSize))
+                     : nullptr;
+  if (!decoder)
+    return nullptr;
+  std::unique_ptr<TDecompressedStream> stream(
+      new TDecompressedStream(Index->Kind, std::move(decoder)));
+  stream->FState = Index->State;
+  stream->FIndex = std::move(Index);
+  return stream;
+}
+
 bool TDecompressedStream::Build(const TIndexProgress& Progress, const TIndexOptions& Options,
                                 int64_t CompressedSize) {
+  auto built = std::make_shared<TSeekIndex>();
+  built->Kind = FKind;
+  std::vector<TCheckpoint>& index = built->Points;
   // The last History bytes decoded always lie just before the write position,
   // so a checkpoint can copy its window from there.
   std::vector<uint8_t> buffer(History + OutputPiece);
@@ -152,8 +172,8 @@ bool TDecompressedStream::Build(const TIndexProgress& Progress, const TIndexOpti
   int64_t indexBytes = 0;
   int64_t nextProgress = ProgressEvery;
   int64_t nextProgressIn = ProgressEvery;
-  FIndex.assign(1, TCheckpoint{});
-  FDecoder->Restart(FIndex.front());
+  index.assign(1, TCheckpoint{});
+  FDecoder->Restart(index.front());
   while (FDecoder->Stop() == TStop::Running) {
     if (at == buffer.size()) {
       std::memmove(buffer.data(), buffer.data() + at - History, History);
@@ -173,13 +193,13 @@ bool TDecompressedStream::Build(const TIndexProgress& Progress, const TIndexOpti
       point.Window.assign(buffer.begin() + static_cast<std::ptrdiff_t>(at - need),
                           buffer.begin() + static_cast<std::ptrdiff_t>(at));
       indexBytes += CheckpointBytes(point);
-      FIndex.push_back(std::move(point));
-      while (FIndex.size() > 1 &&
+      index.push_back(std::move(point));
+      while (index.size() > 1 &&
              (indexBytes > Options.MaxBytes ||
               static_cast<double>(indexBytes) > Options.MaxShare * static_cast<double>(out))) {
-        Thin(FIndex);
+        Thin(index);
         indexBytes = 0;
-        for (const TCheckpoint& kept : FIndex)
+        for (const TCheckpoint& kept : index)
           indexBytes += kept.Window.empty() && kept.Out == 0 ? 0 : CheckpointBytes(kept);
         spacing *= 2;
       }
@@ -206,6 +226,10 @@ bool TDecompressedStream::Build(const TIndexProgress& Progress, const TIndexOpti
     FState.Kind = TDecodeState::Damaged;
     FState.CompressedOffset = FDecoder->DamageAt();
     break;
+  case TStop::TooLarge:
+    FState.Kind = TDecodeState::TooLarge;
+    FState.CompressedOffset = FDecoder->DamageAt();
+    break;
   case TStop::End:
     FState.Kind = TDecodeState::Complete;
     break;
@@ -214,18 +238,20 @@ bool TDecompressedStream::Build(const TIndexProgress& Progress, const TIndexOpti
     break;
   }
   FPosition = -1;
+  built->State = FState;
+  FIndex = std::move(built);
   return true;
 }
 
 int64_t TDecompressedStream::IndexBytes() const {
   int64_t total = 0;
-  for (const TCheckpoint& point : FIndex)
+  for (const TCheckpoint& point : FIndex->Points)
     total += CheckpointBytes(point);
   return total;
 }
 
 size_t TDecompressedStream::Checkpoints() const {
-  return FIndex.size();
+  return FIndex->Points.size();
 }
 
 namespace {
@@ -241,11 +267,11 @@ const TCheckpoint& Before(const std::vector<TCheckpoint>& Index, int64_t Offset)
 
 int64_t TDecompressedStream::CheckpointBefore(int64_t Offset) const {
   const std::lock_guard<std::mutex> hold(FLock);
-  return Before(FIndex, std::max<int64_t>(Offset, 0)).Out;
+  return Before(FIndex->Points, std::max<int64_t>(Offset, 0)).Out;
 }
 
 void TDecompressedStream::PositionAt(int64_t Offset) {
-  const TCheckpoint& before = Before(FIndex, Offset);
+  const TCheckpoint& before = Before(FIndex->Points, Offset);
   // Going on is cheaper unless the decoder stands past Offset or a checkpoint
   // lies between it and Offset.
   if (FPosition < 0 || FPosition > Offset || before.Out > FPosition ||

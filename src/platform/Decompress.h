@@ -12,6 +12,10 @@ namespace platform {
 // The compressed formats a file is recognised as, by its first bytes alone.
 enum class TCompression { None, Gzip, Bzip2, Xz, Zstd };
 
+// The largest window a decoder allocates (zstd's own default limit): a frame
+// asking for more is not read, as `zstd -d` refuses it without --memory.
+constexpr int64_t MaxWindowBytes = int64_t{128} << 20;
+
 // The bytes DetectCompression needs to see to decide.
 constexpr size_t CompressionMagicBytes = 6;
 
@@ -21,9 +25,12 @@ const char* CompressionName(TCompression Kind);
 
 // How far the one pass over the compressed bytes got.
 struct TDecodeState {
-  enum TKind { Complete, Truncated, Damaged };
+  // TooLarge: what follows needs a larger window than a decoder may allocate
+  // (MaxWindowBytes), as a file written with a long-distance mode can.
+  enum TKind { Complete, Truncated, Damaged, TooLarge };
   TKind Kind = Complete;
-  // Damaged: about where in the compressed bytes the decoder gave up.
+  // Damaged: about where in the compressed bytes the decoder gave up;
+  // TooLarge: where the part that asks for the window starts.
   int64_t CompressedOffset = 0;
   // Every decompressed byte before this one is readable (the decompressed size).
   int64_t DecompressedOffset = 0;
@@ -41,6 +48,7 @@ struct TIndexOptions {
 };
 
 struct TCheckpoint;
+struct TSeekIndex;
 class TDecoder;
 
 // A compressed file read as its decompressed bytes, at any offset. Opening reads
@@ -56,6 +64,10 @@ public:
   static TOpen Open(TCompression Kind, TSourceRead Source, int64_t CompressedSize,
                     const TIndexProgress& Progress, const TIndexOptions& Options,
                     std::unique_ptr<TDecompressedStream>& Result);
+  // Another reader of the same compressed bytes, over its own Source, that
+  // takes an index already built instead of reading the file through again.
+  static std::unique_ptr<TDecompressedStream> Reopen(std::shared_ptr<const TSeekIndex> Index,
+                                                     TSourceRead Source, int64_t CompressedSize);
   ~TDecompressedStream();
   TDecompressedStream(const TDecompressedStream&) = delete;
   TDecompressedStream& operator=(const TDecompressedStream&) = delete;
@@ -70,6 +82,8 @@ public:
     return FState;
   }
   TCompression Kind() const { return FKind; }
+  // The index as built, to share with Reopen; it never changes.
+  std::shared_ptr<const TSeekIndex> Index() const { return FIndex; }
   // What the seek index holds, in bytes.
   int64_t IndexBytes() const;
   size_t Checkpoints() const;
@@ -86,7 +100,7 @@ private:
 
   TCompression FKind;
   std::unique_ptr<TDecoder> FDecoder;
-  std::vector<TCheckpoint> FIndex;
+  std::shared_ptr<const TSeekIndex> FIndex;
   TDecodeState FState;
   int64_t FPosition = -1; // where the decoder stands in the decompressed bytes; -1 before any read
   int64_t FRestarts = 0;

@@ -4,8 +4,12 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <mutex>
+#include <optional>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 
@@ -14,6 +18,64 @@ namespace {
 TIndexProgress& DefaultProgress() {
   static TIndexProgress progress;
   return progress;
+}
+
+// A file as it stands now: another open that finds the same inode with the
+// same size, times and ends reads the same bytes, so it may take the same
+// index. The times tick coarsely, so a file rewritten in place at once would
+// pass for the old one but for its first and last bytes (the trailers hold
+// a check of the whole).
+using TFileIdentity =
+    std::tuple<dev_t, ino_t, off_t, int64_t, int64_t, int64_t, int64_t, std::vector<uint8_t>>;
+constexpr int64_t IdentityEndBytes = 64;
+
+std::optional<TFileIdentity> IdentityOf(int Handle) {
+  struct stat info {};
+  if (::fstat(Handle, &info) != 0)
+    return std::nullopt;
+  const int64_t head = std::min<int64_t>(info.st_size, IdentityEndBytes);
+  const int64_t tail = std::min<int64_t>(info.st_size - head, IdentityEndBytes);
+  std::vector<uint8_t> ends(static_cast<size_t>(head + tail));
+  if (::pread(Handle, ends.data(), static_cast<size_t>(head), 0) != head ||
+      ::pread(Handle, ends.data() + head, static_cast<size_t>(tail),
+              static_cast<off_t>(info.st_size - tail)) != tail)
+    return std::nullopt;
+  return TFileIdentity{info.st_dev,          info.st_ino,          info.st_size,
+                       info.st_mtim.tv_sec,  info.st_mtim.tv_nsec, info.st_ctim.tv_sec,
+                       info.st_ctim.tv_nsec, std::move(ends)};
+}
+
+// The indexes of the compressed files open now, held weakly: the guess, the
+// pictures of its proposals and the header writer open the file the window
+// shows again, and must not read it through each time. Closing the last
+// stream of a file lets its index go, so memory stays what the open files need.
+class TOpenIndexes {
+public:
+  std::shared_ptr<const TSeekIndex> Find(const TFileIdentity& File) {
+    const std::lock_guard<std::mutex> hold(FLock);
+    std::erase_if(FKnown, [](const TKnown& Known) { return Known.Index.expired(); });
+    for (const TKnown& known : FKnown)
+      if (known.File == File)
+        return known.Index.lock();
+    return nullptr;
+  }
+  void Add(const TFileIdentity& File, const std::shared_ptr<const TSeekIndex>& Index) {
+    const std::lock_guard<std::mutex> hold(FLock);
+    FKnown.push_back({File, Index});
+  }
+
+private:
+  struct TKnown {
+    TFileIdentity File;
+    std::weak_ptr<const TSeekIndex> Index;
+  };
+  std::mutex FLock;
+  std::vector<TKnown> FKnown;
+};
+
+TOpenIndexes& OpenIndexes() {
+  static TOpenIndexes indexes;
+  return indexes;
 }
 
 } // namespace
@@ -53,6 +115,12 @@ void TFileStream::OpenCompressed(const TIndexProgress& Progress) {
   const auto source = [this](int64_t Offset, void* Buffer, int64_t Count) {
     return ReadRegularAt(Offset, Buffer, Count);
   };
+  const std::optional<TFileIdentity> identity = IdentityOf(FHandle);
+  if (auto known = identity ? OpenIndexes().Find(*identity) : nullptr) {
+    FDecompressed = TDecompressedStream::Reopen(std::move(known), source, Size());
+    if (FDecompressed)
+      return;
+  }
   std::unique_ptr<TDecompressedStream> stream;
   switch (TDecompressedStream::Open(kind, source, Size(), Progress ? Progress : DefaultProgress(),
                                     TIndexOptions{}, stream)) {
@@ -62,6 +130,8 @@ void TFileStream::OpenCompressed(const TIndexProgress& Progress) {
     throw EOpenCancelled();
   case TDecompressedStream::TOpen::Opened:
     FDecompressed = std::move(stream);
+    if (identity)
+      OpenIndexes().Add(*identity, FDecompressed->Index());
     break;
   case TDecompressedStream::TOpen::NotCompressed:
     break;

@@ -27,5 +27,9 @@ std::string CompressionNote(platform::TCompression Kind, const platform::TDecode
     note += ", truncated";
   else if (State.Kind == platform::TDecodeState::Damaged)
     note += ", damaged at byte " + std::to_string(State.CompressedOffset) + " of the file";
+  else if (State.Kind == platform::TDecodeState::TooLarge)
+    note += ", the frame at byte " + std::to_string(State.CompressedOffset) +
+            " of the file needs a window over " + std::to_string(platform::MaxWindowBytes >> 20) +
+            " MiB";
   return note + ")";
 }

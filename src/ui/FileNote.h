@@ -7,7 +7,8 @@
 
 // What the file-name strip says after the name of a compressed file, e.g.
 // " (gzip, 1.2 GB decompressed)", and that it is truncated or where the damage
-// is; empty for a file read as it is.
+// is, or where a part starts that needs too large a window; empty for a file
+// read as it is.
 std::string CompressionNote(platform::TCompression Kind, const platform::TDecodeState& State);
 
 // A byte count for a person: "850 bytes", "1.2 GB" (units of 1000).

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/VoxelTypes.h"
+#include "platform/Decompress.h"
 
 #include <QMainWindow>
 #include <array>
@@ -183,6 +184,9 @@ private:
   QDialog* FHelp = nullptr;
   TDialogRunner FDialogRunner;
   int FProgressDelay = 500;
+  // Runs Work, which may read a compressed file through, with the progress
+  // dialog; false when the user cancelled.
+  bool WithProgress(const std::function<void(const platform::TIndexProgress& Progress)>& Work);
   void OpenWithProgress(const std::string& Name);
 
   // Private state, as the window keeps it.

@@ -41,13 +41,17 @@ QString Tfm_Main::ChosenFile(const QFileDialog& Dialog) {
 
 // Reading a compressed file through shows a modal progress dialog once it has
 // taken FProgressDelay; events are handled meanwhile, so the window repaints
-// and Cancel is heard, while the dialog keeps every command out.
-void Tfm_Main::OpenWithProgress(const std::string& Name) {
+// and Cancel is heard, while the dialog keeps every command out. Once
+// cancelled, every later report cancels too, so that work reading several
+// files stops at the next one.
+bool Tfm_Main::WithProgress(
+    const std::function<void(const platform::TIndexProgress& Progress)>& Work) {
   QElapsedTimer clock;
   clock.start();
   std::unique_ptr<QProgressDialog> dialog;
+  bool cancelled = false;
   const auto progress = [&](double Done) {
-    if (!dialog && clock.elapsed() >= FProgressDelay) {
+    if (!dialog && !cancelled && clock.elapsed() >= FProgressDelay) {
       dialog = std::make_unique<QProgressDialog>(QStringLiteral("Reading the compressed file..."),
                                                  QStringLiteral("Cancel"), 0, 1000, this);
       dialog->setObjectName(QStringLiteral("ProgressDialog1"));
@@ -56,13 +60,21 @@ void Tfm_Main::OpenWithProgress(const std::string& Name) {
       dialog->setAutoReset(false);
       dialog->show();
     }
-    if (!dialog)
-      return true;
-    dialog->setValue(static_cast<int>(Done * 1000.0));
-    QCoreApplication::processEvents();
-    return !dialog->wasCanceled();
+    if (dialog) {
+      dialog->setValue(static_cast<int>(Done * 1000.0));
+      QCoreApplication::processEvents();
+      cancelled = cancelled || dialog->wasCanceled();
+    }
+    return !cancelled;
   };
-  FDataMgr.OpenFile(Name, progress);
+  Work(progress);
+  return !cancelled;
+}
+
+void Tfm_Main::OpenWithProgress(const std::string& Name) {
+  WithProgress([this, &Name](const platform::TIndexProgress& Progress) {
+    FDataMgr.OpenFile(Name, Progress);
+  });
 }
 
 // The strip shows the open file, and for a compressed one how it decompressed,

@@ -22,14 +22,15 @@ QStringList ItemTexts(const QComboBox* Combo) {
 }
 
 // A file that cannot be opened again gives no pictures; the proposals stand
-// without them.
+// without them. The file open in the window takes the index it has.
 std::vector<TBitmap24> PicturesOf(const std::string& FileName,
-                                  const std::vector<guess::TLayoutCandidate>& Candidates) {
+                                  const std::vector<guess::TLayoutCandidate>& Candidates,
+                                  const platform::TIndexProgress& Progress) {
   std::vector<TBitmap24> pictures(Candidates.size());
   if (Candidates.empty())
     return pictures;
   try {
-    platform::TFileStream stream(FileName);
+    platform::TFileStream stream(FileName, Progress);
     for (size_t k = 0; k < Candidates.size(); ++k)
       PaintThumbnail(stream, Candidates[k].Layout, ThumbnailSide, pictures[k]);
   } catch (const platform::EFOpenError&) {
@@ -47,9 +48,18 @@ void Tfm_Main::mi_GuessLayoutClick() {
   {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    proposals = guess::GuessLayout(FDataMgr.FileName());
-    pictures = PicturesOf(proposals.DataFile.empty() ? FDataMgr.FileName() : proposals.DataFile,
-                          proposals.Candidates);
+    // A detached header's data file may be compressed and not open yet.
+    const bool done = WithProgress([&](const platform::TIndexProgress& Progress) {
+      try {
+        proposals = guess::GuessLayout(FDataMgr.FileName(), Progress);
+      } catch (const platform::EOpenCancelled&) {
+        return;
+      }
+      pictures = PicturesOf(proposals.DataFile.empty() ? FDataMgr.FileName() : proposals.DataFile,
+                            proposals.Candidates, Progress);
+    });
+    if (!done)
+      return;
   }
   Tfm_GuessLayout dialog(proposals, ItemTexts(cb_DataType), ItemTexts(cb_ByteOrder), pictures,
                          this);

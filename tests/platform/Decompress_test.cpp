@@ -281,6 +281,49 @@ TEST(DecompressDetect, AMagicFollowedByNoiseIsNotCompressed) {
   EXPECT_FALSE(stream);
 }
 
+// A zstd frame of one raw block whose header asks for a window of 2^WindowLog bytes.
+TBytes RawZstdFrame(int WindowLog, const TBytes& Payload) {
+  const auto block = static_cast<uint32_t>(1 | Payload.size() << 3); // last, raw
+  TBytes frame = {0x28,
+                  0xB5,
+                  0x2F,
+                  0xFD,
+                  0x00,
+                  static_cast<uint8_t>((WindowLog - 10) << 3),
+                  static_cast<uint8_t>(block),
+                  static_cast<uint8_t>(block >> 8),
+                  static_cast<uint8_t>(block >> 16)};
+  frame.insert(frame.end(), Payload.begin(), Payload.end());
+  return frame;
+}
+
+// A frame asking for more than the largest window is refused where it starts,
+// alone (nothing decompresses, yet the file is no plain file) or after one
+// that reads; at the limit it reads.
+TEST(DecompressZstdWindow, AFrameOverTheLimitIsSaidWhereItStarts) {
+  const TBytes data = Volume(1000, 8);
+  const TBytes first = Zstd(data);
+  for (const int log : {27, 28, 31}) {
+    for (const bool after : {false, true}) {
+      TBytes file = after ? first : TBytes{};
+      const TBytes big = RawZstdFrame(log, data);
+      file.insert(file.end(), big.begin(), big.end());
+      auto stream = OpenBytes(TCompression::Zstd, file);
+      ASSERT_TRUE(stream);
+      const bool refused = int64_t{1} << log > platform::MaxWindowBytes;
+      EXPECT_EQ(stream->State().Kind, refused ? TDecodeState::TooLarge : TDecodeState::Complete)
+          << log;
+      TBytes expected = after ? data : TBytes{};
+      if (!refused)
+        expected.insert(expected.end(), data.begin(), data.end());
+      EXPECT_EQ(ReadAll(*stream), expected) << log;
+      if (refused) {
+        EXPECT_EQ(stream->State().CompressedOffset, after ? std::ssize(first) : 0) << log;
+      }
+    }
+  }
+}
+
 TEST(DecompressBomb, IndexStaysBoundedAndBuildingCancels) {
   const TBytes zeros(size_t{96} << 20, 0);
   const TBytes file = Gzip(zeros);

@@ -13,6 +13,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -380,6 +381,41 @@ TEST_F(TFileStreamTest, ACompressedFileReadsAsItsDecompressedBytes) {
   TFileStream plain(WriteFile("magic-only.raw", {0x1F, 0x8B, 0x08, 0x00}));
   EXPECT_EQ(plain.Compression(), platform::TCompression::None);
   EXPECT_EQ(plain.Size(), 4);
+}
+
+// While a compressed file is open, opening it again takes the index it has
+// instead of reading it through; a changed file, or one no longer open, is
+// read through again.
+TEST_F(TFileStreamTest, ACompressedFileOpenAlreadyIsNotReadThroughAgain) {
+  const std::vector<uint8_t> first = Pattern(0, 6 << 20);
+  const std::vector<uint8_t> second = Pattern(0, 6 << 20, 1);
+  const std::string name = WriteFile("again.raw.gz", testfiles::Gzipped(first));
+  int reports = 0;
+  const auto counting = [&reports](double) { return ++reports > 0; };
+  const auto readsThrough = [&](std::unique_ptr<TFileStream>& Kept,
+                                const std::vector<uint8_t>& Expected) {
+    reports = 0;
+    Kept = std::make_unique<TFileStream>(name, counting);
+    EXPECT_EQ(
+        ReadAt(*Kept, 3 << 20, 100),
+        std::vector<uint8_t>(Expected.begin() + (3 << 20), Expected.begin() + (3 << 20) + 100));
+    EXPECT_EQ(Kept->Size(), std::ssize(Expected));
+    return reports > 0;
+  };
+  std::unique_ptr<TFileStream> a, b, c;
+  EXPECT_TRUE(readsThrough(a, first));
+  EXPECT_FALSE(readsThrough(b, first));
+  b.reset();
+  // Rewritten in place, same name and inode, within the same tick of the clock.
+  {
+    const std::vector<uint8_t> packed = testfiles::Gzipped(second);
+    std::ofstream(name, std::ios::binary | std::ios::in | std::ios::out | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(packed.data()), std::ssize(packed));
+  }
+  EXPECT_TRUE(readsThrough(c, second));
+  a.reset();
+  c.reset();
+  EXPECT_TRUE(readsThrough(a, second));
 }
 
 } // namespace

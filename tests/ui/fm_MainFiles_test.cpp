@@ -239,6 +239,13 @@ TEST_F(TFileCommandsTest, TheStripTellsHowACompressedFileDecompressed) {
   }
   EXPECT_TRUE(
       Control<QLabel>("lb_FilePath")->text().contains(QStringLiteral(", damaged at byte ")));
+  // A zstd frame of one raw block asking for a 256 MiB window: sound, but not read.
+  const std::string wide = Dir.MakeFile(
+      "wide.raw.zst", {0x28, 0xB5, 0x2F, 0xFD, 0x00, 18 << 3, 1 | 4 << 3, 0, 0, 1, 2, 3, 4});
+  OpenThroughDialog(wide);
+  EXPECT_EQ(Control<QLabel>("lb_FilePath")->text(),
+            Q(wide) + QStringLiteral(" (zstd, 0 bytes decompressed, the frame at byte 0 of the "
+                                     "file needs a window over 128 MiB)"));
   const std::pair<int64_t, const char*> sizes[] = {
       {0, "0 bytes"},        {1, "1 byte"},       {999, "999 bytes"},        {1000, "1.0 KB"},
       {999'949, "999.9 KB"}, {999'950, "1.0 MB"}, {1'234'567'890, "1.2 GB"}, {INT64_MAX, "9.2 EB"}};

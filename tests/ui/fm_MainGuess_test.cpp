@@ -1,3 +1,4 @@
+#include "GzipFile.h"
 #include "QtPrinters.h"
 #include "data/Thumbnail.h"
 #include "data/VxDataMgr.h"
@@ -13,8 +14,10 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTreeWidget>
 #include <functional>
 #include <gtest/gtest.h>
@@ -185,6 +188,52 @@ TEST_F(TGuessEndToEndTest, EachProposalShowsThePictureOfItsOwnLayout) {
         const uint8_t* bgr = picture.ScanLine(y) + 3 * x;
         EXPECT_EQ(image.pixel(left + x, top + y), qRgb(bgr[2], bgr[1], bgr[0])) << what;
       }
+  }
+}
+
+// A compressed data file read through for the guess shows the progress of
+// the open, and Cancel there ends the command with no dialog; the file open
+// in the window is not read through again.
+TEST_F(TGuessEndToEndTest, ReadingACompressedFileForTheGuessShowsProgressAndCancels) {
+  const std::string data =
+      Dir.MakeFile("voxels.raw.gz", testfiles::Gzipped(std::vector<uint8_t>(24 << 20, 0)));
+  const std::string header = "NRRD0004\ntype: short\ndimension: 3\nsizes: 1024 1024 12\n"
+                             "endian: little\nencoding: gzip\ndata file: voxels.raw.gz\n";
+  const std::string nhdr = Dir.MakeFile("head.nhdr", {header.begin(), header.end()});
+  Window.SetProgressDelay(0);
+  struct TCase {
+    const std::string& Open;
+    bool Cancel;
+    bool Progress; // expected
+  };
+  for (const TCase& c :
+       {TCase{nhdr, true, true}, TCase{nhdr, false, true}, TCase{data, false, false}}) {
+    Window.OpenFileNamed(c.Open);
+    ASSERT_EQ(DataMgr.FileName(), c.Open);
+    int progress = 0;
+    bool shown = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+      auto* dialog = Window.findChild<QProgressDialog*>("ProgressDialog1");
+      if (dialog && !dialog->wasCanceled()) {
+        ++progress;
+        EXPECT_TRUE(dialog->isVisible());
+        if (c.Cancel)
+          dialog->cancel();
+      }
+      if (auto* guess = qobject_cast<Tfm_GuessLayout*>(QApplication::activeModalWidget())) {
+        shown = true;
+        guess->reject();
+      }
+    });
+    watcher.start(0);
+    Control<QAction>("mi_GuessLayout")->trigger();
+    watcher.stop();
+    EXPECT_EQ(progress > 0, c.Progress) << c.Open;
+    EXPECT_EQ(shown, !c.Cancel) << c.Open;
+    EXPECT_EQ(Window.findChild<QProgressDialog*>("ProgressDialog1"), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(DataMgr.FileName(), c.Open);
   }
 }
 
