@@ -1,6 +1,7 @@
 #include "data/Histogram.h"
 
 #include "data/HistogramParts.h"
+#include "data/WideRow.h"
 
 #include <algorithm>
 #include <array>
@@ -171,6 +172,106 @@ ZANDREL_TALLY(double)
 
 } // namespace histogramblock
 
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
+#define ZANDREL_HISTOGRAM_WIDE 1
+#else
+#define ZANDREL_HISTOGRAM_WIDE 0
+#endif
+
+#if ZANDREL_HISTOGRAM_WIDE
+namespace {
+
+// A float's bits as TallyBody orders them, -0 as +0.
+template <typename TKey> TKey KeyOfBits(TKey Bits) {
+  const TKey key = OrderedBits(Bits);
+  return key == -1 ? 0 : key;
+}
+
+// The same tally as TallyBody in explicit 32-byte lanes, which the compiler
+// does not find worth making of the scalar loop on its own; the lanes count
+// with masks (-1 for true), so subtracting a mask adds one.
+template <typename E>
+__attribute__((target("avx2"))) void TallyLanes(const uint8_t* Bytes, int32_t Count,
+                                                const TEnds<E>& Ends, TTally<E>& Tally) {
+  using TLane = std::conditional_t<sizeof(E) == 8, int64_t, int32_t>;
+  typedef TLane VLane __attribute__((vector_size(32)));
+  constexpr int lanes = 32 / sizeof(E);
+  const int32_t done = Count - Count % lanes;
+  VLane under{}, over{}, nan{}, plus{}, minus{}, finite{};
+  constexpr TLane most = std::numeric_limits<TLane>::max();
+  constexpr TLane least = std::numeric_limits<TLane>::min();
+  const uint8_t* bytes = Bytes;
+  if constexpr (std::is_floating_point_v<E>) {
+    constexpr TLane exponent = std::bit_cast<TLane>(std::numeric_limits<E>::infinity());
+    constexpr TLane minusInfinity = exponent | ~most;
+    const VLane underKey = VLane{} + KeyOfBits(std::bit_cast<TLane>(Ends.UnderBelow));
+    const VLane overKey = VLane{} + KeyOfBits(std::bit_cast<TLane>(Ends.OverAbove));
+    VLane low = VLane{} + most, high = VLane{} + least;
+    for (int32_t i = 0; i < done; i += lanes) {
+      VLane bits;
+      std::memcpy(&bits, bytes + i * sizeof(E), sizeof bits);
+      const VLane isNaN = (bits & most) > exponent;
+      const VLane isFinite = (bits & exponent) != exponent;
+      VLane key = bits ^ ((bits >> (8 * sizeof(TLane) - 1)) & most);
+      key &= ~(key == -1);
+      under -= ~isNaN & (key < underKey);
+      over -= ~isNaN & (key > overKey);
+      nan -= isNaN;
+      plus -= bits == exponent;
+      minus -= bits == minusInfinity;
+      finite -= isFinite;
+      const VLane lowCandidate = (key & isFinite) | (most & ~isFinite);
+      const VLane highCandidate = (key & isFinite) | (least & ~isFinite);
+      low = lowCandidate < low ? lowCandidate : low;
+      high = highCandidate > high ? highCandidate : high;
+    }
+    TLane lowest = most, highest = least;
+    for (int k = 0; k < lanes; ++k) {
+      lowest = std::min(lowest, low[k]), highest = std::max(highest, high[k]);
+      Tally.NaN += nan[k], Tally.PlusInfinity += plus[k], Tally.MinusInfinity += minus[k];
+      Tally.Finite += finite[k], Tally.Under += under[k], Tally.Over += over[k];
+    }
+    // Keys of finite values only: the sentinels stand for no value met.
+    if (lowest != most)
+      Tally.Low = std::min(Tally.Low, std::bit_cast<E>(OrderedBits(lowest)));
+    if (highest != least)
+      Tally.High = std::max(Tally.High, std::bit_cast<E>(OrderedBits(highest)));
+  } else {
+    typedef E VValue __attribute__((vector_size(32)));
+    const VValue underBelow = VValue{} + Ends.UnderBelow, overAbove = VValue{} + Ends.OverAbove;
+    VValue low = VValue{} + Tally.Low, high = VValue{} + Tally.High;
+    for (int32_t i = 0; i < done; i += lanes) {
+      VValue v;
+      std::memcpy(&v, bytes + i * sizeof(E), sizeof v);
+      under -= reinterpret_cast<VLane>(v < underBelow);
+      over -= reinterpret_cast<VLane>(v > overAbove);
+      low = v < low ? v : low;
+      high = v > high ? v : high;
+    }
+    for (int k = 0; k < lanes; ++k) {
+      Tally.Low = std::min(Tally.Low, low[k]), Tally.High = std::max(Tally.High, high[k]);
+      Tally.Under += under[k], Tally.Over += Ends.AllOver ? 0 : over[k];
+    }
+    Tally.Over += Ends.AllOver ? done : 0;
+    Tally.Finite += done;
+  }
+  E rest[lanes];
+  std::memcpy(rest, Bytes + done * sizeof(E), (Count - done) * sizeof(E));
+  TallyBody(rest, Count - done, Ends, Tally);
+}
+
+} // namespace
+#endif
+
+template <typename E>
+void TallyBlock(const uint8_t* Bytes, int32_t Count, const TEnds<E>& Ends, TTally<E>& Tally) {
+#if ZANDREL_HISTOGRAM_WIDE
+  if (widerow::Enabled())
+    return TallyLanes<E>(Bytes, Count, Ends, Tally);
+#endif
+  histogramblock::Tally(reinterpret_cast<const E*>(Bytes), Count, Ends, Tally);
+}
+
 namespace {
 
 // Four tables taken in turn: a smooth image puts run after run of voxels
@@ -223,6 +324,121 @@ ZANDREL_HISTOGRAM_INLINE void BinBody(const E* Values, int32_t Count, const TBin
   }
 }
 
+#if ZANDREL_HISTOGRAM_WIDE
+
+// Marks an estimate the exact edges must settle.
+constexpr uint16_t Doubtful = 0x8000;
+
+// The counting after the lanes' estimates: only the marked values (and the
+// non-finite ones among them) take the exact path.
+template <typename E, typename V>
+ZANDREL_HISTOGRAM_INLINE void CountEstimates(const uint8_t* Bytes, const uint16_t* Estimates,
+                                             int32_t Count, const TBinner<V>& Binner,
+                                             TBinTables& Bins) {
+  for (int32_t i = 0; i < Count; ++i) {
+    int bin = Estimates[i];
+    if (bin & Doubtful) {
+      E value;
+      std::memcpy(&value, Bytes + i * sizeof(E), sizeof value);
+      if constexpr (std::is_floating_point_v<E>)
+        if (!(std::fabs(value) < std::numeric_limits<E>::infinity()))
+          continue;
+      bin = Binner.BinOf(static_cast<V>(value));
+    }
+    ++Bins[i & 3][bin];
+  }
+}
+
+// The estimates of 32-bit values in eight single lanes. The offset from Low,
+// its conversion and the product by the scale each round once, by 2^-24 at
+// most, so on a scale of 512 the estimate is within 2^-13 of the exact
+// quotient; one within 2^-12 of a whole number is marked.
+struct TSingleScale {
+  float Low;        // the floats' smallest value
+  uint32_t LowBits; // the integers' smallest, as unsigned bits
+  float Scale;      // 512 / (High - Low)
+};
+
+template <typename E>
+__attribute__((target("avx2"))) void EstimateSingles(const uint8_t* Bytes, int32_t Count,
+                                                     const TSingleScale& Scale,
+                                                     uint16_t* Estimates) {
+  typedef float VSingle __attribute__((vector_size(32)));
+  typedef int32_t VInt __attribute__((vector_size(32)));
+  typedef uint32_t VBits __attribute__((vector_size(32)));
+  typedef uint16_t VCode __attribute__((vector_size(16)));
+  const uint8_t* bytes = Bytes;
+  const VSingle scale = VSingle{} + Scale.Scale, last = VSingle{} + float{LastBin};
+  const VSingle slack = VSingle{} + 0x1p-12f, ceiling = VSingle{} + (1.0f - 0x1p-12f);
+  for (int32_t i = 0; i + 8 <= Count; i += 8) {
+    VSingle t;
+    if constexpr (std::is_floating_point_v<E>) {
+      VSingle v;
+      std::memcpy(&v, bytes + i * 4, sizeof v);
+      t = (v - Scale.Low) * scale;
+    } else {
+      VBits v;
+      std::memcpy(&v, bytes + i * 4, sizeof v);
+      // In two halves, each converted exactly, so only their sum rounds.
+      const VBits offset = v - Scale.LowBits;
+      const VSingle high = __builtin_convertvector(reinterpret_cast<VInt>(offset >> 16), VSingle);
+      const VSingle low = __builtin_convertvector(reinterpret_cast<VInt>(offset & 0xFFFF), VSingle);
+      t = (high * 65536.0f + low) * scale;
+    }
+    // A NaN fails every comparison: it lands in bin 0, marked.
+    const VSingle clamped = t >= 0.0f ? (t < last ? t : last) : VSingle{};
+    const VInt bin = __builtin_convertvector(clamped, VInt);
+    const VSingle fraction = t - __builtin_convertvector(bin, VSingle);
+    const VInt sure = (fraction > slack) & (fraction < ceiling);
+    const VCode code = __builtin_convertvector(bin | (~sure & Doubtful), VCode);
+    std::memcpy(Estimates + i, &code, sizeof code);
+  }
+}
+
+// The estimates of 64-bit values in four double lanes, the same arithmetic as BinBody's.
+template <typename E, typename V>
+__attribute__((target("avx2"))) void EstimateDoubles(const uint8_t* Bytes, int32_t Count,
+                                                     const TBinner<V>& Binner,
+                                                     uint16_t* Estimates) {
+  typedef double VDouble __attribute__((vector_size(32)));
+  typedef int64_t VInt __attribute__((vector_size(32)));
+  typedef uint64_t VBits __attribute__((vector_size(32)));
+  typedef int32_t VBin __attribute__((vector_size(16)));
+  typedef uint16_t VCode __attribute__((vector_size(8)));
+  const uint8_t* bytes = Bytes;
+  const VDouble scale = VDouble{} + Binner.Scale(), last = VDouble{} + double{LastBin};
+  const VDouble slack = VDouble{} + Slack, ceiling = VDouble{} + (1.0 - Slack);
+  const double factor = Binner.Factor(), lowScaled = Binner.LowScaled();
+  const uint64_t lowBits = static_cast<uint64_t>(Binner.Edge(0));
+  for (int32_t i = 0; i + 4 <= Count; i += 4) {
+    VDouble t;
+    if constexpr (std::is_floating_point_v<E>) {
+      VDouble v;
+      std::memcpy(&v, bytes + i * 8, sizeof v);
+      t = (v * factor - lowScaled) * scale;
+    } else {
+      VBits v;
+      std::memcpy(&v, bytes + i * 8, sizeof v);
+      // The offset as a double by its halves in the exponent's place: only the sum rounds.
+      const VBits offset = v - lowBits;
+      const VDouble high =
+          reinterpret_cast<VDouble>((offset >> 32) | 0x4530'0000'0000'0000u) - 0x1p84;
+      const VDouble low =
+          reinterpret_cast<VDouble>((offset & 0xFFFF'FFFFu) | 0x4330'0000'0000'0000u) - 0x1p52;
+      t = (high + low) * scale;
+    }
+    const VDouble clamped = t >= 0.0 ? (t < last ? t : last) : VDouble{};
+    const VBin bin = __builtin_convertvector(clamped, VBin);
+    const VDouble fraction = t - __builtin_convertvector(bin, VDouble);
+    const VInt sure = (fraction > slack) & (fraction < ceiling);
+    const VBin doubtful = __builtin_convertvector(~sure & Doubtful, VBin);
+    const VCode code = __builtin_convertvector(bin | doubtful, VCode);
+    std::memcpy(Estimates + i, &code, sizeof code);
+  }
+}
+
+#endif
+
 } // namespace
 
 namespace histogramblock {
@@ -243,6 +459,38 @@ ZANDREL_BIN(double, double)
 } // namespace histogramblock
 
 namespace {
+
+// The bins of a block: through the lanes where the machine has them, the
+// few voxels they leave, and every voxel without them, as BinBody puts them.
+template <typename E, typename V>
+void BinBlock(const uint8_t* Bytes, int32_t Count, const TBinner<V>& Binner, TBinTables& Bins) {
+#if ZANDREL_HISTOGRAM_WIDE
+  if (widerow::Enabled()) {
+    uint16_t estimates[Block];
+    int32_t done;
+    if constexpr (sizeof(E) == 4) {
+      const double low = static_cast<double>(Binner.Edge(0));
+      const double width = static_cast<double>(Binner.Edge(WideBins)) - low;
+      // Singles hold the offsets and the scale only within this range.
+      if (!(width >= 0x1p-100 && width <= 0x1p100))
+        return histogramblock::Bin(reinterpret_cast<const E*>(Bytes), Count, Binner, Bins);
+      TSingleScale scale{static_cast<float>(low), 0, static_cast<float>(WideBins / width)};
+      if constexpr (!std::is_floating_point_v<E>)
+        scale.LowBits = static_cast<uint32_t>(Binner.Edge(0));
+      EstimateSingles<E>(Bytes, Count, scale, estimates);
+      done = Count - Count % 8;
+    } else {
+      EstimateDoubles<E>(Bytes, Count, Binner, estimates);
+      done = Count - Count % 4;
+    }
+    CountEstimates<E>(Bytes, estimates, done, Binner, Bins);
+    E rest[8];
+    std::memcpy(rest, Bytes + done * sizeof(E), (Count - done) * sizeof(E));
+    return histogramblock::Bin(rest, Count - done, Binner, Bins);
+  }
+#endif
+  histogramblock::Bin(reinterpret_cast<const E*>(Bytes), Count, Binner, Bins);
+}
 
 template <typename E> void Finish(THistogram& Result, const TTally<E>& Tally) {
   Result.Under = Tally.Under;
@@ -351,6 +599,14 @@ void CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t W
   }
 }
 
+// Calls Body(bytes, n) for every block of the voxels in the file, as the
+// stored type's bytes in the machine's order: the lanes read them by bytes.
+template <typename T, typename F> void ForEachWide(const THistogramSource& Source, F&& Body) {
+  ForEachStored<T>(Source, [&](const T* Stored, int32_t Count) {
+    Body(reinterpret_cast<const uint8_t*>(Stored), Count);
+  });
+}
+
 // 32- and 64-bit voxels: one pass for the range and the counts beside the
 // bins, one to bin.
 template <typename T, typename V>
@@ -358,16 +614,16 @@ void CountWide(THistogram& Result, const THistogramSource& Source, int32_t Windo
                int32_t WindowMax) {
   const TEnds<T> ends(WindowMin, WindowMax);
   TTally<T> tally;
-  ForEachStored<T>(Source, [&](const T* Values, int32_t Count) {
-    histogramblock::Tally(Values, Count, ends, tally);
+  ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
+    TallyBlock<T>(Bytes, Count, ends, tally);
   });
   Finish(Result, tally);
   if (Result.Shape != THistogram::Spread)
     return;
   const TBinner<V> binner(static_cast<V>(tally.Low), static_cast<V>(tally.High));
   TBinTables bins{};
-  ForEachStored<T>(Source, [&](const T* Values, int32_t Count) {
-    histogramblock::Bin(Values, Count, binner, bins);
+  ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
+    BinBlock<T>(Bytes, Count, binner, bins);
   });
   Result.Bins.assign(WideBins, 0);
   for (const auto& table : bins)
