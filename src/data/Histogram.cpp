@@ -330,22 +330,35 @@ ZANDREL_HISTOGRAM_INLINE void BinBody(const E* Values, int32_t Count, const TBin
 constexpr uint16_t Doubtful = 0x8000;
 
 // The counting after the lanes' estimates: only the marked values (and the
-// non-finite ones among them) take the exact path.
+// non-finite ones among them) take the exact path. Count is a multiple of
+// four, and each of four voxels goes to its own table.
 template <typename E, typename V>
 ZANDREL_HISTOGRAM_INLINE void CountEstimates(const uint8_t* Bytes, const uint16_t* Estimates,
                                              int32_t Count, const TBinner<V>& Binner,
                                              TBinTables& Bins) {
-  for (int32_t i = 0; i < Count; ++i) {
-    int bin = Estimates[i];
-    if (bin & Doubtful) {
-      E value;
-      std::memcpy(&value, Bytes + i * sizeof(E), sizeof value);
-      if constexpr (std::is_floating_point_v<E>)
-        if (!(std::fabs(value) < std::numeric_limits<E>::infinity()))
-          continue;
-      bin = Binner.BinOf(static_cast<V>(value));
+  const auto exact = [&](int32_t At) {
+    E value;
+    std::memcpy(&value, Bytes + At * sizeof(E), sizeof value);
+    if constexpr (std::is_floating_point_v<E>)
+      if (!(std::fabs(value) < std::numeric_limits<E>::infinity()))
+        return;
+    ++Bins[At & 3][Binner.BinOf(static_cast<V>(value))];
+  };
+  for (int32_t i = 0; i < Count; i += 4) {
+    uint64_t four;
+    std::memcpy(&four, Estimates + i, sizeof four);
+    if (four & 0x8000'8000'8000'8000u) {
+      for (int32_t k = i; k < i + 4; ++k)
+        if (Estimates[k] & Doubtful)
+          exact(k);
+        else
+          ++Bins[k & 3][Estimates[k]];
+      continue;
     }
-    ++Bins[i & 3][bin];
+    ++Bins[0][four & 0xFFFF];
+    ++Bins[1][(four >> 16) & 0xFFFF];
+    ++Bins[2][(four >> 32) & 0xFFFF];
+    ++Bins[3][four >> 48];
   }
 }
 
