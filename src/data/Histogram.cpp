@@ -366,9 +366,12 @@ ZANDREL_HISTOGRAM_INLINE void CountEstimates(const uint8_t* Bytes, const uint16_
 // its conversion and the product by the scale each round once, by 2^-24 at
 // most, so on a scale of 512 the estimate is within 2^-13 of the exact
 // quotient; one within 2^-12 of a whole number is marked.
+// Doubles and 64-bit integers take the same way once their offsets from Low
+// are in singles: the doubles' offsets round once more, the integers' are
+// exact when the range is narrower than 2^32.
 struct TSingleScale {
-  float Low;        // the floats' smallest value
-  uint32_t LowBits; // the integers' smallest, as unsigned bits
+  double Low;       // the floats' smallest value
+  uint64_t LowBits; // the integers' smallest, as unsigned bits
   float Scale;      // 512 / (High - Low)
 };
 
@@ -383,17 +386,37 @@ __attribute__((target("avx2"))) void EstimateSingles(const uint8_t* Bytes, int32
   const uint8_t* bytes = Bytes;
   const VSingle scale = VSingle{} + Scale.Scale, last = VSingle{} + float{LastBin};
   const VSingle slack = VSingle{} + 0x1p-12f, ceiling = VSingle{} + (1.0f - 0x1p-12f);
+  typedef double VDouble __attribute__((vector_size(32)));
+  typedef uint64_t VWide __attribute__((vector_size(32)));
+  typedef float VHalfSingle __attribute__((vector_size(16)));
+  typedef uint32_t VHalfBits __attribute__((vector_size(16)));
   for (int32_t i = 0; i + 8 <= Count; i += 8) {
     VSingle t;
-    if constexpr (std::is_floating_point_v<E>) {
+    if constexpr (std::is_same_v<E, float>) {
       VSingle v;
       std::memcpy(&v, bytes + i * 4, sizeof v);
-      t = (v - Scale.Low) * scale;
+      t = (v - static_cast<float>(Scale.Low)) * scale;
+    } else if constexpr (std::is_same_v<E, double>) {
+      VDouble first, second;
+      std::memcpy(&first, bytes + i * 8, sizeof first);
+      std::memcpy(&second, bytes + i * 8 + 32, sizeof second);
+      const VHalfSingle a = __builtin_convertvector(first - Scale.Low, VHalfSingle);
+      const VHalfSingle b = __builtin_convertvector(second - Scale.Low, VHalfSingle);
+      t = __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7) * scale;
     } else {
-      VBits v;
-      std::memcpy(&v, bytes + i * 4, sizeof v);
+      VBits offset;
+      if constexpr (sizeof(E) == 4) {
+        std::memcpy(&offset, bytes + i * 4, sizeof offset);
+        offset -= static_cast<uint32_t>(Scale.LowBits);
+      } else {
+        VWide first, second;
+        std::memcpy(&first, bytes + i * 8, sizeof first);
+        std::memcpy(&second, bytes + i * 8 + 32, sizeof second);
+        const VHalfBits a = __builtin_convertvector(first - Scale.LowBits, VHalfBits);
+        const VHalfBits b = __builtin_convertvector(second - Scale.LowBits, VHalfBits);
+        offset = __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7);
+      }
       // In two halves, each converted exactly, so only their sum rounds.
-      const VBits offset = v - Scale.LowBits;
       const VSingle high = __builtin_convertvector(reinterpret_cast<VInt>(offset >> 16), VSingle);
       const VSingle low = __builtin_convertvector(reinterpret_cast<VInt>(offset & 0xFFFF), VSingle);
       t = (high * 65536.0f + low) * scale;
@@ -481,17 +504,20 @@ void BinBlock(const uint8_t* Bytes, int32_t Count, const TBinner<V>& Binner, TBi
   if (widerow::Enabled()) {
     uint16_t estimates[Block];
     int32_t done;
-    if constexpr (sizeof(E) == 4) {
-      const double low = static_cast<double>(Binner.Edge(0));
-      const double width = static_cast<double>(Binner.Edge(WideBins)) - low;
-      // Singles hold the offsets and the scale only within this range.
-      if (!(width >= 0x1p-100 && width <= 0x1p100))
-        return histogramblock::Bin(reinterpret_cast<const E*>(Bytes), Count, Binner, Bins);
-      TSingleScale scale{static_cast<float>(low), 0, static_cast<float>(WideBins / width)};
-      if constexpr (!std::is_floating_point_v<E>)
-        scale.LowBits = static_cast<uint32_t>(Binner.Edge(0));
+    const double low = static_cast<double>(Binner.Edge(0));
+    const double width = static_cast<double>(Binner.Edge(WideBins)) - low;
+    const uint64_t lowBits = static_cast<uint64_t>(std::is_integral_v<E> ? Binner.Edge(0) : 0);
+    const uint64_t widthBits =
+        static_cast<uint64_t>(std::is_integral_v<E> ? Binner.Edge(WideBins) : 0) - lowBits;
+    // Singles hold the offsets and the scale only within this range.
+    const bool singles = std::is_integral_v<E> ? sizeof(E) == 4 || widthBits < uint64_t{1} << 32
+                                               : width >= 0x1p-100 && width <= 0x1p100;
+    if (singles) {
+      const TSingleScale scale{low, lowBits, static_cast<float>(WideBins / width)};
       EstimateSingles<E>(Bytes, Count, scale, estimates);
       done = Count - Count % 8;
+    } else if constexpr (sizeof(E) == 4) {
+      return histogramblock::Bin(reinterpret_cast<const E*>(Bytes), Count, Binner, Bins);
     } else {
       EstimateDoubles<E>(Bytes, Count, Binner, estimates);
       done = Count - Count % 4;

@@ -332,7 +332,8 @@ TEST(Histogram, LanesAndPlainLoopsAgreeOnEveryEdge) {
       {vtInt32, -1000, 1000037},         {vtInt32, INT32_MIN, INT32_MAX}, {vtUInt32, 7, 4e9},
       {vtInt64, -0x1p62, 0x1p62 + 4096}, {vtUInt64, 3, 0x1p40 + 3},       {vtFloat32, -3.7, 1e6},
       {vtFloat32, -3e38, 3e38},          {vtFloat32, 1e-40, 3e-40},       {vtFloat64, -1e-3, 5e300},
-      {vtFloat64, 0x1p-1060, 0x1p-1050},
+      {vtFloat64, 0x1p-1060, 0x1p-1050}, {vtFloat64, -3.7, 1e6},          {vtInt64, -5000, 4e9},
+      {vtUInt64, 0x1p63, 0x1p63 + 4e9},
   };
   const bool wasEnabled = widerow::Enabled();
   for (const TRange& r : ranges)
