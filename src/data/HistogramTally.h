@@ -12,7 +12,7 @@
 #include <limits>
 #include <type_traits>
 
-// The bodies of the hot loops go whole into each clone below, so that the
+// The bodies of the hot loops go whole into each clone that calls them, so that the
 // AVX2 clone is AVX2 code throughout.
 #if defined(__GNUC__)
 #define ZANDREL_HISTOGRAM_INLINE inline __attribute__((always_inline))
@@ -23,7 +23,7 @@
 namespace histogram {
 
 // What one pass learns of the values besides their bins, in the values' own
-// type E: the stored type of the wide types, so that the loop vectorises.
+// type E: the stored type of the wide types, as the lanes read them.
 template <typename E> struct TTally {
   int64_t Finite = 0;
   int64_t Under = 0;
@@ -70,7 +70,7 @@ template <typename TKey> TKey OrderedBits(TKey Bits) {
   return Bits ^ ((Bits >> (8 * sizeof(TKey) - 1)) & std::numeric_limits<TKey>::max());
 }
 
-// Branch-free, so that the loop vectorises.
+// Branch-free; the compiler still leaves it scalar, which is why the lanes exist.
 template <typename E>
 ZANDREL_HISTOGRAM_INLINE void TallyBody(const E* Values, int32_t Count, const TEnds<E>& Ends,
                                         TTally<E>& Tally) {
