@@ -1,6 +1,8 @@
 #include "data/Histogram.h"
 
+#include "data/HistogramLanes.h"
 #include "data/HistogramParts.h"
+#include "data/WideRow.h"
 
 #include <algorithm>
 #include <array>
@@ -9,14 +11,6 @@
 #include <cstring>
 #include <limits>
 #include <type_traits>
-
-// The bodies of the hot loops go whole into each clone below, so that the
-// AVX2 clone is AVX2 code throughout.
-#if defined(__GNUC__)
-#define ZANDREL_HISTOGRAM_INLINE inline __attribute__((always_inline))
-#else
-#define ZANDREL_HISTOGRAM_INLINE inline
-#endif
 
 using namespace histogram;
 
@@ -36,113 +30,6 @@ template <typename V> TVoxelValue VoxelValueOf(TVoxelType Type, V Value) {
     break;
   }
   return value;
-}
-
-// What one pass learns of the values besides their bins, in the values' own
-// type E: the stored type of the wide types, so that the loop vectorises.
-template <typename E> struct TTally {
-  int64_t Finite = 0;
-  int64_t Under = 0;
-  int64_t Over = 0;
-  int64_t NaN = 0;
-  int64_t PlusInfinity = 0;
-  int64_t MinusInfinity = 0;
-  E Low = std::numeric_limits<E>::has_infinity ? std::numeric_limits<E>::infinity()
-                                               : std::numeric_limits<E>::max();
-  E High = std::numeric_limits<E>::has_infinity ? -std::numeric_limits<E>::infinity()
-                                                : std::numeric_limits<E>::lowest();
-};
-
-// The window's ends as values of E: v < UnderBelow exactly when v is below
-// the window's minimum, v > OverAbove exactly when above its maximum. Floats
-// round the ends inward; an unsigned type below a negative maximum is all over.
-template <typename E> struct TEnds {
-  E UnderBelow;
-  E OverAbove;
-  bool AllOver = false;
-
-  TEnds(int32_t WindowMin, int32_t WindowMax) {
-    if constexpr (std::is_floating_point_v<E>) {
-      UnderBelow = static_cast<E>(WindowMin);
-      if (UnderBelow < WindowMin)
-        UnderBelow = std::nextafter(UnderBelow, std::numeric_limits<E>::infinity());
-      OverAbove = static_cast<E>(WindowMax);
-      if (OverAbove > WindowMax)
-        OverAbove = std::nextafter(OverAbove, -std::numeric_limits<E>::infinity());
-    } else if constexpr (std::is_unsigned_v<E>) {
-      UnderBelow = static_cast<E>(std::max(WindowMin, 0));
-      AllOver = WindowMax < 0;
-      OverAbove = static_cast<E>(std::max(WindowMax, 0));
-    } else {
-      UnderBelow = static_cast<E>(WindowMin);
-      OverAbove = static_cast<E>(WindowMax);
-    }
-  }
-};
-
-// A float's bits as a signed integer in the float's order (-0 just below
-// +0): integer minima vectorise where float minima, which must mind NaNs, do not.
-template <typename TKey> TKey OrderedBits(TKey Bits) {
-  return Bits ^ ((Bits >> (8 * sizeof(TKey) - 1)) & std::numeric_limits<TKey>::max());
-}
-
-// Branch-free, so that the loop vectorises.
-template <typename E>
-ZANDREL_HISTOGRAM_INLINE void TallyBody(const E* Values, int32_t Count, const TEnds<E>& Ends,
-                                        TTally<E>& Tally) {
-  // Counters as wide as the values keep every lane of a vector the same width.
-  using TCount = std::conditional_t<sizeof(E) == 8, int64_t, int32_t>;
-  TCount under = 0, over = 0, nan = 0, plus = 0, minus = 0, finite = 0;
-  const E underBelow = Ends.UnderBelow, overAbove = Ends.OverAbove;
-  if constexpr (std::is_floating_point_v<E>) {
-    // All in integers: the window's ends and the values as ordered bits,
-    // with -0 as +0 so that it compares equal to it.
-    using TKey = TCount;
-    constexpr TKey exponent = std::bit_cast<TKey>(std::numeric_limits<E>::infinity());
-    constexpr TKey magnitude = std::numeric_limits<TKey>::max();
-    const auto keyOf = [](TKey Bits) {
-      const TKey key = OrderedBits(Bits);
-      return key == -1 ? 0 : key;
-    };
-    const TKey underKey = keyOf(std::bit_cast<TKey>(underBelow));
-    const TKey overKey = keyOf(std::bit_cast<TKey>(overAbove));
-    TKey low = keyOf(std::bit_cast<TKey>(Tally.Low));
-    TKey high = keyOf(std::bit_cast<TKey>(Tally.High));
-    const auto* bitsOf = reinterpret_cast<const uint8_t*>(Values);
-    for (int32_t i = 0; i < Count; ++i) {
-      TKey bits;
-      std::memcpy(&bits, bitsOf + i * sizeof(E), sizeof bits);
-      const bool isNaN = (bits & magnitude) > exponent;
-      const bool isFinite = (bits & exponent) != exponent;
-      const TKey key = keyOf(bits);
-      // A NaN counts neither under nor over the window.
-      under += !isNaN & (key < underKey);
-      over += !isNaN & (key > overKey);
-      nan += isNaN;
-      plus += bits == exponent;
-      minus += bits == (exponent | ~magnitude);
-      finite += isFinite;
-      low = std::min(low, isFinite ? key : std::numeric_limits<TKey>::max());
-      high = std::max(high, isFinite ? key : std::numeric_limits<TKey>::min());
-    }
-    Tally.Low = std::bit_cast<E>(OrderedBits(low));
-    Tally.High = std::bit_cast<E>(OrderedBits(high));
-  } else {
-    E low = Tally.Low, high = Tally.High;
-    for (int32_t i = 0; i < Count; ++i) {
-      const E v = Values[i];
-      under += v < underBelow;
-      over += v > overAbove;
-      low = std::min(low, v);
-      high = std::max(high, v);
-    }
-    finite = Count;
-    Tally.Low = low, Tally.High = high;
-  }
-  if (Ends.AllOver)
-    over = Count;
-  Tally.Under += under, Tally.Over += over, Tally.NaN += nan;
-  Tally.PlusInfinity += plus, Tally.MinusInfinity += minus, Tally.Finite += finite;
 }
 
 } // namespace
@@ -173,13 +60,17 @@ ZANDREL_TALLY(double)
 
 namespace {
 
-// Four tables taken in turn: a smooth image puts run after run of voxels
-// into one bin, and four counters keep those increments from waiting on each other.
-using TBinTables = std::array<std::array<int64_t, WideBins>, 4>;
-
-// Estimates within this much of a whole number are settled against the
-// exact edges; the estimate itself is never off by more than 2^-40.
-constexpr double Slack = 0x1p-30;
+// A block's tally: through the lanes where the machine has them, and the
+// few voxels they leave, or every voxel, through the plain loop.
+template <typename E>
+void TallyBlock(const uint8_t* Bytes, int32_t Count, const TEnds<E>& Ends, TTally<E>& Tally) {
+  int32_t done = 0;
+#if ZANDREL_HISTOGRAM_WIDE
+  if (widerow::Enabled())
+    done = histogramlanes::Tally<E>(Bytes, Count, Ends, Tally);
+#endif
+  histogramblock::Tally(reinterpret_cast<const E*>(Bytes) + done, Count - done, Ends, Tally);
+}
 
 // First every estimate of a block, in a loop that vectorises, with a mark
 // where one lies too near an edge to be sure; then the counting, where only
@@ -243,6 +134,17 @@ ZANDREL_BIN(double, double)
 } // namespace histogramblock
 
 namespace {
+
+// The bins of a block, the same way.
+template <typename E, typename V>
+void BinBlock(const uint8_t* Bytes, int32_t Count, const TBinner<V>& Binner, TBinTables& Bins) {
+  int32_t done = 0;
+#if ZANDREL_HISTOGRAM_WIDE
+  if (widerow::Enabled())
+    done = histogramlanes::Bin<E>(Bytes, Count, Binner, Bins);
+#endif
+  histogramblock::Bin(reinterpret_cast<const E*>(Bytes) + done, Count - done, Binner, Bins);
+}
 
 template <typename E> void Finish(THistogram& Result, const TTally<E>& Tally) {
   Result.Under = Tally.Under;
@@ -351,6 +253,14 @@ void CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t W
   }
 }
 
+// Calls Body(bytes, n) for every block of the voxels in the file: a block of
+// stored values in the machine's order, which the lanes read as bytes.
+template <typename T, typename F> void ForEachWide(const THistogramSource& Source, F&& Body) {
+  ForEachStored<T>(Source, [&](const T* Stored, int32_t Count) {
+    Body(reinterpret_cast<const uint8_t*>(Stored), Count);
+  });
+}
+
 // 32- and 64-bit voxels: one pass for the range and the counts beside the
 // bins, one to bin.
 template <typename T, typename V>
@@ -358,16 +268,16 @@ void CountWide(THistogram& Result, const THistogramSource& Source, int32_t Windo
                int32_t WindowMax) {
   const TEnds<T> ends(WindowMin, WindowMax);
   TTally<T> tally;
-  ForEachStored<T>(Source, [&](const T* Values, int32_t Count) {
-    histogramblock::Tally(Values, Count, ends, tally);
+  ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
+    TallyBlock<T>(Bytes, Count, ends, tally);
   });
   Finish(Result, tally);
   if (Result.Shape != THistogram::Spread)
     return;
   const TBinner<V> binner(static_cast<V>(tally.Low), static_cast<V>(tally.High));
   TBinTables bins{};
-  ForEachStored<T>(Source, [&](const T* Values, int32_t Count) {
-    histogramblock::Bin(Values, Count, binner, bins);
+  ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
+    BinBlock<T>(Bytes, Count, binner, bins);
   });
   Result.Bins.assign(WideBins, 0);
   for (const auto& table : bins)

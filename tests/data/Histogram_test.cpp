@@ -1,6 +1,7 @@
 #include "TestFiles.h"
 #include "data/Histogram.h"
 #include "data/VxDataMgr.h"
+#include "data/WideRow.h"
 
 #include <algorithm>
 #include <cmath>
@@ -298,6 +299,79 @@ TEST(Histogram, SlicesWithoutARange) {
     EXPECT_EQ(histogram.Shape, THistogram::OneValue) << FactsOf(type).Name;
     EXPECT_EQ(histogram.Under + histogram.Over, 0) << FactsOf(type).Name;
   }
+}
+
+// The stored bits of a wide bin edge, as the file holds them.
+uint64_t StoredBits(TVoxelType Type, const TVoxelValue& Value) {
+  switch (Value.Kind) {
+  case TVoxelValue::Signed:
+    return static_cast<uint64_t>(Value.SignedValue);
+  case TVoxelValue::Unsigned:
+    return Value.UnsignedValue;
+  case TVoxelValue::Real:
+    break;
+  }
+  if (Type != vtFloat32)
+    return BitsOf(Type, Value.RealValue);
+  // The edges of singles are doubles: the edge a file can hold is the next single up.
+  float single = static_cast<float>(Value.RealValue);
+  if (single < Value.RealValue)
+    single = std::nextafter(single, HUGE_VALF);
+  return std::bit_cast<uint32_t>(single);
+}
+
+// The AVX2 lanes against the plain loops, on the values they find hardest:
+// every edge and its two neighbours in the stored bits, in both byte orders,
+// with a count that leaves a part of a lane over.
+TEST(Histogram, LanesAndPlainLoopsAgreeOnEveryEdge) {
+  struct TRange {
+    TVoxelType Type;
+    double Low, High; // for the integers, a range a double holds exactly
+  };
+  const TRange ranges[] = {
+      {vtInt32, -1000, 1000037},         {vtInt32, INT32_MIN, INT32_MAX}, {vtUInt32, 7, 4e9},
+      {vtInt64, -0x1p62, 0x1p62 + 4096}, {vtUInt64, 3, 0x1p40 + 3},       {vtFloat32, -3.7, 1e6},
+      {vtFloat32, -3e38, 3e38},          {vtFloat32, 1e-40, 3e-40},       {vtFloat64, -1e-3, 5e300},
+      {vtFloat64, 0x1p-1060, 0x1p-1050}, {vtFloat64, -3.7, 1e6},          {vtInt64, -5000, 4e9},
+      {vtUInt64, 0x1p63, 0x1p63 + 4e9},
+  };
+  const bool wasEnabled = widerow::Enabled();
+  for (const TRange& r : ranges)
+    for (const TByteOrder order : {boLittleEndian, boBigEndian}) {
+      const int size = FactsOf(r.Type).Bytes;
+      std::vector<uint8_t> ends;
+      AppendVoxel(ends, r.Type, boLittleEndian, r.Low);
+      AppendVoxel(ends, r.Type, boLittleEndian, r.High);
+      widerow::SetEnabled(false);
+      const THistogram span = ComputeHistogram({ends.data(), 2, r.Type, boLittleEndian}, 0, 0);
+      ASSERT_EQ(span.Shape, THistogram::Spread) << FactsOf(r.Type).Name;
+      std::vector<uint8_t> bytes;
+      for (int k = 0; k <= THistogram::WideBins; ++k) {
+        const uint64_t bits = StoredBits(r.Type, span.Edges[k]);
+        for (const uint64_t near : {bits, bits + (k < THistogram::WideBins), bits - (k > 0)})
+          AppendBytes(bytes, near, size, order);
+      }
+      // -0 only where it leaves the range as it is.
+      if (FactsOf(r.Type).Float)
+        for (const double special : {double{NAN}, HUGE_VAL, -HUGE_VAL, r.Low < 0 ? -0.0 : NAN})
+          AppendVoxel(bytes, r.Type, order, special);
+      const auto count = static_cast<int64_t>(bytes.size()) / size;
+      const THistogram plain = ComputeHistogram({bytes.data(), count, r.Type, order}, -5, 70);
+      widerow::SetEnabled(true);
+      const THistogram lanes = ComputeHistogram({bytes.data(), count, r.Type, order}, -5, 70);
+      const std::string name = std::string(FactsOf(r.Type).Name) + (order ? " big " : " little ") +
+                               std::to_string(r.Low);
+      EXPECT_EQ(lanes.Bins, plain.Bins) << name;
+      EXPECT_EQ(std::vector(
+                    {lanes.Under, lanes.Over, lanes.NaN, lanes.PlusInfinity, lanes.MinusInfinity}),
+                std::vector(
+                    {plain.Under, plain.Over, plain.NaN, plain.PlusInfinity, plain.MinusInfinity}))
+          << name;
+      // Each edge opens its bin; each bin holds its edge and the value above it.
+      for (int k = 1; k < THistogram::WideBins; ++k)
+        EXPECT_GE(plain.Bins[k], 2) << name << " bin " << k;
+    }
+  widerow::SetEnabled(wasEnabled);
 }
 
 } // namespace
