@@ -203,7 +203,9 @@ __attribute__((target("avx2"))) void EstimateDoubles(const uint8_t* Bytes, int32
   const VDouble scale = VDouble{} + Binner.Scale(), last = VDouble{} + double{LastBin};
   const VDouble slack = VDouble{} + Slack, ceiling = VDouble{} + (1.0 - Slack);
   const double factor = Binner.Factor(), lowScaled = Binner.LowScaled();
-  const uint64_t lowBits = static_cast<uint64_t>(Binner.Edge(0));
+  // Only 64-bit integers take their offset in bits; a double's lowest edge
+  // may not fit an unsigned integer at all.
+  const uint64_t lowBits = static_cast<uint64_t>(std::is_integral_v<E> ? Binner.Edge(0) : 0);
   for (int32_t i = 0; i + 4 <= Count; i += 4) {
     VDouble t;
     if constexpr (std::is_floating_point_v<E>) {
