@@ -65,6 +65,8 @@ struct TValueStats {
   // Bytes: the bits in which voxels two apart differ, at even and at odd places.
   std::array<uint64_t, 2> PhaseBits{};
   double Span = 0.0; // of the central values
+  // Bytes: how many hold each of the three lowest and the three highest patterns.
+  std::array<int64_t, 6> EndPatterns{};
 };
 
 // Magnitudes that image data of the type rarely has: float values that are
@@ -125,6 +127,13 @@ void AddValues(const std::vector<double>& Values, const std::vector<uint64_t>& R
     for (size_t i = 1; i < Values.size(); ++i)
       Stats.WrapJumps += std::fabs(Values[i] - Values[i - 1]) > half;
   }
+  if (BytesPerVoxel[Type] == 1)
+    for (const uint64_t raw : Raw) {
+      if (raw < 3)
+        ++Stats.EndPatterns[raw];
+      else if (raw > 252)
+        ++Stats.EndPatterns[raw - 250];
+    }
   for (size_t i = 1; i < Raw.size(); ++i) {
     const uint64_t changed = Raw[i] ^ Raw[i - 1];
     Stats.ChangedBits |= changed;
@@ -133,6 +142,19 @@ void AddValues(const std::vector<double>& Values, const std::vector<uint64_t>& R
     for (int32_t k = 0; k < BytesPerVoxel[Type]; ++k)
       Stats.ByteChanges[k] += (changed >> (8 * k) & 0xFF) != 0;
   }
+}
+
+// Bytes piled up on 0 and on 255 while the patterns next to them are rare:
+// black and white at the ends of an unsigned range (a clipped scene, an info
+// bar's lettering). Read as signed, 255 and 0 are -1 and 0, neighbours, so
+// such an image looks smoother so read, yet signed data near zero would fill
+// -2 and -3 about as often as -1.
+bool SaturatesBothEnds(const TValueStats& Stats) {
+  const auto& [zero, one, two, high2, high1, top] = Stats.EndPatterns;
+  const auto piled = [&Stats](int64_t End, int64_t Next) {
+    return End * 1000 >= Stats.Count && End > 4 * Next;
+  };
+  return piled(zero, one + two) && piled(top, high1 + high2);
 }
 
 } // namespace
@@ -293,6 +315,8 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
   if (!IsFloat(Type) && BytesPerVoxel[Type] > 1 && FactsOf(Type).Signed &&
       Share(Stats.Negatives, Stats.NonZero) > 0.99)
     score *= 0.8;
+  if (Type == vtInt8 && SaturatesBothEnds(Stats))
+    score *= 0.4;
   if (IsFloat(Type)) // integers stored as floats are common; noise-like floats less so
     score *= 0.9 + 0.1 * Share(Stats.Integral, Stats.NonZero);
   // Half floats are rare in image files, 16-bit integers common; read as the

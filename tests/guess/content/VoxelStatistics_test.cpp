@@ -88,6 +88,25 @@ TEST(VoxelStatistics, UnsignedValuesInTheUpperHalfReadAsUnsigned) {
   }
 }
 
+// A dim scene on black inside a white ring, as lettering or a mask draws it:
+// read as signed, 255 and 0 are the neighbours -1 and 0, so the ring's outer
+// edge looks smoother so read.
+TEST(VoxelStatistics, BytesAtBothEndsOfTheRangeReadAsUnsigned) {
+  const std::vector<double> volume = SmoothVolume(93, 71, 6);
+  std::vector<uint8_t> bytes;
+  for (double v : volume)
+    bytes.push_back(static_cast<uint8_t>(v >= 890.0 ? 255.0 : std::round(v / 8)));
+  const std::vector<TTypeGuess> ranked =
+      RankVoxelTypes(bytes.data(), static_cast<int64_t>(bytes.size()));
+  const auto score = [&ranked](TVoxelType Type) {
+    for (const TTypeGuess& guess : ranked)
+      if (guess.Type == Type)
+        return guess.Score;
+    return 0.0;
+  };
+  EXPECT_GT(score(vtByte), score(vtInt8));
+}
+
 // A noisy signal whose sign changes only between regions: read as unsigned,
 // the halves of each value fall in two tight clusters (zeros beside small
 // positives, all ones beside small negatives) that look smoother than the
