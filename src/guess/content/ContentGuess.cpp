@@ -192,8 +192,10 @@ struct TContentFacts {
   std::vector<TStatedShape> Shapes; // widths and heights the opening bytes may state
 };
 
+// HeaderFrom: the fewest header bytes to try; a width read from the opening
+// bytes is a stated one only where they are header.
 void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
-                   std::vector<TLayoutCandidate>& Candidates) {
+                   std::vector<TLayoutCandidate>& Candidates, int64_t HeaderFrom = 0) {
   const TTypeGuess& best = Facts.Types.front();
   const int64_t rowBytes = int64_t{Width.Count} * BytesPerVoxel[best.Type];
   const int64_t otherRow = OtherImageRow(Facts.Values, Width.Count);
@@ -203,6 +205,8 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
     const int64_t sliceBytes = rowBytes * std::max<int64_t>(1, height.Rows);
     for (const THeaderOption& header : HeaderOptions(Facts.Preamble, Facts.JunkEnd, Facts.JunkSlack,
                                                      Facts.Tail, rowBytes, sliceBytes)) {
+      if (header.Bytes < HeaderFrom)
+        continue;
       const int64_t data = header.End - header.Bytes;
       const int64_t rows = height.Rows > 0 ? height.Rows : data / rowBytes;
       const int64_t slices = height.Rows > 0 ? data / sliceBytes : 1;
@@ -413,7 +417,8 @@ bool PaddedToTheFileEnd(const std::vector<uint8_t>& Head, int64_t TextEnd, int64
 void AddLayouts(const TContentFacts& Facts, std::vector<TLayoutCandidate>& Candidates) {
   const std::vector<double> differences = LagDifferences(Facts.Values, 1, MaxDimension, 4096);
   std::vector<int32_t> tried;
-  for (const TPeriod& width : FindPeriods(differences, 4, 3)) {
+  const std::vector<TPeriod> widths = FindPeriods(differences, 4, 3);
+  for (const TPeriod& width : widths) {
     // A slanting edge can put the dip a voxel or two beside the row length;
     // neighbours almost as alike get their chance with the slices and the size.
     const int32_t first = std::max(4, width.Count - 2);
@@ -438,20 +443,24 @@ void AddLayouts(const TContentFacts& Facts, std::vector<TLayoutCandidate>& Candi
     }
   }
   // Where the rows hardly dip (dark, sparse or noisy frames), a width the
-  // header states still gets its chance where its slices fit the file.
-  std::vector<TPeriod> stated;
+  // header states still gets its chance where its slices fit the file; where
+  // they do, a number that happens to fit does not outrank them.
+  const double floor = !widths.empty() && widths.front().Dip >= 0.25 ? 0.0 : 0.4;
+  std::vector<std::pair<TPeriod, int64_t>> stated; // and where the fields end
   for (const TStatedShape& shape : Facts.Shapes) {
     const double dip = DipOf(differences, shape.Width);
     const int64_t sliceBytes =
         int64_t{shape.Width} * shape.Height * BytesPerVoxel[Facts.Types.front().Type];
     if (std::find(tried.begin(), tried.end(), shape.Width) == tried.end() &&
-        FitsStatedSlices(Facts.FileSize, sliceBytes, shape.End))
-      stated.push_back({shape.Width, std::max(dip, 0.4)}), tried.push_back(shape.Width);
+        FitsStatedSlices(Facts.FileSize, sliceBytes, shape.End)) {
+      stated.push_back({{shape.Width, std::max(dip, floor)}, shape.End});
+      tried.push_back(shape.Width);
+    }
   }
   std::stable_sort(stated.begin(), stated.end(),
-                   [](const TPeriod& A, const TPeriod& B) { return A.Dip > B.Dip; });
+                   [](const auto& A, const auto& B) { return A.first.Dip > B.first.Dip; });
   for (size_t i = 0; i < std::min<size_t>(stated.size(), 4); ++i)
-    AddCandidates(Facts, stated[i], Candidates);
+    AddCandidates(Facts, stated[i].first, Candidates, stated[i].second);
 }
 
 } // namespace
