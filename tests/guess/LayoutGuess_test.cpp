@@ -349,6 +349,27 @@ TEST(LayoutGuess, ARowLengthBesideADiagonalTextureIsNoRowLength) {
   EXPECT_EQ(guess.Candidates[0].Layout.VoxelsPerRow, width) << guess.Candidates[0].Reason;
 }
 
+// A noisy frame of a few levels with no header: its first values, read as
+// fields, name a small width whose slices fit the file, yet the rows repeat.
+TEST(LayoutGuess, TheFirstVoxelsOfAHeaderlessFrameStateNoWidth) {
+  testfiles::TTempDir dir;
+  constexpr int32_t width = 400, height = 300;
+  std::vector<double> image;
+  uint32_t state = 7;
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x) {
+      state = state * 1664525u + 1013904223u;
+      const double noise = static_cast<double>(state >> 24) - 128.0;
+      const double v = 130 + 60 * std::sin(x / 23.0) * std::cos(y / 17.0) + 0.3 * noise;
+      image.push_back(std::clamp(36 * std::round(v / 36), 0.0, 252.0));
+    }
+  image[0] = 20, image[1] = 15;
+  const std::vector<uint8_t> bytes = EncodeVolume(image, vtUInt16, boLittleEndian);
+  const TLayoutGuess guess = GuessLayout(dir.MakeFile("levels.raw", bytes));
+  ASSERT_FALSE(guess.Candidates.empty()) << guess.Why;
+  EXPECT_EQ(guess.Candidates[0].Layout.VoxelsPerRow, width) << guess.Candidates[0].Reason;
+}
+
 TEST(LayoutGuess, DataFollowedByTrailingBytesKeepTheirHeaderAndShape) {
   testfiles::TTempDir dir;
   constexpr int32_t width = 93, height = 71, slices = 6;

@@ -445,7 +445,8 @@ void AddLayouts(const TContentFacts& Facts, std::vector<TLayoutCandidate>& Candi
   // Where the rows hardly dip (dark, sparse or noisy frames), a width the
   // header states still gets its chance where its slices fit the file; where
   // they do, a number that happens to fit does not outrank them.
-  const double floor = !widths.empty() && widths.front().Dip >= 0.25 ? 0.0 : 0.4;
+  const double floor =
+      0.4 * std::max(0.0, 1.0 - (widths.empty() ? 0.0 : widths.front().Dip) / 0.25);
   std::vector<std::pair<TPeriod, int64_t>> stated; // and where the fields end
   for (const TStatedShape& shape : Facts.Shapes) {
     const double dip = DipOf(differences, shape.Width);
