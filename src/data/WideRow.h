@@ -14,6 +14,11 @@ namespace widerow {
 bool Enabled();
 // Lets the tests run every painting test through the path without AVX2 as well.
 void SetEnabled(bool On);
+// Whether MapRow takes 4-byte voxels sixteen at a time, with AVX-512: the
+// processor has it, and neither it nor AVX2 is turned off.
+bool Wider();
+// Lets the tests run the painting tests through the AVX2 kernels alone.
+void SetWider(bool On);
 
 // The least and greatest value taken in so far, NaNs never compared.
 struct TExtremes {
