@@ -448,7 +448,9 @@ __attribute__((target("avx2"))) int32_t WindowKernel64(const uint8_t* Bytes, int
 // GCC 12's AVX-512 intrinsics start from _mm512_undefined_*, which its flow
 // analysis takes for an uninitialised read.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #pragma GCC diagnostic ignored "-Wuninitialized"
 
 template <TSource Source, bool Swap>
