@@ -291,17 +291,16 @@ void TViewPainter::WindowTableFor(TVoxelType Type, const TIntensityWindow& Windo
 }
 
 void TViewPainter::PaintTableRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes,
-                                 int32_t Count, bool Swap) {
+                                 int32_t Count, int32_t RowWidth, bool Swap) {
   const uint32_t* table = FTable.data();
   const int32_t bytesPerVoxel = BytesPerVoxel[Source.Type];
   const int32_t done = widerow::Enabled() ? widerow::TableRow(Bytes, Count, bytesPerVoxel, Swap,
                                                               table, Row, FStreamPixels)
                                           : 0;
   if (bytesPerVoxel == 1)
-    pixelrow::Write(Row, done, Count - done, Source.Width,
-                    [&](int32_t x) { return table[Bytes[x]]; });
+    pixelrow::Write(Row, done, Count - done, RowWidth, [&](int32_t x) { return table[Bytes[x]]; });
   else
-    pixelrow::Write(Row, done, Count - done, Source.Width,
+    pixelrow::Write(Row, done, Count - done, RowWidth,
                     [&](int32_t x) { return table[pixelrow::Load<uint16_t>(Bytes, x, Swap)]; });
 }
 
@@ -322,8 +321,8 @@ void TViewPainter::TakeInTabled(TValueRange& Range, const TViewSource& Source, c
 }
 
 void TViewPainter::PaintMappedRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes,
-                                  int32_t Count, bool Swap, const TIntensityWindow& Window,
-                                  TValueRange* Range) {
+                                  int32_t Count, int32_t RowWidth, bool Swap,
+                                  const TIntensityWindow& Window, TValueRange* Range) {
   float* values = FValues.data();
   int32_t* codes = FCodes.data();
   const rowclassifier::TParams params = rowclassifier::ParamsFor(Source.Type, Swap, Window);
@@ -362,7 +361,7 @@ void TViewPainter::PaintMappedRow(uint8_t* Row, const TViewSource& Source, const
                                 },
                                 &context};
     done = widerow::MapRow(Bytes, Count, params, words[CodeUnder], words[CodeOver], Row,
-                           FStreamPixels, exact, extremes);
+                           FStreamPixels, exact, Range ? &extremes : nullptr);
   }
   const int32_t rest = Count - done;
   const uint8_t* restBytes = Bytes + int64_t{done} * BytesPerVoxel[Source.Type];
@@ -385,8 +384,7 @@ void TViewPainter::PaintMappedRow(uint8_t* Row, const TViewSource& Source, const
   // few the classifier could not settle are then painted over exactly.
   const int32_t coded = done + WriteCodedPixels(Row + 3 * int64_t{done}, codes + done, rest,
                                                 words[CodeUnder], words[CodeOver]);
-  pixelrow::Write(Row, coded, Count - coded, Source.Width,
-                  [&](int32_t x) { return words[codes[x]]; });
+  pixelrow::Write(Row, coded, Count - coded, RowWidth, [&](int32_t x) { return words[codes[x]]; });
   if (checks)
     PaintChecks(
         Row + 3 * int64_t{done}, codes + done, [&](int32_t x) { return values[done + x]; }, rest,
@@ -394,9 +392,10 @@ void TViewPainter::PaintMappedRow(uint8_t* Row, const TViewSource& Source, const
 }
 
 void TViewPainter::PrepareMapped(const TViewSource& Source) {
-  if (static_cast<int32_t>(FValues.size()) < Source.Width) {
-    FValues.resize(Source.Width);
-    FCodes.resize(Source.Width);
+  const size_t scratch = static_cast<size_t>(std::max(Source.Width, JoinedVoxels));
+  if (FValues.size() < scratch) {
+    FValues.resize(scratch);
+    FCodes.resize(scratch);
   }
   for (int32_t level = 0; level < 256; ++level)
     FCodeWords[level] = pixelrow::PixelWord(colour::Grey(level));
@@ -430,21 +429,31 @@ void TViewPainter::PaintRows(const TViewSource& Source, const TIntensityWindow& 
   const bool tabled = IsTabled(Source.Type);
   const uint32_t beyond = pixelrow::PixelWord(colour::LightBlue);
 
-  for (int32_t y = FirstRow; y < EndRow; ++y) {
+  // Rows without padding lie end to end, and those wholly in the file are
+  // painted as one longer row: the setup of a row cost as much as painting
+  // the pixels of a short one.
+  const int32_t joinable =
+      width > 0 && int64_t{Bitmap.Stride()} == 3 * int64_t{width} ? JoinedVoxels / width : 1;
+  for (int32_t y = FirstRow; y < EndRow;) {
     uint8_t* row = Bitmap.ScanLine(y);
     const int64_t first = static_cast<int64_t>(y) * width;
+    const int64_t wholeRows = std::max<int64_t>(Source.VoxelCount - first, 0) / std::max(width, 1);
+    const auto rows = static_cast<int32_t>(
+        std::clamp<int64_t>(std::min(wholeRows, int64_t{joinable}), 1, EndRow - y));
+    const int32_t span = rows * width;
     const auto inFile =
-        static_cast<int32_t>(std::clamp<int64_t>(Source.VoxelCount - first, 0, width));
+        static_cast<int32_t>(std::clamp<int64_t>(Source.VoxelCount - first, 0, span));
     const uint8_t* bytes = Source.Bytes + first * bytesPerVoxel;
     if (tabled) {
-      PaintTableRow(row, Source, bytes, inFile, swap);
+      PaintTableRow(row, Source, bytes, inFile, span, swap);
       if (Range)
         TakeInTabled(*Range, Source, bytes, inFile, swap);
     } else {
-      PaintMappedRow(row, Source, bytes, inFile, swap, Window, Range);
+      PaintMappedRow(row, Source, bytes, inFile, span, swap, Window, Range);
     }
-    pixelrow::Write(row, inFile, width - inFile, width, [beyond](int32_t) { return beyond; });
-    if (Range && inFile < width)
+    pixelrow::Write(row, inFile, span - inFile, span, [beyond](int32_t) { return beyond; });
+    if (Range && inFile < span)
       TakeIn(*Range, 0.0f);
+    y += rows;
   }
 }

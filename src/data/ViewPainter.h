@@ -54,8 +54,10 @@ private:
   const std::vector<uint32_t>& TableFor(TVoxelType Type, const TIntensityWindow& Window);
   void WindowTableFor(TVoxelType Type, const TIntensityWindow& Window);
   void PrepareMapped(const TViewSource& Source);
+  // Rows of up to this many voxels in all are painted as one (see PaintRows).
+  static constexpr int32_t JoinedVoxels = 4096;
   void PaintTableRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes, int32_t Count,
-                     bool Swap);
+                     int32_t RowWidth, bool Swap);
   void TakeInTabled(TValueRange& Range, const TViewSource& Source, const uint8_t* Bytes,
                     int32_t Count, bool Swap);
   uint32_t CheckedWord(float V, const TIntensityWindow& Window);
@@ -63,7 +65,8 @@ private:
   void PaintChecks(uint8_t* Row, const int32_t* Codes, TValueAt ValueAt, int32_t Count,
                    const TIntensityWindow& Window);
   void PaintMappedRow(uint8_t* Row, const TViewSource& Source, const uint8_t* Bytes, int32_t Count,
-                      bool Swap, const TIntensityWindow& Window, TValueRange* Range);
+                      int32_t RowWidth, bool Swap, const TIntensityWindow& Window,
+                      TValueRange* Range);
 
   std::vector<uint32_t> FTable;
   TVoxelType FTableType = vtByte;

@@ -14,6 +14,11 @@ namespace widerow {
 bool Enabled();
 // Lets the tests run every painting test through the path without AVX2 as well.
 void SetEnabled(bool On);
+// Whether MapRow takes 4-byte voxels sixteen at a time, with AVX-512: the
+// processor has it, and neither it nor AVX2 is turned off.
+bool Wider();
+// Lets the tests run the painting tests through the AVX2 kernels alone.
+void SetWider(bool On);
 
 // The least and greatest value taken in so far, NaNs never compared.
 struct TExtremes {
@@ -30,12 +35,12 @@ struct TExact {
 
 // Maps voxels [0, Done) of a row, Done a multiple of 8 no more than Count, and
 // returns Done. Writes their pixels into Row, with streaming stores when
-// Stream is set, and takes them into Extremes.
+// Stream is set, and takes them into Extremes unless that is null.
 // Bytes are voxels of Params.Type, any of the 4- and 8-byte types (Params.Swap
 // says whether their bytes are reversed); for another type Done is 0.
 int32_t MapRow(const uint8_t* Bytes, int32_t Count, const rowclassifier::TParams& Params,
                uint32_t Under, uint32_t Over, uint8_t* Row, bool Stream, const TExact& Exact,
-               TExtremes& Extremes);
+               TExtremes* Extremes);
 
 // Paints voxels [0, Done) of a row of 1- or 2-byte voxels through Table, the
 // pixel words by the voxels' bits (byte order applied), and returns Done, a
