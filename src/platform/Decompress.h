@@ -53,7 +53,7 @@ class TDecoder;
 
 // A compressed file read as its decompressed bytes, at any offset. Opening reads
 // the whole file once and keeps a bounded seek index (gzip: deflate blocks
-// with their window; bzip2 streams; xz blocks; zstd frames); a read decompresses from
+// with their window; bzip2 blocks; xz blocks; zstd frames); a read decompresses from
 // the checkpoint before it, or goes on from where the previous read stopped
 // when that is nearer, so reads in file order never go back.
 class TDecompressedStream {
