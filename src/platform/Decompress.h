@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -35,6 +36,11 @@ struct TDecodeState {
   // Every decompressed byte before this one is readable (the decompressed size).
   int64_t DecompressedOffset = 0;
 };
+
+// What stopped the pass short, for a person: "truncated", "damaged at byte N
+// of the file", or where a part needing too large a window starts; empty
+// when it is complete.
+std::string DecodeTrouble(const TDecodeState& State);
 
 // Reads up to Count compressed bytes at Offset; returns how many arrived.
 using TSourceRead = std::function<int64_t(int64_t Offset, void* Buffer, int64_t Count)>;
