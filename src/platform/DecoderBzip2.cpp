@@ -84,16 +84,9 @@ public:
         Refill();
         continue;
       }
-      FStream.next_in = reinterpret_cast<char*>(FStage.data() + FAt);
-      FStream.avail_in = static_cast<unsigned>(room);
-      FStream.next_out = reinterpret_cast<char*>(Out + done);
-      FStream.avail_out = static_cast<unsigned>(std::min<size_t>(Count - done, UINT_MAX));
-      const unsigned outBefore = FStream.avail_out;
-      const int result = BZ2_bzDecompress(&FStream);
-      const size_t used = room - FStream.avail_in;
-      FAt += used;
-      FFed += static_cast<int64_t>(used);
-      const size_t made = outBefore - FStream.avail_out;
+      size_t used = 0;
+      size_t made = 0;
+      const int result = Call(Out + done, Count - done, room, used, made);
       // What the call that failed gave is suspect (see the gzip decoder). A
       // made-up stream never reaches its end: its end mark stops it first.
       if ((result != BZ_OK && result != BZ_STREAM_END) ||
@@ -133,6 +126,21 @@ public:
   }
 
 private:
+  // libbz2 on Room staged bytes, into Out.
+  int Call(uint8_t* Out, size_t Count, size_t Room, size_t& Used, size_t& Made) {
+    FStream.next_in = reinterpret_cast<char*>(FStage.data() + FAt);
+    FStream.avail_in = static_cast<unsigned>(Room);
+    FStream.next_out = reinterpret_cast<char*>(Out);
+    FStream.avail_out = static_cast<unsigned>(std::min<size_t>(Count, UINT_MAX));
+    const unsigned outBefore = FStream.avail_out;
+    const int result = BZ2_bzDecompress(&FStream);
+    Used = Room - FStream.avail_in;
+    Made = outBefore - FStream.avail_out;
+    FAt += Used;
+    FFed += static_cast<int64_t>(Used);
+    return result;
+  }
+
   // Starts a stream at Bit: the file's own (Mid false) or one made up for a
   // block, whose header is staged already.
   void Begin(int64_t Bit, bool Mid) {
