@@ -2,7 +2,8 @@
 
 // Runs one decoder over fuzz input: the index is built with checkpoints close
 // together, a bomb is cancelled once it passes 64 MiB, and the stream is read
-// at offsets from the front, the middle and past the end, forward and back.
+// at offsets from the front, the middle and past the end, forward and back,
+// and from a checkpoint in the middle against reading on through it.
 
 #include "platform/Decompress.h"
 
@@ -44,6 +45,20 @@ inline void FuzzDecompress(platform::TCompression Kind, const uint8_t* Data, siz
     if (now > size || got != std::clamp<int64_t>(now - offset, 0, 8192))
       __builtin_trap();
     size = now;
+  }
+  // Read from the checkpoint in the middle, over the same index, the bytes
+  // after it are those that reading on through it from the one before gives.
+  const int64_t middle = stream->CheckpointBefore(first / 2);
+  auto again =
+      platform::TDecompressedStream::Reopen(stream->Index(), source, static_cast<int64_t>(Size));
+  if (middle > 0 && again) {
+    const int64_t lead = std::min<int64_t>(middle, 512);
+    std::vector<uint8_t> from(1024);
+    const int64_t through = stream->ReadAt(middle - lead, buffer.data(), lead + 1024);
+    const int64_t after = again->ReadAt(middle, from.data(), 1024);
+    const int64_t both = std::min(through - lead, after);
+    if (both > 0 && std::memcmp(buffer.data() + lead, from.data(), static_cast<size_t>(both)) != 0)
+      __builtin_trap();
   }
 }
 

@@ -157,6 +157,11 @@ std::string Open(const std::string& Name, TOpenedFile& File,
   File.Size = File.Stream->Size();
   if (File.Size < 0)
     return "Not a regular file: a pipe or device has no layout to guess";
+  // A compressed file of which nothing decompresses for a reason is not empty.
+  const std::string trouble = platform::DecodeTrouble(File.Stream->DecodeState());
+  if (File.Size == 0 && !trouble.empty())
+    return std::string("Nothing of this ") + platform::CompressionName(File.Stream->Compression()) +
+           " file decompresses (" + trouble + ")";
   if (File.Size == 0)
     return "The file is empty";
   File.Head.resize(static_cast<size_t>(std::min(File.Size, HeadBytes)));

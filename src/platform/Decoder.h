@@ -11,12 +11,14 @@
 
 namespace platform {
 
-// Where a decoder can start again: a member, stream or frame start (Fresh), or,
-// for deflate, a block boundary with the window the next block may refer to.
+// Where a decoder can start again: a member, stream or frame start (Fresh), or
+// a block boundary inside one: for deflate with the window the next block may
+// refer to, for bzip2 with the stream's block size.
 struct TCheckpoint {
   int64_t In = 0;  // compressed offset of the first byte still to read
   int64_t Out = 0; // decompressed offset there
-  int Bits = 0;    // deflate: bits of the byte before In not read yet
+  int Bits = 0;    // deflate, bzip2: bits of the byte before In not read yet
+  int Level = 0;   // bzip2: the stream's block size digit, '1' to '9'
   bool Fresh = true;
   std::vector<uint8_t> Window;
 };

@@ -38,6 +38,21 @@ const char* CompressionName(TCompression Kind) {
   return "";
 }
 
+std::string DecodeTrouble(const TDecodeState& State) {
+  switch (State.Kind) {
+  case TDecodeState::Truncated:
+    return "truncated";
+  case TDecodeState::Damaged:
+    return "damaged at byte " + std::to_string(State.CompressedOffset) + " of the file";
+  case TDecodeState::TooLarge:
+    return "the frame at byte " + std::to_string(State.CompressedOffset) +
+           " of the file needs a window over " + std::to_string(MaxWindowBytes >> 20) + " MiB";
+  case TDecodeState::Complete:
+    break;
+  }
+  return {};
+}
+
 namespace {
 
 constexpr size_t InputPiece = size_t{256} << 10;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -36,6 +37,11 @@ struct TDecodeState {
   int64_t DecompressedOffset = 0;
 };
 
+// What stopped the pass short, for a person: "truncated", "damaged at byte N
+// of the file", or where a part needing too large a window starts; empty
+// when it is complete.
+std::string DecodeTrouble(const TDecodeState& State);
+
 // Reads up to Count compressed bytes at Offset; returns how many arrived.
 using TSourceRead = std::function<int64_t(int64_t Offset, void* Buffer, int64_t Count)>;
 // Told the share of the compressed bytes read so far (0..1); returning false cancels.
@@ -53,7 +59,7 @@ class TDecoder;
 
 // A compressed file read as its decompressed bytes, at any offset. Opening reads
 // the whole file once and keeps a bounded seek index (gzip: deflate blocks
-// with their window; bzip2 streams; xz blocks; zstd frames); a read decompresses from
+// with their window; bzip2 blocks; xz blocks; zstd frames); a read decompresses from
 // the checkpoint before it, or goes on from where the previous read stopped
 // when that is nearer, so reads in file order never go back.
 class TDecompressedStream {

@@ -23,13 +23,8 @@ std::string CompressionNote(platform::TCompression Kind, const platform::TDecode
     return {};
   std::string note = std::string(" (") + platform::CompressionName(Kind) + ", " +
                      SizeText(State.DecompressedOffset) + " decompressed";
-  if (State.Kind == platform::TDecodeState::Truncated)
-    note += ", truncated";
-  else if (State.Kind == platform::TDecodeState::Damaged)
-    note += ", damaged at byte " + std::to_string(State.CompressedOffset) + " of the file";
-  else if (State.Kind == platform::TDecodeState::TooLarge)
-    note += ", the frame at byte " + std::to_string(State.CompressedOffset) +
-            " of the file needs a window over " + std::to_string(platform::MaxWindowBytes >> 20) +
-            " MiB";
+  const std::string trouble = platform::DecodeTrouble(State);
+  if (!trouble.empty())
+    note += ", " + trouble;
   return note + ")";
 }

@@ -496,6 +496,12 @@ TEST(LayoutGuess, FilesWithoutAnImageGiveNoCandidateAndSayWhy) {
     EXPECT_FALSE(guess.Why.empty()) << name;
   }
   EXPECT_EQ(GuessLayout(dir.Root()).Why, "This is a folder, not a file");
+  // One zstd frame asking for a 256 MiB window: nothing decompresses, yet the
+  // file is not empty.
+  const std::string wide = dir.MakeFile(
+      "wide.raw.zst", {0x28, 0xB5, 0x2F, 0xFD, 0x00, 18 << 3, 1 | 4 << 3, 0, 0, 1, 2, 3, 4});
+  EXPECT_EQ(GuessLayout(wide).Why, "Nothing of this zstd file decompresses (the frame at byte 0 "
+                                   "of the file needs a window over 128 MiB)");
 }
 
 TEST(LayoutGuess, RandomBytesScoreLow) {

@@ -166,6 +166,25 @@ void ExpectRandomReadsMatch(TDecompressedStream& Stream, const TBytes& Whole) {
   }
 }
 
+// Reads across each checkpoint, from the last one back, so that every read
+// starts over: one exactly at the checkpoint, one from just before it.
+void ExpectBoundaryReadsMatch(TDecompressedStream& Stream, const TBytes& Whole) {
+  std::vector<int64_t> points;
+  for (int64_t offset = Stream.Size() - 1; offset > 0; offset -= 20000) {
+    const int64_t point = Stream.CheckpointBefore(offset);
+    if (point > 0 && (points.empty() || points.back() != point))
+      points.push_back(point);
+  }
+  TBytes got(6000);
+  for (const int64_t point : points)
+    for (const int64_t from : {point, point - 3, point + 1}) {
+      const int64_t count = std::min<int64_t>(std::ssize(got), Stream.Size() - from);
+      ASSERT_EQ(Stream.ReadAt(from, got.data(), count), count) << "at " << from;
+      EXPECT_TRUE(std::equal(got.begin(), got.begin() + count, Whole.begin() + from))
+          << "at " << from;
+    }
+}
+
 struct TFormatCase {
   TCompression Kind;
   const char* Name;
@@ -181,12 +200,16 @@ TEST_P(TDecompressTest, WholeAndMultiMemberReadAsTheOriginal) {
     auto stream = OpenBytes(GetParam().Kind, file);
     ASSERT_TRUE(stream);
     EXPECT_EQ(stream->State().Kind, TDecodeState::Complete);
-    // Deflate blocks and xz blocks give checkpoints within one member or stream.
-    const bool within =
-        GetParam().Kind == TCompression::Gzip || GetParam().Kind == TCompression::Xz;
+    // Deflate, bzip2 and xz blocks give checkpoints within one member or stream.
+    const bool within = GetParam().Kind != TCompression::Zstd;
     EXPECT_EQ(stream->Checkpoints() > 1, &file == &files[1] || within);
+    // bzip2 -1 blocks hold 100 kB each.
+    if (GetParam().Kind == TCompression::Bzip2 && &file == &files[0]) {
+      EXPECT_GE(stream->Checkpoints(), data.size() / 100000);
+    }
     ASSERT_EQ(stream->Size(), static_cast<int64_t>(data.size()));
     ExpectRandomReadsMatch(*stream, data);
+    ExpectBoundaryReadsMatch(*stream, data);
     EXPECT_EQ(ReadAll(*stream), data);
   }
 }
@@ -255,6 +278,80 @@ INSTANTIATE_TEST_SUITE_P(Formats, TDecompressTest,
                                          TFormatCase{TCompression::Xz, "xz"},
                                          TFormatCase{TCompression::Zstd, "zstd"}),
                          [](const auto& Info) { return std::string(Info.param.Name); });
+
+// How often the 48 bits Mark occur in File, at any bit offset.
+size_t CountMarks(const TBytes& File, uint64_t Mark) {
+  uint64_t bits = 0;
+  size_t count = 0;
+  for (size_t i = 0; i < File.size(); ++i) {
+    bits = bits << 8 | File[i];
+    for (int shift = 0; shift < 8 && i >= 6; ++shift)
+      count += ((bits >> shift) & 0xFFFFFFFFFFFF) == Mark;
+  }
+  return count;
+}
+
+// Data of only those byte values whose symbol map, written near the start of
+// each bzip2 block, spells Mark: the map of the 16 ranges used, then those of
+// the first two ranges. They cycle, without runs, so that they compress well.
+TBytes Spelling(uint64_t Mark, size_t Count) {
+  TBytes values;
+  for (int range = 0, seen = 0; range < 16; ++range) {
+    if ((Mark >> (47 - range) & 1) == 0)
+      continue;
+    const uint64_t map = seen == 0 ? Mark >> 16 : seen == 1 ? Mark : 0x8000;
+    ++seen;
+    for (int value = 0; value < 16; ++value)
+      if ((map >> (15 - value) & 1) != 0)
+        values.push_back(static_cast<uint8_t>(16 * range + value));
+  }
+  TBytes bytes(Count);
+  for (size_t i = 0; i < Count; ++i)
+    bytes[i] = values[(i + i / 997) % values.size()];
+  return bytes;
+}
+
+// A block start or stream end mark inside every block's data: only the real
+// ones may give checkpoints or end a stream, read from any checkpoint.
+TEST(DecompressBzip2, MarksInsideTheDataAreNoBoundaries) {
+  for (const uint64_t mark : {uint64_t{0x314159265359}, uint64_t{0x177245385090}}) {
+    const TBytes data = Spelling(mark, 1200000);
+    for (const TBytes& file : {Bzip2(data), CompressPieces(TCompression::Bzip2, data, 300000)}) {
+      const size_t blocks = data.size() / 100000;
+      ASSERT_GE(CountMarks(file, mark), blocks) << std::hex << mark;
+      auto stream = OpenBytes(TCompression::Bzip2, file);
+      ASSERT_TRUE(stream);
+      EXPECT_EQ(stream->State().Kind, TDecodeState::Complete);
+      EXPECT_GE(stream->Checkpoints(), blocks);
+      ASSERT_EQ(stream->Size(), std::ssize(data));
+      ExpectBoundaryReadsMatch(*stream, data);
+      ExpectRandomReadsMatch(*stream, data);
+    }
+  }
+}
+
+// One byte hit in a late block of one stream: every block before it reads,
+// from its own checkpoint too, and the damage is told about where it is.
+TEST(DecompressBzip2, DamageInALateBlockIsFoundWhereItIs) {
+  const TBytes data = Volume(3 << 20, 11);
+  TBytes file = Bzip2(data);
+  const size_t hit = file.size() * 4 / 5;
+  file[hit] ^= 0x10;
+  auto stream = OpenBytes(TCompression::Bzip2, file);
+  ASSERT_TRUE(stream);
+  EXPECT_EQ(stream->State().Kind, TDecodeState::Damaged);
+  EXPECT_NEAR(static_cast<double>(stream->State().CompressedOffset), static_cast<double>(hit),
+              64 << 10);
+  const int64_t sound = std::ssize(data) * 4 / 5 - 200000;
+  EXPECT_GT(stream->Size(), sound);
+  EXPECT_LT(stream->Size(), std::ssize(data));
+  const TBytes all = ReadAll(*stream);
+  EXPECT_TRUE(std::equal(data.begin(), data.begin() + sound, all.begin()));
+  auto again = TDecompressedStream::Reopen(stream->Index(), Source(file), std::ssize(file));
+  ASSERT_TRUE(again);
+  ExpectBoundaryReadsMatch(*again, all);
+  ExpectRandomReadsMatch(*again, all);
+}
 
 TEST(DecompressDetect, RecognisesEachMagicAndNothingElse) {
   const TBytes data = Volume(1000, 5);
