@@ -275,7 +275,7 @@ int64_t OtherImageRow(const std::vector<float>& Values, int32_t Width) {
   double first = 0.0;
   for (int64_t r = 0; r < best; ++r)
     first += leaning[static_cast<size_t>(r)];
-  if (first / best > -0.2 || (after - first) / (rows - best) < 0.2)
+  if (first / best > -0.2 || (after - first) / (rows - best) < 0.1)
     return -1;
   // Rows near the seam may pass for either: the seam itself, where the last
   // row of the one image meets the first of the other, differs the most.
