@@ -2,6 +2,7 @@
 
 #include "data/HistogramLanes.h"
 #include "data/HistogramParts.h"
+#include "data/PixelRow.h"
 #include "data/WideRow.h"
 
 #include <algorithm>
@@ -60,6 +61,15 @@ ZANDREL_TALLY(double)
 
 namespace {
 
+// Voxels [From, To) of a block as values of E for the plain loops: the
+// bytes may be the view's own, which are not E objects.
+template <typename E>
+std::array<E, Block> PlainValues(const uint8_t* Bytes, int32_t From, int32_t To) {
+  std::array<E, Block> values;
+  std::memcpy(values.data(), Bytes + From * sizeof(E), (To - From) * sizeof(E));
+  return values;
+}
+
 // A block's tally: through the lanes where the machine has them, and the
 // few voxels they leave, or every voxel, through the plain loop.
 template <typename E>
@@ -69,7 +79,8 @@ void TallyBlock(const uint8_t* Bytes, int32_t Count, const TEnds<E>& Ends, TTall
   if (widerow::Enabled())
     done = histogramlanes::Tally<E>(Bytes, Count, Ends, Tally);
 #endif
-  histogramblock::Tally(reinterpret_cast<const E*>(Bytes) + done, Count - done, Ends, Tally);
+  if (done < Count)
+    histogramblock::Tally(PlainValues<E>(Bytes, done, Count).data(), Count - done, Ends, Tally);
 }
 
 // First every estimate of a block, in a loop that vectorises, with a mark
@@ -143,7 +154,8 @@ void BinBlock(const uint8_t* Bytes, int32_t Count, const TBinner<V>& Binner, TBi
   if (widerow::Enabled())
     done = histogramlanes::Bin<E>(Bytes, Count, Binner, Bins);
 #endif
-  histogramblock::Bin(reinterpret_cast<const E*>(Bytes) + done, Count - done, Binner, Bins);
+  if (done < Count)
+    histogramblock::Bin(PlainValues<E>(Bytes, done, Count).data(), Count - done, Binner, Bins);
 }
 
 template <typename E> void Finish(THistogram& Result, const TTally<E>& Tally) {
@@ -254,11 +266,55 @@ void CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t W
 }
 
 // Calls Body(bytes, n) for every block of the voxels in the file: a block of
-// stored values in the machine's order, which the lanes read as bytes.
+// stored values in the machine's order, which the lanes read as bytes. Bytes
+// already in that order are read where they lie, without a copy.
 template <typename T, typename F> void ForEachWide(const THistogramSource& Source, F&& Body) {
+  if (!pixelrow::NeedsSwap(Source.Order)) {
+    for (int64_t first = 0; first < Source.Count; first += Block)
+      Body(Source.Bytes + first * static_cast<int64_t>(sizeof(T)),
+           static_cast<int32_t>(std::min<int64_t>(Block, Source.Count - first)));
+    return;
+  }
   ForEachStored<T>(Source, [&](const T* Stored, int32_t Count) {
     Body(reinterpret_cast<const uint8_t*>(Stored), Count);
   });
+}
+
+// Integers whose range is narrower than this, and than the view, are binned
+// through a table of every value of the range.
+constexpr uint64_t NarrowRange = uint64_t{1} << 16;
+
+// Each value's offset from Low counted in a table, two taken in turn as in
+// CountBits; each bin is then the run of the table between its integer edges.
+template <typename T, typename V>
+void CountOffsets(THistogram& Result, const THistogramSource& Source, const TBinner<V>& Binner) {
+  const auto low = static_cast<uint64_t>(Binner.Edge(0));
+  const auto width = static_cast<size_t>(static_cast<uint64_t>(Binner.Edge(WideBins)) - low) + 1;
+  std::vector<uint32_t> table(2 * width);
+  uint32_t* first = table.data();
+  uint32_t* second = first + width;
+  const auto offsetOf = [&](const uint8_t* Bytes, int32_t At) {
+    T value;
+    std::memcpy(&value, Bytes + At * sizeof(T), sizeof value);
+    return static_cast<size_t>(static_cast<uint64_t>(value) - low);
+  };
+  ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
+    int32_t i = 0;
+    for (; i + 2 <= Count; i += 2) {
+      ++first[offsetOf(Bytes, i)];
+      ++second[offsetOf(Bytes, i + 1)];
+    }
+    if (i < Count)
+      ++first[offsetOf(Bytes, i)];
+  });
+  Result.Bins.assign(WideBins, 0);
+  for (int k = 0; k < WideBins; ++k) {
+    const auto from = static_cast<size_t>(static_cast<uint64_t>(Binner.Edge(k)) - low);
+    const size_t to =
+        k == LastBin ? width : static_cast<size_t>(static_cast<uint64_t>(Binner.Edge(k + 1)) - low);
+    for (size_t offset = from; offset < to; ++offset)
+      Result.Bins[k] += int64_t{first[offset]} + second[offset];
+  }
 }
 
 // 32- and 64-bit voxels: one pass for the range and the counts beside the
@@ -275,6 +331,14 @@ void CountWide(THistogram& Result, const THistogramSource& Source, int32_t Windo
   if (Result.Shape != THistogram::Spread)
     return;
   const TBinner<V> binner(static_cast<V>(tally.Low), static_cast<V>(tally.High));
+  if constexpr (std::is_integral_v<T>) {
+    const uint64_t width = static_cast<uint64_t>(tally.High) - static_cast<uint64_t>(tally.Low);
+    if (width < NarrowRange && width < static_cast<uint64_t>(Source.Count)) {
+      CountOffsets<T>(Result, Source, binner);
+      TakeEdges(Result, binner);
+      return;
+    }
+  }
   TBinTables bins{};
   ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
     BinBlock<T>(Bytes, Count, binner, bins);

@@ -218,6 +218,36 @@ TEST(Histogram, CountsEveryTypeAsAnIndependentCount) {
   }
 }
 
+// Integers of a range narrower than the view are binned through a table of
+// their offsets: ranges narrower than the bins, on both sides of the table's
+// limit of 2^16 values, at both ends of each type and in both byte orders.
+TEST(Histogram, NarrowIntegerRangesAsAnIndependentCount) {
+  const struct {
+    TVoxelType Type;
+    int128 Least;
+  } types[] = {{vtInt32, INT32_MIN},
+               {vtUInt32, UINT32_MAX - 70000},
+               {vtInt64, -700},
+               {vtUInt64, UINT64_MAX - 65536}};
+  std::mt19937_64 random(16);
+  for (const auto& t : types)
+    for (const int128 width : {int128{37}, int128{1999}, int128{65535}, int128{65536}}) {
+      TModel model;
+      std::vector<uint8_t> bytes;
+      const TByteOrder order = width % 2 ? boBigEndian : boLittleEndian;
+      const int count = 70'001;
+      for (int i = 0; i < count; ++i) {
+        const int128 v = i < 2 ? t.Least + i * width
+                               : t.Least + static_cast<int128>(random() % uint64_t(width + 1));
+        model.Finite.push_back(v);
+        AppendBytes(bytes, static_cast<uint64_t>(v), BytesPerVoxel[t.Type], order);
+      }
+      const THistogramSource source{bytes.data(), count, t.Type, order};
+      ExpectModel(ComputeHistogram(source, WindowMin, WindowMax), PercentileWindow(source), model,
+                  std::string(FactsOf(t.Type).Name) + " over " + std::to_string(int64_t(width)));
+    }
+}
+
 // Doubles whose range overflows, and subnormals whose range has no
 // reciprocal: the edges stay exact at both ends of the exponent range.
 TEST(Histogram, DoubleBinsAtTheEndsOfTheExponentRange) {
