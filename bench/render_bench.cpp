@@ -10,6 +10,7 @@
 #include "platform/FileStream.h"
 
 #include <algorithm>
+#include <array>
 #include <benchmark/benchmark.h>
 #include <bit>
 #include <chrono>
@@ -318,6 +319,11 @@ struct TViewRuns {
   TBenchImage Image;
   TFloor Floor;
   double Render = INFINITY, FloorTime = INFINITY, Copy = INFINITY, Histogram = INFINITY;
+  // A whole redraw of the four views, as the window makes it: without the
+  // histogram, with it counted beside the other three views as the window
+  // counts it, and with it counted in line between the first and the second.
+  double Redraw = INFINITY, RedrawAside = INFINITY, RedrawInLine = INFINITY;
+  std::array<TBenchImage, ViewKindCount> Views;
 
   // The histogram window follows every redraw of the first view: full-size
   // slices are counted after each render as well.
@@ -332,12 +338,40 @@ struct TViewRuns {
     return histogram.Values;
   }
 
+  enum TCounting { NoCount, CountAside, CountInLine };
+
+  // The window's redraw at its working defaults: slice 0, the next slice,
+  // the cross-slice at row 0 and the same slice of volume 1, which for a file
+  // of one slice are painted as lying past its end.
+  int64_t RedrawViews(TCounting Counting) {
+    Manager.RenderView(0, Case.Index, vkSlice, Views[vkSlice]);
+    const THistogramSource source{Manager.ViewBuffer(vkSlice).data(),
+                                  Manager.ViewVoxelCount(vkSlice), Case.Type, boLittleEndian};
+    auto counted = std::make_shared<THistogram>();
+    const auto count = [&, counted] {
+      *counted = ComputeHistogram(source, Manager.IntensityMin(), Manager.IntensityMax());
+    };
+    if (Counting == CountAside)
+      Manager.ReadViewAside(vkSlice, count);
+    else if (Counting == CountInLine)
+      count();
+    Manager.RenderView(0, Case.Index + 1, vkNextSlice, Views[vkNextSlice]);
+    Manager.RenderView(0, 0, vkCrossSlice, Views[vkCrossSlice]);
+    Manager.RenderView(1, Case.Index, vkOtherVolume, Views[vkOtherVolume]);
+    Manager.WaitForReadAside();
+    benchmark::DoNotOptimize(counted->Bins.data());
+    benchmark::ClobberMemory();
+    return counted->Values;
+  }
+
   bool Whole() {
     Manager.RenderView(0, Case.Index, Case.View, Image);
     return Manager.IsOpen() && Manager.ViewVoxelCount(Case.View) == Case.Voxels() &&
            Image.Picture().Width() == Case.Width && Image.Picture().Height() == Case.ViewHeight() &&
            Floor.Run() == Case.VoxelBytes() &&
-           (!CountsHistogram() || CountHistogram() == Case.Voxels());
+           (!CountsHistogram() ||
+            (CountHistogram() == Case.Voxels() && RedrawViews(CountAside) == Case.Voxels() &&
+             RedrawViews(CountInLine) == Case.Voxels()));
   }
 };
 
@@ -365,6 +399,11 @@ void MeasureViews(std::vector<std::unique_ptr<TViewRuns>>& Runs, TCopyBuffers& B
       if (r.CountsHistogram()) {
         r.Manager.RenderView(0, r.Case.Index, r.Case.View, r.Image);
         r.Histogram = std::min(r.Histogram, Seconds([&] { r.CountHistogram(); }));
+        r.Redraw = std::min(r.Redraw, Seconds([&] { r.RedrawViews(TViewRuns::NoCount); }));
+        r.RedrawAside =
+            std::min(r.RedrawAside, Seconds([&] { r.RedrawViews(TViewRuns::CountAside); }));
+        r.RedrawInLine =
+            std::min(r.RedrawInLine, Seconds([&] { r.RedrawViews(TViewRuns::CountInLine); }));
       }
     }
 }
@@ -398,6 +437,14 @@ void PrintTable(const std::vector<std::unique_ptr<TViewRuns>>& Runs, int32_t Rou
       std::printf("%-28s %11s %11s %16.2fx\n", run->Case.Label.c_str(),
                   FormatTime(run->Render).c_str(), FormatTime(run->Histogram).c_str(),
                   (run->Render + run->Histogram) / run->Render);
+  std::printf("\n%-28s %11s %11s %7s %11s %7s\n", "redraw of four views", "views", "+histogram",
+              "ratio", "in line", "ratio");
+  for (const std::unique_ptr<TViewRuns>& run : Runs)
+    if (run->CountsHistogram())
+      std::printf("%-28s %11s %11s %7.3f %11s %7.3f\n", run->Case.Label.c_str(),
+                  FormatTime(run->Redraw).c_str(), FormatTime(run->RedrawAside).c_str(),
+                  run->RedrawAside / run->Redraw, FormatTime(run->RedrawInLine).c_str(),
+                  run->RedrawInLine / run->Redraw);
   std::fflush(stdout);
 }
 

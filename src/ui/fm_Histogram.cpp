@@ -131,11 +131,16 @@ void Tfm_Histogram::FollowSlice() {
   FFollowed = true;
   FStale = true;
   if (isVisible())
-    Recount();
+    StartCount();
 }
 
 void Tfm_Histogram::SetWindow(int32_t Min, int32_t Max) {
   img_Histogram->SetWindow(Min, Max);
+}
+
+void Tfm_Histogram::Recount() {
+  StartCount();
+  ShowCount();
 }
 
 void Tfm_Histogram::showEvent(QShowEvent* Event) {
@@ -155,8 +160,22 @@ THistogramSource Tfm_Histogram::SourceNow() const {
   return {buffer.data(), std::min(FDataMgr.ViewVoxelCount(vkSlice), whole), FType, FOrder};
 }
 
-void Tfm_Histogram::Recount() {
-  FHistogram = ComputeHistogram(SourceNow(), FDataMgr.IntensityMin(), FDataMgr.IntensityMax());
+// The other views paint meanwhile: the data manager keeps the first view's
+// buffer as it is until the count has ended.
+void Tfm_Histogram::StartCount() {
+  auto counting = std::make_shared<THistogram>();
+  FDataMgr.ReadViewAside(
+      vkSlice, [counting, source = SourceNow(), min = FDataMgr.IntensityMin(),
+                max = FDataMgr.IntensityMax()] { *counting = ComputeHistogram(source, min, max); });
+  FCounting = std::move(counting);
+}
+
+void Tfm_Histogram::ShowCount() {
+  if (!FCounting)
+    return;
+  const std::shared_ptr<THistogram> counted = std::move(FCounting);
+  FDataMgr.WaitForReadAside();
+  FHistogram = std::move(*counted);
   FStale = false;
   img_Histogram->SetHistogram(FHistogram, Message());
   img_Histogram->SetWindow(FDataMgr.IntensityMin(), FDataMgr.IntensityMax());

@@ -4,9 +4,12 @@
 #include "data/WideRow.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -246,6 +249,52 @@ TEST(Histogram, NarrowIntegerRangesAsAnIndependentCount) {
       ExpectModel(ComputeHistogram(source, WindowMin, WindowMax), PercentileWindow(source), model,
                   std::string(FactsOf(t.Type).Name) + " over " + std::to_string(int64_t(width)));
     }
+}
+
+// A count on the data manager's worker reads the first view as its render
+// left it: rendering that view again, closing the file and the manager's end
+// each wait for the count before they go on.
+TEST(Histogram, ACountAsideEndsBeforeTheViewChanges) {
+  TTempDir dir;
+  std::vector<uint8_t> bytes;
+  for (int v = 0; v < 2 * 128 * 128; ++v)
+    AppendBytes(bytes, static_cast<uint64_t>(v < 128 * 128 ? v % 900 : 3000 + v % 77), 2,
+                boLittleEndian);
+  const std::string name = dir.MakeFile("two-slices.raw", bytes);
+  for (const char* next : {"render", "close", "end"}) {
+    SCOPED_TRACE(next);
+    auto mgr = std::make_unique<TVxDataMgr>();
+    mgr->OpenFile(name);
+    mgr->SetParameters(0, 128, 128, 2, vtUInt16, boLittleEndian, WindowMin, WindowMax, false);
+    TTestImage image;
+    mgr->RenderView(0, 0, vkSlice, image);
+    const THistogramSource source{mgr->ViewBuffer(vkSlice).data(), mgr->ViewVoxelCount(vkSlice),
+                                  vtUInt16, boLittleEndian};
+    const THistogram direct = ComputeHistogram(source, WindowMin, WindowMax);
+    std::atomic<bool> go = false, done = false;
+    THistogram aside;
+    mgr->ReadViewAside(vkSlice, [&] {
+      while (!go)
+        std::this_thread::yield();
+      for (int round = 0; round < 20; ++round)
+        aside = ComputeHistogram(source, WindowMin, WindowMax);
+      done = true;
+    });
+    go = true;
+    if (next[0] == 'r')
+      mgr->RenderView(0, 1, vkSlice, image);
+    else if (next[0] == 'c')
+      mgr->CloseFile();
+    else
+      mgr.reset();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(aside.Bins, direct.Bins);
+    EXPECT_EQ(aside.High.UnsignedValue, 899u);
+  }
+  TVxDataMgr mgr;
+  mgr.ReadViewAside(vkSlice, [] { throw std::runtime_error("failed aside"); });
+  EXPECT_THROW(mgr.WaitForReadAside(), std::runtime_error);
+  EXPECT_NO_THROW(mgr.WaitForReadAside());
 }
 
 // Doubles whose range overflows, and subnormals whose range has no
