@@ -11,7 +11,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <type_traits>
+#include <utility>
 
 using namespace histogram;
 
@@ -38,7 +40,17 @@ template <typename V> TVoxelValue VoxelValueOf(TVoxelType Type, V Value) {
 // The hot loops, built for AVX2 too where the machine has it; the arithmetic is the same.
 namespace histogramblock {
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
+// The clones' resolver runs while the program is loaded, before the thread
+// sanitizer is ready to see its instrumented entry.
+#if defined(__SANITIZE_THREAD__)
+#define ZANDREL_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ZANDREL_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__) &&                  \
+    !defined(ZANDREL_THREAD_SANITIZER)
 #define ZANDREL_HISTOGRAM_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define ZANDREL_HISTOGRAM_CLONES
@@ -270,7 +282,9 @@ void CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t W
 // already in that order are read where they lie, without a copy.
 template <typename T, typename F> void ForEachWide(const THistogramSource& Source, F&& Body) {
   if (!pixelrow::NeedsSwap(Source.Order)) {
-    for (int64_t first = 0; first < Source.Count; first += Block)
+    // From the end, where the render has just been, so that what of the view
+    // is still in the cache is read before the count itself pushes it out.
+    for (int64_t first = (Source.Count - 1) / Block * Block; first >= 0; first -= Block)
       Body(Source.Bytes + first * static_cast<int64_t>(sizeof(T)),
            static_cast<int32_t>(std::min<int64_t>(Block, Source.Count - first)));
     return;
@@ -284,70 +298,130 @@ template <typename T, typename F> void ForEachWide(const THistogramSource& Sourc
 // through a table of every value of the range.
 constexpr uint64_t NarrowRange = uint64_t{1} << 16;
 
-// Each value's offset from Low counted in a table, two taken in turn as in
-// CountBits; each bin is then the run of the table between its integer edges.
-template <typename T, typename V>
-void CountOffsets(THistogram& Result, const THistogramSource& Source, const TBinner<V>& Binner) {
-  const auto low = static_cast<uint64_t>(Binner.Edge(0));
-  const auto width = static_cast<size_t>(static_cast<uint64_t>(Binner.Edge(WideBins)) - low) + 1;
-  std::vector<uint32_t> table(2 * width);
-  uint32_t* first = table.data();
-  uint32_t* second = first + width;
-  const auto offsetOf = [&](const uint8_t* Bytes, int32_t At) {
-    T value;
-    std::memcpy(&value, Bytes + At * sizeof(T), sizeof value);
-    return static_cast<size_t>(static_cast<uint64_t>(value) - low);
-  };
-  ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
+// Puts the values of blocks into the bins of a range: integers of a range
+// narrower than NarrowRange and than the view by their offset from Low in a
+// table, two taken in turn as in CountBits, each bin then the run of the
+// table between its integer edges; everything else through BinBlock. Values
+// outside the range, which a wrong guess lets in, never reach past a table.
+template <typename T, typename V> class TWideBins {
+public:
+  TWideBins(const TBinner<V>& Binner, int64_t Count)
+      : FBinner(Binner) {
+    if constexpr (std::is_integral_v<T>) {
+      FLow = static_cast<uint64_t>(Binner.Edge(0));
+      const uint64_t width = static_cast<uint64_t>(Binner.Edge(WideBins)) - FLow;
+      if (width < NarrowRange && width < static_cast<uint64_t>(Count)) {
+        FWidth = static_cast<size_t>(width) + 1;
+        FOffsets.assign(2 * (FWidth + 1), 0); // each table's last slot takes what lies outside
+      }
+    }
+  }
+
+  void Add(const uint8_t* Bytes, int32_t Count) {
+    if (FOffsets.empty()) {
+      BinBlock<T>(Bytes, Count, FBinner, FBins);
+      return;
+    }
+    uint32_t* first = FOffsets.data();
+    uint32_t* second = first + FWidth + 1;
+    const auto offsetOf = [&](int32_t At) {
+      T value;
+      std::memcpy(&value, Bytes + At * sizeof(T), sizeof value);
+      return std::min(static_cast<size_t>(static_cast<uint64_t>(value) - FLow), FWidth);
+    };
     int32_t i = 0;
     for (; i + 2 <= Count; i += 2) {
-      ++first[offsetOf(Bytes, i)];
-      ++second[offsetOf(Bytes, i + 1)];
+      ++first[offsetOf(i)];
+      ++second[offsetOf(i + 1)];
     }
     if (i < Count)
-      ++first[offsetOf(Bytes, i)];
-  });
-  Result.Bins.assign(WideBins, 0);
-  for (int k = 0; k < WideBins; ++k) {
-    const auto from = static_cast<size_t>(static_cast<uint64_t>(Binner.Edge(k)) - low);
-    const size_t to =
-        k == LastBin ? width : static_cast<size_t>(static_cast<uint64_t>(Binner.Edge(k + 1)) - low);
-    for (size_t offset = from; offset < to; ++offset)
-      Result.Bins[k] += int64_t{first[offset]} + second[offset];
+      ++first[offsetOf(i)];
   }
+
+  void TakeBins(THistogram& Result) const {
+    Result.Bins.assign(WideBins, 0);
+    if (FOffsets.empty()) {
+      for (const auto& table : FBins)
+        for (int k = 0; k < WideBins; ++k)
+          Result.Bins[k] += table[k];
+    } else {
+      const uint32_t* first = FOffsets.data();
+      const uint32_t* second = first + FWidth + 1;
+      const auto offsetOf = [&](int k) {
+        return k == WideBins ? FWidth
+                             : static_cast<size_t>(static_cast<uint64_t>(FBinner.Edge(k)) - FLow);
+      };
+      for (int k = 0; k < WideBins; ++k)
+        for (size_t offset = offsetOf(k); offset < offsetOf(k + 1); ++offset)
+          Result.Bins[k] += int64_t{first[offset]} + second[offset];
+    }
+    TakeEdges(Result, FBinner);
+  }
+
+private:
+  const TBinner<V>& FBinner;
+  uint64_t FLow = 0;
+  size_t FWidth = 0;
+  std::vector<uint32_t> FOffsets;
+  TBinTables FBins{};
+};
+
+// The source's guess of the finite range as values of V, when it is one: a
+// spread that T can hold.
+template <typename T, typename V>
+std::optional<std::pair<V, V>> GuessOf(const THistogramSource& Source) {
+  // -0 as +0, as the tally gives it.
+  const double low = Source.GuessLow + 0.0, high = Source.GuessHigh + 0.0;
+  if (!(low < high) || !std::isfinite(low) || !std::isfinite(high))
+    return std::nullopt;
+  if constexpr (std::is_integral_v<T>) {
+    // Exact bounds of T as doubles: its lowest, and its largest plus one.
+    constexpr double least = static_cast<double>(std::numeric_limits<T>::min());
+    constexpr double beyond = 2.0 * (static_cast<double>(std::numeric_limits<T>::max() / 2) + 1.0);
+    if (low < least || high >= beyond || low != std::floor(low) || high != std::floor(high))
+      return std::nullopt;
+  } else if (static_cast<double>(static_cast<T>(low)) != low ||
+             static_cast<double>(static_cast<T>(high)) != high) {
+    return std::nullopt;
+  }
+  return std::pair{static_cast<V>(static_cast<T>(low)), static_cast<V>(static_cast<T>(high))};
 }
 
-// 32- and 64-bit voxels: one pass for the range and the counts beside the
-// bins, one to bin.
+// 32- and 64-bit voxels: a pass for the range and the counts beside the
+// bins, and one to bin. With a guess of the range, each block is binned
+// against it right after its tally, while in the cache, and when the tally
+// finds the guess right, the second pass is saved: the view is read from
+// memory once.
 template <typename T, typename V>
 void CountWide(THistogram& Result, const THistogramSource& Source, int32_t WindowMin,
                int32_t WindowMax) {
   const TEnds<T> ends(WindowMin, WindowMax);
   TTally<T> tally;
-  ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
-    TallyBlock<T>(Bytes, Count, ends, tally);
-  });
-  Finish(Result, tally);
-  if (Result.Shape != THistogram::Spread)
-    return;
-  const TBinner<V> binner(static_cast<V>(tally.Low), static_cast<V>(tally.High));
-  if constexpr (std::is_integral_v<T>) {
-    const uint64_t width = static_cast<uint64_t>(tally.High) - static_cast<uint64_t>(tally.Low);
-    if (width < NarrowRange && width < static_cast<uint64_t>(Source.Count)) {
-      CountOffsets<T>(Result, Source, binner);
-      TakeEdges(Result, binner);
+  if (const std::optional<std::pair<V, V>> guess = GuessOf<T, V>(Source)) {
+    const TBinner<V> binner(guess->first, guess->second);
+    TWideBins<T, V> bins(binner, Source.Count);
+    ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
+      TallyBlock<T>(Bytes, Count, ends, tally);
+      bins.Add(Bytes, Count);
+    });
+    Finish(Result, tally);
+    if (Result.Shape == THistogram::Spread && static_cast<V>(tally.Low) == guess->first &&
+        static_cast<V>(tally.High) == guess->second)
+      bins.TakeBins(Result);
+    if (Result.Shape != THistogram::Spread || !Result.Bins.empty())
       return;
-    }
+  } else {
+    ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
+      TallyBlock<T>(Bytes, Count, ends, tally);
+    });
+    Finish(Result, tally);
+    if (Result.Shape != THistogram::Spread)
+      return;
   }
-  TBinTables bins{};
-  ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
-    BinBlock<T>(Bytes, Count, binner, bins);
-  });
-  Result.Bins.assign(WideBins, 0);
-  for (const auto& table : bins)
-    for (int k = 0; k < WideBins; ++k)
-      Result.Bins[k] += table[k];
-  TakeEdges(Result, binner);
+  const TBinner<V> binner(static_cast<V>(tally.Low), static_cast<V>(tally.High));
+  TWideBins<T, V> bins(binner, Source.Count);
+  ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) { bins.Add(Bytes, Count); });
+  bins.TakeBins(Result);
 }
 
 } // namespace
@@ -356,7 +430,8 @@ THistogram ComputeHistogram(const THistogramSource& Source, int32_t WindowMin, i
   THistogram result;
   result.Type = Source.Type;
   result.Values = Source.Bytes ? std::max<int64_t>(Source.Count, 0) : 0;
-  const THistogramSource source{Source.Bytes, result.Values, Source.Type, Source.Order};
+  THistogramSource source = Source;
+  source.Count = result.Values;
   WithTypes(Source.Type, [&]<typename TT>(TT) {
     using T = typename TT::Stored;
     using V = typename TT::Value;

@@ -157,7 +157,13 @@ THistogramSource Tfm_Histogram::SourceNow() const {
     return {};
   const std::vector<uint8_t>& buffer = FDataMgr.ViewBuffer(vkSlice);
   const int64_t whole = static_cast<int64_t>(buffer.size()) / BytesPerVoxel[FType];
-  return {buffer.data(), std::min(FDataMgr.ViewVoxelCount(vkSlice), whole), FType, FOrder};
+  // The render's slice range, in singles, is often the range exactly.
+  return {buffer.data(),
+          std::min(FDataMgr.ViewVoxelCount(vkSlice), whole),
+          FType,
+          FOrder,
+          FDataMgr.SliceMin(),
+          FDataMgr.SliceMax()};
 }
 
 // The other views paint meanwhile: the data manager keeps the first view's

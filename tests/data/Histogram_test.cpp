@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <random>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -248,6 +250,48 @@ TEST(Histogram, NarrowIntegerRangesAsAnIndependentCount) {
       const THistogramSource source{bytes.data(), count, t.Type, order};
       ExpectModel(ComputeHistogram(source, WindowMin, WindowMax), PercentileWindow(source), model,
                   std::string(FactsOf(t.Type).Name) + " over " + std::to_string(int64_t(width)));
+    }
+}
+
+// A guess of the range, right or wrong, changes nothing of the count: every
+// wide type, narrow and wide ranges, NaNs and infinities among the floats,
+// against the count without a guess.
+TEST(Histogram, AGuessOfTheRangeNeverChangesTheCount) {
+  const auto same = [](const TVoxelValue& A, const TVoxelValue& B) {
+    return A.Kind == B.Kind && A.SignedValue == B.SignedValue &&
+           A.UnsignedValue == B.UnsignedValue &&
+           std::bit_cast<uint64_t>(A.RealValue) == std::bit_cast<uint64_t>(B.RealValue);
+  };
+  std::mt19937_64 random(7);
+  for (const TVoxelType type : {vtInt32, vtUInt32, vtInt64, vtUInt64, vtFloat32, vtFloat64})
+    for (const double spread : {900.0, 1e6}) {
+      const TVoxelTypeFacts& facts = FactsOf(type);
+      std::vector<uint8_t> bytes;
+      for (int i = 0; i < 5000; ++i) {
+        double v = std::floor(static_cast<double>(random() % 1'000'000) / 1e6 * spread) + 3;
+        if (facts.Float)
+          v = i % 301 == 7 ? (i % 2 ? NAN : -HUGE_VAL) : v / 4 - spread / 16;
+        AppendVoxel(bytes, type, boLittleEndian, v);
+      }
+      THistogramSource source{bytes.data(), 5000, type, boLittleEndian};
+      const THistogram plain = ComputeHistogram(source, WindowMin, WindowMax);
+      ASSERT_EQ(plain.Shape, THistogram::Spread);
+      const double low = plain.Low.AsDouble(), high = plain.High.AsDouble();
+      const double guesses[][2] = {{low, high},     {low - 1, high}, {low, high - 1},
+                                   {low + 1, high}, {low, high + 1}, {-0.0, high},
+                                   {high, low},     {low, NAN},      {-1e300, 1e300}};
+      for (const auto& guess : guesses) {
+        SCOPED_TRACE(std::string(facts.Name) + " over " + std::to_string(spread) + ", guess " +
+                     std::to_string(guess[0]) + " to " + std::to_string(guess[1]));
+        source.GuessLow = guess[0], source.GuessHigh = guess[1];
+        const THistogram guessed = ComputeHistogram(source, WindowMin, WindowMax);
+        EXPECT_EQ(guessed.Bins, plain.Bins);
+        EXPECT_TRUE(same(guessed.Low, plain.Low) && same(guessed.High, plain.High));
+        EXPECT_TRUE(std::equal(guessed.Edges.begin(), guessed.Edges.end(), plain.Edges.begin(),
+                               plain.Edges.end(), same));
+        EXPECT_EQ(std::tuple(guessed.Under, guessed.Over, guessed.NaN, guessed.MinusInfinity),
+                  std::tuple(plain.Under, plain.Over, plain.NaN, plain.MinusInfinity));
+      }
     }
 }
 
