@@ -338,7 +338,29 @@ public:
       ++first[offsetOf(i)];
   }
 
-  void TakeBins(THistogram& Result) const {
+  // Whether the table took every value: then it holds everything the tally would find.
+  bool TableHoldsAll() const {
+    return !FOffsets.empty() && FOffsets[FWidth] == 0 && FOffsets[2 * FWidth + 1] == 0;
+  }
+  // The tally from the table alone.
+  TTally<T> TallyOfTable(const TEnds<T>& Ends) const {
+    TTally<T> tally;
+    for (size_t offset = 0; offset < FWidth; ++offset) {
+      const int64_t count = int64_t{FOffsets[offset]} + FOffsets[FWidth + 1 + offset];
+      if (count == 0)
+        continue;
+      const auto value = static_cast<T>(FLow + offset);
+      tally.Finite += count;
+      tally.Under += value < Ends.UnderBelow ? count : 0;
+      tally.Over += Ends.AllOver || value > Ends.OverAbove ? count : 0;
+      tally.Low = std::min(tally.Low, value);
+      tally.High = std::max(tally.High, value);
+    }
+    return tally;
+  }
+
+  // Binner is this one's, or for a table any whose range lies within the table's.
+  void TakeBins(THistogram& Result, const TBinner<V>& Binner) const {
     Result.Bins.assign(WideBins, 0);
     if (FOffsets.empty()) {
       for (const auto& table : FBins)
@@ -348,15 +370,18 @@ public:
       const uint32_t* first = FOffsets.data();
       const uint32_t* second = first + FWidth + 1;
       const auto offsetOf = [&](int k) {
-        return k == WideBins ? FWidth
-                             : static_cast<size_t>(static_cast<uint64_t>(FBinner.Edge(k)) - FLow);
+        const auto edge = static_cast<uint64_t>(Binner.Edge(k)) - FLow;
+        return static_cast<size_t>(k == WideBins ? edge + 1 : edge);
       };
       for (int k = 0; k < WideBins; ++k)
         for (size_t offset = offsetOf(k); offset < offsetOf(k + 1); ++offset)
           Result.Bins[k] += int64_t{first[offset]} + second[offset];
     }
-    TakeEdges(Result, FBinner);
+    TakeEdges(Result, Binner);
   }
+  void TakeBins(THistogram& Result) const { TakeBins(Result, FBinner); }
+
+  bool HasTable() const { return !FOffsets.empty(); }
 
 private:
   const TBinner<V>& FBinner;
@@ -400,13 +425,25 @@ void CountWide(THistogram& Result, const THistogramSource& Source, int32_t Windo
   if (const std::optional<std::pair<V, V>> guess = GuessOf<T, V>(Source)) {
     const TBinner<V> binner(guess->first, guess->second);
     TWideBins<T, V> bins(binner, Source.Count);
+    // A table of integers that takes every value needs no tally beside it.
+    if (bins.HasTable()) {
+      ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) { bins.Add(Bytes, Count); });
+      if (bins.TableHoldsAll()) {
+        tally = bins.TallyOfTable(ends);
+        Finish(Result, tally);
+        if (Result.Shape == THistogram::Spread)
+          bins.TakeBins(Result, TBinner<V>(static_cast<V>(tally.Low), static_cast<V>(tally.High)));
+        return;
+      }
+    }
     ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
       TallyBlock<T>(Bytes, Count, ends, tally);
-      bins.Add(Bytes, Count);
+      if (!bins.HasTable())
+        bins.Add(Bytes, Count);
     });
     Finish(Result, tally);
-    if (Result.Shape == THistogram::Spread && static_cast<V>(tally.Low) == guess->first &&
-        static_cast<V>(tally.High) == guess->second)
+    if (Result.Shape == THistogram::Spread && !bins.HasTable() &&
+        static_cast<V>(tally.Low) == guess->first && static_cast<V>(tally.High) == guess->second)
       bins.TakeBins(Result);
     if (Result.Shape != THistogram::Spread || !Result.Bins.empty())
       return;

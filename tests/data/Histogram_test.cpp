@@ -268,29 +268,38 @@ TEST(Histogram, AGuessOfTheRangeNeverChangesTheCount) {
       const TVoxelTypeFacts& facts = FactsOf(type);
       std::vector<uint8_t> bytes;
       for (int i = 0; i < 5000; ++i) {
-        double v = std::floor(static_cast<double>(random() % 1'000'000) / 1e6 * spread) + 3;
+        // Across an end of the window: the counts under and over come from the table too.
+        double v = std::floor(static_cast<double>(random() % 1'000'000) / 1e6 * spread) +
+                   (facts.Signed ? -400 : 600);
+        if (i == 0 && !facts.Signed)
+          v = 0; // over a window below zero only as everything unsigned is
         if (facts.Float)
           v = i % 301 == 7 ? (i % 2 ? NAN : -HUGE_VAL) : v / 4 - spread / 16;
         AppendVoxel(bytes, type, boLittleEndian, v);
       }
       THistogramSource source{bytes.data(), 5000, type, boLittleEndian};
-      const THistogram plain = ComputeHistogram(source, WindowMin, WindowMax);
-      ASSERT_EQ(plain.Shape, THistogram::Spread);
-      const double low = plain.Low.AsDouble(), high = plain.High.AsDouble();
-      const double guesses[][2] = {{low, high},     {low - 1, high}, {low, high - 1},
-                                   {low + 1, high}, {low, high + 1}, {-0.0, high},
-                                   {high, low},     {low, NAN},      {-1e300, 1e300}};
-      for (const auto& guess : guesses) {
-        SCOPED_TRACE(std::string(facts.Name) + " over " + std::to_string(spread) + ", guess " +
-                     std::to_string(guess[0]) + " to " + std::to_string(guess[1]));
-        source.GuessLow = guess[0], source.GuessHigh = guess[1];
-        const THistogram guessed = ComputeHistogram(source, WindowMin, WindowMax);
-        EXPECT_EQ(guessed.Bins, plain.Bins);
-        EXPECT_TRUE(same(guessed.Low, plain.Low) && same(guessed.High, plain.High));
-        EXPECT_TRUE(std::equal(guessed.Edges.begin(), guessed.Edges.end(), plain.Edges.begin(),
-                               plain.Edges.end(), same));
-        EXPECT_EQ(std::tuple(guessed.Under, guessed.Over, guessed.NaN, guessed.MinusInfinity),
-                  std::tuple(plain.Under, plain.Over, plain.NaN, plain.MinusInfinity));
+      // The second window lies wholly below zero: every unsigned value is over it.
+      for (const auto& [min, max] : {std::pair{WindowMin, WindowMax}, std::pair{-50, -10}}) {
+        source.GuessLow = source.GuessHigh = NAN;
+        const THistogram plain = ComputeHistogram(source, min, max);
+        ASSERT_EQ(plain.Shape, THistogram::Spread);
+        const double low = plain.Low.AsDouble(), high = plain.High.AsDouble();
+        const double guesses[][2] = {{low, high},     {low - 1, high}, {low, high - 1},
+                                     {low + 1, high}, {low, high + 1}, {-0.0, high},
+                                     {high, low},     {low, NAN},      {-1e300, 1e300}};
+        for (const auto& guess : guesses) {
+          SCOPED_TRACE(std::string(facts.Name) + " over " + std::to_string(spread) + ", guess " +
+                       std::to_string(guess[0]) + " to " + std::to_string(guess[1]) +
+                       ", window to " + std::to_string(max));
+          source.GuessLow = guess[0], source.GuessHigh = guess[1];
+          const THistogram guessed = ComputeHistogram(source, min, max);
+          EXPECT_EQ(guessed.Bins, plain.Bins);
+          EXPECT_TRUE(same(guessed.Low, plain.Low) && same(guessed.High, plain.High));
+          EXPECT_TRUE(std::equal(guessed.Edges.begin(), guessed.Edges.end(), plain.Edges.begin(),
+                                 plain.Edges.end(), same));
+          EXPECT_EQ(std::tuple(guessed.Under, guessed.Over, guessed.NaN, guessed.MinusInfinity),
+                    std::tuple(plain.Under, plain.Over, plain.NaN, plain.MinusInfinity));
+        }
       }
     }
 }
