@@ -204,22 +204,26 @@ template <typename TBits> std::vector<int64_t> CountBits(const THistogramSource&
   constexpr size_t patterns = size_t{1} << (8 * sizeof(TBits));
   constexpr int tables = sizeof(TBits) == 1 ? 4 : 2;
   std::vector<uint32_t> table(tables * patterns);
-  const auto count = [&](const TBits* Bits, int64_t Count) {
-    int64_t i = 0;
-    for (; i + tables <= Count; i += tables)
-      for (int t = 0; t < tables; ++t)
-        ++table[t * patterns + Bits[i + t]];
-    for (; i < Count; ++i)
-      ++table[Bits[i]];
+  // The patterns as stored, read where they lie; a swapped order is undone
+  // once per pattern at the end instead of once per voxel.
+  const auto bitsAt = [&](int64_t At) {
+    TBits bits;
+    std::memcpy(&bits, Source.Bytes + At * static_cast<int64_t>(sizeof bits), sizeof bits);
+    return bits;
   };
-  if constexpr (sizeof(TBits) == 1)
-    count(Source.Bytes, Source.Count);
-  else
-    ForEachStored<TBits>(Source, count);
+  int64_t i = 0;
+  for (; i + tables <= Source.Count; i += tables)
+    for (int t = 0; t < tables; ++t)
+      ++table[t * patterns + bitsAt(i + t)];
+  for (; i < Source.Count; ++i)
+    ++table[bitsAt(i)];
+  const bool swapped = sizeof(TBits) > 1 && pixelrow::NeedsSwap(Source.Order);
   std::vector<int64_t> counts(patterns);
   for (int t = 0; t < tables; ++t)
-    for (size_t p = 0; p < patterns; ++p)
-      counts[p] += table[t * patterns + p];
+    for (size_t p = 0; p < patterns; ++p) {
+      const auto bits = static_cast<size_t>(p);
+      counts[swapped ? ((bits >> 8) | (bits << 8)) & 0xFFFF : bits] += table[t * patterns + p];
+    }
   return counts;
 }
 
