@@ -126,6 +126,13 @@ TEST_F(THistogramTest, CountsTheFirstViewWhileTheOthersPaint) {
     EXPECT_EQ(shown.Under, direct.Under);
     EXPECT_EQ(shown.Over, direct.Over);
   }
+  // Closed, it counts nothing until shown again.
+  Histogram().close();
+  Window.EnterNumber(Tfm_Main::TNumberEdit::Slice, "1");
+  RedrawNow();
+  EXPECT_EQ(Histogram().Histogram().Low.SignedValue, 0);
+  ControlOf<QAction>(Window, "mi_Histogram")->trigger();
+  EXPECT_EQ(Histogram().Histogram().Low.SignedValue, 5000);
 }
 
 // Dragging a line types into its edit, so the edit's own check, the push and
