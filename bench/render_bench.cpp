@@ -10,6 +10,7 @@
 #include "platform/FileStream.h"
 
 #include <algorithm>
+#include <array>
 #include <benchmark/benchmark.h>
 #include <bit>
 #include <chrono>
@@ -53,6 +54,9 @@ struct TViewCase {
   int32_t IntensityMin;
   int32_t IntensityMax;
   std::string Path;
+  // Two volumes of two slices make a redraw whose four views all hold data;
+  // one volume of one slice leaves the next slice and volume 1 past the end.
+  int32_t Volumes = 1;
 
   int32_t ViewHeight() const { return View == vkCrossSlice ? Slices : Rows; }
   int64_t Voxels() const { return int64_t{Width} * ViewHeight(); }
@@ -80,6 +84,9 @@ std::vector<TViewCase> MakeCases() {
                        std::string(TypeName(type)) + " slice " + dims, type, size, size, 1, vkSlice,
                        0, min, max, ""});
     }
+    cases.push_back({std::string(TypeName(type)) + "_2048x2048x2x2",
+                     std::string(TypeName(type)) + " 2048x2048, 2x2 slices", type, 2048, 2048, 2,
+                     vkSlice, 0, min, max, "", 2});
   }
   for (TVoxelType type : {vtInt16, vtFloat32})
     cases.push_back({std::string(TypeName(type)) + "_cross_512x512x512",
@@ -213,11 +220,13 @@ void WriteVolume(const TViewCase& c) {
     for (int32_t z = 0; z < c.Slices && file; ++z)
       writeRow(c.Index, z);
   else
-    for (int32_t y = 0; y < c.Rows && file; ++y)
-      writeRow(y, c.Index);
+    for (const int32_t z : c.Volumes == 1 ? std::vector{c.Index}
+                                          : std::vector{c.Index, c.Index + 1, c.Slices + c.Index})
+      for (int32_t y = 0; y < c.Rows && file; ++y)
+        writeRow(y, z);
   file.close();
   std::error_code failed;
-  fs::resize_file(c.Path, int64_t{c.Slices} * c.Rows * rowBytes, failed);
+  fs::resize_file(c.Path, int64_t{c.Volumes} * c.Slices * c.Rows * rowBytes, failed);
   if (!file || failed)
     throw std::runtime_error("cannot write " + c.Path);
 }
@@ -318,18 +327,56 @@ struct TViewRuns {
   TBenchImage Image;
   TFloor Floor;
   double Render = INFINITY, FloorTime = INFINITY, Copy = INFINITY, Histogram = INFINITY;
+  // A whole redraw of the four views, as the window makes it: without the
+  // histogram, with it counted beside the other three views as the window
+  // counts it, and with it counted in line between the first and the second.
+  double Redraw = INFINITY, RedrawAside = INFINITY, RedrawInLine = INFINITY;
+  std::array<TBenchImage, ViewKindCount> Views;
 
   // The histogram window follows every redraw of the first view: full-size
   // slices are counted after each render as well.
   bool CountsHistogram() const { return Case.View == vkSlice && Case.Width == 2048; }
 
+  // The first view as the histogram window takes it, with the render's slice range as a guess.
+  THistogramSource Source() const {
+    return {Manager.ViewBuffer(vkSlice).data(),
+            Manager.ViewVoxelCount(vkSlice),
+            Case.Type,
+            boLittleEndian,
+            Manager.SliceMin(),
+            Manager.SliceMax()};
+  }
+
   int64_t CountHistogram() {
     const THistogram histogram =
-        ComputeHistogram({Manager.ViewBuffer(Case.View).data(), Manager.ViewVoxelCount(Case.View),
-                          Case.Type, boLittleEndian},
-                         Manager.IntensityMin(), Manager.IntensityMax());
+        ComputeHistogram(Source(), Manager.IntensityMin(), Manager.IntensityMax());
     benchmark::DoNotOptimize(histogram.Bins.data());
     return histogram.Values;
+  }
+
+  enum TCounting { NoCount, CountAside, CountInLine };
+
+  // The window's redraw at its working defaults: slice 0, the next slice,
+  // the cross-slice at row 0 and the same slice of volume 1, which for a file
+  // of one slice are painted as lying past its end.
+  int64_t RedrawViews(TCounting Counting) {
+    Manager.RenderView(0, Case.Index, vkSlice, Views[vkSlice]);
+    const THistogramSource source = Source();
+    auto counted = std::make_shared<THistogram>();
+    const auto count = [&, counted] {
+      *counted = ComputeHistogram(source, Manager.IntensityMin(), Manager.IntensityMax());
+    };
+    if (Counting == CountAside)
+      Manager.ReadViewAside(vkSlice, count);
+    else if (Counting == CountInLine)
+      count();
+    Manager.RenderView(0, Case.Index + 1, vkNextSlice, Views[vkNextSlice]);
+    Manager.RenderView(0, 0, vkCrossSlice, Views[vkCrossSlice]);
+    Manager.RenderView(1, Case.Index, vkOtherVolume, Views[vkOtherVolume]);
+    Manager.WaitForReadAside();
+    benchmark::DoNotOptimize(counted->Bins.data());
+    benchmark::ClobberMemory();
+    return counted->Values;
   }
 
   bool Whole() {
@@ -337,7 +384,9 @@ struct TViewRuns {
     return Manager.IsOpen() && Manager.ViewVoxelCount(Case.View) == Case.Voxels() &&
            Image.Picture().Width() == Case.Width && Image.Picture().Height() == Case.ViewHeight() &&
            Floor.Run() == Case.VoxelBytes() &&
-           (!CountsHistogram() || CountHistogram() == Case.Voxels());
+           (!CountsHistogram() ||
+            (CountHistogram() == Case.Voxels() && RedrawViews(CountAside) == Case.Voxels() &&
+             RedrawViews(CountInLine) == Case.Voxels()));
   }
 };
 
@@ -378,6 +427,11 @@ void MeasureViews(std::vector<std::unique_ptr<TViewRuns>>& Runs, TCopyBuffers& B
       if (r.CountsHistogram()) {
         r.Manager.RenderView(0, r.Case.Index, r.Case.View, r.Image);
         r.Histogram = std::min(r.Histogram, Seconds([&] { r.CountHistogram(); }));
+        r.Redraw = std::min(r.Redraw, Seconds([&] { r.RedrawViews(TViewRuns::NoCount); }));
+        r.RedrawAside =
+            std::min(r.RedrawAside, Seconds([&] { r.RedrawViews(TViewRuns::CountAside); }));
+        r.RedrawInLine =
+            std::min(r.RedrawInLine, Seconds([&] { r.RedrawViews(TViewRuns::CountInLine); }));
       }
     }
 }
@@ -399,6 +453,8 @@ void PrintTable(const std::vector<std::unique_ptr<TViewRuns>>& Runs, int32_t Rou
               "/memcpy", "voxels/s");
   for (const std::unique_ptr<TViewRuns>& run : Runs) {
     const TViewRuns& r = *run;
+    if (r.Case.Volumes > 1)
+      continue;
     const double voxelsPerSecond = static_cast<double>(r.Case.Voxels()) / r.Render;
     std::printf("%-28s %11s %11s %7.2f %11s %7.2f %8.1f M\n", r.Case.Label.c_str(),
                 FormatTime(r.Render).c_str(), FormatTime(r.FloorTime).c_str(),
@@ -407,10 +463,19 @@ void PrintTable(const std::vector<std::unique_ptr<TViewRuns>>& Runs, int32_t Rou
   }
   std::printf("\n%-28s %11s %11s %17s\n", "first view", "render", "histogram", "render+histogram");
   for (const std::unique_ptr<TViewRuns>& run : Runs)
-    if (run->CountsHistogram())
+    if (run->CountsHistogram() && run->Case.Volumes == 1)
       std::printf("%-28s %11s %11s %16.2fx\n", run->Case.Label.c_str(),
                   FormatTime(run->Render).c_str(), FormatTime(run->Histogram).c_str(),
                   (run->Render + run->Histogram) / run->Render);
+  std::printf("\n%-28s %11s %11s %7s %11s %7s\n", "redraw of four views", "views", "+histogram",
+              "ratio", "in line", "ratio");
+  for (const int32_t volumes : {1, 2})
+    for (const std::unique_ptr<TViewRuns>& run : Runs)
+      if (run->CountsHistogram() && run->Case.Volumes == volumes)
+        std::printf("%-28s %11s %11s %7.3f %11s %7.3f\n", run->Case.Label.c_str(),
+                    FormatTime(run->Redraw).c_str(), FormatTime(run->RedrawAside).c_str(),
+                    run->RedrawAside / run->Redraw, FormatTime(run->RedrawInLine).c_str(),
+                    run->RedrawInLine / run->Redraw);
   std::fflush(stdout);
 }
 

@@ -2,6 +2,7 @@
 
 #include "data/HistogramLanes.h"
 #include "data/HistogramParts.h"
+#include "data/PixelRow.h"
 #include "data/WideRow.h"
 
 #include <algorithm>
@@ -10,7 +11,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <type_traits>
+#include <utility>
 
 using namespace histogram;
 
@@ -37,7 +40,17 @@ template <typename V> TVoxelValue VoxelValueOf(TVoxelType Type, V Value) {
 // The hot loops, built for AVX2 too where the machine has it; the arithmetic is the same.
 namespace histogramblock {
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__)
+// The clones' resolver runs while the program is loaded, before the thread
+// sanitizer is ready to see its instrumented entry.
+#if defined(__SANITIZE_THREAD__)
+#define ZANDREL_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ZANDREL_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__) &&                  \
+    !defined(ZANDREL_THREAD_SANITIZER)
 #define ZANDREL_HISTOGRAM_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define ZANDREL_HISTOGRAM_CLONES
@@ -60,6 +73,15 @@ ZANDREL_TALLY(double)
 
 namespace {
 
+// Voxels [From, To) of a block as values of E for the plain loops: the
+// bytes may be the view's own, which are not E objects.
+template <typename E>
+std::array<E, Block> PlainValues(const uint8_t* Bytes, int32_t From, int32_t To) {
+  std::array<E, Block> values;
+  std::memcpy(values.data(), Bytes + From * sizeof(E), (To - From) * sizeof(E));
+  return values;
+}
+
 // A block's tally: through the lanes where the machine has them, and the
 // few voxels they leave, or every voxel, through the plain loop.
 template <typename E>
@@ -69,7 +91,8 @@ void TallyBlock(const uint8_t* Bytes, int32_t Count, const TEnds<E>& Ends, TTall
   if (widerow::Enabled())
     done = histogramlanes::Tally<E>(Bytes, Count, Ends, Tally);
 #endif
-  histogramblock::Tally(reinterpret_cast<const E*>(Bytes) + done, Count - done, Ends, Tally);
+  if (done < Count)
+    histogramblock::Tally(PlainValues<E>(Bytes, done, Count).data(), Count - done, Ends, Tally);
 }
 
 // First every estimate of a block, in a loop that vectorises, with a mark
@@ -143,7 +166,8 @@ void BinBlock(const uint8_t* Bytes, int32_t Count, const TBinner<V>& Binner, TBi
   if (widerow::Enabled())
     done = histogramlanes::Bin<E>(Bytes, Count, Binner, Bins);
 #endif
-  histogramblock::Bin(reinterpret_cast<const E*>(Bytes) + done, Count - done, Binner, Bins);
+  if (done < Count)
+    histogramblock::Bin(PlainValues<E>(Bytes, done, Count).data(), Count - done, Binner, Bins);
 }
 
 template <typename E> void Finish(THistogram& Result, const TTally<E>& Tally) {
@@ -180,22 +204,26 @@ template <typename TBits> std::vector<int64_t> CountBits(const THistogramSource&
   constexpr size_t patterns = size_t{1} << (8 * sizeof(TBits));
   constexpr int tables = sizeof(TBits) == 1 ? 4 : 2;
   std::vector<uint32_t> table(tables * patterns);
-  const auto count = [&](const TBits* Bits, int64_t Count) {
-    int64_t i = 0;
-    for (; i + tables <= Count; i += tables)
-      for (int t = 0; t < tables; ++t)
-        ++table[t * patterns + Bits[i + t]];
-    for (; i < Count; ++i)
-      ++table[Bits[i]];
+  // The patterns as stored, read where they lie; a swapped order is undone
+  // once per pattern at the end instead of once per voxel.
+  const auto bitsAt = [&](int64_t At) {
+    TBits bits;
+    std::memcpy(&bits, Source.Bytes + At * static_cast<int64_t>(sizeof bits), sizeof bits);
+    return bits;
   };
-  if constexpr (sizeof(TBits) == 1)
-    count(Source.Bytes, Source.Count);
-  else
-    ForEachStored<TBits>(Source, count);
+  int64_t i = 0;
+  for (; i + tables <= Source.Count; i += tables)
+    for (int t = 0; t < tables; ++t)
+      ++table[t * patterns + bitsAt(i + t)];
+  for (; i < Source.Count; ++i)
+    ++table[bitsAt(i)];
+  const bool swapped = sizeof(TBits) > 1 && pixelrow::NeedsSwap(Source.Order);
   std::vector<int64_t> counts(patterns);
   for (int t = 0; t < tables; ++t)
-    for (size_t p = 0; p < patterns; ++p)
-      counts[p] += table[t * patterns + p];
+    for (size_t p = 0; p < patterns; ++p) {
+      const auto bits = static_cast<size_t>(p);
+      counts[swapped ? ((bits >> 8) | (bits << 8)) & 0xFFFF : bits] += table[t * patterns + p];
+    }
   return counts;
 }
 
@@ -254,36 +282,187 @@ void CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t W
 }
 
 // Calls Body(bytes, n) for every block of the voxels in the file: a block of
-// stored values in the machine's order, which the lanes read as bytes.
+// stored values in the machine's order, which the lanes read as bytes. Bytes
+// already in that order are read where they lie, without a copy.
 template <typename T, typename F> void ForEachWide(const THistogramSource& Source, F&& Body) {
+  if (!pixelrow::NeedsSwap(Source.Order)) {
+    // From the end, where the render has just been, so that what of the view
+    // is still in the cache is read before the count itself pushes it out.
+    for (int64_t first = (Source.Count - 1) / Block * Block; first >= 0; first -= Block)
+      Body(Source.Bytes + first * static_cast<int64_t>(sizeof(T)),
+           static_cast<int32_t>(std::min<int64_t>(Block, Source.Count - first)));
+    return;
+  }
   ForEachStored<T>(Source, [&](const T* Stored, int32_t Count) {
     Body(reinterpret_cast<const uint8_t*>(Stored), Count);
   });
 }
 
-// 32- and 64-bit voxels: one pass for the range and the counts beside the
-// bins, one to bin.
+// Integers whose range is narrower than this, and than the view, are binned
+// through a table of every value of the range.
+constexpr uint64_t NarrowRange = uint64_t{1} << 16;
+
+// Puts the values of blocks into the bins of a range: integers of a range
+// narrower than NarrowRange and than the view by their offset from Low in a
+// table, two taken in turn as in CountBits, each bin then the run of the
+// table between its integer edges; everything else through BinBlock. Values
+// outside the range, which a wrong guess lets in, never reach past a table.
+template <typename T, typename V> class TWideBins {
+public:
+  TWideBins(const TBinner<V>& Binner, int64_t Count)
+      : FBinner(Binner) {
+    if constexpr (std::is_integral_v<T>) {
+      FLow = static_cast<uint64_t>(Binner.Edge(0));
+      const uint64_t width = static_cast<uint64_t>(Binner.Edge(WideBins)) - FLow;
+      if (width < NarrowRange && width < static_cast<uint64_t>(Count)) {
+        FWidth = static_cast<size_t>(width) + 1;
+        FOffsets.assign(2 * (FWidth + 1), 0); // each table's last slot takes what lies outside
+      }
+    }
+  }
+
+  void Add(const uint8_t* Bytes, int32_t Count) {
+    if (FOffsets.empty()) {
+      BinBlock<T>(Bytes, Count, FBinner, FBins);
+      return;
+    }
+    uint32_t* first = FOffsets.data();
+    uint32_t* second = first + FWidth + 1;
+    const auto offsetOf = [&](int32_t At) {
+      T value;
+      std::memcpy(&value, Bytes + At * sizeof(T), sizeof value);
+      return std::min(static_cast<size_t>(static_cast<uint64_t>(value) - FLow), FWidth);
+    };
+    int32_t i = 0;
+    for (; i + 2 <= Count; i += 2) {
+      ++first[offsetOf(i)];
+      ++second[offsetOf(i + 1)];
+    }
+    if (i < Count)
+      ++first[offsetOf(i)];
+  }
+
+  // Whether the table took every value: then it holds everything the tally would find.
+  bool TableHoldsAll() const {
+    return !FOffsets.empty() && FOffsets[FWidth] == 0 && FOffsets[2 * FWidth + 1] == 0;
+  }
+  // The tally from the table alone.
+  TTally<T> TallyOfTable(const TEnds<T>& Ends) const {
+    TTally<T> tally;
+    for (size_t offset = 0; offset < FWidth; ++offset) {
+      const int64_t count = int64_t{FOffsets[offset]} + FOffsets[FWidth + 1 + offset];
+      if (count == 0)
+        continue;
+      const auto value = static_cast<T>(FLow + offset);
+      tally.Finite += count;
+      tally.Under += value < Ends.UnderBelow ? count : 0;
+      tally.Over += Ends.AllOver || value > Ends.OverAbove ? count : 0;
+      tally.Low = std::min(tally.Low, value);
+      tally.High = std::max(tally.High, value);
+    }
+    return tally;
+  }
+
+  // Binner is this one's, or for a table any whose range lies within the table's.
+  void TakeBins(THistogram& Result, const TBinner<V>& Binner) const {
+    Result.Bins.assign(WideBins, 0);
+    if (FOffsets.empty()) {
+      for (const auto& table : FBins)
+        for (int k = 0; k < WideBins; ++k)
+          Result.Bins[k] += table[k];
+    } else {
+      const uint32_t* first = FOffsets.data();
+      const uint32_t* second = first + FWidth + 1;
+      const auto offsetOf = [&](int k) {
+        const auto edge = static_cast<uint64_t>(Binner.Edge(k)) - FLow;
+        return static_cast<size_t>(k == WideBins ? edge + 1 : edge);
+      };
+      for (int k = 0; k < WideBins; ++k)
+        for (size_t offset = offsetOf(k); offset < offsetOf(k + 1); ++offset)
+          Result.Bins[k] += int64_t{first[offset]} + second[offset];
+    }
+    TakeEdges(Result, Binner);
+  }
+  void TakeBins(THistogram& Result) const { TakeBins(Result, FBinner); }
+
+  bool HasTable() const { return !FOffsets.empty(); }
+
+private:
+  const TBinner<V>& FBinner;
+  uint64_t FLow = 0;
+  size_t FWidth = 0;
+  std::vector<uint32_t> FOffsets;
+  TBinTables FBins{};
+};
+
+// The source's guess of the finite range as values of V, when it is one: a
+// spread that T can hold.
+template <typename T, typename V>
+std::optional<std::pair<V, V>> GuessOf(const THistogramSource& Source) {
+  // -0 as +0, as the tally gives it.
+  const double low = Source.GuessLow + 0.0, high = Source.GuessHigh + 0.0;
+  if (!(low < high) || !std::isfinite(low) || !std::isfinite(high))
+    return std::nullopt;
+  if constexpr (std::is_integral_v<T>) {
+    // Exact bounds of T as doubles: its lowest, and its largest plus one.
+    constexpr double least = static_cast<double>(std::numeric_limits<T>::min());
+    constexpr double beyond = 2.0 * (static_cast<double>(std::numeric_limits<T>::max() / 2) + 1.0);
+    if (low < least || high >= beyond || low != std::floor(low) || high != std::floor(high))
+      return std::nullopt;
+  } else if (static_cast<double>(static_cast<T>(low)) != low ||
+             static_cast<double>(static_cast<T>(high)) != high) {
+    return std::nullopt;
+  }
+  return std::pair{static_cast<V>(static_cast<T>(low)), static_cast<V>(static_cast<T>(high))};
+}
+
+// 32- and 64-bit voxels: a pass for the range and the counts beside the
+// bins, and one to bin. With a guess of the range, each block is binned
+// against it right after its tally, while in the cache, and when the tally
+// finds the guess right, the second pass is saved: the view is read from
+// memory once.
 template <typename T, typename V>
 void CountWide(THistogram& Result, const THistogramSource& Source, int32_t WindowMin,
                int32_t WindowMax) {
   const TEnds<T> ends(WindowMin, WindowMax);
   TTally<T> tally;
-  ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
-    TallyBlock<T>(Bytes, Count, ends, tally);
-  });
-  Finish(Result, tally);
-  if (Result.Shape != THistogram::Spread)
-    return;
+  if (const std::optional<std::pair<V, V>> guess = GuessOf<T, V>(Source)) {
+    const TBinner<V> binner(guess->first, guess->second);
+    TWideBins<T, V> bins(binner, Source.Count);
+    // A table of integers that takes every value needs no tally beside it.
+    if (bins.HasTable()) {
+      ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) { bins.Add(Bytes, Count); });
+      if (bins.TableHoldsAll()) {
+        tally = bins.TallyOfTable(ends);
+        Finish(Result, tally);
+        if (Result.Shape == THistogram::Spread)
+          bins.TakeBins(Result, TBinner<V>(static_cast<V>(tally.Low), static_cast<V>(tally.High)));
+        return;
+      }
+    }
+    ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
+      TallyBlock<T>(Bytes, Count, ends, tally);
+      if (!bins.HasTable())
+        bins.Add(Bytes, Count);
+    });
+    Finish(Result, tally);
+    if (Result.Shape == THistogram::Spread && !bins.HasTable() &&
+        static_cast<V>(tally.Low) == guess->first && static_cast<V>(tally.High) == guess->second)
+      bins.TakeBins(Result);
+    if (Result.Shape != THistogram::Spread || !Result.Bins.empty())
+      return;
+  } else {
+    ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
+      TallyBlock<T>(Bytes, Count, ends, tally);
+    });
+    Finish(Result, tally);
+    if (Result.Shape != THistogram::Spread)
+      return;
+  }
   const TBinner<V> binner(static_cast<V>(tally.Low), static_cast<V>(tally.High));
-  TBinTables bins{};
-  ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
-    BinBlock<T>(Bytes, Count, binner, bins);
-  });
-  Result.Bins.assign(WideBins, 0);
-  for (const auto& table : bins)
-    for (int k = 0; k < WideBins; ++k)
-      Result.Bins[k] += table[k];
-  TakeEdges(Result, binner);
+  TWideBins<T, V> bins(binner, Source.Count);
+  ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) { bins.Add(Bytes, Count); });
+  bins.TakeBins(Result);
 }
 
 } // namespace
@@ -292,7 +471,8 @@ THistogram ComputeHistogram(const THistogramSource& Source, int32_t WindowMin, i
   THistogram result;
   result.Type = Source.Type;
   result.Values = Source.Bytes ? std::max<int64_t>(Source.Count, 0) : 0;
-  const THistogramSource source{Source.Bytes, result.Values, Source.Type, Source.Order};
+  THistogramSource source = Source;
+  source.Count = result.Values;
   WithTypes(Source.Type, [&]<typename TT>(TT) {
     using T = typename TT::Stored;
     using V = typename TT::Value;

@@ -3,6 +3,7 @@
 #include "data/VoxelDecoder.h"
 #include "data/VoxelTypes.h"
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -14,6 +15,11 @@ struct THistogramSource {
   int64_t Count = 0;
   TVoxelType Type = vtByte;
   TByteOrder Order = boLittleEndian;
+  // A guess of the smallest and largest finite value, such as the slice
+  // range the render found; when right, the wide types are read once instead
+  // of twice. A wrong one costs time, never a count.
+  double GuessLow = NAN;
+  double GuessHigh = NAN;
 };
 
 // The counts of a view's values.

@@ -7,10 +7,53 @@ using namespace histogram;
 
 namespace {
 
-// A float's bits as TallyBody orders them, -0 as +0.
-template <typename TKey> TKey KeyOfBits(TKey Bits) {
-  const TKey key = OrderedBits(Bits);
-  return key == -1 ? 0 : key;
+template <typename VLane> __attribute__((target("avx2"))) bool IsZero(VLane Mask) {
+  return __builtin_ia32_ptestz256(
+      reinterpret_cast<long long __attribute__((vector_size(32)))>(Mask),
+      reinterpret_cast<long long __attribute__((vector_size(32)))>(Mask));
+}
+
+// What the float lanes add up: counts as masks (-1 for true), so
+// subtracting a mask adds one, and the voxels left to the plain loop.
+template <typename E> struct TFloatSums {
+  using TLane = std::conditional_t<sizeof(E) == 8, int64_t, int32_t>;
+  typedef TLane VLane __attribute__((vector_size(32)));
+  typedef E VValue __attribute__((vector_size(32)));
+  explicit TFloatSums(const TEnds<E>& Ends)
+      : Ends(Ends)
+      , UnderBelow(VValue{} + Ends.UnderBelow)
+      , OverAbove(VValue{} + Ends.OverAbove) {}
+  const TEnds<E>& Ends;
+  VValue UnderBelow, OverAbove;
+  VLane Under{}, Over{};
+  int32_t Special = 0;
+};
+
+// One vector of floats. Compared as floats, a NaN is neither under nor over,
+// -0 equals +0 and each infinity falls beyond its end. A vector holding a NaN
+// or an infinity, which is rare, goes through the plain loop whole, so that
+// the lanes need not mind them.
+template <typename E>
+__attribute__((target("avx2"), always_inline)) inline void
+TallyStep(const uint8_t* Bytes, int32_t At, TFloatSums<E>& Sums,
+          typename TFloatSums<E>::VValue& Low, typename TFloatSums<E>::VValue& High,
+          TTally<E>& Tally) {
+  using VLane = typename TFloatSums<E>::VLane;
+  using VValue = typename TFloatSums<E>::VValue;
+  constexpr auto exponent =
+      std::bit_cast<typename TFloatSums<E>::TLane>(std::numeric_limits<E>::infinity());
+  constexpr int lanes = 32 / sizeof(E);
+  VValue v;
+  std::memcpy(&v, Bytes + At * sizeof(E), sizeof v);
+  if (!IsZero((reinterpret_cast<VLane>(v) & exponent) == exponent)) {
+    TallyBody(reinterpret_cast<const E*>(Bytes + At * sizeof(E)), lanes, Sums.Ends, Tally);
+    Sums.Special += lanes;
+    return;
+  }
+  Sums.Under -= reinterpret_cast<VLane>(v < Sums.UnderBelow);
+  Sums.Over -= reinterpret_cast<VLane>(v > Sums.OverAbove);
+  Low = v < Low ? v : Low;
+  High = v > High ? v : High;
 }
 
 // The same tally as TallyBody in explicit 32-byte lanes, which the compiler
@@ -23,45 +66,32 @@ __attribute__((target("avx2"))) int32_t TallyLanes(const uint8_t* Bytes, int32_t
   typedef TLane VLane __attribute__((vector_size(32)));
   constexpr int lanes = 32 / sizeof(E);
   const int32_t done = Count - Count % lanes;
-  VLane under{}, over{}, nan{}, plus{}, minus{}, finite{};
-  constexpr TLane most = std::numeric_limits<TLane>::max();
-  constexpr TLane least = std::numeric_limits<TLane>::min();
+  VLane under{}, over{};
   const uint8_t* bytes = Bytes;
   if constexpr (std::is_floating_point_v<E>) {
-    constexpr TLane exponent = std::bit_cast<TLane>(std::numeric_limits<E>::infinity());
-    constexpr TLane minusInfinity = exponent | ~most;
-    const VLane underKey = VLane{} + KeyOfBits(std::bit_cast<TLane>(Ends.UnderBelow));
-    const VLane overKey = VLane{} + KeyOfBits(std::bit_cast<TLane>(Ends.OverAbove));
-    VLane low = VLane{} + most, high = VLane{} + least;
-    for (int32_t i = 0; i < done; i += lanes) {
-      VLane bits;
-      std::memcpy(&bits, bytes + i * sizeof(E), sizeof bits);
-      const VLane isNaN = (bits & most) > exponent;
-      const VLane isFinite = (bits & exponent) != exponent;
-      VLane key = bits ^ ((bits >> (8 * sizeof(TLane) - 1)) & most);
-      key &= ~(key == -1);
-      under -= ~isNaN & (key < underKey);
-      over -= ~isNaN & (key > overKey);
-      nan -= isNaN;
-      plus -= bits == exponent;
-      minus -= bits == minusInfinity;
-      finite -= isFinite;
-      const VLane lowCandidate = (key & isFinite) | (most & ~isFinite);
-      const VLane highCandidate = (key & isFinite) | (least & ~isFinite);
-      low = lowCandidate < low ? lowCandidate : low;
-      high = highCandidate > high ? highCandidate : high;
+    typedef E VValue __attribute__((vector_size(32)));
+    VValue low[2], high[2];
+    low[0] = low[1] = VValue{} + std::numeric_limits<E>::infinity();
+    high[0] = high[1] = VValue{} - std::numeric_limits<E>::infinity();
+    TFloatSums<E> sums{Ends};
+    // Two sets of extremes, so that each chain of comparisons waits half as long.
+    int32_t i = 0;
+    for (; i + 2 * lanes <= done; i += 2 * lanes) {
+      TallyStep(bytes, i, sums, low[0], high[0], Tally);
+      TallyStep(bytes, i + lanes, sums, low[1], high[1], Tally);
     }
-    TLane lowest = most, highest = least;
+    if (i < done)
+      TallyStep(bytes, i, sums, low[0], high[0], Tally);
     for (int k = 0; k < lanes; ++k) {
-      lowest = std::min(lowest, low[k]), highest = std::max(highest, high[k]);
-      Tally.NaN += nan[k], Tally.PlusInfinity += plus[k], Tally.MinusInfinity += minus[k];
-      Tally.Finite += finite[k], Tally.Under += under[k], Tally.Over += over[k];
+      for (int set = 0; set < 2; ++set) {
+        Tally.Low = std::min(Tally.Low, low[set][k]);
+        Tally.High = std::max(Tally.High, high[set][k]);
+      }
+      Tally.Under += sums.Under[k], Tally.Over += sums.Over[k];
     }
-    // Keys of finite values only: the sentinels stand for no value met.
-    if (lowest != most)
-      Tally.Low = std::min(Tally.Low, std::bit_cast<E>(OrderedBits(lowest)));
-    if (highest != least)
-      Tally.High = std::max(Tally.High, std::bit_cast<E>(OrderedBits(highest)));
+    // -0 and +0 are the one value +0, as the plain loop gives it.
+    Tally.Low += E{0}, Tally.High += E{0};
+    Tally.Finite += done - sums.Special;
   } else {
     typedef E VValue __attribute__((vector_size(32)));
     const VValue underBelow = VValue{} + Ends.UnderBelow, overAbove = VValue{} + Ends.OverAbove;

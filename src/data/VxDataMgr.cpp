@@ -1,5 +1,6 @@
 #include "data/VxDataMgr.h"
 
+#include "data/BackgroundWork.h"
 #include "platform/FileStream.h"
 
 #include <algorithm>
@@ -26,7 +27,31 @@ int64_t Saturate(int128 Value) {
 TVxDataMgr& DataMgr = *new TVxDataMgr;
 
 TVxDataMgr::TVxDataMgr() = default;
-TVxDataMgr::~TVxDataMgr() = default;
+
+// The worker goes first: it may still be reading a buffer.
+TVxDataMgr::~TVxDataMgr() {
+  FAside.reset();
+}
+
+void TVxDataMgr::ReadViewAside(TViewKind View, std::function<void()> Read) const {
+  if (!FAside)
+    FAside = std::make_unique<TBackgroundWork>();
+  FAside->Start(std::move(Read));
+  FAsideView = View;
+}
+
+void TVxDataMgr::WaitForReadAside() const {
+  if (!FAside)
+    return;
+  FAside->Wait();
+  FAside->Rethrow();
+}
+
+// A failure stays for WaitForReadAside to report.
+void TVxDataMgr::WaitForView(TViewKind View) const {
+  if (FAside && FAside->Started() && View == FAsideView)
+    FAside->Wait();
+}
 
 void TVxDataMgr::OpenFile(const std::string& Name, const platform::TIndexProgress& Progress) {
   CloseFile();
@@ -60,6 +85,8 @@ platform::TDecodeState TVxDataMgr::DecodeState() const {
 }
 
 void TVxDataMgr::CloseFile() {
+  if (FAside)
+    FAside->Wait();
   FFileName.clear();
   FStream.reset();
 }
@@ -269,6 +296,7 @@ void TVxDataMgr::ReadCrossSlice(int32_t Volume, int32_t Index, int32_t Width, TP
 }
 
 void TVxDataMgr::RenderView(int32_t Volume, int32_t Index, TViewKind View, TImageControl& Image) {
+  WaitForView(View);
   TValueRange range = EmptySliceRange;
   if (View == vkSlice) {
     FSliceMin = range.Min;

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 namespace platform {
 class TFileStream;
 }
+class TBackgroundWork;
 
 // The one object that knows the volume file: the open file, the layout and
 // display parameters, and one buffer of raw file bytes per view.
@@ -74,6 +76,15 @@ public:
   // The raw bytes of a view's buffer; every byte past the voxels read is zero.
   const std::vector<uint8_t>& ViewBuffer(TViewKind View) const { return FViewBuffer.at(View); }
 
+  // Runs Read on a worker thread while this one goes on; Read may read the
+  // view's buffer as ViewBuffer gives it now, and nothing else of this
+  // object. Until Read has returned, nothing writes or frees that buffer:
+  // rendering the view again, opening or closing a file, the next read aside
+  // and the destructor wait for it first.
+  void ReadViewAside(TViewKind View, std::function<void()> Read) const;
+  // Waits for the read aside started last, and throws what it threw.
+  void WaitForReadAside() const;
+
 private:
   struct TViewGeometry {
     int32_t Width = 0;
@@ -107,6 +118,10 @@ private:
   std::array<int64_t, ViewKindCount> FViewVoxelCount{};
   bool FFlagOverUnder = false;
   TViewPainter FPainter;
+  // The worker of the reads aside and the view it reads, made with the first.
+  mutable std::unique_ptr<TBackgroundWork> FAside;
+  mutable int FAsideView = -1;
+  void WaitForView(TViewKind View) const;
 };
 
 // The single data manager of the program; created before the main window and never freed.

@@ -131,11 +131,16 @@ void Tfm_Histogram::FollowSlice() {
   FFollowed = true;
   FStale = true;
   if (isVisible())
-    Recount();
+    StartCount();
 }
 
 void Tfm_Histogram::SetWindow(int32_t Min, int32_t Max) {
   img_Histogram->SetWindow(Min, Max);
+}
+
+void Tfm_Histogram::Recount() {
+  StartCount();
+  ShowCount();
 }
 
 void Tfm_Histogram::showEvent(QShowEvent* Event) {
@@ -152,11 +157,31 @@ THistogramSource Tfm_Histogram::SourceNow() const {
     return {};
   const std::vector<uint8_t>& buffer = FDataMgr.ViewBuffer(vkSlice);
   const int64_t whole = static_cast<int64_t>(buffer.size()) / BytesPerVoxel[FType];
-  return {buffer.data(), std::min(FDataMgr.ViewVoxelCount(vkSlice), whole), FType, FOrder};
+  // The render's slice range, in singles, is often the range exactly.
+  return {buffer.data(),
+          std::min(FDataMgr.ViewVoxelCount(vkSlice), whole),
+          FType,
+          FOrder,
+          FDataMgr.SliceMin(),
+          FDataMgr.SliceMax()};
 }
 
-void Tfm_Histogram::Recount() {
-  FHistogram = ComputeHistogram(SourceNow(), FDataMgr.IntensityMin(), FDataMgr.IntensityMax());
+// The other views paint meanwhile: the data manager keeps the first view's
+// buffer as it is until the count has ended.
+void Tfm_Histogram::StartCount() {
+  auto counting = std::make_shared<THistogram>();
+  FDataMgr.ReadViewAside(
+      vkSlice, [counting, source = SourceNow(), min = FDataMgr.IntensityMin(),
+                max = FDataMgr.IntensityMax()] { *counting = ComputeHistogram(source, min, max); });
+  FCounting = std::move(counting);
+}
+
+void Tfm_Histogram::ShowCount() {
+  if (!FCounting)
+    return;
+  const std::shared_ptr<THistogram> counted = std::move(FCounting);
+  FDataMgr.WaitForReadAside();
+  FHistogram = std::move(*counted);
   FStale = false;
   img_Histogram->SetHistogram(FHistogram, Message());
   img_Histogram->SetWindow(FDataMgr.IntensityMin(), FDataMgr.IntensityMax());

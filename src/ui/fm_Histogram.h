@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <memory>
 
 class QCheckBox;
 class QLabel;
@@ -23,8 +24,11 @@ public:
   Tfm_Histogram(const TVxDataMgr& DataManager, QWidget* Parent = nullptr);
 
   // Called after each render of the first view: takes its type and whether a
-  // file was open then, and counts at once while shown, else when next shown.
+  // file was open then, and while shown starts counting on the data
+  // manager's worker, else counts when next shown.
   void FollowSlice();
+  // Called when the redraw ends: waits for the count and shows it.
+  void ShowCount();
   // Moves the lines; the counts under and over follow with the next redraw.
   void SetWindow(int32_t Min, int32_t Max);
 
@@ -57,6 +61,7 @@ protected:
 private:
   void BuildControls();
   THistogramSource SourceNow() const;
+  void StartCount();
   void Recount();
   void ShowCounts();
   void ShowBin(int Bin);
@@ -69,6 +74,9 @@ private:
   bool FFollowed = false; // a render has been taken in
   bool FStale = true;     // counted before the last render, or never
   THistogram FHistogram;
+  // The count under way, which the worker fills; shared so that it outlives
+  // this window if need be.
+  std::shared_ptr<THistogram> FCounting;
 };
 
 // A value as stored, in the user's locale: 64-bit integers digit for digit.

@@ -240,6 +240,7 @@ void Tfm_Main::RedrawViews() {
   }
   FCurVolume = EditNumber(ed_VolumeNumber, TReading::TextOr);
   FDataMgr.RenderView(FCurVolume, FCurSlice, vkOtherVolume, *ViewImages[vkOtherVolume]);
+  fm_Histogram->ShowCount();
   emit ViewsRedrawn();
 }
 

@@ -4,9 +4,14 @@
 #include "data/WideRow.h"
 
 #include <algorithm>
+#include <atomic>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <stdexcept>
+#include <thread>
+#include <tuple>
 
 namespace {
 
@@ -216,6 +221,133 @@ TEST(Histogram, CountsEveryTypeAsAnIndependentCount) {
     ExpectModel(ComputeHistogram(source, WindowMin, WindowMax), PercentileWindow(source), model,
                 facts.Name);
   }
+}
+
+// Integers of a range narrower than the view are binned through a table of
+// their offsets: ranges narrower than the bins, on both sides of the table's
+// limit of 2^16 values, at both ends of each type and in both byte orders.
+TEST(Histogram, NarrowIntegerRangesAsAnIndependentCount) {
+  const struct {
+    TVoxelType Type;
+    int128 Least;
+  } types[] = {{vtInt32, INT32_MIN},
+               {vtUInt32, UINT32_MAX - 70000},
+               {vtInt64, -700},
+               {vtUInt64, UINT64_MAX - 65536}};
+  std::mt19937_64 random(16);
+  for (const auto& t : types)
+    for (const int128 width : {int128{37}, int128{1999}, int128{65535}, int128{65536}}) {
+      TModel model;
+      std::vector<uint8_t> bytes;
+      const TByteOrder order = width % 2 ? boBigEndian : boLittleEndian;
+      const int count = 70'001;
+      for (int i = 0; i < count; ++i) {
+        const int128 v = i < 2 ? t.Least + i * width
+                               : t.Least + static_cast<int128>(random() % uint64_t(width + 1));
+        model.Finite.push_back(v);
+        AppendBytes(bytes, static_cast<uint64_t>(v), BytesPerVoxel[t.Type], order);
+      }
+      const THistogramSource source{bytes.data(), count, t.Type, order};
+      ExpectModel(ComputeHistogram(source, WindowMin, WindowMax), PercentileWindow(source), model,
+                  std::string(FactsOf(t.Type).Name) + " over " + std::to_string(int64_t(width)));
+    }
+}
+
+// A guess of the range, right or wrong, changes nothing of the count: every
+// wide type, narrow and wide ranges, NaNs and infinities among the floats,
+// against the count without a guess.
+TEST(Histogram, AGuessOfTheRangeNeverChangesTheCount) {
+  const auto same = [](const TVoxelValue& A, const TVoxelValue& B) {
+    return A.Kind == B.Kind && A.SignedValue == B.SignedValue &&
+           A.UnsignedValue == B.UnsignedValue &&
+           std::bit_cast<uint64_t>(A.RealValue) == std::bit_cast<uint64_t>(B.RealValue);
+  };
+  std::mt19937_64 random(7);
+  for (const TVoxelType type : {vtInt32, vtUInt32, vtInt64, vtUInt64, vtFloat32, vtFloat64})
+    for (const double spread : {900.0, 1e6}) {
+      const TVoxelTypeFacts& facts = FactsOf(type);
+      std::vector<uint8_t> bytes;
+      for (int i = 0; i < 5000; ++i) {
+        // Across an end of the window: the counts under and over come from the table too.
+        double v = std::floor(static_cast<double>(random() % 1'000'000) / 1e6 * spread) +
+                   (facts.Signed ? -400 : 600);
+        if (i == 0 && !facts.Signed)
+          v = 0; // over a window below zero only as everything unsigned is
+        if (facts.Float)
+          v = i % 301 == 7 ? (i % 2 ? NAN : -HUGE_VAL) : v / 4 - spread / 16;
+        AppendVoxel(bytes, type, boLittleEndian, v);
+      }
+      THistogramSource source{bytes.data(), 5000, type, boLittleEndian};
+      // The second window lies wholly below zero: every unsigned value is over it.
+      for (const auto& [min, max] : {std::pair{WindowMin, WindowMax}, std::pair{-50, -10}}) {
+        source.GuessLow = source.GuessHigh = NAN;
+        const THistogram plain = ComputeHistogram(source, min, max);
+        ASSERT_EQ(plain.Shape, THistogram::Spread);
+        const double low = plain.Low.AsDouble(), high = plain.High.AsDouble();
+        const double guesses[][2] = {{low, high},     {low - 1, high}, {low, high - 1},
+                                     {low + 1, high}, {low, high + 1}, {-0.0, high},
+                                     {high, low},     {low, NAN},      {-1e300, 1e300}};
+        for (const auto& guess : guesses) {
+          SCOPED_TRACE(std::string(facts.Name) + " over " + std::to_string(spread) + ", guess " +
+                       std::to_string(guess[0]) + " to " + std::to_string(guess[1]) +
+                       ", window to " + std::to_string(max));
+          source.GuessLow = guess[0], source.GuessHigh = guess[1];
+          const THistogram guessed = ComputeHistogram(source, min, max);
+          EXPECT_EQ(guessed.Bins, plain.Bins);
+          EXPECT_TRUE(same(guessed.Low, plain.Low) && same(guessed.High, plain.High));
+          EXPECT_TRUE(std::equal(guessed.Edges.begin(), guessed.Edges.end(), plain.Edges.begin(),
+                                 plain.Edges.end(), same));
+          EXPECT_EQ(std::tuple(guessed.Under, guessed.Over, guessed.NaN, guessed.MinusInfinity),
+                    std::tuple(plain.Under, plain.Over, plain.NaN, plain.MinusInfinity));
+        }
+      }
+    }
+}
+
+// A count on the data manager's worker reads the first view as its render
+// left it: rendering that view again, closing the file and the manager's end
+// each wait for the count before they go on.
+TEST(Histogram, ACountAsideEndsBeforeTheViewChanges) {
+  TTempDir dir;
+  std::vector<uint8_t> bytes;
+  for (int v = 0; v < 2 * 128 * 128; ++v)
+    AppendBytes(bytes, static_cast<uint64_t>(v < 128 * 128 ? v % 900 : 3000 + v % 77), 2,
+                boLittleEndian);
+  const std::string name = dir.MakeFile("two-slices.raw", bytes);
+  for (const char* next : {"render", "close", "end"}) {
+    SCOPED_TRACE(next);
+    auto mgr = std::make_unique<TVxDataMgr>();
+    mgr->OpenFile(name);
+    mgr->SetParameters(0, 128, 128, 2, vtUInt16, boLittleEndian, WindowMin, WindowMax, false);
+    TTestImage image;
+    mgr->RenderView(0, 0, vkSlice, image);
+    const THistogramSource source{mgr->ViewBuffer(vkSlice).data(), mgr->ViewVoxelCount(vkSlice),
+                                  vtUInt16, boLittleEndian};
+    const THistogram direct = ComputeHistogram(source, WindowMin, WindowMax);
+    std::atomic<bool> go = false, done = false;
+    THistogram aside;
+    mgr->ReadViewAside(vkSlice, [&] {
+      while (!go)
+        std::this_thread::yield();
+      for (int round = 0; round < 20; ++round)
+        aside = ComputeHistogram(source, WindowMin, WindowMax);
+      done = true;
+    });
+    go = true;
+    if (next[0] == 'r')
+      mgr->RenderView(0, 1, vkSlice, image);
+    else if (next[0] == 'c')
+      mgr->CloseFile();
+    else
+      mgr.reset();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(aside.Bins, direct.Bins);
+    EXPECT_EQ(aside.High.UnsignedValue, 899u);
+  }
+  TVxDataMgr mgr;
+  mgr.ReadViewAside(vkSlice, [] { throw std::runtime_error("failed aside"); });
+  EXPECT_THROW(mgr.WaitForReadAside(), std::runtime_error);
+  EXPECT_NO_THROW(mgr.WaitForReadAside());
 }
 
 // Doubles whose range overflows, and subnormals whose range has no

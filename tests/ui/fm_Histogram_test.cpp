@@ -103,6 +103,38 @@ TEST_F(THistogramTest, FollowsEveryRedrawAndNamesWhatCannotBePlotted) {
   EXPECT_EQ(Histogram().Message(), "No file is open.");
 }
 
+// The count runs while the other views paint, yet it is the first view's:
+// a file of two slices that differ, each redraw against a count of the
+// first view's buffer itself.
+TEST_F(THistogramTest, CountsTheFirstViewWhileTheOthersPaint) {
+  std::vector<double> values;
+  for (int v = 0; v < 2 * 64 * 64; ++v)
+    values.push_back(v < 64 * 64 ? v % 700 : 5000 + v % 300);
+  ShowSlice(vtInt32, values, 64, 64);
+  for (const char* slice : {"0", "1", "0"}) {
+    SCOPED_TRACE(slice);
+    Window.EnterNumber(Tfm_Main::TNumberEdit::Slice, slice);
+    RedrawNow();
+    const THistogram direct =
+        ComputeHistogram({DataMgr.ViewBuffer(vkSlice).data(), DataMgr.ViewVoxelCount(vkSlice),
+                          vtInt32, boLittleEndian},
+                         DataMgr.IntensityMin(), DataMgr.IntensityMax());
+    const THistogram& shown = Histogram().Histogram();
+    EXPECT_EQ(shown.Values, 64 * 64);
+    EXPECT_EQ(shown.Low.SignedValue, slice[0] == '0' ? 0 : 5000);
+    EXPECT_EQ(shown.Bins, direct.Bins);
+    EXPECT_EQ(shown.Under, direct.Under);
+    EXPECT_EQ(shown.Over, direct.Over);
+  }
+  // Closed, it counts nothing until shown again.
+  Histogram().close();
+  Window.EnterNumber(Tfm_Main::TNumberEdit::Slice, "1");
+  RedrawNow();
+  EXPECT_EQ(Histogram().Histogram().Low.SignedValue, 0);
+  ControlOf<QAction>(Window, "mi_Histogram")->trigger();
+  EXPECT_EQ(Histogram().Histogram().Low.SignedValue, 5000);
+}
+
 // Dragging a line types into its edit, so the edit's own check, the push and
 // the delayed redraw follow; typing moves the line; the counts follow the redraw.
 TEST_F(THistogramTest, DraggingTheLinesTypesIntoTheIntensityEdits) {
