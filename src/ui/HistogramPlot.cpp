@@ -97,37 +97,48 @@ void THistogramPlot::paintEvent(QPaintEvent*) {
   PaintLine(painter, FMax, QColor::fromRgb(colour::Red));
 }
 
-void THistogramPlot::PaintBars(QPainter& Painter) const {
+// Any bin that holds a value shows at least one pixel.
+int THistogramPlot::BarHeight(int Bin) const {
+  if (Bin < 0 || !HasBars())
+    return 0;
   const std::vector<int64_t>& bins = FHistogram->Bins;
   const int64_t most = *std::max_element(bins.begin(), bins.end());
-  if (most == 0)
-    return;
-  const double scale =
-      FLogarithmic ? std::log1p(static_cast<double>(most)) : static_cast<double>(most);
-  const int width = PixelsPerBin();
-  for (int k = 0; k < FHistogram->BinCount(); ++k) {
-    if (bins[k] == 0)
-      continue;
-    const double count = static_cast<double>(bins[k]);
-    const double share = (FLogarithmic ? std::log1p(count) : count) / scale;
-    // Any bin that holds a value shows at least one pixel.
-    const int height = std::max(1, static_cast<int>(std::lround(share * BarsHeight)));
-    Painter.fillRect(Margin + k * width, Margin + BarsHeight - height, width, height,
-                     QColor(64, 64, 64));
-  }
+  if (bins[static_cast<size_t>(Bin)] == 0)
+    return 0;
+  const auto scaled = [this](int64_t Count) {
+    const auto count = static_cast<double>(Count);
+    return FLogarithmic ? std::log1p(count) : count;
+  };
+  const double share = scaled(bins[static_cast<size_t>(Bin)]) / scaled(most);
+  return std::max(1, static_cast<int>(std::lround(share * BarsHeight)));
 }
 
-// An end beyond the bars is drawn dashed at the edge it lies past.
+void THistogramPlot::PaintBars(QPainter& Painter) const {
+  const int width = PixelsPerBin();
+  for (int k = 0; k < FHistogram->BinCount(); ++k)
+    if (const int height = BarHeight(k); height > 0)
+      Painter.fillRect(Margin + k * width, Margin + BarsHeight - height, width, height,
+                       QColor(64, 64, 64));
+}
+
+// An end beyond the bars is drawn dashed at the edge it lies past. It stops
+// above the bars it crosses, which would hide them, and a mark in the margin
+// above the plot shows it over a bar of the full height too.
 void THistogramPlot::PaintLine(QPainter& Painter, int32_t End, const QColor& Colour) const {
   const double x = XOfValue(End);
   const double shown = std::clamp(x, double{Margin}, double{Margin + BarsWidth});
-  // See-through, so that the bar under a line still shows.
-  QColor colour = Colour;
-  colour.setAlpha(170);
-  QPen pen(colour, 2, shown == x ? Qt::SolidLine : Qt::DashLine);
-  Painter.setPen(pen);
   const int column = static_cast<int>(std::lround(shown));
-  Painter.drawLine(column, Margin, column, Margin + BarsHeight - 1);
+  int under = 0; // the tallest bar the line's two columns cross
+  for (const int at : {column - 1, column})
+    under = std::max(under, BarHeight(BinAtX(at)));
+  QPen pen(Colour, 2, shown == x ? Qt::SolidLine : Qt::DashLine);
+  Painter.setPen(pen);
+  if (under < BarsHeight)
+    Painter.drawLine(column, Margin, column, Margin + BarsHeight - 1 - under);
+  Painter.setPen(Qt::NoPen);
+  Painter.setBrush(Colour);
+  const QPoint mark[] = {{column - 4, 0}, {column + 4, 0}, {column, Margin - 1}};
+  Painter.drawPolygon(mark, 3);
 }
 
 void THistogramPlot::mousePressEvent(QMouseEvent* Event) {

@@ -52,6 +52,8 @@ protected:
 
 private:
   enum class TGrip { None, Min, Max };
+  // The height in pixels of bin Bin's bar; 0 for none.
+  int BarHeight(int Bin) const;
   void PaintBars(class QPainter& Painter) const;
   void PaintLine(QPainter& Painter, int32_t End, const QColor& Colour) const;
   int PixelsPerBin() const;

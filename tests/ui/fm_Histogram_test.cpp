@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QImage>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -66,6 +67,22 @@ TEST_F(THistogramTest, OpensFromTheViewMenuAndHidesOnClose) {
   ControlOf<QAction>(Window, "mi_Histogram")->trigger();
   EXPECT_EQ(&Histogram(), window.data());
   EXPECT_TRUE(window->isVisible());
+}
+
+// A line over the tallest bar stops above it and is marked in the margin,
+// so that neither hides the other.
+TEST_F(THistogramTest, AWindowLineLeavesTheBarUnderItInView) {
+  std::vector<double> values(64 * 64, 0.0);
+  values[7] = 200;
+  ShowSlice(vtByte, values, 64, 64);
+  ASSERT_EQ(Plot().WindowMin(), 0);
+  const QImage shot = Plot().grab().toImage();
+  const int x = static_cast<int>(std::lround(Plot().XOfValue(0)));
+  const int bottom = THistogramPlot::Margin + THistogramPlot::BarsHeight - 1;
+  for (const int column : {x - 1, x})
+    EXPECT_EQ(shot.pixelColor(column, bottom), QColor(64, 64, 64)) << column;
+  EXPECT_NE(shot.pixelColor(x, 2), Plot().palette().window().color());
+  EXPECT_EQ(shot.pixelColor(x + 8, 2), Plot().palette().window().color());
 }
 
 // Each redraw of the first view is counted; what has no bars says why in words.
