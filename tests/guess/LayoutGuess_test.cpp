@@ -349,6 +349,28 @@ TEST(LayoutGuess, ARowLengthBesideADiagonalTextureIsNoRowLength) {
   EXPECT_EQ(guess.Candidates[0].Layout.VoxelsPerRow, width) << guess.Candidates[0].Reason;
 }
 
+// A small image behind filler: in a file this small the sample starts in
+// the filler, whose noise must not hide the rows.
+TEST(LayoutGuess, ASmallImageBehindFillerKeepsItsRows) {
+  testfiles::TTempDir dir;
+  const std::vector<double> whole = SmoothVolume(120, 160, 1);
+  for (const auto& [width, height] : {std::pair{37, 53}, std::pair{150, 12}}) {
+    std::vector<double> crop;
+    for (int32_t y = 0; y < height; ++y)
+      for (int32_t x = 0; x < width; ++x)
+        crop.push_back(whole[static_cast<size_t>(y + 60) * 120 + x + (width < 100 ? 40 : 0)]);
+    std::vector<uint8_t> bytes = Header(3);
+    const std::vector<uint8_t> data = EncodeVolume(crop, vtInt16, boLittleEndian);
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    const std::string what = std::to_string(width) + "x" + std::to_string(height);
+    const TLayoutGuess guess = GuessLayout(dir.MakeFile(what + ".raw", bytes));
+    ASSERT_FALSE(guess.Candidates.empty()) << what << ": " << guess.Why;
+    EXPECT_TRUE(
+        ReadsTheSame(guess.Candidates[0].Layout, {777, width, height, 1, vtInt16, boLittleEndian}))
+        << what << ": best is " << guess.Candidates[0].Reason;
+  }
+}
+
 // A noisy frame of a few levels with no header: its first values, read as
 // fields, name a small width whose slices fit the file, yet the rows repeat.
 TEST(LayoutGuess, TheFirstVoxelsOfAHeaderlessFrameStateNoWidth) {

@@ -535,6 +535,16 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
     facts.ValuesAt = sample.ChunkAt + shift + first;
     facts.JunkEnd = JunkEnd(Head, FileSize, group.front(), facts.Values);
     facts.JunkSlack = 6 * BytesPerVoxel[group.front().Type];
+    // In a small file the sample may start in the filler: its noise would
+    // blur the rows' dips, so the rows are measured past it.
+    const int32_t width = BytesPerVoxel[group.front().Type];
+    const int64_t past = facts.JunkEnd + facts.JunkSlack - (sample.ChunkAt + shift);
+    const int64_t skip = (past + width - 1) / width * width;
+    if (facts.JunkEnd > facts.ValuesAt && chunk.Count - shift - skip >= 256 * width) {
+      facts.Values = Singles(chunk.Data.get() + shift + skip, chunk.Count - shift - skip,
+                             group.front(), first);
+      facts.ValuesAt = sample.ChunkAt + shift + skip + first;
+    }
     AddLayouts(facts, candidates);
   }
   return candidates;
