@@ -421,48 +421,94 @@ std::optional<std::pair<V, V>> GuessOf(const THistogramSource& Source) {
 // against it right after its tally, while in the cache, and when the tally
 // finds the guess right, the second pass is saved: the view is read from
 // memory once.
-template <typename T, typename V>
-void CountWide(THistogram& Result, const THistogramSource& Source, int32_t WindowMin,
-               int32_t WindowMax) {
+//
+// The first pass goes through First, which may follow a render and settles
+// Source.Count; it returns false when the render ended with fewer voxels than
+// it had already given, and then nothing of Result holds.
+template <typename T, typename V, typename F>
+bool CountWide(THistogram& Result, THistogramSource& Source, int32_t WindowMin, int32_t WindowMax,
+               F&& First) {
   const TEnds<T> ends(WindowMin, WindowMax);
   TTally<T> tally;
+  bool firstDone = false;
+  const auto forEach = [&](auto&& Body) {
+    if (std::exchange(firstDone, true))
+      ForEachWide<T>(Source, Body);
+    else if (!First(Body))
+      return false;
+    Result.Values = Source.Count;
+    return true;
+  };
   if (const std::optional<std::pair<V, V>> guess = GuessOf<T, V>(Source)) {
     const TBinner<V> binner(guess->first, guess->second);
     TWideBins<T, V> bins(binner, Source.Count);
     // A table of integers that takes every value needs no tally beside it.
     if (bins.HasTable()) {
-      ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) { bins.Add(Bytes, Count); });
+      if (!forEach([&](const uint8_t* Bytes, int32_t Count) { bins.Add(Bytes, Count); }))
+        return false;
       if (bins.TableHoldsAll()) {
         tally = bins.TallyOfTable(ends);
         Finish(Result, tally);
         if (Result.Shape == THistogram::Spread)
           bins.TakeBins(Result, TBinner<V>(static_cast<V>(tally.Low), static_cast<V>(tally.High)));
-        return;
+        return true;
       }
     }
-    ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
-      TallyBlock<T>(Bytes, Count, ends, tally);
-      if (!bins.HasTable())
-        bins.Add(Bytes, Count);
-    });
+    if (!forEach([&](const uint8_t* Bytes, int32_t Count) {
+          TallyBlock<T>(Bytes, Count, ends, tally);
+          if (!bins.HasTable())
+            bins.Add(Bytes, Count);
+        }))
+      return false;
     Finish(Result, tally);
     if (Result.Shape == THistogram::Spread && !bins.HasTable() &&
         static_cast<V>(tally.Low) == guess->first && static_cast<V>(tally.High) == guess->second)
       bins.TakeBins(Result);
     if (Result.Shape != THistogram::Spread || !Result.Bins.empty())
-      return;
+      return true;
   } else {
-    ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
-      TallyBlock<T>(Bytes, Count, ends, tally);
-    });
+    if (!forEach(
+            [&](const uint8_t* Bytes, int32_t Count) { TallyBlock<T>(Bytes, Count, ends, tally); }))
+      return false;
     Finish(Result, tally);
     if (Result.Shape != THistogram::Spread)
-      return;
+      return true;
   }
   const TBinner<V> binner(static_cast<V>(tally.Low), static_cast<V>(tally.High));
   TWideBins<T, V> bins(binner, Source.Count);
   ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) { bins.Add(Bytes, Count); });
   bins.TakeBins(Result);
+  return true;
+}
+
+// The first pass beside a render: each run of whole blocks as soon as it is
+// final, and the rest once the render has ended. Blocks start where they
+// would in a pass over the whole view, so every block is the same.
+template <typename T, typename F> bool FollowRender(THistogramSource& Source, F&& Body) {
+  int64_t done = 0;
+  for (;;) {
+    const TReadProgress::TState now = Source.Progress->Await(done + Block);
+    const int64_t final = std::min(now.Voxels, Source.Count);
+    if (final < done)
+      return false;
+    THistogramSource run = Source;
+    run.Bytes += done * static_cast<int64_t>(sizeof(T));
+    run.Count = (now.Ended ? final : final / Block * Block) - done;
+    if (!pixelrow::NeedsSwap(Source.Order)) {
+      for (int64_t first = 0; first < run.Count; first += Block)
+        Body(run.Bytes + first * static_cast<int64_t>(sizeof(T)),
+             static_cast<int32_t>(std::min<int64_t>(Block, run.Count - first)));
+    } else {
+      ForEachStored<T>(run, [&](const T* Stored, int32_t Count) {
+        Body(reinterpret_cast<const uint8_t*>(Stored), Count);
+      });
+    }
+    done += run.Count;
+    if (now.Ended) {
+      Source.Count = final;
+      return true;
+    }
+  }
 }
 
 } // namespace
@@ -470,16 +516,38 @@ void CountWide(THistogram& Result, const THistogramSource& Source, int32_t Windo
 THistogram ComputeHistogram(const THistogramSource& Source, int32_t WindowMin, int32_t WindowMax) {
   THistogram result;
   result.Type = Source.Type;
-  result.Values = Source.Bytes ? std::max<int64_t>(Source.Count, 0) : 0;
   THistogramSource source = Source;
-  source.Count = result.Values;
+  source.Count = Source.Bytes ? std::max<int64_t>(Source.Count, 0) : 0;
+  const bool followed = WithTypes(Source.Type, [&]<typename TT>(TT) {
+    using T = typename TT::Stored;
+    using V = typename TT::Value;
+    if constexpr (sizeof(T) > 2)
+      if (source.Progress)
+        return CountWide<T, V>(result, source, WindowMin, WindowMax,
+                               [&](auto&& Body) { return FollowRender<T>(source, Body); });
+    return false;
+  });
+  if (followed)
+    return result;
+  // The narrow types, and a render that took back voxels, are counted after the render.
+  if (source.Progress)
+    source.Count = std::min(
+        source.Count,
+        std::max<int64_t>(source.Progress->Await(std::numeric_limits<int64_t>::max()).Voxels, 0));
+  source.Progress = nullptr;
+  result = THistogram{};
+  result.Type = Source.Type;
+  result.Values = source.Count;
   WithTypes(Source.Type, [&]<typename TT>(TT) {
     using T = typename TT::Stored;
     using V = typename TT::Value;
     if constexpr (sizeof(T) <= 2)
       CountPatterns<T, V>(result, source, WindowMin, WindowMax);
     else
-      CountWide<T, V>(result, source, WindowMin, WindowMax);
+      CountWide<T, V>(result, source, WindowMin, WindowMax, [&](auto&& Body) {
+        ForEachWide<T>(source, Body);
+        return true;
+      });
   });
   return result;
 }
