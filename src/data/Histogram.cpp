@@ -196,11 +196,33 @@ template <typename V> void TakeEdges(THistogram& Result, const TBinner<V>& Binne
     Result.Edges[k] = VoxelValueOf(Result.Type, Binner.Edge(k));
 }
 
+// Calls Run(first, count) for each run of whole blocks a render has made
+// final, as soon as it is, and for the rest once the render has ended; then
+// takes the render's count. False when it ended with fewer voxels than it
+// had already given.
+template <typename F> bool FollowRuns(THistogramSource& Source, F&& Run) {
+  int64_t done = 0;
+  for (;;) {
+    const TReadProgress::TState now = Source.Progress->Await(done + Block);
+    const int64_t final = std::min(now.Voxels, Source.Count);
+    if (final < done)
+      return false;
+    const int64_t end = now.Ended ? final : final / Block * Block;
+    Run(done, end - done);
+    done = end;
+    if (now.Ended) {
+      Source.Count = final;
+      return true;
+    }
+  }
+}
+
 // How often each bit pattern occurs. Neighbouring voxels of a smooth image
 // share their pattern, so they go to separate tables in turn, and no
 // increment waits on the one before. 32-bit counters suffice: a view holds
 // fewer than 2^32 voxels.
-template <typename TBits> std::vector<int64_t> CountBits(const THistogramSource& Source) {
+template <typename TBits, typename F>
+bool CountBits(const THistogramSource& Source, F&& Runs, std::vector<int64_t>& Counts) {
   constexpr size_t patterns = size_t{1} << (8 * sizeof(TBits));
   constexpr int tables = sizeof(TBits) == 1 ? 4 : 2;
   std::vector<uint32_t> table(tables * patterns);
@@ -211,30 +233,39 @@ template <typename TBits> std::vector<int64_t> CountBits(const THistogramSource&
     std::memcpy(&bits, Source.Bytes + At * static_cast<int64_t>(sizeof bits), sizeof bits);
     return bits;
   };
-  int64_t i = 0;
-  for (; i + tables <= Source.Count; i += tables)
-    for (int t = 0; t < tables; ++t)
-      ++table[t * patterns + bitsAt(i + t)];
-  for (; i < Source.Count; ++i)
-    ++table[bitsAt(i)];
+  const bool whole = Runs([&](int64_t First, int64_t Count) {
+    const int64_t end = First + Count;
+    int64_t i = First;
+    for (; i + tables <= end; i += tables)
+      for (int t = 0; t < tables; ++t)
+        ++table[t * patterns + bitsAt(i + t)];
+    for (; i < end; ++i)
+      ++table[bitsAt(i)];
+  });
+  if (!whole)
+    return false;
   const bool swapped = sizeof(TBits) > 1 && pixelrow::NeedsSwap(Source.Order);
-  std::vector<int64_t> counts(patterns);
+  Counts.assign(patterns, 0);
   for (int t = 0; t < tables; ++t)
     for (size_t p = 0; p < patterns; ++p) {
       const auto bits = static_cast<size_t>(p);
-      counts[swapped ? ((bits >> 8) | (bits << 8)) & 0xFFFF : bits] += table[t * patterns + p];
+      Counts[swapped ? ((bits >> 8) | (bits << 8)) & 0xFFFF : bits] += table[t * patterns + p];
     }
-  return counts;
+  return true;
 }
 
-// 8- and 16-bit voxels: every bit pattern is counted first, then each
-// pattern met is weighed once.
-template <typename T, typename V>
-void CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t WindowMin,
-                   int32_t WindowMax) {
+// 8- and 16-bit voxels: every bit pattern is counted first, in the runs of
+// voxels Runs gives (false when a render took some back), then each pattern
+// met is weighed once.
+template <typename T, typename V, typename F>
+bool CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t WindowMin,
+                   int32_t WindowMax, F&& Runs) {
   using TBits = std::make_unsigned_t<std::conditional_t<std::is_same_v<V, double>, uint16_t, T>>;
   constexpr size_t patterns = size_t{1} << (8 * sizeof(T));
-  const std::vector<int64_t> counts = CountBits<TBits>(Source);
+  std::vector<int64_t> counts;
+  if (!CountBits<TBits>(Source, Runs, counts))
+    return false;
+  Result.Values = Source.Count;
   const float* halves = voxeldecoder::HalfSingles();
   const auto valueOf = [&](size_t Pattern) {
     return ValueOf<V>(std::bit_cast<T>(static_cast<TBits>(Pattern)), halves);
@@ -258,7 +289,7 @@ void CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t W
   Finish(Result, tally);
   if constexpr (sizeof(T) == 1) {
     if (tally.Finite == 0)
-      return;
+      return true;
     const int lowest = std::is_signed_v<T> ? -128 : 0;
     Result.Bins.assign(THistogram::NarrowBins, 0);
     Result.Edges.resize(THistogram::NarrowBins + 1);
@@ -269,7 +300,7 @@ void CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t W
     Result.Edges.back() = Result.Edges[THistogram::NarrowBins - 1];
   } else {
     if (Result.Shape != THistogram::Spread)
-      return;
+      return true;
     const TBinner<V> binner(tally.Low, tally.High);
     Result.Bins.assign(WideBins, 0);
     for (size_t p = 0; p < patterns; ++p) {
@@ -279,6 +310,7 @@ void CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t W
     }
     TakeEdges(Result, binner);
   }
+  return true;
 }
 
 // Calls Body(bytes, n) for every block of the voxels in the file: a block of
@@ -481,34 +513,23 @@ bool CountWide(THistogram& Result, THistogramSource& Source, int32_t WindowMin, 
   return true;
 }
 
-// The first pass beside a render: each run of whole blocks as soon as it is
-// final, and the rest once the render has ended. Blocks start where they
-// would in a pass over the whole view, so every block is the same.
+// The first pass beside a render. Blocks start where they would in a pass
+// over the whole view, so every block is the same.
 template <typename T, typename F> bool FollowRender(THistogramSource& Source, F&& Body) {
-  int64_t done = 0;
-  for (;;) {
-    const TReadProgress::TState now = Source.Progress->Await(done + Block);
-    const int64_t final = std::min(now.Voxels, Source.Count);
-    if (final < done)
-      return false;
+  return FollowRuns(Source, [&](int64_t First, int64_t Count) {
     THistogramSource run = Source;
-    run.Bytes += done * static_cast<int64_t>(sizeof(T));
-    run.Count = (now.Ended ? final : final / Block * Block) - done;
+    run.Bytes += First * static_cast<int64_t>(sizeof(T));
+    run.Count = Count;
     if (!pixelrow::NeedsSwap(Source.Order)) {
       for (int64_t first = 0; first < run.Count; first += Block)
         Body(run.Bytes + first * static_cast<int64_t>(sizeof(T)),
              static_cast<int32_t>(std::min<int64_t>(Block, run.Count - first)));
     } else {
-      ForEachStored<T>(run, [&](const T* Stored, int32_t Count) {
-        Body(reinterpret_cast<const uint8_t*>(Stored), Count);
+      ForEachStored<T>(run, [&](const T* Stored, int32_t StoredCount) {
+        Body(reinterpret_cast<const uint8_t*>(Stored), StoredCount);
       });
     }
-    done += run.Count;
-    if (now.Ended) {
-      Source.Count = final;
-      return true;
-    }
-  }
+  });
 }
 
 } // namespace
@@ -518,18 +539,20 @@ THistogram ComputeHistogram(const THistogramSource& Source, int32_t WindowMin, i
   result.Type = Source.Type;
   THistogramSource source = Source;
   source.Count = Source.Bytes ? std::max<int64_t>(Source.Count, 0) : 0;
-  const bool followed = WithTypes(Source.Type, [&]<typename TT>(TT) {
-    using T = typename TT::Stored;
-    using V = typename TT::Value;
-    if constexpr (sizeof(T) > 2)
-      if (source.Progress)
-        return CountWide<T, V>(result, source, WindowMin, WindowMax,
-                               [&](auto&& Body) { return FollowRender<T>(source, Body); });
-    return false;
-  });
+  const bool followed =
+      source.Progress && WithTypes(Source.Type, [&]<typename TT>(TT) {
+        using T = typename TT::Stored;
+        using V = typename TT::Value;
+        if constexpr (sizeof(T) <= 2)
+          return CountPatterns<T, V>(result, source, WindowMin, WindowMax,
+                                     [&](auto&& Run) { return FollowRuns(source, Run); });
+        else
+          return CountWide<T, V>(result, source, WindowMin, WindowMax,
+                                 [&](auto&& Body) { return FollowRender<T>(source, Body); });
+      });
   if (followed)
     return result;
-  // The narrow types, and a render that took back voxels, are counted after the render.
+  // A render that took back voxels it had given: counted again once it has ended.
   if (source.Progress)
     source.Count = std::min(
         source.Count,
@@ -542,7 +565,10 @@ THistogram ComputeHistogram(const THistogramSource& Source, int32_t WindowMin, i
     using T = typename TT::Stored;
     using V = typename TT::Value;
     if constexpr (sizeof(T) <= 2)
-      CountPatterns<T, V>(result, source, WindowMin, WindowMax);
+      CountPatterns<T, V>(result, source, WindowMin, WindowMax, [&](auto&& Run) {
+        Run(0, source.Count);
+        return true;
+      });
     else
       CountWide<T, V>(result, source, WindowMin, WindowMax, [&](auto&& Body) {
         ForEachWide<T>(source, Body);
