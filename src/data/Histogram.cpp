@@ -196,11 +196,33 @@ template <typename V> void TakeEdges(THistogram& Result, const TBinner<V>& Binne
     Result.Edges[k] = VoxelValueOf(Result.Type, Binner.Edge(k));
 }
 
+// Calls Run(first, count) for each run of whole blocks a render has made
+// final, as soon as it is, and for the rest once the render has ended; then
+// takes the render's count. False when it ended with fewer voxels than it
+// had already given.
+template <typename F> bool FollowRuns(THistogramSource& Source, F&& Run) {
+  int64_t done = 0;
+  for (;;) {
+    const TReadProgress::TState now = Source.Progress->Await(done + Block);
+    const int64_t final = std::min(now.Voxels, Source.Count);
+    if (final < done)
+      return false;
+    const int64_t end = now.Ended ? final : final / Block * Block;
+    Run(done, end - done);
+    done = end;
+    if (now.Ended) {
+      Source.Count = final;
+      return true;
+    }
+  }
+}
+
 // How often each bit pattern occurs. Neighbouring voxels of a smooth image
 // share their pattern, so they go to separate tables in turn, and no
 // increment waits on the one before. 32-bit counters suffice: a view holds
 // fewer than 2^32 voxels.
-template <typename TBits> std::vector<int64_t> CountBits(const THistogramSource& Source) {
+template <typename TBits, typename F>
+bool CountBits(const THistogramSource& Source, F&& Runs, std::vector<int64_t>& Counts) {
   constexpr size_t patterns = size_t{1} << (8 * sizeof(TBits));
   constexpr int tables = sizeof(TBits) == 1 ? 4 : 2;
   std::vector<uint32_t> table(tables * patterns);
@@ -211,30 +233,39 @@ template <typename TBits> std::vector<int64_t> CountBits(const THistogramSource&
     std::memcpy(&bits, Source.Bytes + At * static_cast<int64_t>(sizeof bits), sizeof bits);
     return bits;
   };
-  int64_t i = 0;
-  for (; i + tables <= Source.Count; i += tables)
-    for (int t = 0; t < tables; ++t)
-      ++table[t * patterns + bitsAt(i + t)];
-  for (; i < Source.Count; ++i)
-    ++table[bitsAt(i)];
+  const bool whole = Runs([&](int64_t First, int64_t Count) {
+    const int64_t end = First + Count;
+    int64_t i = First;
+    for (; i + tables <= end; i += tables)
+      for (int t = 0; t < tables; ++t)
+        ++table[t * patterns + bitsAt(i + t)];
+    for (; i < end; ++i)
+      ++table[bitsAt(i)];
+  });
+  if (!whole)
+    return false;
   const bool swapped = sizeof(TBits) > 1 && pixelrow::NeedsSwap(Source.Order);
-  std::vector<int64_t> counts(patterns);
+  Counts.assign(patterns, 0);
   for (int t = 0; t < tables; ++t)
     for (size_t p = 0; p < patterns; ++p) {
       const auto bits = static_cast<size_t>(p);
-      counts[swapped ? ((bits >> 8) | (bits << 8)) & 0xFFFF : bits] += table[t * patterns + p];
+      Counts[swapped ? ((bits >> 8) | (bits << 8)) & 0xFFFF : bits] += table[t * patterns + p];
     }
-  return counts;
+  return true;
 }
 
-// 8- and 16-bit voxels: every bit pattern is counted first, then each
-// pattern met is weighed once.
-template <typename T, typename V>
-void CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t WindowMin,
-                   int32_t WindowMax) {
+// 8- and 16-bit voxels: every bit pattern is counted first, in the runs of
+// voxels Runs gives (false when a render took some back), then each pattern
+// met is weighed once.
+template <typename T, typename V, typename F>
+bool CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t WindowMin,
+                   int32_t WindowMax, F&& Runs) {
   using TBits = std::make_unsigned_t<std::conditional_t<std::is_same_v<V, double>, uint16_t, T>>;
   constexpr size_t patterns = size_t{1} << (8 * sizeof(T));
-  const std::vector<int64_t> counts = CountBits<TBits>(Source);
+  std::vector<int64_t> counts;
+  if (!CountBits<TBits>(Source, Runs, counts))
+    return false;
+  Result.Values = Source.Count;
   const float* halves = voxeldecoder::HalfSingles();
   const auto valueOf = [&](size_t Pattern) {
     return ValueOf<V>(std::bit_cast<T>(static_cast<TBits>(Pattern)), halves);
@@ -258,7 +289,7 @@ void CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t W
   Finish(Result, tally);
   if constexpr (sizeof(T) == 1) {
     if (tally.Finite == 0)
-      return;
+      return true;
     const int lowest = std::is_signed_v<T> ? -128 : 0;
     Result.Bins.assign(THistogram::NarrowBins, 0);
     Result.Edges.resize(THistogram::NarrowBins + 1);
@@ -269,7 +300,7 @@ void CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t W
     Result.Edges.back() = Result.Edges[THistogram::NarrowBins - 1];
   } else {
     if (Result.Shape != THistogram::Spread)
-      return;
+      return true;
     const TBinner<V> binner(tally.Low, tally.High);
     Result.Bins.assign(WideBins, 0);
     for (size_t p = 0; p < patterns; ++p) {
@@ -279,6 +310,7 @@ void CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t W
     }
     TakeEdges(Result, binner);
   }
+  return true;
 }
 
 // Calls Body(bytes, n) for every block of the voxels in the file: a block of
@@ -421,48 +453,83 @@ std::optional<std::pair<V, V>> GuessOf(const THistogramSource& Source) {
 // against it right after its tally, while in the cache, and when the tally
 // finds the guess right, the second pass is saved: the view is read from
 // memory once.
-template <typename T, typename V>
-void CountWide(THistogram& Result, const THistogramSource& Source, int32_t WindowMin,
-               int32_t WindowMax) {
+//
+// The first pass goes through First, which may follow a render and settles
+// Source.Count; it returns false when the render ended with fewer voxels than
+// it had already given, and then nothing of Result holds.
+template <typename T, typename V, typename F>
+bool CountWide(THistogram& Result, THistogramSource& Source, int32_t WindowMin, int32_t WindowMax,
+               F&& First) {
   const TEnds<T> ends(WindowMin, WindowMax);
   TTally<T> tally;
+  bool firstDone = false;
+  const auto forEach = [&](auto&& Body) {
+    if (std::exchange(firstDone, true))
+      ForEachWide<T>(Source, Body);
+    else if (!First(Body))
+      return false;
+    Result.Values = Source.Count;
+    return true;
+  };
   if (const std::optional<std::pair<V, V>> guess = GuessOf<T, V>(Source)) {
     const TBinner<V> binner(guess->first, guess->second);
     TWideBins<T, V> bins(binner, Source.Count);
     // A table of integers that takes every value needs no tally beside it.
     if (bins.HasTable()) {
-      ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) { bins.Add(Bytes, Count); });
+      if (!forEach([&](const uint8_t* Bytes, int32_t Count) { bins.Add(Bytes, Count); }))
+        return false;
       if (bins.TableHoldsAll()) {
         tally = bins.TallyOfTable(ends);
         Finish(Result, tally);
         if (Result.Shape == THistogram::Spread)
           bins.TakeBins(Result, TBinner<V>(static_cast<V>(tally.Low), static_cast<V>(tally.High)));
-        return;
+        return true;
       }
     }
-    ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
-      TallyBlock<T>(Bytes, Count, ends, tally);
-      if (!bins.HasTable())
-        bins.Add(Bytes, Count);
-    });
+    if (!forEach([&](const uint8_t* Bytes, int32_t Count) {
+          TallyBlock<T>(Bytes, Count, ends, tally);
+          if (!bins.HasTable())
+            bins.Add(Bytes, Count);
+        }))
+      return false;
     Finish(Result, tally);
     if (Result.Shape == THistogram::Spread && !bins.HasTable() &&
         static_cast<V>(tally.Low) == guess->first && static_cast<V>(tally.High) == guess->second)
       bins.TakeBins(Result);
     if (Result.Shape != THistogram::Spread || !Result.Bins.empty())
-      return;
+      return true;
   } else {
-    ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) {
-      TallyBlock<T>(Bytes, Count, ends, tally);
-    });
+    if (!forEach(
+            [&](const uint8_t* Bytes, int32_t Count) { TallyBlock<T>(Bytes, Count, ends, tally); }))
+      return false;
     Finish(Result, tally);
     if (Result.Shape != THistogram::Spread)
-      return;
+      return true;
   }
   const TBinner<V> binner(static_cast<V>(tally.Low), static_cast<V>(tally.High));
   TWideBins<T, V> bins(binner, Source.Count);
   ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) { bins.Add(Bytes, Count); });
   bins.TakeBins(Result);
+  return true;
+}
+
+// The first pass beside a render. Blocks start where they would in a pass
+// over the whole view, so every block is the same.
+template <typename T, typename F> bool FollowRender(THistogramSource& Source, F&& Body) {
+  return FollowRuns(Source, [&](int64_t First, int64_t Count) {
+    THistogramSource run = Source;
+    run.Bytes += First * static_cast<int64_t>(sizeof(T));
+    run.Count = Count;
+    if (!pixelrow::NeedsSwap(Source.Order)) {
+      for (int64_t first = 0; first < run.Count; first += Block)
+        Body(run.Bytes + first * static_cast<int64_t>(sizeof(T)),
+             static_cast<int32_t>(std::min<int64_t>(Block, run.Count - first)));
+    } else {
+      ForEachStored<T>(run, [&](const T* Stored, int32_t StoredCount) {
+        Body(reinterpret_cast<const uint8_t*>(Stored), StoredCount);
+      });
+    }
+  });
 }
 
 } // namespace
@@ -470,16 +537,43 @@ void CountWide(THistogram& Result, const THistogramSource& Source, int32_t Windo
 THistogram ComputeHistogram(const THistogramSource& Source, int32_t WindowMin, int32_t WindowMax) {
   THistogram result;
   result.Type = Source.Type;
-  result.Values = Source.Bytes ? std::max<int64_t>(Source.Count, 0) : 0;
   THistogramSource source = Source;
-  source.Count = result.Values;
+  source.Count = Source.Bytes ? std::max<int64_t>(Source.Count, 0) : 0;
+  const bool followed =
+      source.Progress && WithTypes(Source.Type, [&]<typename TT>(TT) {
+        using T = typename TT::Stored;
+        using V = typename TT::Value;
+        if constexpr (sizeof(T) <= 2)
+          return CountPatterns<T, V>(result, source, WindowMin, WindowMax,
+                                     [&](auto&& Run) { return FollowRuns(source, Run); });
+        else
+          return CountWide<T, V>(result, source, WindowMin, WindowMax,
+                                 [&](auto&& Body) { return FollowRender<T>(source, Body); });
+      });
+  if (followed)
+    return result;
+  // A render that took back voxels it had given: counted again once it has ended.
+  if (source.Progress)
+    source.Count = std::min(
+        source.Count,
+        std::max<int64_t>(source.Progress->Await(std::numeric_limits<int64_t>::max()).Voxels, 0));
+  source.Progress = nullptr;
+  result = THistogram{};
+  result.Type = Source.Type;
+  result.Values = source.Count;
   WithTypes(Source.Type, [&]<typename TT>(TT) {
     using T = typename TT::Stored;
     using V = typename TT::Value;
     if constexpr (sizeof(T) <= 2)
-      CountPatterns<T, V>(result, source, WindowMin, WindowMax);
+      CountPatterns<T, V>(result, source, WindowMin, WindowMax, [&](auto&& Run) {
+        Run(0, source.Count);
+        return true;
+      });
     else
-      CountWide<T, V>(result, source, WindowMin, WindowMax);
+      CountWide<T, V>(result, source, WindowMin, WindowMax, [&](auto&& Body) {
+        ForEachWide<T>(source, Body);
+        return true;
+      });
   });
   return result;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/ReadProgress.h"
 #include "data/VoxelDecoder.h"
 #include "data/VoxelTypes.h"
 
@@ -20,6 +21,10 @@ struct THistogramSource {
   // of twice. A wrong one costs time, never a count.
   double GuessLow = NAN;
   double GuessHigh = NAN;
+  // When given, a render is still filling the bytes: Count is only the most
+  // it can make final, and the count takes each piece as Progress tells it is
+  // final, while it is still in the cache, and ends with the render's count.
+  const TReadProgress* Progress = nullptr;
 };
 
 // The counts of a view's values.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -34,6 +35,7 @@ TVxDataMgr::~TVxDataMgr() {
 }
 
 void TVxDataMgr::ReadViewAside(TViewKind View, std::function<void()> Read) const {
+  StartAlongNow();
   if (!FAside)
     FAside = std::make_unique<TBackgroundWork>();
   FAside->Start(std::move(Read));
@@ -41,10 +43,41 @@ void TVxDataMgr::ReadViewAside(TViewKind View, std::function<void()> Read) const
 }
 
 void TVxDataMgr::WaitForReadAside() const {
+  StartAlongNow();
   if (!FAside)
     return;
   FAside->Wait();
   FAside->Rethrow();
+}
+
+void TVxDataMgr::ReadViewAlongRender(TViewKind View,
+                                     std::function<void(const TViewAsRead&)> Read) const {
+  StartAlongNow();
+  FAlong = std::move(Read);
+  FAlongView = View;
+}
+
+// The read armed for the next render, started on its view's buffer as it is.
+std::shared_ptr<TReadProgress> TVxDataMgr::StartAlong() const {
+  auto progress = std::make_shared<TReadProgress>();
+  const auto view = static_cast<TViewKind>(FAlongView);
+  const std::vector<uint8_t>& buffer = FViewBuffer.at(view);
+  const TViewAsRead read{buffer.data(), static_cast<int64_t>(buffer.size()), progress};
+  if (!FAside)
+    FAside = std::make_unique<TBackgroundWork>();
+  FAside->Start([along = std::exchange(FAlong, nullptr), read] { along(read); });
+  FAsideView = view;
+  return progress;
+}
+
+// No render took it: it reads what the last render left.
+void TVxDataMgr::StartAlongNow() const {
+  if (!FAlong)
+    return;
+  const TViewKind view = static_cast<TViewKind>(FAlongView);
+  const int64_t whole =
+      static_cast<int64_t>(FViewBuffer.at(view).size()) / BytesPerVoxel[FVoxelType];
+  StartAlong()->End(std::min(FViewVoxelCount.at(view), whole));
 }
 
 // A failure stays for WaitForReadAside to report.
@@ -239,7 +272,7 @@ private:
 
 // The slice in consecutive positioned reads of whole rows, each painted as it arrives.
 void TVxDataMgr::ReadSlice(TViewKind View, int32_t Volume, int32_t Index, int64_t Bytes,
-                           TPaintAsRead& Paint) {
+                           TPaintAsRead& Paint, TReadProgress* Progress) {
   const int64_t start = VoxelFileOffset(0, 0, Index, Volume);
   const int64_t bytesPerVoxel = BytesPerVoxel[FVoxelType];
   const int64_t rowBytes = std::max<int64_t>(int64_t{FDims[0]} * bytesPerVoxel, 1);
@@ -255,6 +288,8 @@ void TVxDataMgr::ReadSlice(TViewKind View, int32_t Volume, int32_t Index, int64_
     got += std::max<int64_t>(read, 0);
     if (read < want)
       break;
+    if (Progress)
+      Progress->Publish(got / bytesPerVoxel);
     Paint.Arrived(got / bytesPerVoxel);
   }
   FViewVoxelCount[View] = got / bytesPerVoxel;
@@ -295,6 +330,28 @@ void TVxDataMgr::ReadCrossSlice(int32_t Volume, int32_t Index, int32_t Width, TP
   FViewDirtyBytes[vkCrossSlice] = dirty;
 }
 
+namespace {
+
+// Ends a read beside a render with the view's count, however the render ends.
+class TEndAlong {
+public:
+  explicit TEndAlong(const int64_t& Count)
+      : FCount(Count) {}
+  ~TEndAlong() {
+    if (Progress)
+      Progress->End(FCount);
+  }
+  TEndAlong(const TEndAlong&) = delete;
+  TEndAlong& operator=(const TEndAlong&) = delete;
+
+  std::shared_ptr<TReadProgress> Progress;
+
+private:
+  const int64_t& FCount;
+};
+
+} // namespace
+
 void TVxDataMgr::RenderView(int32_t Volume, int32_t Index, TViewKind View, TImageControl& Image) {
   WaitForView(View);
   TValueRange range = EmptySliceRange;
@@ -305,6 +362,7 @@ void TVxDataMgr::RenderView(int32_t Volume, int32_t Index, TViewKind View, TImag
   FViewVoxelCount[View] = 0;
   const TViewGeometry geometry = GeometryOf(View);
   TBitmap24& bitmap = Image.Picture();
+  TEndAlong along(FViewVoxelCount[View]);
   try {
     if (geometry.Bytes < 0) {
       bitmap.SetSize(0, 0);
@@ -317,10 +375,12 @@ void TVxDataMgr::RenderView(int32_t Volume, int32_t Index, TViewKind View, TImag
             FViewBuffer[View].data(), 0, FVoxelType, FByteOrder, geometry.Width, geometry.Height};
         const TIntensityWindow window(FIntensityMin, FIntensityMax, FFlagOverUnder);
         TPaintAsRead paint(FPainter, source, window, bitmap, View == vkSlice ? &range : nullptr);
+        if (FAlong && FAlongView == View)
+          along.Progress = StartAlong();
         if (View == vkCrossSlice)
           ReadCrossSlice(Volume, Index, geometry.Width, paint);
         else
-          ReadSlice(View, Volume, Index, geometry.Bytes, paint);
+          ReadSlice(View, Volume, Index, geometry.Bytes, paint, along.Progress.get());
         paint.Finish(FViewVoxelCount[View]);
         if (View == vkSlice) {
           FSliceMin = range.Min;
@@ -331,5 +391,7 @@ void TVxDataMgr::RenderView(int32_t Volume, int32_t Index, TViewKind View, TImag
   } catch (const std::bad_alloc&) {
     TViewPainter::Fill(bitmap, colour::Yellow);
   }
+  if (along.Progress)
+    std::exchange(along.Progress, nullptr)->End(FViewVoxelCount[View]);
   Image.Repaint();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/Bitmap24.h"
+#include "data/ReadProgress.h"
 #include "data/ViewPainter.h"
 #include "data/VoxelDecoder.h"
 #include "data/VoxelTypes.h"
@@ -85,6 +86,20 @@ public:
   // Waits for the read aside started last, and throws what it threw.
   void WaitForReadAside() const;
 
+  // A view's buffer as a render fills it: its first Progress voxels are final.
+  struct TViewAsRead {
+    const uint8_t* Bytes = nullptr;
+    int64_t Size = 0; // bytes of the buffer
+    std::shared_ptr<const TReadProgress> Progress;
+  };
+  // Runs Read as a read aside that starts with the next render of View, as
+  // soon as its buffer is ready, and reads each piece the render makes final
+  // while it is still in the cache. The render writes only past the voxels
+  // it has told final; after it, the buffer stays as for ReadViewAside. If
+  // another read aside or the wait for one comes first, Read starts then,
+  // on the buffer as the last render left it.
+  void ReadViewAlongRender(TViewKind View, std::function<void(const TViewAsRead&)> Read) const;
+
 private:
   struct TViewGeometry {
     int32_t Width = 0;
@@ -94,7 +109,8 @@ private:
   TViewGeometry GeometryOf(TViewKind View) const;
   bool PrepareBuffer(TViewKind View, int64_t Bytes);
   class TPaintAsRead;
-  void ReadSlice(TViewKind View, int32_t Volume, int32_t Index, int64_t Bytes, TPaintAsRead& Paint);
+  void ReadSlice(TViewKind View, int32_t Volume, int32_t Index, int64_t Bytes, TPaintAsRead& Paint,
+                 TReadProgress* Progress);
   void ReadCrossSlice(int32_t Volume, int32_t Index, int32_t Width, TPaintAsRead& Paint);
   int64_t ReadAt(int64_t Offset, uint8_t* Target, int64_t Count);
   void FinishRead(TViewKind View, int64_t BytesRead, int64_t DirtyEnd);
@@ -121,7 +137,12 @@ private:
   // The worker of the reads aside and the view it reads, made with the first.
   mutable std::unique_ptr<TBackgroundWork> FAside;
   mutable int FAsideView = -1;
+  // The read waiting for the next render of FAlongView.
+  mutable std::function<void(const TViewAsRead&)> FAlong;
+  mutable int FAlongView = -1;
   void WaitForView(TViewKind View) const;
+  std::shared_ptr<TReadProgress> StartAlong() const;
+  void StartAlongNow() const;
 };
 
 // The single data manager of the program; created before the main window and never freed.

@@ -131,7 +131,7 @@ void Tfm_Histogram::FollowSlice() {
   FFollowed = true;
   FStale = true;
   if (isVisible())
-    StartCount();
+    CountAlongRender();
 }
 
 void Tfm_Histogram::SetWindow(int32_t Min, int32_t Max) {
@@ -176,6 +176,40 @@ void Tfm_Histogram::StartCount() {
   FCounting = std::move(counting);
 }
 
+// Each piece is counted as the render makes it final, while it is still in
+// the cache: by the end of the render the count is nearly done.
+void Tfm_Histogram::CountAlongRender() {
+  auto counting = std::make_shared<THistogram>();
+  const bool guessed = FGuessType == FType && FGuessOrder == FOrder && FFileOpen &&
+                       FGuessFile == FDataMgr.FileName();
+  THistogramSource source{
+      nullptr, 0, FType, FOrder, guessed ? FGuessLow : NAN, guessed ? FGuessHigh : NAN};
+  const bool open = FFileOpen;
+  FDataMgr.ReadViewAlongRender(
+      vkSlice, [counting, source, open, min = FDataMgr.IntensityMin(),
+                max = FDataMgr.IntensityMax()](const TVxDataMgr::TViewAsRead& View) {
+        THistogramSource read = source;
+        if (open) {
+          read.Bytes = View.Bytes;
+          read.Count = View.Size / BytesPerVoxel[read.Type];
+          read.Progress = View.Progress.get();
+        }
+        *counting = ComputeHistogram(read, min, max);
+      });
+  FCounting = std::move(counting);
+}
+
+// The next count's guess: this count's range, for as long as the file, type
+// and order stay.
+void Tfm_Histogram::KeepGuess() {
+  const bool spread = FHistogram.Shape == THistogram::Spread;
+  FGuessLow = spread ? FHistogram.Low.AsDouble() : NAN;
+  FGuessHigh = spread ? FHistogram.High.AsDouble() : NAN;
+  FGuessType = FType;
+  FGuessOrder = FOrder;
+  FGuessFile = FDataMgr.FileName();
+}
+
 void Tfm_Histogram::ShowCount() {
   if (!FCounting)
     return;
@@ -183,6 +217,7 @@ void Tfm_Histogram::ShowCount() {
   FDataMgr.WaitForReadAside();
   FHistogram = std::move(*counted);
   FStale = false;
+  KeepGuess();
   img_Histogram->SetHistogram(FHistogram, Message());
   img_Histogram->SetWindow(FDataMgr.IntensityMin(), FDataMgr.IntensityMax());
   ShowCounts();

@@ -4,8 +4,10 @@
 
 #include <QWidget>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 class QCheckBox;
 class QLabel;
@@ -23,9 +25,9 @@ class Tfm_Histogram : public QWidget {
 public:
   Tfm_Histogram(const TVxDataMgr& DataManager, QWidget* Parent = nullptr);
 
-  // Called after each render of the first view: takes its type and whether a
-  // file was open then, and while shown starts counting on the data
-  // manager's worker, else counts when next shown.
+  // Called before each render of the first view: takes its type and whether
+  // a file is open, and while shown counts on the data manager's worker
+  // along the render, else counts when next shown.
   void FollowSlice();
   // Called when the redraw ends: waits for the count and shows it.
   void ShowCount();
@@ -62,6 +64,8 @@ private:
   void BuildControls();
   THistogramSource SourceNow() const;
   void StartCount();
+  void CountAlongRender();
+  void KeepGuess();
   void Recount();
   void ShowCounts();
   void ShowBin(int Bin);
@@ -74,6 +78,14 @@ private:
   bool FFollowed = false; // a render has been taken in
   bool FStale = true;     // counted before the last render, or never
   THistogram FHistogram;
+  // The range of the last count and what it counted: a redraw of the same
+  // slice, the commonest kind, finds the same range, and the count along
+  // the render then needs no second pass.
+  double FGuessLow = NAN;
+  double FGuessHigh = NAN;
+  TVoxelType FGuessType = vtByte;
+  TByteOrder FGuessOrder = boLittleEndian;
+  std::string FGuessFile;
   // The count under way, which the worker fills; shared so that it outlives
   // this window if need be.
   std::shared_ptr<THistogram> FCounting;

@@ -226,8 +226,8 @@ void Tfm_Main::RedrawViews() {
   LayoutViews();
   FCurSlice = EditNumber(ed_SliceNumber, TReading::TextOr);
   const int32_t nextSlice = NextSlice();
-  FDataMgr.RenderView(0, FCurSlice, vkSlice, *ViewImages[vkSlice]);
   fm_Histogram->FollowSlice();
+  FDataMgr.RenderView(0, FCurSlice, vkSlice, *ViewImages[vkSlice]);
   lb_Intensity->setText(QStringLiteral("Intens: ") + FixedText(FDataMgr.SliceMin(), 2, 10) +
                         QStringLiteral(" to ") + FixedText(FDataMgr.SliceMax(), 2, 10));
   lb_Intensity->adjustSize();

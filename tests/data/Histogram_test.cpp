@@ -350,6 +350,112 @@ TEST(Histogram, ACountAsideEndsBeforeTheViewChanges) {
   EXPECT_NO_THROW(mgr.WaitForReadAside());
 }
 
+bool SameCount(const THistogram& A, const THistogram& B) {
+  const auto same = [](const TVoxelValue& X, const TVoxelValue& Y) {
+    return X.Kind == Y.Kind && X.SignedValue == Y.SignedValue &&
+           X.UnsignedValue == Y.UnsignedValue &&
+           std::bit_cast<uint64_t>(X.RealValue) == std::bit_cast<uint64_t>(Y.RealValue);
+  };
+  const bool finite = A.Shape == THistogram::OneValue || A.Shape == THistogram::Spread;
+  return std::tuple(A.Shape, A.Values, A.Under, A.Over, A.NaN, A.PlusInfinity, A.MinusInfinity,
+                    A.Bins) == std::tuple(B.Shape, B.Values, B.Under, B.Over, B.NaN, B.PlusInfinity,
+                                          B.MinusInfinity, B.Bins) &&
+         (!finite || (same(A.Low, B.Low) && same(A.High, B.High))) &&
+         std::equal(A.Edges.begin(), A.Edges.end(), B.Edges.begin(), B.Edges.end(), same);
+}
+
+// A count along the render, piece by piece as the render reads them, equals
+// the count of the same bytes after it: every type in both orders, narrow and
+// wide ranges, a whole slice and one the file cuts short inside a voxel, the
+// guess right, wrong or missing; a view too large to render, and a render
+// that takes back voxels it had told final, are counted as they end.
+TEST(Histogram, ACountAlongTheRenderEqualsTheCountAfterIt) {
+  TTempDir dir;
+  std::mt19937_64 random(11);
+  constexpr int32_t width = 500, rows = 300;
+  for (int t = 0; t < VoxelTypeCount; ++t)
+    for (const TByteOrder order : {boLittleEndian, boBigEndian})
+      for (const bool narrow : {true, false}) {
+        const auto type = static_cast<TVoxelType>(t);
+        std::vector<uint8_t> bytes;
+        for (int i = 0; i < width * rows; ++i)
+          if (narrow)
+            AppendVoxel(bytes, type, order, static_cast<double>(random() % 1000));
+          else
+            AppendBytes(bytes, random(), BytesPerVoxel[type], order);
+        const int64_t cut = static_cast<int64_t>(bytes.size()) * 5 / 7 + 1;
+        for (const int64_t size : {static_cast<int64_t>(bytes.size()), cut}) {
+          const std::string name =
+              dir.MakeFile("v.raw", std::vector<uint8_t>(bytes.begin(), bytes.begin() + size));
+          TVxDataMgr mgr;
+          mgr.OpenFile(name);
+          mgr.SetParameters(0, width, rows, 1, type, order, WindowMin, WindowMax, false);
+          TTestImage image;
+          mgr.RenderView(0, 0, vkSlice, image);
+          const THistogramSource after{mgr.ViewBuffer(vkSlice).data(), mgr.ViewVoxelCount(vkSlice),
+                                       type, order};
+          const THistogram plain = ComputeHistogram(after, WindowMin, WindowMax);
+          const double low = plain.Low.AsDouble(), high = plain.High.AsDouble();
+          for (const auto& [guessLow, guessHigh] : {std::pair{low, high}, std::pair{low - 1, high},
+                                                    std::pair{double{NAN}, double{NAN}}}) {
+            SCOPED_TRACE(std::string(FactsOf(type).Name) + (order ? " big" : " little") +
+                         (narrow ? " narrow " : " wide ") + std::to_string(size) +
+                         " bytes, guess " + std::to_string(guessLow));
+            mgr.RenderView(0, 1, vkSlice, image); // past the end: the buffer is cleared
+            THistogram along;
+            mgr.ReadViewAlongRender(vkSlice, [&](const TVxDataMgr::TViewAsRead& View) {
+              const THistogramSource source{View.Bytes,
+                                            View.Size / BytesPerVoxel[type],
+                                            type,
+                                            order,
+                                            guessLow,
+                                            guessHigh,
+                                            View.Progress.get()};
+              along = ComputeHistogram(source, WindowMin, WindowMax);
+            });
+            mgr.RenderView(0, 0, vkSlice, image);
+            mgr.WaitForReadAside();
+            EXPECT_EQ(along.Values, size / BytesPerVoxel[type]);
+            EXPECT_TRUE(SameCount(along, plain));
+          }
+        }
+      }
+  // Too large to render: nothing lies in the view, and the count still ends.
+  TVxDataMgr mgr;
+  mgr.SetParameters(0, 1 << 20, 1 << 20, 1, vtFloat32, boLittleEndian, WindowMin, WindowMax, false);
+  THistogram along;
+  along.Values = -1;
+  mgr.ReadViewAlongRender(vkSlice, [&](const TVxDataMgr::TViewAsRead& View) {
+    along = ComputeHistogram(
+        {View.Bytes, View.Size / 4, vtFloat32, boLittleEndian, NAN, NAN, View.Progress.get()},
+        WindowMin, WindowMax);
+  });
+  TTestImage image;
+  mgr.RenderView(0, 0, vkSlice, image);
+  mgr.WaitForReadAside();
+  EXPECT_EQ(along.Values, 0);
+  EXPECT_EQ(along.Shape, THistogram::NoValues);
+  // A render that told 30000 voxels final and ended with 7000.
+  std::vector<uint8_t> bytes;
+  for (int i = 0; i < 30000; ++i)
+    AppendVoxel(bytes, vtFloat64, boLittleEndian, i % 7 == 0 ? 5000.0 - i : i * 0.25);
+  for (const TVoxelType type : {vtFloat64, vtInt16}) {
+    const int64_t most = static_cast<int64_t>(bytes.size()) / BytesPerVoxel[type];
+    TReadProgress progress;
+    THistogram taken;
+    std::thread count([&] {
+      taken = ComputeHistogram({bytes.data(), most, type, boLittleEndian, 0.25, 7499.75, &progress},
+                               WindowMin, WindowMax);
+    });
+    progress.Publish(10000);
+    progress.Publish(30000);
+    progress.End(7000);
+    count.join();
+    EXPECT_TRUE(SameCount(
+        taken, ComputeHistogram({bytes.data(), 7000, type, boLittleEndian}, WindowMin, WindowMax)));
+  }
+}
+
 // Doubles whose range overflows, and subnormals whose range has no
 // reciprocal: the edges stay exact at both ends of the exponent range.
 TEST(Histogram, DoubleBinsAtTheEndsOfTheExponentRange) {
