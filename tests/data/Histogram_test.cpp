@@ -396,8 +396,9 @@ TEST(Histogram, ACountAlongTheRenderEqualsTheCountAfterIt) {
                                        type, order};
           const THistogram plain = ComputeHistogram(after, WindowMin, WindowMax);
           const double low = plain.Low.AsDouble(), high = plain.High.AsDouble();
-          for (const auto& [guessLow, guessHigh] : {std::pair{low, high}, std::pair{low - 1, high},
-                                                    std::pair{double{NAN}, double{NAN}}}) {
+          for (const auto& guess : {std::pair{low, high}, std::pair{low - 1, high},
+                                    std::pair{double{NAN}, double{NAN}}}) {
+            const double guessLow = guess.first, guessHigh = guess.second;
             SCOPED_TRACE(std::string(FactsOf(type).Name) + (order ? " big" : " little") +
                          (narrow ? " narrow " : " wide ") + std::to_string(size) +
                          " bytes, guess " + std::to_string(guessLow));
