@@ -7,11 +7,14 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -419,6 +422,15 @@ public:
 
   bool HasTable() const { return !FOffsets.empty(); }
 
+  // Adds what another's blocks put into the bins of the same range.
+  void Merge(const TWideBins& Other) {
+    for (size_t i = 0; i < FOffsets.size(); ++i)
+      FOffsets[i] += Other.FOffsets[i];
+    for (size_t t = 0; t < FBins.size(); ++t)
+      for (int k = 0; k < WideBins; ++k)
+        FBins[t][k] += Other.FBins[t][k];
+  }
+
 private:
   const TBinner<V>& FBinner;
   uint64_t FLow = 0;
@@ -426,6 +438,62 @@ private:
   std::vector<uint32_t> FOffsets;
   TBinTables FBins{};
 };
+
+// Calls Body(bytes, n) for blocks [First, End) of the voxels in the file, as ForEachWide does.
+template <typename T, typename F>
+void ForBlocks(const THistogramSource& Source, int64_t First, int64_t End, F&& Body) {
+  THistogramSource part = Source;
+  part.Bytes += First * Block * static_cast<int64_t>(sizeof(T));
+  part.Count = std::min(Source.Count, End * Block) - First * Block;
+  if (!pixelrow::NeedsSwap(Source.Order)) {
+    for (int64_t first = 0; first < part.Count; first += Block)
+      Body(part.Bytes + first * static_cast<int64_t>(sizeof(T)),
+           static_cast<int32_t>(std::min<int64_t>(Block, part.Count - first)));
+    return;
+  }
+  ForEachStored<T>(part, [&](const T* Stored, int32_t Count) {
+    Body(reinterpret_cast<const uint8_t*>(Stored), Count);
+  });
+}
+
+// Views at least this large are binned on two threads once the range is
+// known: by then the render that the first pass followed has ended, and its
+// core is free for the view's second reading from memory.
+constexpr int64_t SharedPassVoxels = int64_t{1} << 18;
+constexpr int64_t BlocksPerClaim = 16;
+
+// Puts every voxel into Bins, with a second thread taking runs of blocks
+// into bins of its own, made by MakeBins, merged at the end.
+template <typename T, typename TBins, typename FMake>
+void BinOnTwoThreads(const THistogramSource& Source, TBins& Bins, FMake&& MakeBins) {
+  if (Source.Count < SharedPassVoxels || std::thread::hardware_concurrency() < 2) {
+    ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) { Bins.Add(Bytes, Count); });
+    return;
+  }
+  const int64_t blocks = (Source.Count + Block - 1) / Block;
+  std::atomic<int64_t> claimed{0};
+  const auto takeRuns = [&](TBins& Into) {
+    for (;;) {
+      const int64_t first = claimed.fetch_add(BlocksPerClaim, std::memory_order_relaxed);
+      if (first >= blocks)
+        return;
+      ForBlocks<T>(Source, first, std::min(blocks, first + BlocksPerClaim),
+                   [&](const uint8_t* Bytes, int32_t Count) { Into.Add(Bytes, Count); });
+    }
+  };
+  TBins other = MakeBins();
+  std::optional<std::thread> helper;
+  try {
+    helper.emplace([&] { takeRuns(other); });
+  } catch (const std::system_error&) {
+    // No thread to be had: this one takes every run.
+  }
+  takeRuns(Bins);
+  if (helper) {
+    helper->join();
+    Bins.Merge(other);
+  }
+}
 
 // The source's guess of the finite range as values of V, when it is one: a
 // spread that T can hold.
@@ -486,9 +554,13 @@ bool CountWide(THistogram& Result, THistogramSource& Source, int32_t WindowMin, 
         return true;
       }
     }
+    // Once a value beyond the guess is met, the bins against it are lost work.
+    bool guessStands = true;
     if (!forEach([&](const uint8_t* Bytes, int32_t Count) {
           TallyBlock<T>(Bytes, Count, ends, tally);
-          if (!bins.HasTable())
+          guessStands = guessStands && !(static_cast<V>(tally.Low) < guess->first) &&
+                        !(static_cast<V>(tally.High) > guess->second);
+          if (!bins.HasTable() && guessStands)
             bins.Add(Bytes, Count);
         }))
       return false;
@@ -508,7 +580,7 @@ bool CountWide(THistogram& Result, THistogramSource& Source, int32_t WindowMin, 
   }
   const TBinner<V> binner(static_cast<V>(tally.Low), static_cast<V>(tally.High));
   TWideBins<T, V> bins(binner, Source.Count);
-  ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) { bins.Add(Bytes, Count); });
+  BinOnTwoThreads<T>(Source, bins, [&] { return TWideBins<T, V>(binner, Source.Count); });
   bins.TakeBins(Result);
   return true;
 }

@@ -253,6 +253,38 @@ TEST(Histogram, NarrowIntegerRangesAsAnIndependentCount) {
     }
 }
 
+// A view large enough to be binned on two threads once its range is known,
+// whose end is not a whole block: the two threads' runs together count every
+// voxel once, without a guess and against a wrong one.
+TEST(Histogram, ALargeViewAsAnIndependentCount) {
+  const struct {
+    TVoxelType Type;
+    int Exponent;
+  } types[] = {{vtInt32, 0}, {vtUInt64, 0}, {vtFloat32, -4}, {vtFloat64, -4}};
+  std::mt19937_64 random(30);
+  for (const auto& t : types) {
+    const TByteOrder order = t.Type == vtUInt64 || t.Type == vtFloat32 ? boBigEndian
+                                                                       : boLittleEndian;
+    TModel model;
+    model.Exponent = t.Exponent;
+    std::vector<uint8_t> bytes;
+    const int count = (1 << 18) + 12'345;
+    for (int i = 0; i < count; ++i) {
+      const auto v = static_cast<int128>(random() % 2'000'000) - (t.Type == vtUInt64 ? 0 : 999'999);
+      model.Finite.push_back(v);
+      const uint64_t bits =
+          t.Exponent ? BitsOf(t.Type, model.ValueOf(v)) : static_cast<uint64_t>(v);
+      AppendBytes(bytes, bits, BytesPerVoxel[t.Type], order);
+    }
+    THistogramSource source{bytes.data(), count, t.Type, order};
+    ExpectModel(ComputeHistogram(source, WindowMin, WindowMax), PercentileWindow(source), model,
+                FactsOf(t.Type).Name);
+    source.GuessLow = model.ValueOf(-999'999) - 1, source.GuessHigh = model.ValueOf(1'000'000);
+    ExpectModel(ComputeHistogram(source, WindowMin, WindowMax), PercentileWindow(source), model,
+                std::string(FactsOf(t.Type).Name) + " against a wrong guess");
+  }
+}
+
 // A guess of the range, right or wrong, changes nothing of the count: every
 // wide type, narrow and wide ranges, NaNs and infinities among the floats,
 // against the count without a guess.
