@@ -263,8 +263,8 @@ TEST(Histogram, ALargeViewAsAnIndependentCount) {
   } types[] = {{vtInt32, 0}, {vtUInt64, 0}, {vtFloat32, -4}, {vtFloat64, -4}};
   std::mt19937_64 random(30);
   for (const auto& t : types) {
-    const TByteOrder order = t.Type == vtUInt64 || t.Type == vtFloat32 ? boBigEndian
-                                                                       : boLittleEndian;
+    const TByteOrder order =
+        t.Type == vtUInt64 || t.Type == vtFloat32 ? boBigEndian : boLittleEndian;
     TModel model;
     model.Exponent = t.Exponent;
     std::vector<uint8_t> bytes;
