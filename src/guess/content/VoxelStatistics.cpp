@@ -247,6 +247,9 @@ double Share(int64_t Part, int64_t Whole) {
   return Whole > 0 ? static_cast<double>(Part) / static_cast<double>(Whole) : 0.0;
 }
 
+// Fewer distinct values than this may be labels, which leave bits clear.
+constexpr double FewValues = 32.0;
+
 // Bits that never change between the lowest and the highest that do. Counts
 // of any depth change in every bit up from their lowest (an offset only
 // fixes the bits above them, a shift those below); read in the wrong byte
@@ -290,7 +293,7 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
       std::abs(std::countr_zero(Stats.PhaseBits[0]) - std::countr_zero(Stats.PhaseBits[1])) >= 2)
     score *= 0.5;
   // A few labels (a mask of 0 and 1000) may leave bits clear; many values do not.
-  if (!IsFloat(Type) && BytesPerVoxel[Type] > 1 && Stats.Distinct >= 64.0 &&
+  if (!IsFloat(Type) && BytesPerVoxel[Type] > 1 && Stats.Distinct >= FewValues &&
       SteadyBitsAmid(Stats.ChangedBits) >= 2)
     score *= 0.5;
   // Unsigned values crowding the very top of the range are negative numbers
@@ -449,6 +452,8 @@ std::vector<TTypeGuess> RankVoxelTypes(const uint8_t* Bytes, int64_t Count) {
   const TPieces pieces = Pieces(Bytes, Count);
   std::array<std::array<bool, 2>, VoxelTypeCount> negative{};
   std::array<std::array<double, 2>, VoxelTypeCount> wraps{};
+  std::array<std::array<int32_t, 2>, VoxelTypeCount> steady{};
+  std::array<std::array<double, 2>, VoxelTypeCount> distinct{};
   for (int t = 0; t < VoxelTypeCount; ++t) {
     const auto type = static_cast<TVoxelType>(t);
     for (TByteOrder order : {boLittleEndian, boBigEndian}) {
@@ -457,6 +462,8 @@ std::vector<TTypeGuess> RankVoxelTypes(const uint8_t* Bytes, int64_t Count) {
       const TValueStats stats = StatsOf(Bytes, pieces, type, order);
       negative[t][order] = stats.Negative;
       wraps[t][order] = Share(stats.WrapJumps, stats.NearPairs);
+      steady[t][order] = SteadyBitsAmid(stats.ChangedBits);
+      distinct[t][order] = stats.Distinct;
       guesses.push_back({type, order, ScoreOf(stats, type)});
     }
   }
@@ -473,6 +480,17 @@ std::vector<TTypeGuess> RankVoxelTypes(const uint8_t* Bytes, int64_t Count) {
       if (other != guess.Type && excess > 0.0)
         guess.Score *= std::max(0.0, 1.0 - 20.0 * excess);
     }
+  // Too few values for steady bits amid changing ones to condemn a reading
+  // alone (labels leave bits clear) still condemn it beside the other byte
+  // order's, whose bits change from their lowest up as counts' do: a dim
+  // picture's few dozen levels, scaled up to 10 to 14 bits.
+  for (TTypeGuess& guess : guesses) {
+    const auto order = guess.Order, other = order == boBigEndian ? boLittleEndian : boBigEndian;
+    if (!IsFloat(guess.Type) && BytesPerVoxel[guess.Type] > 1 && steady[guess.Type][order] >= 2 &&
+        steady[guess.Type][other] == 0 && distinct[guess.Type][order] >= 8.0 &&
+        distinct[guess.Type][order] < FewValues)
+      guess.Score *= 0.5;
+  }
   // Of two types that read exactly the same values, one is enough.
   std::erase_if(guesses, [&negative](const TTypeGuess& G) {
     return std::any_of(Twins.begin(), Twins.end(), [&](const TTwin& Twin) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <limits>
+#include <string>
 #include <vector>
 
 using namespace guess;
@@ -50,26 +51,30 @@ TEST(VoxelStatistics, RanksTheStoredTypeAndOrderFirst) {
 }
 
 // Counts of 10 to 14 bits in 16-bit words, as they are or shifted to the
-// top, scaled up from 256 levels as 8-bit pictures are: read in the wrong
-// order they hold steady bits amid changing ones, and their low bytes repeat
-// with every level.
+// top, scaled up from 256 levels as 8-bit pictures are, or from a few dozen
+// as a dim one's: read in the wrong order they hold steady bits amid
+// changing ones, and their low bytes repeat with every level.
 TEST(VoxelStatistics, RanksCountsInSixteenBitWordsInTheirOwnOrder) {
   const std::vector<double> volume = SmoothVolume(93, 71, 6);
-  for (const int bits : {10, 12, 14})
-    for (const int shift : {0, 16 - bits})
-      for (TByteOrder order : {boLittleEndian, boBigEndian}) {
-        std::vector<uint8_t> bytes;
-        for (double v : volume)
-          testfiles::AppendVoxel(
-              bytes, vtUInt16, order,
-              std::ldexp(std::round(std::round(v / 1000 * 255) / 255 * (std::ldexp(1.0, bits) - 1)),
-                         shift));
-        const std::vector<TTypeGuess> ranked =
-            RankVoxelTypes(bytes.data(), static_cast<int64_t>(bytes.size()));
-        ASSERT_FALSE(ranked.empty());
-        EXPECT_EQ(BytesPerVoxel[ranked[0].Type], 2) << bits << "-bit counts << " << shift;
-        EXPECT_EQ(ranked[0].Order, order) << bits << "-bit counts << " << shift;
-      }
+  for (const double levels : {256.0, 64.0})
+    for (const int bits : {10, 12, 14})
+      for (const int shift : {0, 16 - bits})
+        for (TByteOrder order : {boLittleEndian, boBigEndian}) {
+          std::vector<uint8_t> bytes;
+          for (double v : volume) {
+            const double level = std::round(v / 1000 * (levels - 1)) / (levels - 1);
+            testfiles::AppendVoxel(
+                bytes, vtUInt16, order,
+                std::ldexp(std::round(level * (std::ldexp(1.0, bits) - 1)), shift));
+          }
+          const std::vector<TTypeGuess> ranked =
+              RankVoxelTypes(bytes.data(), static_cast<int64_t>(bytes.size()));
+          ASSERT_FALSE(ranked.empty());
+          const std::string what = std::to_string(bits) + "-bit counts << " +
+                                   std::to_string(shift) + " of " + std::to_string(levels);
+          EXPECT_EQ(BytesPerVoxel[ranked[0].Type], 2) << what;
+          EXPECT_EQ(ranked[0].Order, order) << what;
+        }
 }
 
 // A bright scene or an offset keeps every value in the upper half: read as
