@@ -282,8 +282,10 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
   // spread over more than half the range (counts shifted to the top bits, a
   // scaled image), fill the top bits and may have no small values; floats
   // read so would all be negative, or their halves would not be smooth.
-  const bool lifted =
-      Type == vtUInt16 && (Share(Stats.UpperHalf, Stats.NonZero) > 0.9 || Stats.Span > 32768.0);
+  // Shifted counts keep their lowest bits clear, wherever the scene lies.
+  const bool shifted = Stats.ChangedBits != 0 && std::countr_zero(Stats.ChangedBits) >= 2;
+  const bool lifted = Type == vtUInt16 && (Share(Stats.UpperHalf, Stats.NonZero) > 0.9 ||
+                                           Stats.Span > 32768.0 || shifted);
   if (!lifted)
     score *= 1.0 - 0.6 * std::sqrt(Share(Stats.Wide, Stats.NonZero));
   score *= 1.0 - Share(Stats.LowByteZero, Stats.NonZero);
