@@ -371,6 +371,29 @@ TEST(LayoutGuess, ASmallImageBehindFillerKeepsItsRows) {
   }
 }
 
+// A picture from the first byte on, padded with zeros to a block: a header
+// of the padding's size would end amid what reads as the picture itself.
+TEST(LayoutGuess, APictureFromTheFirstBytePaddedToABlockHasNoHeader) {
+  testfiles::TTempDir dir;
+  constexpr int32_t width = 1024, height = 192;
+  std::vector<double> image = SmoothVolume(width, height, 1);
+  uint32_t state = 11;
+  for (double& v : image) { // with the grain of a photograph
+    state = state * 1664525u + 1013904223u;
+    v = v / 5 + 20 + static_cast<double>(state >> 29);
+  }
+  for (const TVoxelType type : {vtByte, vtUInt16}) {
+    std::vector<uint8_t> bytes = EncodeVolume(image, type, boLittleEndian);
+    bytes.resize(bytes.size() + 512); // the picture is whole blocks already
+    const TLayoutGuess guess =
+        GuessLayout(dir.MakeFile(std::string(FactsOf(type).Name) + ".raw", bytes));
+    ASSERT_FALSE(guess.Candidates.empty()) << guess.Why;
+    EXPECT_TRUE(
+        ReadsTheSame(guess.Candidates[0].Layout, {0, width, height, 1, type, boLittleEndian}))
+        << FactsOf(type).Name << ": best is " << guess.Candidates[0].Reason;
+  }
+}
+
 // A noisy frame of a few levels with no header: its first values, read as
 // fields, name a small width whose slices fit the file, yet the rows repeat.
 TEST(LayoutGuess, TheFirstVoxelsOfAHeaderlessFrameStateNoWidth) {

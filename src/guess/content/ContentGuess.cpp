@@ -11,6 +11,7 @@
 #include <climits>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -187,6 +188,7 @@ struct TContentFacts {
   TPreamble Preamble;
   int64_t JunkEnd = -1;
   int64_t JunkSlack = 0; // bytes either side of JunkEnd where the data may start
+  int64_t SmoothEnd = 0; // the file reads as smooth as the data from its start to here
   int64_t FileSize = 0;
   TTail Tail;
   std::vector<TStatedShape> Shapes; // widths and heights the opening bytes may state
@@ -203,8 +205,9 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
   for (const THeight& height :
        Heights(Facts.Values, Width.Count, rowBytes, Facts.FileSize, Facts.Shapes)) {
     const int64_t sliceBytes = rowBytes * std::max<int64_t>(1, height.Rows);
-    for (const THeaderOption& header : HeaderOptions(Facts.Preamble, Facts.JunkEnd, Facts.JunkSlack,
-                                                     Facts.Tail, rowBytes, sliceBytes)) {
+    for (const THeaderOption& header :
+         HeaderOptions(Facts.Preamble, Facts.JunkEnd, Facts.JunkSlack, Facts.SmoothEnd, Facts.Tail,
+                       rowBytes, sliceBytes)) {
       if (header.Bytes < HeaderFrom)
         continue;
       const int64_t data = header.End - header.Bytes;
@@ -338,6 +341,40 @@ int64_t JunkEnd(const std::vector<uint8_t>& Head, int64_t FileSize, const TTypeG
       best = i;
   const int64_t end = phase + best * width;
   return noiseLike(end) ? end : -1;
+}
+
+// How far the file reads as smooth as the data from its first byte, read as
+// Type from there: run after run of voxels that change from one to the next
+// by as little as an image's. 0 where the first run does not; fields amid
+// zeros, and zeros, mostly do not change.
+int64_t SmoothEnd(const std::vector<uint8_t>& Head, const TTypeGuess& Type,
+                  const std::vector<float>& Values) {
+  constexpr int64_t run = 32;
+  if (Values.empty())
+    return 0;
+  const auto [lo, hi] = std::minmax_element(Values.begin(), Values.end());
+  const double scale = static_cast<double>(*hi) - *lo;
+  const int32_t width = BytesPerVoxel[Type.Type];
+  const int64_t count = std::ssize(Head) / width;
+  if (scale <= 0.0)
+    return 0;
+  const auto valueAt = [&](int64_t I) {
+    const double v = std::clamp(VoxelValue(Head.data() + I * width, Type.Type, Type.Order),
+                                static_cast<double>(*lo), static_cast<double>(*hi));
+    return std::isfinite(v) ? v : static_cast<double>(*lo);
+  };
+  int64_t end = 0;
+  for (; end + run <= count; end += run) {
+    double steps = 0.0;
+    int64_t still = 0;
+    for (int64_t i = end + 1; i < end + run; ++i) {
+      steps += std::fabs(valueAt(i) - valueAt(i - 1)) / scale;
+      still += std::memcmp(Head.data() + i * width, Head.data() + (i - 1) * width, width) == 0;
+    }
+    if (steps / (run - 1) >= 0.1 || 4 * still >= 3 * (run - 1))
+      break;
+  }
+  return end * width;
 }
 
 struct TBytes {
@@ -535,6 +572,7 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
     facts.ValuesAt = sample.ChunkAt + shift + first;
     facts.JunkEnd = JunkEnd(Head, FileSize, group.front(), facts.Values);
     facts.JunkSlack = 6 * BytesPerVoxel[group.front().Type];
+    facts.SmoothEnd = facts.Preamble.Text ? 0 : SmoothEnd(Head, group.front(), facts.Values);
     // In a small file the sample may start in the filler: its noise would
     // blur the rows' dips, so the rows are measured past it.
     const int32_t width = BytesPerVoxel[group.front().Type];

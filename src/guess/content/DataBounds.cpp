@@ -55,8 +55,8 @@ std::vector<TDataEnd> DataEnds(const TTail& Tail, int64_t X, bool Trailers, bool
 // with what speaks for each: whole slices after it, the end of a text or zero
 // preamble, a common size.
 std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t JunkEnd,
-                                         int64_t JunkSlack, const TTail& Tail, int64_t RowBytes,
-                                         int64_t SliceBytes, bool Trailers) {
+                                         int64_t JunkSlack, int64_t SmoothEnd, const TTail& Tail,
+                                         int64_t RowBytes, int64_t SliceBytes, bool Trailers) {
   const int64_t fileSize = Tail.FileSize;
   std::vector<int64_t> places = {0, Preamble.LineEnd, Preamble.TextEnd, Preamble.LinesEnd};
   for (int64_t x = fileSize % SliceBytes; x <= MaxContentHeaderBytes && places.size() < 8;
@@ -103,6 +103,9 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
     if ((Preamble.Text && x < std::min(Preamble.LineEnd, Preamble.LinesEnd)) ||
         (Preamble.Binary && x == 0) || (JunkEnd > 0 && x < JunkEnd - JunkSlack))
       evidence -= 0.6; // the data would start inside the header
+    // Nor does a header end amid what reads as the data from the first byte on.
+    if (!marked && x > 0 && x < SmoothEnd)
+      evidence -= 0.5;
     // Where a row or more of zeros may pad the file, its size says less.
     if (!marked && !common && x != 0 && Tail.ZeroStart >= 0 &&
         Tail.FileSize - Tail.ZeroStart >= RowBytes)
@@ -183,13 +186,14 @@ TTail ReadTail(platform::TFileStream& Stream, int64_t FileSize) {
 }
 
 std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t JunkEnd,
-                                         int64_t JunkSlack, const TTail& Tail, int64_t RowBytes,
-                                         int64_t SliceBytes) {
+                                         int64_t JunkSlack, int64_t SmoothEnd, const TTail& Tail,
+                                         int64_t RowBytes, int64_t SliceBytes) {
   constexpr double convincing = 0.8;
   std::vector<THeaderOption> options =
-      HeaderOptions(Preamble, JunkEnd, JunkSlack, Tail, RowBytes, SliceBytes, false);
+      HeaderOptions(Preamble, JunkEnd, JunkSlack, SmoothEnd, Tail, RowBytes, SliceBytes, false);
   if (options.empty() || options.front().Evidence < convincing)
-    options = HeaderOptions(Preamble, JunkEnd, JunkSlack, Tail, RowBytes, SliceBytes, true);
+    options =
+        HeaderOptions(Preamble, JunkEnd, JunkSlack, SmoothEnd, Tail, RowBytes, SliceBytes, true);
   return options;
 }
 

@@ -47,8 +47,10 @@ TTail ReadTail(platform::TFileStream& Stream, int64_t FileSize);
 
 // Headers after which the data fill the file, or, where none is convincing,
 // after which they end before a trailer; at most two, likeliest first.
+// SmoothEnd: the file's first bytes read as smooth as the data up to there
+// (0 where they do not), so that no header ends before it.
 std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t JunkEnd,
-                                         int64_t JunkSlack, const TTail& Tail, int64_t RowBytes,
-                                         int64_t SliceBytes);
+                                         int64_t JunkSlack, int64_t SmoothEnd, const TTail& Tail,
+                                         int64_t RowBytes, int64_t SliceBytes);
 
 } // namespace guess
