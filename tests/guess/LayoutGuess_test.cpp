@@ -371,9 +371,11 @@ TEST(LayoutGuess, ASmallImageBehindFillerKeepsItsRows) {
   }
 }
 
-// A picture from the first byte on, padded with zeros to a block: a header
-// of the padding's size would end amid what reads as the picture itself.
-TEST(LayoutGuess, APictureFromTheFirstBytePaddedToABlockHasNoHeader) {
+// A picture padded with zeros to a block, from the first byte on or behind
+// a block of filler: a header of another common size that leaves whole rows
+// to the file's end would end amid what reads as the picture itself, or
+// after the filler has visibly ended.
+TEST(LayoutGuess, APicturePaddedToABlockKeepsItsStart) {
   testfiles::TTempDir dir;
   constexpr int32_t width = 1024, height = 192;
   std::vector<double> image = SmoothVolume(width, height, 1);
@@ -382,15 +384,20 @@ TEST(LayoutGuess, APictureFromTheFirstBytePaddedToABlockHasNoHeader) {
     state = state * 1664525u + 1013904223u;
     v = v / 5 + 20 + static_cast<double>(state >> 29);
   }
-  for (const TVoxelType type : {vtByte, vtUInt16}) {
-    std::vector<uint8_t> bytes = EncodeVolume(image, type, boLittleEndian);
-    bytes.resize(bytes.size() + 512); // the picture is whole blocks already
-    const TLayoutGuess guess =
-        GuessLayout(dir.MakeFile(std::string(FactsOf(type).Name) + ".raw", bytes));
+  // No header, and filler.
+  for (const auto& [kind, type] : {std::pair{0, vtByte}, {0, vtUInt16}, {3, vtUInt16}}) {
+    std::vector<uint8_t> bytes = Header(kind);
+    bytes.resize(std::min<size_t>(bytes.size(), 512));
+    const auto header = static_cast<int32_t>(bytes.size());
+    const std::vector<uint8_t> data = EncodeVolume(image, type, boLittleEndian);
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    bytes.resize((bytes.size() / 512 + 1) * 512);
+    const std::string what = std::string(FactsOf(type).Name) + " behind " + std::to_string(header);
+    const TLayoutGuess guess = GuessLayout(dir.MakeFile(what + ".raw", bytes));
     ASSERT_FALSE(guess.Candidates.empty()) << guess.Why;
     EXPECT_TRUE(
-        ReadsTheSame(guess.Candidates[0].Layout, {0, width, height, 1, type, boLittleEndian}))
-        << FactsOf(type).Name << ": best is " << guess.Candidates[0].Reason;
+        ReadsTheSame(guess.Candidates[0].Layout, {header, width, height, 1, type, boLittleEndian}))
+        << what << ": best is " << guess.Candidates[0].Reason;
   }
 }
 

@@ -191,7 +191,13 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
   constexpr double convincing = 0.8;
   std::vector<THeaderOption> options =
       HeaderOptions(Preamble, JunkEnd, JunkSlack, SmoothEnd, Tail, RowBytes, SliceBytes, false);
-  if (options.empty() || options.front().Evidence < convincing)
+  // Where filler visibly ends but no data of whole rows follow it to the
+  // file's end, while zeros end the file, the data may end before the
+  // padding: a header of a common size is no proof then.
+  const bool startUnfit =
+      JunkEnd > 0 && Tail.ZeroStart >= 0 &&
+      std::none_of(options.begin(), options.end(), [](const THeaderOption& O) { return O.Marked; });
+  if (options.empty() || options.front().Evidence < convincing || startUnfit)
     options =
         HeaderOptions(Preamble, JunkEnd, JunkSlack, SmoothEnd, Tail, RowBytes, SliceBytes, true);
   return options;
