@@ -316,6 +316,25 @@ bool CountPatterns(THistogram& Result, const THistogramSource& Source, int32_t W
   return true;
 }
 
+// Calls Body(bytes, n) for voxels [First, First + Count) a block at a time,
+// in order: stored values in the machine's order, which the lanes read as
+// bytes, read where they lie when they already are.
+template <typename T, typename F>
+void ForRun(const THistogramSource& Source, int64_t First, int64_t Count, F&& Body) {
+  THistogramSource run = Source;
+  run.Bytes += First * static_cast<int64_t>(sizeof(T));
+  run.Count = Count;
+  if (!pixelrow::NeedsSwap(Source.Order)) {
+    for (int64_t first = 0; first < run.Count; first += Block)
+      Body(run.Bytes + first * static_cast<int64_t>(sizeof(T)),
+           static_cast<int32_t>(std::min<int64_t>(Block, run.Count - first)));
+    return;
+  }
+  ForEachStored<T>(run, [&](const T* Stored, int32_t StoredCount) {
+    Body(reinterpret_cast<const uint8_t*>(Stored), StoredCount);
+  });
+}
+
 // Calls Body(bytes, n) for every block of the voxels in the file: a block of
 // stored values in the machine's order, which the lanes read as bytes. Bytes
 // already in that order are read where they lie, without a copy.
@@ -328,9 +347,7 @@ template <typename T, typename F> void ForEachWide(const THistogramSource& Sourc
            static_cast<int32_t>(std::min<int64_t>(Block, Source.Count - first)));
     return;
   }
-  ForEachStored<T>(Source, [&](const T* Stored, int32_t Count) {
-    Body(reinterpret_cast<const uint8_t*>(Stored), Count);
-  });
+  ForRun<T>(Source, 0, Source.Count, Body);
 }
 
 // Integers whose range is narrower than this, and than the view, are binned
@@ -442,18 +459,7 @@ private:
 // Calls Body(bytes, n) for blocks [First, End) of the voxels in the file, as ForEachWide does.
 template <typename T, typename F>
 void ForBlocks(const THistogramSource& Source, int64_t First, int64_t End, F&& Body) {
-  THistogramSource part = Source;
-  part.Bytes += First * Block * static_cast<int64_t>(sizeof(T));
-  part.Count = std::min(Source.Count, End * Block) - First * Block;
-  if (!pixelrow::NeedsSwap(Source.Order)) {
-    for (int64_t first = 0; first < part.Count; first += Block)
-      Body(part.Bytes + first * static_cast<int64_t>(sizeof(T)),
-           static_cast<int32_t>(std::min<int64_t>(Block, part.Count - first)));
-    return;
-  }
-  ForEachStored<T>(part, [&](const T* Stored, int32_t Count) {
-    Body(reinterpret_cast<const uint8_t*>(Stored), Count);
-  });
+  ForRun<T>(Source, First * Block, std::min(Source.Count, End * Block) - First * Block, Body);
 }
 
 // Views at least this large are binned on two threads once the range is
@@ -588,20 +594,8 @@ bool CountWide(THistogram& Result, THistogramSource& Source, int32_t WindowMin, 
 // The first pass beside a render. Blocks start where they would in a pass
 // over the whole view, so every block is the same.
 template <typename T, typename F> bool FollowRender(THistogramSource& Source, F&& Body) {
-  return FollowRuns(Source, [&](int64_t First, int64_t Count) {
-    THistogramSource run = Source;
-    run.Bytes += First * static_cast<int64_t>(sizeof(T));
-    run.Count = Count;
-    if (!pixelrow::NeedsSwap(Source.Order)) {
-      for (int64_t first = 0; first < run.Count; first += Block)
-        Body(run.Bytes + first * static_cast<int64_t>(sizeof(T)),
-             static_cast<int32_t>(std::min<int64_t>(Block, run.Count - first)));
-    } else {
-      ForEachStored<T>(run, [&](const T* Stored, int32_t StoredCount) {
-        Body(reinterpret_cast<const uint8_t*>(Stored), StoredCount);
-      });
-    }
-  });
+  return FollowRuns(Source,
+                    [&](int64_t First, int64_t Count) { ForRun<T>(Source, First, Count, Body); });
 }
 
 } // namespace
