@@ -352,16 +352,16 @@ int64_t SmoothEnd(const std::vector<uint8_t>& Head, const TTypeGuess& Type,
   constexpr int64_t run = 32;
   if (Values.empty())
     return 0;
-  const auto [lo, hi] = std::minmax_element(Values.begin(), Values.end());
-  const double scale = static_cast<double>(*hi) - *lo;
+  const auto range = std::minmax_element(Values.begin(), Values.end());
+  const auto lo = static_cast<double>(*range.first), hi = static_cast<double>(*range.second);
+  const double scale = hi - lo;
   const int32_t width = BytesPerVoxel[Type.Type];
   const int64_t count = std::ssize(Head) / width;
   if (scale <= 0.0)
     return 0;
   const auto valueAt = [&](int64_t I) {
-    const double v = std::clamp(VoxelValue(Head.data() + I * width, Type.Type, Type.Order),
-                                static_cast<double>(*lo), static_cast<double>(*hi));
-    return std::isfinite(v) ? v : static_cast<double>(*lo);
+    const double v = std::clamp(VoxelValue(Head.data() + I * width, Type.Type, Type.Order), lo, hi);
+    return std::isfinite(v) ? v : lo;
   };
   int64_t end = 0;
   for (; end + run <= count; end += run) {
