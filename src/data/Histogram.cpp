@@ -468,11 +468,19 @@ void ForBlocks(const THistogramSource& Source, int64_t First, int64_t End, F&& B
 constexpr int64_t SharedPassVoxels = int64_t{1} << 18;
 constexpr int64_t BlocksPerClaim = 16;
 
+// Only where a core beyond the render's and the count's is sure to be free:
+// on two, the window still paints its other views as the second reading
+// starts, and the helper only takes turns with it.
+bool& SecondThread() {
+  static bool on = std::thread::hardware_concurrency() > 2;
+  return on;
+}
+
 // Puts every voxel into Bins, with a second thread taking runs of blocks
 // into bins of its own, made by MakeBins, merged at the end.
 template <typename T, typename TBins, typename FMake>
 void BinOnTwoThreads(const THistogramSource& Source, TBins& Bins, FMake&& MakeBins) {
-  if (Source.Count < SharedPassVoxels || std::thread::hardware_concurrency() < 2) {
+  if (Source.Count < SharedPassVoxels || !SecondThread()) {
     ForEachWide<T>(Source, [&](const uint8_t* Bytes, int32_t Count) { Bins.Add(Bytes, Count); });
     return;
   }
@@ -642,4 +650,8 @@ THistogram ComputeHistogram(const THistogramSource& Source, int32_t WindowMin, i
       });
   });
   return result;
+}
+
+bool SetHistogramSecondThread(bool On) {
+  return std::exchange(SecondThread(), On);
 }

@@ -82,3 +82,8 @@ struct TWindowEnds {
 // found exactly, then rounded outward to integers and held within the 32-bit
 // range. Nothing when no value is finite.
 std::optional<TWindowEnds> PercentileWindow(const THistogramSource& Source);
+
+// Whether large views are read the second time on two threads, which they
+// are where more than two cores are; lets the tests take either path
+// anywhere. Returns the setting before.
+bool SetHistogramSecondThread(bool On);

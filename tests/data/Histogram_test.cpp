@@ -254,9 +254,10 @@ TEST(Histogram, NarrowIntegerRangesAsAnIndependentCount) {
 }
 
 // A view large enough to be binned on two threads once its range is known,
-// whose end is not a whole block: the two threads' runs together count every
-// voxel once, without a guess and against a wrong one.
+// whose end is not a whole block: on two threads and on one, the runs
+// together count every voxel once, without a guess and against a wrong one.
 TEST(Histogram, ALargeViewAsAnIndependentCount) {
+  const bool wasShared = SetHistogramSecondThread(true);
   const struct {
     TVoxelType Type;
     int Exponent;
@@ -276,13 +277,18 @@ TEST(Histogram, ALargeViewAsAnIndependentCount) {
           t.Exponent ? BitsOf(t.Type, model.ValueOf(v)) : static_cast<uint64_t>(v);
       AppendBytes(bytes, bits, BytesPerVoxel[t.Type], order);
     }
-    THistogramSource source{bytes.data(), count, t.Type, order};
-    ExpectModel(ComputeHistogram(source, WindowMin, WindowMax), PercentileWindow(source), model,
-                FactsOf(t.Type).Name);
-    source.GuessLow = model.ValueOf(-999'999) - 1, source.GuessHigh = model.ValueOf(1'000'000);
-    ExpectModel(ComputeHistogram(source, WindowMin, WindowMax), PercentileWindow(source), model,
-                std::string(FactsOf(t.Type).Name) + " against a wrong guess");
+    for (const bool shared : {true, false}) {
+      SetHistogramSecondThread(shared);
+      const std::string name = std::string(FactsOf(t.Type).Name) + (shared ? " shared" : "");
+      THistogramSource source{bytes.data(), count, t.Type, order};
+      ExpectModel(ComputeHistogram(source, WindowMin, WindowMax), PercentileWindow(source), model,
+                  name);
+      source.GuessLow = model.ValueOf(-999'999) - 1, source.GuessHigh = model.ValueOf(1'000'000);
+      ExpectModel(ComputeHistogram(source, WindowMin, WindowMax), PercentileWindow(source), model,
+                  name + " against a wrong guess");
+    }
   }
+  SetHistogramSecondThread(wasShared);
 }
 
 // A guess of the range, right or wrong, changes nothing of the count: every
