@@ -232,10 +232,10 @@ double RowDifference(const std::vector<float>& Values, int32_t Width, int64_t Ro
 
 } // namespace
 
-int64_t OtherImageRow(const std::vector<float>& Values, int32_t Width) {
+TOtherImage OtherImage(const std::vector<float>& Values, int32_t Width) {
   const int64_t rows = std::ssize(Values) / std::max(Width, 1) - 1;
   if (Width < 16 || rows < 16)
-    return -1;
+    return {};
   const int64_t quarter = rows / 4 * Width;
   const std::vector<float> head(Values.begin(), Values.begin() + quarter);
   const std::vector<float> tail(Values.end() - quarter, Values.end());
@@ -249,7 +249,7 @@ int64_t OtherImageRow(const std::vector<float>& Values, int32_t Width) {
       break;
     }
   if (shorter == 0)
-    return -1;
+    return {};
   // The split that the rows agree with best: before it, rows alike at Width;
   // after it, alike at the shorter length.
   std::vector<double> leaning; // > 0 where a row leans to the other image
@@ -271,12 +271,12 @@ int64_t OtherImageRow(const std::vector<float>& Values, int32_t Width) {
   }
   // Both images need rows of their own, each leaning clearly its way.
   if (best < 4 || best > rows - 2)
-    return -1;
+    return {};
   double first = 0.0;
   for (int64_t r = 0; r < best; ++r)
     first += leaning[static_cast<size_t>(r)];
   if (first / best > -0.2 || (after - first) / (rows - best) < 0.1)
-    return -1;
+    return {};
   // Rows near the seam may pass for either: the seam itself, where the last
   // row of the one image meets the first of the other, differs the most.
   const int64_t near = std::max<int64_t>(3, rows / 16);
@@ -285,7 +285,7 @@ int64_t OtherImageRow(const std::vector<float>& Values, int32_t Width) {
   for (int64_t r = std::max<int64_t>(1, best - near); r <= std::min(rows - 1, best + near); ++r)
     if (const double step = RowDifference(Values, Width, r - 1, Width); step > widest)
       widest = step, seam = r;
-  return seam;
+  return {seam, shorter};
 }
 
 } // namespace guess

@@ -40,8 +40,12 @@ double WrapContrast(const std::vector<float>& Values, int32_t Width);
 // Where, in Values read as rows of Width voxels, the rows turn into those of
 // another image of a shorter row (a thumbnail or a second, smaller image
 // after the first): the index of the first row of Width voxels that belongs
-// to it, or -1. The first image's rows dip at Width and not at the shorter
+// to it, and its row. The first image's rows dip at Width and not at the shorter
 // length; the other image's dip at its own length more than at Width.
-int64_t OtherImageRow(const std::vector<float>& Values, int32_t Width);
+struct TOtherImage {
+  int64_t Row = -1;  // -1 where no other image follows
+  int32_t Width = 0; // the other image's row, in voxels
+};
+TOtherImage OtherImage(const std::vector<float>& Values, int32_t Width);
 
 } // namespace guess
