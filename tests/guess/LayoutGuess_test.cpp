@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -384,15 +385,17 @@ TEST(LayoutGuess, APicturePaddedToABlockKeepsItsStart) {
     state = state * 1664525u + 1013904223u;
     v = v / 5 + 20 + static_cast<double>(state >> 29);
   }
-  // No header, and filler.
-  for (const auto& [kind, type] : {std::pair{0, vtByte}, {0, vtUInt16}, {3, vtUInt16}}) {
+  // No header, and filler; padding of a part of a row, and of whole rows.
+  for (const auto& [kind, type, block] :
+       {std::tuple{0, vtByte, 512}, {0, vtUInt16, 512}, {3, vtUInt16, 512}, {0, vtByte, 4096}}) {
     std::vector<uint8_t> bytes = Header(kind);
     bytes.resize(std::min<size_t>(bytes.size(), 512));
     const auto header = static_cast<int32_t>(bytes.size());
     const std::vector<uint8_t> data = EncodeVolume(image, type, boLittleEndian);
     bytes.insert(bytes.end(), data.begin(), data.end());
-    bytes.resize((bytes.size() / 512 + 1) * 512);
-    const std::string what = std::string(FactsOf(type).Name) + " behind " + std::to_string(header);
+    bytes.resize((bytes.size() / block + 1) * block);
+    const std::string what = std::string(FactsOf(type).Name) + " behind " + std::to_string(header) +
+                             " to " + std::to_string(block);
     const TLayoutGuess guess = GuessLayout(dir.MakeFile(what + ".raw", bytes));
     ASSERT_FALSE(guess.Candidates.empty()) << guess.Why;
     EXPECT_TRUE(

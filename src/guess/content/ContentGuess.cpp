@@ -281,7 +281,7 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
           Candidates.push_back(std::move(cut));
         };
         if (padded >= 1 && padded < rows)
-          addCut(padded, 0.99, "; zeros pad the end");
+          addCut(padded, tail.AbruptZeros ? 1.02 : 0.99, "; zeros pad the end");
         // Rows that turn into those of a shorter row are another image's.
         const int64_t first =
             SeamOfScaledCopy((otherAt - header.Bytes + rowBytes / 2) / rowBytes, rows,

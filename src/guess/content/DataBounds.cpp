@@ -162,8 +162,16 @@ TTail ReadTail(platform::TFileStream& Stream, int64_t FileSize) {
   const uint8_t* zeros = end;
   while (zeros > begin && zeros[-1] == 0)
     --zeros;
-  if (end - zeros >= minRun)
+  if (end - zeros >= minRun) {
     tail.ZeroStart = from + (zeros - begin);
+    // Zero bytes alone say little: small 16-bit values have one in each.
+    const uint8_t* before = std::max(begin, zeros - 1024);
+    int64_t zeroWords = 0;
+    for (const uint8_t* b = before; b + 1 < zeros; ++b)
+      zeroWords += b[0] == 0 && b[1] == 0;
+    tail.AbruptZeros =
+        FileSize % 512 == 0 && zeros - before >= 256 && zeroWords * 16 < zeros - before;
+  }
   const uint8_t* text = end;
   int64_t letters = 0, spaces = 0;
   while (text > begin && ((text[-1] >= 0x20 && text[-1] < 0x7F) || text[-1] == '\n' ||

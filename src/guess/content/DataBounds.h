@@ -38,6 +38,10 @@ struct TTail {
   int64_t TextStart = -1; // a printable trailer starts here
   bool Prose = false;     // the trailer reads as words, not as bytes that happen to be printable
   int64_t ZeroStart = -1; // the file ends in zeros from here
+  // The zeros pad the file to a block, and the bytes just before them hold
+  // few zeros of their own: the data stop there abruptly, as they do where
+  // padding follows, not fade into an image's own dark background.
+  bool AbruptZeros = false;
 };
 
 // How the file ends: in a printable trailer, or in zeros. A run of a few
