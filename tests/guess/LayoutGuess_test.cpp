@@ -465,10 +465,11 @@ TEST(LayoutGuess, DataFollowedByTrailingBytesKeepTheirHeaderAndShape) {
 TEST(LayoutGuess, AnImageFollowedByASmallerOneEndsWhereTheOtherBegins) {
   testfiles::TTempDir dir;
   // Even and odd sizes: a preview of every second row and column of an odd
-  // height has one row more than half. (Where the preview does not fill
-  // whole rows of the first image, no header is found that leaves them.)
+  // height has one row more than half. The last two previews do not fill
+  // whole rows of the first image.
   for (const auto& [width, height] :
-       {std::pair{400, 300}, std::pair{128, 128}, std::pair{150, 179}, std::pair{302, 155}}) {
+       {std::pair{400, 300}, std::pair{128, 128}, std::pair{150, 179}, std::pair{302, 155},
+        std::pair{301, 200}, std::pair{495, 498}}) {
     std::vector<double> image = SmoothVolume(width, height, 1);
     for (size_t i = 0; i < image.size(); ++i) // no dark rows, which either image could own
       image[i] += 100 + static_cast<double>(i / static_cast<size_t>(width));

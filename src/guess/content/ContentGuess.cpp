@@ -194,28 +194,6 @@ struct TContentFacts {
   std::vector<TStatedShape> Shapes; // widths and heights the opening bytes may state
 };
 
-// The row where another image of the same shape at a smaller scale (a
-// preview) begins: of the rows near Seam, where the rows' own statistics
-// put it, the one after which the rest of the data is whole rows of the
-// other image, as many as the first image's rows scaled down, give or take
-// one. Seam itself where none is.
-int64_t SeamOfScaledCopy(int64_t Seam, int64_t Rows, int64_t Voxels, int32_t Width,
-                         int32_t OtherWidth) {
-  if (OtherWidth <= 0 || OtherWidth >= Width)
-    return Seam;
-  const int64_t near = std::max<int64_t>(3, Rows / 16);
-  for (int64_t away = 0; away <= near; ++away)
-    for (const int64_t row : {Seam - away, Seam + away}) {
-      const int64_t rest = Voxels - row * Width;
-      if (row < 1 || rest <= 0 || rest % OtherWidth != 0)
-        continue;
-      const double scaled = static_cast<double>(row) * OtherWidth / Width;
-      if (std::fabs(static_cast<double>(rest / OtherWidth) - scaled) <= 1.0)
-        return row;
-    }
-  return Seam;
-}
-
 // HeaderFrom: the fewest header bytes to try; a width read from the opening
 // bytes is a stated one only where they are header.
 void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
@@ -224,12 +202,14 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
   const int64_t rowBytes = int64_t{Width.Count} * BytesPerVoxel[best.Type];
   const TOtherImage other = OtherImage(Facts.Values, Width.Count);
   const int64_t otherAt = other.Row < 0 ? -1 : Facts.ValuesAt + other.Row * rowBytes;
+  TTail tail = Facts.Tail;
+  tail.ImageStart = otherAt;
+  tail.OtherRowBytes = int64_t{other.Width} * BytesPerVoxel[best.Type];
   for (const THeight& height :
        Heights(Facts.Values, Width.Count, rowBytes, Facts.FileSize, Facts.Shapes)) {
     const int64_t sliceBytes = rowBytes * std::max<int64_t>(1, height.Rows);
-    for (const THeaderOption& header :
-         HeaderOptions(Facts.Preamble, Facts.JunkEnd, Facts.JunkSlack, Facts.SmoothEnd, Facts.Tail,
-                       rowBytes, sliceBytes)) {
+    for (const THeaderOption& header : HeaderOptions(Facts.Preamble, Facts.JunkEnd, Facts.JunkSlack,
+                                                     Facts.SmoothEnd, tail, rowBytes, sliceBytes)) {
       if (header.Bytes < HeaderFrom)
         continue;
       const int64_t data = header.End - header.Bytes;
@@ -268,7 +248,6 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
         }
         // Zeros that end the file may pad one image to a block size as well
         // as be its own dark rows: both readings go forward.
-        const TTail& tail = Facts.Tail;
         const int64_t padded =
             height.Rows == 0 && header.End == tail.FileSize && tail.ZeroStart > header.Bytes
                 ? (tail.ZeroStart - header.Bytes + rowBytes - 1) / rowBytes
@@ -283,9 +262,9 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
         if (padded >= 1 && padded < rows)
           addCut(padded, tail.AbruptZeros ? 1.02 : 0.99, "; zeros pad the end");
         // Rows that turn into those of a shorter row are another image's.
-        const int64_t first =
-            SeamOfScaledCopy((otherAt - header.Bytes + rowBytes / 2) / rowBytes, rows,
-                             data / BytesPerVoxel[best.Type], Width.Count, other.Width);
+        const int64_t seam = (otherAt - header.Bytes + rowBytes / 2) / rowBytes;
+        const int64_t snapped = SeamOfScaledCopy(seam, data, rowBytes, tail.OtherRowBytes);
+        const int64_t first = snapped > 0 ? snapped : seam;
         if (height.Rows == 0 && otherAt > header.Bytes && first >= 1 && first < rows)
           addCut(first, 1.03, "; another image follows");
         Candidates.push_back(std::move(candidate));

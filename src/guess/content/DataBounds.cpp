@@ -1,5 +1,7 @@
 #include "guess/content/DataBounds.h"
 
+#include "guess/content/DimensionSearch.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -31,6 +33,13 @@ std::vector<TDataEnd> DataEnds(const TTail& Tail, int64_t X, bool Trailers, bool
             {Tail.FileSize, 0.25, ""}};
   }
   std::vector<TDataEnd> ends = {{Tail.FileSize, 0.0, ""}};
+  // A preview after the image need not fill whole rows of the image's.
+  if (Tail.ImageStart > X) {
+    const int64_t rows = SeamOfScaledCopy((Tail.ImageStart - X + RowBytes / 2) / RowBytes,
+                                          Tail.FileSize - X, RowBytes, Tail.OtherRowBytes);
+    if (rows > 0 && X + rows * RowBytes < Tail.FileSize)
+      ends.push_back({X + rows * RowBytes, 0.1, "; another image follows"});
+  }
   if (!Trailers)
     return ends;
   if (Tail.TextStart > X)

@@ -42,6 +42,10 @@ struct TTail {
   // few zeros of their own: the data stop there abruptly, as they do where
   // padding follows, not fade into an image's own dark background.
   bool AbruptZeros = false;
+  // Another image, of rows of OtherRowBytes, starts near here (a preview
+  // after the first image): the data may end where it begins.
+  int64_t ImageStart = -1;
+  int64_t OtherRowBytes = 0;
 };
 
 // How the file ends: in a printable trailer, or in zeros. A run of a few

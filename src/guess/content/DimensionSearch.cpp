@@ -288,4 +288,20 @@ TOtherImage OtherImage(const std::vector<float>& Values, int32_t Width) {
   return {seam, shorter};
 }
 
+int64_t SeamOfScaledCopy(int64_t Seam, int64_t DataBytes, int64_t RowBytes, int64_t OtherRowBytes) {
+  if (OtherRowBytes <= 0 || OtherRowBytes >= RowBytes)
+    return -1;
+  const int64_t near = std::max<int64_t>(3, DataBytes / RowBytes / 16);
+  for (int64_t away = 0; away <= near; ++away)
+    for (const int64_t row : {Seam - away, Seam + away}) {
+      const int64_t rest = DataBytes - row * RowBytes;
+      if (row < 1 || rest <= 0 || rest % OtherRowBytes != 0)
+        continue;
+      const double scaled = static_cast<double>(row) * OtherRowBytes / RowBytes;
+      if (std::fabs(static_cast<double>(rest / OtherRowBytes) - scaled) <= 1.0)
+        return row;
+    }
+  return -1;
+}
+
 } // namespace guess

@@ -48,4 +48,11 @@ struct TOtherImage {
 };
 TOtherImage OtherImage(const std::vector<float>& Values, int32_t Width);
 
+// Where another image of the same shape at a smaller scale (a preview)
+// begins, in rows of RowBytes from the start of DataBytes of data: of the
+// rows near Seam, where OtherImage puts it, the one after which the rest of
+// the data is whole rows of OtherRowBytes, as many as the rows before it
+// scaled down, give or take one. -1 where none is.
+int64_t SeamOfScaledCopy(int64_t Seam, int64_t DataBytes, int64_t RowBytes, int64_t OtherRowBytes);
+
 } // namespace guess
