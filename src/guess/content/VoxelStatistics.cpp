@@ -261,7 +261,9 @@ int32_t SteadyBitsAmid(uint64_t Changed) {
   return high - low + 1 - std::popcount(Changed);
 }
 
-double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
+// SpareLowByte: the low byte is zero in both byte orders' readings, so it
+// cannot tell them apart (8-bit values shifted up by 8 bits in a 32-bit word).
+double ScoreOf(const TValueStats& Stats, TVoxelType Type, bool SpareLowByte) {
   if (Stats.NearPairs == 0 || Stats.FarPairs == 0 || Stats.Far <= 0.0)
     return 0.0;
   const double ratio = (Stats.Near / static_cast<double>(Stats.NearPairs)) /
@@ -288,7 +290,8 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type) {
                                            Stats.Span > 32768.0 || shifted);
   if (!lifted)
     score *= 1.0 - 0.6 * std::sqrt(Share(Stats.Wide, Stats.NonZero));
-  score *= 1.0 - Share(Stats.LowByteZero, Stats.NonZero);
+  if (!SpareLowByte)
+    score *= 1.0 - Share(Stats.LowByteZero, Stats.NonZero);
   // The low and the high bytes of shifted counts, read as bytes: the low ones
   // keep their lowest bits clear, the high ones do not.
   if (BytesPerVoxel[Type] == 1 && Stats.PhaseBits[0] != 0 && Stats.PhaseBits[1] != 0 &&
@@ -458,15 +461,21 @@ std::vector<TTypeGuess> RankVoxelTypes(const uint8_t* Bytes, int64_t Count) {
   std::array<std::array<double, 2>, VoxelTypeCount> distinct{};
   for (int t = 0; t < VoxelTypeCount; ++t) {
     const auto type = static_cast<TVoxelType>(t);
-    for (TByteOrder order : {boLittleEndian, boBigEndian}) {
-      if (BytesPerVoxel[type] == 1 && order == boBigEndian)
-        continue;
-      const TValueStats stats = StatsOf(Bytes, pieces, type, order);
-      negative[t][order] = stats.Negative;
-      wraps[t][order] = Share(stats.WrapJumps, stats.NearPairs);
-      steady[t][order] = SteadyBitsAmid(stats.ChangedBits);
-      distinct[t][order] = stats.Distinct;
-      guesses.push_back({type, order, ScoreOf(stats, type)});
+    const int orders = BytesPerVoxel[type] == 1 ? 1 : 2;
+    std::array<TValueStats, 2> stats;
+    for (int order = 0; order < orders; ++order)
+      stats[order] = StatsOf(Bytes, pieces, type, static_cast<TByteOrder>(order));
+    const bool lowBytesClear =
+        orders == 2 && std::all_of(stats.begin(), stats.end(), [](const TValueStats& S) {
+          return S.NonZero > 0 && Share(S.LowByteZero, S.NonZero) > 0.9;
+        });
+    for (int order = 0; order < orders; ++order) {
+      negative[t][order] = stats[order].Negative;
+      wraps[t][order] = Share(stats[order].WrapJumps, stats[order].NearPairs);
+      steady[t][order] = SteadyBitsAmid(stats[order].ChangedBits);
+      distinct[t][order] = stats[order].Distinct;
+      guesses.push_back(
+          {type, static_cast<TByteOrder>(order), ScoreOf(stats[order], type, lowBytesClear)});
     }
   }
   // Of a signed and an unsigned reading, the one whose neighbours jump across

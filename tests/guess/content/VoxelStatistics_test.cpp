@@ -1,6 +1,7 @@
 #include "guess/SmoothVolume.h"
 #include "guess/content/VoxelStatistics.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <gtest/gtest.h>
@@ -97,6 +98,24 @@ TEST(VoxelStatistics, UnsignedValuesInTheUpperHalfReadAsUnsigned) {
     EXPECT_EQ(ranked[0].Type, vtUInt16) << VoxelTypeName(ranked[0].Type);
     EXPECT_EQ(ranked[0].Order, order);
   }
+}
+
+// An 8-bit picture scaled by 256 into a wide word keeps its low byte clear
+// in either byte order's reading: that cannot condemn them both.
+TEST(VoxelStatistics, EightBitLevelsInTheSecondByteOfAWideWordReadAsIntegers) {
+  const std::vector<double> volume = SmoothVolume(93, 71, 6);
+  for (const TVoxelType type : {vtUInt32, vtUInt64})
+    for (TByteOrder order : {boLittleEndian, boBigEndian}) {
+      std::vector<uint8_t> bytes;
+      for (double v : volume)
+        testfiles::AppendVoxel(bytes, type, order, 256 * std::clamp(std::round(v / 3), 0.0, 255.0));
+      const std::vector<TTypeGuess> ranked =
+          RankVoxelTypes(bytes.data(), static_cast<int64_t>(bytes.size()));
+      ASSERT_FALSE(ranked.empty());
+      EXPECT_GT(ranked[0].Score, 0.5) << VoxelTypeName(type) << " " << int{order};
+      EXPECT_EQ(BytesPerVoxel[ranked[0].Type], BytesPerVoxel[type]) << VoxelTypeName(type);
+      EXPECT_FALSE(FactsOf(ranked[0].Type).Float) << VoxelTypeName(ranked[0].Type);
+    }
 }
 
 // A dim scene on black inside a white ring, as lettering or a mask draws it:
