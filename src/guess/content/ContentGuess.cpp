@@ -291,6 +291,34 @@ std::vector<float> Singles(const uint8_t* Bytes, int64_t Count, const TTypeGuess
   return values;
 }
 
+// Voxels of the opening bytes read as Type and pulled into the range of the
+// sample's values, non-finite ones to its bottom: a field or a filler voxel
+// far outside it must not count as a step larger than the image's contrast.
+class TClampedVoxels {
+public:
+  TClampedVoxels(const std::vector<uint8_t>& Head, const TTypeGuess& Type,
+                 const std::vector<float>& Values)
+      : Head(Head)
+      , Type(Type) {
+    if (Values.empty())
+      return;
+    const auto range = std::minmax_element(Values.begin(), Values.end());
+    Lo = *range.first, Hi = *range.second;
+  }
+  // 0 where the sample is empty or flat.
+  double Scale() const { return Hi - Lo; }
+  int32_t Width() const { return BytesPerVoxel[Type.Type]; }
+  double At(int64_t Offset) const {
+    const double v = std::clamp(VoxelValue(Head.data() + Offset, Type.Type, Type.Order), Lo, Hi);
+    return std::isfinite(v) ? v : Lo;
+  }
+
+private:
+  const std::vector<uint8_t>& Head;
+  TTypeGuess Type;
+  double Lo = 0.0, Hi = 0.0;
+};
+
 // Where a preamble of noise-like bytes (random filler, compressed fields)
 // gives way to data as smooth as the sample, read as Type: the voxel boundary
 // with the roughest run before it and the smoothest after it, or -1. Found to
@@ -298,11 +326,9 @@ std::vector<float> Singles(const uint8_t* Bytes, int64_t Count, const TTypeGuess
 int64_t JunkEnd(const std::vector<uint8_t>& Head, int64_t FileSize, const TTypeGuess& Type,
                 const std::vector<float>& Values) {
   constexpr int64_t run = 32;
-  if (Values.empty())
-    return -1;
-  const auto [lo, hi] = std::minmax_element(Values.begin(), Values.end());
-  const double scale = static_cast<double>(*hi) - *lo;
-  const int32_t width = BytesPerVoxel[Type.Type];
+  const TClampedVoxels voxels(Head, Type, Values);
+  const double scale = voxels.Scale();
+  const int32_t width = voxels.Width();
   const int64_t phase = PositiveMod(FileSize, width);
   const int64_t limit = std::min<int64_t>(static_cast<int64_t>(Head.size()),
                                           MaxContentHeaderBytes + (run + 1) * width);
@@ -312,9 +338,7 @@ int64_t JunkEnd(const std::vector<uint8_t>& Head, int64_t FileSize, const TTypeG
   std::vector<double> prefix(static_cast<size_t>(count), 0.0); // summed steps up to voxel i
   double last = 0.0;
   for (int64_t i = 0; i < count; ++i) {
-    const double v = std::clamp(VoxelValue(Head.data() + phase + i * width, Type.Type, Type.Order),
-                                static_cast<double>(*lo), static_cast<double>(*hi));
-    const double value = std::isfinite(v) ? v : *lo;
+    const double value = voxels.At(phase + i * width);
     if (i > 0)
       prefix[i] = prefix[i - 1] + std::fabs(value - last) / scale;
     last = value;
@@ -353,19 +377,13 @@ int64_t JunkEnd(const std::vector<uint8_t>& Head, int64_t FileSize, const TTypeG
 int64_t SmoothEnd(const std::vector<uint8_t>& Head, const TTypeGuess& Type,
                   const std::vector<float>& Values) {
   constexpr int64_t run = 32;
-  if (Values.empty())
-    return 0;
-  const auto range = std::minmax_element(Values.begin(), Values.end());
-  const auto lo = static_cast<double>(*range.first), hi = static_cast<double>(*range.second);
-  const double scale = hi - lo;
-  const int32_t width = BytesPerVoxel[Type.Type];
+  const TClampedVoxels voxels(Head, Type, Values);
+  const double scale = voxels.Scale();
+  const int32_t width = voxels.Width();
   const int64_t count = std::ssize(Head) / width;
   if (scale <= 0.0)
     return 0;
-  const auto valueAt = [&](int64_t I) {
-    const double v = std::clamp(VoxelValue(Head.data() + I * width, Type.Type, Type.Order), lo, hi);
-    return std::isfinite(v) ? v : lo;
-  };
+  const auto valueAt = [&](int64_t I) { return voxels.At(I * width); };
   int64_t end = 0;
   for (; end + run <= count; end += run) {
     double steps = 0.0;
