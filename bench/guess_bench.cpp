@@ -208,19 +208,22 @@ void PrintTally(const std::string& Label, const TTally& T) {
               T.TopThree);
 }
 
-// Per group, per class of file within the tune and held-out groups, and how many
-// containers as shipped have their own layout as the best candidate.
+// Per group, per class of file and per source within the tune and held-out
+// groups, and how many containers as shipped have their own layout as the
+// best candidate.
 void ReportGroups(const std::vector<TResult>& Results) {
   std::map<std::string, TTally> byGroup, containers, written;
-  std::map<std::string, std::map<std::string, TTally>> byClass;
+  std::map<std::string, std::map<std::string, TTally>> byClass, bySource;
   std::map<std::string, std::set<std::string>> sources;
   for (const TResult& r : Results) {
     if (!r.Truth->Layout)
       continue;
     byGroup[r.Truth->Group].Count(r);
     sources[r.Truth->Group].insert(r.Truth->Source);
-    if (r.Truth->Group != "tuned")
+    if (r.Truth->Group != "tuned") {
       byClass[r.Truth->Group][r.Truth->Class].Count(r);
+      bySource[r.Truth->Group][r.Truth->Source].Count(r);
+    }
     if (r.Truth->Class == "container")
       containers[r.Truth->Group].Count(r);
     if (r.Truth->Class == "written")
@@ -238,6 +241,11 @@ void ReportGroups(const std::vector<TResult>& Results) {
     std::printf("\n%s, by class of file:\n", group.c_str());
     for (const auto& [cls, tally] : classes)
       PrintTally(cls.empty() ? "?" : cls, tally);
+    // Sources join the corpus over time: each one's own figure shows what a
+    // newcomer found on first sight.
+    std::printf("%s, by source:\n", group.c_str());
+    for (const auto& [source, tally] : bySource[group])
+      PrintTally(source, tally);
   }
   std::printf("\nevery container recognised exactly (containers as shipped, best candidate):\n");
   int all = 0, right = 0;

@@ -26,9 +26,10 @@ import guess_corpus as gc
 # camera, a writer and a habit of sizes, so a file held out beside its siblings
 # would still be tuned on. Each field has a source on each side where Debian
 # ships two: astronomy (sunpy | reproject, ccdproc's raw CCD frames),
-# photography (scipy, jbigkit | cimg); the microscopes of hyperspy are tuned
-# on, and the held-out side gets no microscope, which its figures must be read
-# with. Never move a source from heldout to tune after looking at its results:
+# photography (scipy, jbigkit | cimg, pywt's aerial picture), the Earth seen
+# from space (xplanet's maps) and gamma-ray counts (photutils), held out from
+# the day they joined; the microscopes of hyperspy are tuned on, and the
+# held-out side gets no microscope, which its figures must be read with. Never move a source from heldout to tune after looking at its results:
 # that spends the honest measure.
 GROUPS = {
     "python3-sunpy": "tune",
@@ -38,6 +39,9 @@ GROUPS = {
     "python3-reproject": "heldout",
     "python3-ccdproc": "heldout",
     "cimg-examples": "heldout",
+    "python3-pywt": "heldout",
+    "xplanet-images": "heldout",
+    "python3-photutils": "heldout",
 }
 
 FITS_TYPES = {8: "byte", 16: "int16", 32: "int32", 64: "int64", -32: "float32", -64: "float64"}
@@ -509,6 +513,17 @@ def Main(corpus, sources):
         images["cimg-examples"].append((os.path.splitext(os.path.basename(path))[0],
                                         gray.T[:, :, None]))
     images["python3-scipy"] = Photos(sources)
+    # Of PyWavelets' pictures only the aerial one: its camera and ascent
+    # pictures are other packages' samples too.
+    with np.load(f"{sources}/usr/lib/python3/dist-packages/pywt/data/aero.npz") as aero:
+        images["python3-pywt"].append(("aero", np.asarray(aero["data"], np.float64).T[:, :, None]))
+    for path in sorted(glob.glob(f"{sources}/usr/share/xplanet/images/*.jpg")):
+        gray = np.asarray(Image.open(path).convert("L"), dtype=np.float64)
+        images["xplanet-images"].append((os.path.splitext(os.path.basename(path))[0],
+                                         gray.T[:, :, None]))
+    FitsShipped(corpus, sorted(glob.glob(f"{sources}/usr/lib/python3/dist-packages/photutils/**/"
+                                         "*.fits*", recursive=True)),
+                "python3-photutils", images["python3-photutils"])
 
     real = []
     for source, found in images.items():
