@@ -43,19 +43,22 @@ TPreamble ReadPreamble(const uint8_t* Head, int64_t Count) {
     return (C >= 0x20 && C < 0x7F) || C == '\t' || C == '\n' || C == '\r' || C == '\f';
   };
   TPreamble preamble;
-  int64_t end = 0, letters = 0, spaces = 0;
+  int64_t end = 0, letters = 0, spaces = 0, alternating = 0;
   while (end < Count && isText(Head[end])) {
     if (Head[end] == '\n' || Head[end] == '\r' || Head[end] == '\f')
       preamble.LineEnd = end + 1;
     letters += std::isalnum(Head[end]) != 0;
     spaces += Head[end] == ' ' || Head[end] == '\n';
+    alternating += end >= 2 && Head[end] == Head[end - 2] && Head[end] != Head[end - 1];
     ++end;
   }
   // Words and numbers make a header; a run of bytes that happen to be printable (a dark
   // background of 13s, a bright ramp) does not, nor does text longer than any
-  // header.
+  // header. Nor do 16-bit values whose two bytes both happen to be printable:
+  // every second byte then repeats the one two before, which text seldom does.
   preamble.Text = end >= 8 && end <= MaxContentHeaderBytes && end < Count && letters >= 6 &&
-                  spaces > 0 && (letters * 16 >= end || preamble.LineEnd > 0);
+                  spaces > 0 && (letters * 16 >= end || preamble.LineEnd > 0) &&
+                  alternating * 4 < end;
   if (preamble.Text) {
     preamble.TextEnd = end;
     if (preamble.LineEnd == 0)

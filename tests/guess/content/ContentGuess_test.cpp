@@ -26,6 +26,12 @@ TEST(ContentGuess, PreambleEndsWhereTextOrZerosEnd) {
   printableVoxels.insert(printableVoxels.end(), 300, 'S');
   printableVoxels.insert(printableVoxels.end(), {10, 'R', 'R', 1, 2});
 
+  // Big-endian 12-bit counts shifted up by 4 bits, whose bytes both happen to be printable.
+  std::vector<uint8_t> printableWords;
+  for (int i = 0; i < 200; ++i)
+    printableWords.insert(printableWords.end(), {static_cast<uint8_t>('a' + i / 7 % 5), '`'});
+  printableWords.insert(printableWords.end(), {' ', '$', ' ', '\n', 1, 2});
+
   struct TCase {
     std::vector<uint8_t> Head;
     TPreamble Expected;
@@ -38,6 +44,7 @@ TEST(ContentGuess, PreambleEndsWhereTextOrZerosEnd) {
       {longText, {}},
       {data, {}},
       {printableData, {}},
+      {printableWords, {}},
   };
   for (const TCase& c : cases) {
     const TPreamble got = ReadPreamble(c.Head.data(), static_cast<int64_t>(c.Head.size()));
