@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 namespace guess {
@@ -162,6 +163,12 @@ std::string Open(const std::string& Name, TOpenedFile& File,
   if (File.Size == 0 && !trouble.empty())
     return std::string("Nothing of this ") + platform::CompressionName(File.Stream->Compression()) +
            " file decompresses (" + trouble + ")";
+  // Kernel files (/proc, /sys) state no size yet hold text: not empty, and
+  // no volume either.
+  if (File.Size == 0 &&
+      std::ifstream(Name, std::ios::binary).get() != std::ifstream::traits_type::eof())
+    return "The file states no size, as kernel files such as those under /proc do: it has no "
+           "layout to guess";
   if (File.Size == 0)
     return "The file is empty";
   File.Head.resize(static_cast<size_t>(std::min(File.Size, HeadBytes)));

@@ -558,6 +558,8 @@ TEST(LayoutGuess, FilesWithoutAnImageGiveNoCandidateAndSayWhy) {
     EXPECT_FALSE(guess.Why.empty()) << name;
   }
   EXPECT_EQ(GuessLayout(dir.Root()).Why, "This is a folder, not a file");
+  EXPECT_EQ(GuessLayout(dir.Path("empty.raw")).Why, "The file is empty");
+  EXPECT_TRUE(GuessLayout("/proc/self/status").Why.starts_with("The file states no size"));
   // One zstd frame asking for a 256 MiB window: nothing decompresses, yet the
   // file is not empty.
   const std::string wide = dir.MakeFile(
