@@ -7,6 +7,7 @@
 #include "ui/fm_Main.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 namespace {
 
@@ -172,6 +173,11 @@ QString ReadNumbers(const QCommandLineParser& Parser, TStartup& Startup) {
     if (!value)
       continue;
     Startup.*field = DecimalText(*value);
+    // Digits beyond what 32 bits hold are a number still, only too large.
+    static const QRegularExpression digits(QStringLiteral("^\\s*[+-]?[0-9]+$"));
+    if (!(Startup.*field) && digits.match(*value).hasMatch())
+      return QStringLiteral("--%1: %2 is out of range: numbers go from -2147483648 to 2147483647.")
+          .arg(QLatin1StringView(name), value->trimmed());
     if (!(Startup.*field))
       return QStringLiteral("--%1: \"%2\" is not a number.").arg(QLatin1StringView(name), *value);
   }

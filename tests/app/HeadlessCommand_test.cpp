@@ -51,6 +51,8 @@ TEST(HeadlessCommand, WrongUsageEndsWithCodeTwo) {
       {{"--voxels-per-row", "10001", "--write-header", "a.nhdr", "f"}, "out of range"},
       {{"--slice", "-1", "--export-view", "slice", "a.png", "f"}, "out of range"},
       {{"--volume", "x", "--export-view", "slice", "a.png", "f"}, "\"x\" is not a number"},
+      {{"--skip-header", "2147483648", "--print-layout", "numpy", "f"},
+       "2147483648 is out of range"},
       {{"--cross-slice-row", "1.5", "--print-layout", "numpy", "f"}, "not a number"},
       {{"--zoom", "24", "--export-view", "slice", "a.png", "f"}, "\"24\" is not one of 1/8"},
       {{"--zoom", "2", "--write-header", "a.nhdr", "f"}, "--zoom goes with"},
