@@ -209,6 +209,12 @@ TLayoutGuess GuessOpened(const TOpenedFile& File, std::vector<TLayoutCandidate> 
                     ? container.Format + " file whose stated images do not fit its size"
                 : File.Size < 64 ? "The file is too small to hold an image"
                                  : "Nothing in the file suggests a layout";
+  // What little there is may be all that a damaged or cut-off file gives.
+  if (const std::string trouble = platform::DecodeTrouble(File.Stream->DecodeState());
+      guess.Candidates.empty() && !trouble.empty())
+    guess.Why += ": only " + std::to_string(File.Size) + " bytes of this " +
+                 platform::CompressionName(File.Stream->Compression()) + " file decompress (" +
+                 trouble + ")";
   return guess;
 }
 

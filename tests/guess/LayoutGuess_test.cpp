@@ -560,6 +560,11 @@ TEST(LayoutGuess, FilesWithoutAnImageGiveNoCandidateAndSayWhy) {
   EXPECT_EQ(GuessLayout(dir.Root()).Why, "This is a folder, not a file");
   EXPECT_EQ(GuessLayout(dir.Path("empty.raw")).Why, "The file is empty");
   EXPECT_TRUE(GuessLayout("/proc/self/status").Why.starts_with("The file states no size"));
+  // A gzip file cut off after its first few bytes decompress.
+  std::vector<uint8_t> cut = testfiles::Gzipped(std::vector<uint8_t>(100000, 9));
+  cut.resize(40);
+  EXPECT_TRUE(GuessLayout(dir.MakeFile("cut.raw.gz", cut))
+                  .Why.ends_with("bytes of this gzip file decompress (truncated)"));
   // One zstd frame asking for a 256 MiB window: nothing decompresses, yet the
   // file is not empty.
   const std::string wide = dir.MakeFile(
