@@ -491,6 +491,30 @@ TEST(LayoutGuess, AnImageFollowedByASmallerOneEndsWhereTheOtherBegins) {
   }
 }
 
+// Frames of a camera panning across a scene: rows one frame apart show other
+// parts of it, so no period of like rows tells the frames' height, but the
+// step where one frame's last row meets the next one's first does.
+TEST(LayoutGuess, PanningFramesAreToldByWhereTheyMeet) {
+  testfiles::TTempDir dir;
+  constexpr int32_t sceneWidth = 300, sceneHeight = 260, width = 220, height = 120, frames = 6;
+  std::vector<double> scene = SmoothVolume(sceneWidth, sceneHeight, 1);
+  for (size_t i = 0; i < scene.size(); ++i) // a lit background, brighter towards the bottom
+    scene[i] += 100 + static_cast<double>(i / sceneWidth);
+  std::vector<double> stack;
+  for (int32_t f = 0; f < frames; ++f)
+    for (int32_t y = 0; y < height; ++y)
+      for (int32_t x = 0; x < width; ++x)
+        stack.push_back(scene[static_cast<size_t>(y + 25 * f) * sceneWidth + x + 14 * f]);
+  const TLayout truth = {0, width, height, frames, vtUInt16, boLittleEndian};
+  const TLayoutGuess guess =
+      GuessLayout(dir.MakeFile("frames.raw", EncodeVolume(stack, vtUInt16, boLittleEndian)));
+  ASSERT_FALSE(guess.Candidates.empty()) << guess.Why;
+  const TLayout& best = guess.Candidates[0].Layout;
+  EXPECT_TRUE(ReadsTheSame(best, truth))
+      << best.VoxelsPerRow << " x " << best.RowsPerSlice << " x " << best.SlicesPerVolume << ", "
+      << guess.Candidates[0].Reason;
+}
+
 // Zeros that pad an image to a block size could be its own dark rows: behind
 // no header, the image without them is one of the first three.
 TEST(LayoutGuess, AnImagePaddedWithZerosIsOfferedWithoutThem) {

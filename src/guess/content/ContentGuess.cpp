@@ -156,8 +156,20 @@ std::vector<THeight> Heights(const std::vector<float>& Values, int64_t RowVoxels
   const std::vector<double> differences =
       LagDifferences(Values, static_cast<int32_t>(RowVoxels), MaxDimension, 512);
   bool fitted = false;
-  for (const TPeriod& period : FindPeriods(differences, 2, 3))
+  const std::vector<TPeriod> periods = FindPeriods(differences, 2, 3);
+  for (const TPeriod& period : periods)
     fitted = AddRefined(differences, period, RowVoxels, RowBytes, FileSize, heights) || fitted;
+  // Frames that pan or change show no period of like rows, but where they
+  // meet; where slices repeat at a divisor of it, the seams are volumes'.
+  const int64_t seam = SeamPeriod(Values, static_cast<int32_t>(RowVoxels));
+  const auto divides = [seam](const TPeriod& P) { return P.Count < seam && seam % P.Count == 0; };
+  if (seam > 0 && FitsSlices(FileSize, RowBytes * seam) &&
+      std::none_of(periods.begin(), periods.end(), divides) &&
+      std::none_of(heights.begin(), heights.end(),
+                   [&](const THeight& H) { return H.Rows == seam; })) {
+    heights.push_back({seam, 0.7, "frames meet every " + std::to_string(seam) + " rows"});
+    fitted = true;
+  }
   if (FitsSlices(FileSize, RowBytes * RowVoxels) &&
       std::none_of(heights.begin(), heights.end(),
                    [&](const THeight& H) { return H.Rows == RowVoxels; }))

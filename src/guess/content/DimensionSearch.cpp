@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <map>
 
 namespace guess {
 
@@ -286,6 +287,47 @@ TOtherImage OtherImage(const std::vector<float>& Values, int32_t Width) {
     if (const double step = RowDifference(Values, Width, r - 1, Width); step > widest)
       widest = step, seam = r;
   return {seam, shorter};
+}
+
+int64_t SeamPeriod(const std::vector<float>& Values, int32_t Width) {
+  const int64_t rows = std::ssize(Values) / std::max(Width, 1) - 1;
+  if (Width < 4 || rows < 8)
+    return 0;
+  std::vector<double> steps; // steps[r]: from row r to row r + 1
+  for (int64_t r = 0; r < rows; ++r)
+    steps.push_back(RowDifference(Values, Width, r, Width));
+  std::vector<double> sorted = steps;
+  const auto middle = sorted.begin() + std::ssize(sorted) / 2;
+  std::nth_element(sorted.begin(), middle, sorted.end());
+  const double median = *middle;
+  for (double& step : sorted)
+    step = std::fabs(step - median);
+  std::nth_element(sorted.begin(), middle, sorted.end());
+  const double spread = *middle;
+  // Rows of the sample need not start where the file's do, so a seam may
+  // show in two rows running, as may an edge across a frame: one seam each.
+  std::vector<int64_t> seams;
+  bool inSeam = false;
+  for (int64_t r = 0; r < rows && seams.size() < 4096; ++r) {
+    const double step = steps[static_cast<size_t>(r)];
+    const bool stands = step > 0.0 && step > std::max(3.0 * median, median + 8.0 * spread);
+    if (stands && !inSeam)
+      seams.push_back(r + 1);
+    inSeam = stands;
+  }
+  // The distance at which most seams have another, counted over the next
+  // few seams: an edge that every frame holds recurs at the same distance.
+  std::map<int64_t, int64_t> followed;
+  for (size_t i = 0; i < seams.size(); ++i)
+    for (size_t j = i + 1; j < std::min(seams.size(), i + 9); ++j)
+      ++followed[seams[j] - seams[i]];
+  int64_t period = 0, most = 0;
+  for (const auto& [distance, count] : followed)
+    if (count > most && distance >= 8)
+      period = distance, most = count;
+  const auto later =
+      std::count_if(seams.begin(), seams.end(), [&](int64_t Row) { return Row + period <= rows; });
+  return period >= 8 && most >= 2 && 4 * most >= 3 * later ? period : 0;
 }
 
 int64_t SeamOfScaledCopy(int64_t Seam, int64_t DataBytes, int64_t RowBytes, int64_t OtherRowBytes) {

@@ -48,6 +48,13 @@ struct TOtherImage {
 };
 TOtherImage OtherImage(const std::vector<float>& Values, int32_t Width);
 
+// The height of frames stacked in Values read as rows of Width voxels, told
+// by where they meet: the last row of one frame and the first of the next
+// lie far apart in the scene (a camera panning, a bright scene after a dark
+// one), so the step between them stands out, once a frame. 0 where no such
+// steps recur a fixed number of rows apart.
+int64_t SeamPeriod(const std::vector<float>& Values, int32_t Width);
+
 // Where another image of the same shape at a smaller scale (a preview)
 // begins, in rows of RowBytes from the start of DataBytes of data: of the
 // rows near Seam, where OtherImage puts it, the one after which the rest of
