@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <map>
 
 namespace guess {
 
@@ -290,12 +289,20 @@ TOtherImage OtherImage(const std::vector<float>& Values, int32_t Width) {
 }
 
 int64_t SeamPeriod(const std::vector<float>& Values, int32_t Width) {
-  const int64_t rows = std::ssize(Values) / std::max(Width, 1) - 1;
+  // Enough rows for dozens of frames, few enough to stay fast for narrow rows.
+  const int64_t rows = std::min<int64_t>(std::ssize(Values) / std::max(Width, 1) - 1, 8192);
   if (Width < 4 || rows < 8)
     return 0;
-  std::vector<double> steps; // steps[r]: from row r to row r + 1
-  for (int64_t r = 0; r < rows; ++r)
-    steps.push_back(RowDifference(Values, Width, r, Width));
+  // Steps from row r to row r + 1, over a few hundred columns at most: a
+  // seam crosses the whole row.
+  const int64_t stride = Width / 256 + 1;
+  std::vector<double> steps;
+  for (int64_t r = 0; r < rows; ++r) {
+    double sum = 0.0;
+    for (int64_t i = r * Width; i < (r + 1) * Width; i += stride)
+      sum += std::fabs(Values[static_cast<size_t>(i)] - Values[static_cast<size_t>(i + Width)]);
+    steps.push_back(sum);
+  }
   std::vector<double> sorted = steps;
   const auto middle = sorted.begin() + std::ssize(sorted) / 2;
   std::nth_element(sorted.begin(), middle, sorted.end());
@@ -317,14 +324,17 @@ int64_t SeamPeriod(const std::vector<float>& Values, int32_t Width) {
   }
   // The distance at which most seams have another, counted over the next
   // few seams: an edge that every frame holds recurs at the same distance.
-  std::map<int64_t, int64_t> followed;
+  // Frames are 8 rows high at least: a seam every few rows is texture.
+  if (seams.size() < 3 || std::ssize(seams) * 8 > rows)
+    return 0;
+  std::vector<int32_t> followed(static_cast<size_t>(rows) + 1, 0);
   for (size_t i = 0; i < seams.size(); ++i)
     for (size_t j = i + 1; j < std::min(seams.size(), i + 9); ++j)
-      ++followed[seams[j] - seams[i]];
+      ++followed[static_cast<size_t>(seams[j] - seams[i])];
   int64_t period = 0, most = 0;
-  for (const auto& [distance, count] : followed)
-    if (count > most && distance >= 8)
-      period = distance, most = count;
+  for (int64_t distance = 8; distance <= rows; ++distance)
+    if (followed[static_cast<size_t>(distance)] > most)
+      period = distance, most = followed[static_cast<size_t>(distance)];
   const auto later =
       std::count_if(seams.begin(), seams.end(), [&](int64_t Row) { return Row + period <= rows; });
   return period >= 8 && most >= 2 && 4 * most >= 3 * later ? period : 0;
