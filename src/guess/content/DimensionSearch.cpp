@@ -3,10 +3,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <utility>
 
 namespace guess {
 
 namespace {
+
+// The middle element of Values, the upper one of an even count.
+template <typename T> T MedianOf(std::vector<T> Values) {
+  const auto middle = Values.begin() + std::ssize(Values) / 2;
+  std::nth_element(Values.begin(), middle, Values.end());
+  return *middle;
+}
 
 // Positions spread over the room without a stride that could line up with a
 // row, keeping the brighter half: the dark background agrees with itself at
@@ -24,9 +32,7 @@ std::vector<int64_t> BrightPositions(const std::vector<float>& Values, int64_t R
   std::vector<float> levels;
   for (int64_t p : spread)
     levels.push_back(Values[static_cast<size_t>(p)]);
-  auto middle = levels.begin() + static_cast<ptrdiff_t>(levels.size() / 2);
-  std::nth_element(levels.begin(), middle, levels.end());
-  const float median = *middle;
+  const float median = MedianOf(std::move(levels));
   std::vector<int64_t> bright;
   for (int64_t p : spread)
     if (Values[static_cast<size_t>(p)] > median)
@@ -212,11 +218,9 @@ double WrapContrast(const std::vector<float>& Values, int32_t Width) {
     for (int32_t c = 0; c < Width; ++c)
       columns[static_cast<size_t>(c)] += std::fabs(row[c + 1] - row[c]);
   }
-  std::vector<float> sorted = columns;
-  auto middle = sorted.begin() + Width / 2;
-  std::nth_element(sorted.begin(), middle, sorted.end());
+  const float median = MedianOf(columns);
   const double peak = *std::max_element(columns.begin(), columns.end());
-  return *middle > 0.0f ? peak / *middle : peak > 0.0 ? 1e3 : 1.0;
+  return median > 0.0f ? peak / median : peak > 0.0 ? 1e3 : 1.0;
 }
 
 namespace {
@@ -303,14 +307,11 @@ int64_t SeamPeriod(const std::vector<float>& Values, int32_t Width) {
       sum += std::fabs(Values[static_cast<size_t>(i)] - Values[static_cast<size_t>(i + Width)]);
     steps.push_back(sum);
   }
-  std::vector<double> sorted = steps;
-  const auto middle = sorted.begin() + std::ssize(sorted) / 2;
-  std::nth_element(sorted.begin(), middle, sorted.end());
-  const double median = *middle;
-  for (double& step : sorted)
+  const double median = MedianOf(steps);
+  std::vector<double> away = steps;
+  for (double& step : away)
     step = std::fabs(step - median);
-  std::nth_element(sorted.begin(), middle, sorted.end());
-  const double spread = *middle;
+  const double spread = MedianOf(std::move(away));
   // Rows of the sample need not start where the file's do, so a seam may
   // show in two rows running, as may an edge across a frame: one seam each.
   std::vector<int64_t> seams;
