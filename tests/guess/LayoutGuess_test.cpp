@@ -372,6 +372,34 @@ TEST(LayoutGuess, ASmallImageBehindFillerKeepsItsRows) {
   }
 }
 
+// Behind random filler, data as noisy as electron counts never read as
+// smooth: their start shows in their bytes, which keep to values of their
+// own where the filler's take any.
+TEST(LayoutGuess, NoisyDataBehindFillerStartWhereTheirBytesChangeKind) {
+  testfiles::TTempDir dir;
+  constexpr int32_t width = 301, height = 200;
+  const std::vector<double> smooth = SmoothVolume(width, height, 1);
+  std::vector<double> noisy;
+  uint64_t state = 5;
+  for (double v : smooth) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    noisy.push_back(std::round((v + static_cast<double>(state >> 54)) / 8)); // noise of 0..1023
+  }
+  for (const auto& [type, order] :
+       {std::pair{vtInt16, boLittleEndian}, std::pair{vtFloat32, boBigEndian},
+        std::pair{vtUInt32, boLittleEndian}}) {
+    std::vector<uint8_t> bytes = Header(3);
+    for (double v : noisy)
+      testfiles::AppendVoxel(bytes, type, order, v);
+    const std::string what = VoxelTypeTable[type].Name;
+    const TLayoutGuess guess = GuessLayout(dir.MakeFile(what + ".raw", bytes));
+    ASSERT_FALSE(guess.Candidates.empty()) << what << ": " << guess.Why;
+    EXPECT_TRUE(ReadsTheSame(guess.Candidates[0].Layout, {777, width, height, 1, type, order}))
+        << what << ": best is " << guess.Candidates[0].Layout.HeaderBytes << " bytes, "
+        << guess.Candidates[0].Reason;
+  }
+}
+
 // A picture padded with zeros to a block, from the first byte on or behind
 // a block of filler: a header of another common size that leaves whole rows
 // to the file's end would end amid what reads as the picture itself, or

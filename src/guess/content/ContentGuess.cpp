@@ -334,6 +334,16 @@ private:
   double Lo = 0.0, Hi = 0.0;
 };
 
+// Filler looks like noise down to its bytes: most byte values turn up in
+// the bytes before End.
+bool NoiseLikeBefore(const std::vector<uint8_t>& Head, int64_t End) {
+  std::array<bool, 256> seen{};
+  int32_t distinct = 0;
+  for (int64_t i = std::max<int64_t>(0, End - 256); i < End; ++i)
+    distinct += !std::exchange(seen[Head[static_cast<size_t>(i)]], true);
+  return distinct >= 96;
+}
+
 // Where a preamble of noise-like bytes (random filler, compressed fields)
 // gives way to data as smooth as the sample, read as Type: the voxel boundary
 // with the roughest run before it and the smoothest after it, or -1. Found to
@@ -358,14 +368,6 @@ int64_t JunkEnd(const std::vector<uint8_t>& Head, int64_t FileSize, const TTypeG
       prefix[i] = prefix[i - 1] + std::fabs(value - last) / scale;
     last = value;
   }
-  // Filler looks like noise down to its bytes: most byte values turn up in it.
-  const auto noiseLike = [&Head](int64_t End) {
-    std::array<bool, 256> seen{};
-    int32_t distinct = 0;
-    for (int64_t i = std::max<int64_t>(0, End - 256); i < End; ++i)
-      distinct += !std::exchange(seen[Head[static_cast<size_t>(i)]], true);
-    return distinct >= 96;
-  };
   int64_t best = -1;
   double bestJump = 0.0;
   for (int64_t j = run; j + run < count; ++j) {
@@ -382,7 +384,48 @@ int64_t JunkEnd(const std::vector<uint8_t>& Head, int64_t FileSize, const TTypeG
     if (prefix[i] - prefix[i - 1] > 0.25)
       best = i;
   const int64_t end = phase + best * width;
-  return noiseLike(end) ? end : -1;
+  return NoiseLikeBefore(Head, end) ? end : -1;
+}
+
+// Where random filler gives way to data too noisy to read as smooth, told by
+// the bytes of each voxel rather than its value: in data each byte of a
+// voxel keeps to values of its own (the high bytes of small numbers, a
+// float's exponent), in filler every byte value turns up alike. Sample holds
+// voxels that end at Anchor's phase. The voxel boundary before which the
+// opening voxels read least like the sample's, or -1 where the bytes tell
+// filler and data apart too weakly.
+int64_t FillerEnd(const std::vector<uint8_t>& Head, int64_t Anchor, const TTypeGuess& Type,
+                  const uint8_t* Sample, int64_t SampleCount) {
+  constexpr int64_t run = 32;
+  const int32_t width = BytesPerVoxel[Type.Type];
+  std::vector<std::array<double, 256>> logOdds(static_cast<size_t>(width));
+  const int64_t voxels = SampleCount / width;
+  for (int32_t lane = 0; lane < width; ++lane) {
+    std::array<int64_t, 256> counts{};
+    for (int64_t i = 0; i < voxels; ++i)
+      ++counts[Sample[i * width + lane]];
+    for (int32_t b = 0; b < 256; ++b)
+      logOdds[lane][b] = std::log(256.0 * (counts[b] + 0.5) / (voxels + 128.0));
+  }
+  const int64_t phase = PositiveMod(Anchor, width);
+  const int64_t limit = std::min<int64_t>(std::ssize(Head), MaxContentHeaderBytes + run * width);
+  const int64_t count = (limit - phase) / width;
+  if (voxels < 1024 || count < 2 * run)
+    return -1;
+  // How much likelier each opening voxel is as data than as filler, summed.
+  std::vector<double> prefix(static_cast<size_t>(count + 1), 0.0);
+  for (int64_t i = 0; i < count; ++i) {
+    double odds = 0.0;
+    for (int32_t lane = 0; lane < width; ++lane)
+      odds += logOdds[lane][Head[static_cast<size_t>(phase + i * width + lane)]];
+    prefix[i + 1] = prefix[i] + odds;
+  }
+  const auto lowest = std::min_element(prefix.begin() + run, prefix.end() - run);
+  const int64_t best = lowest - prefix.begin();
+  const double before = (prefix[best] - prefix[best - run]) / run;
+  const double after = (prefix[best + run] - prefix[best]) / run;
+  const int64_t end = phase + best * width;
+  return before <= -2.0 && after >= 2.0 && NoiseLikeBefore(Head, end) ? end : -1;
 }
 
 // How far the file reads as smooth as the data from its first byte, read as
@@ -606,8 +649,12 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
     int64_t first = 0;
     facts.Values = Singles(chunk.Data.get() + shift, chunk.Count - shift, group.front(), first);
     facts.ValuesAt = sample.ChunkAt + shift + first;
-    facts.JunkEnd = JunkEnd(Head, FileSize, group.front(), facts.Values);
-    facts.JunkSlack = 6 * BytesPerVoxel[group.front().Type];
+    facts.JunkEnd = FillerEnd(Head, anchor, group.front(), pieces.Data.get(), pieces.Count);
+    facts.JunkSlack = 2 * BytesPerVoxel[group.front().Type];
+    if (facts.JunkEnd < 0) {
+      facts.JunkEnd = JunkEnd(Head, FileSize, group.front(), facts.Values);
+      facts.JunkSlack = 6 * BytesPerVoxel[group.front().Type];
+    }
     facts.SmoothEnd = facts.Preamble.Text ? 0 : SmoothEnd(Head, group.front(), facts.Values);
     // In a small file the sample may start in the filler: its noise would
     // blur the rows' dips, so the rows are measured past it.
