@@ -372,29 +372,42 @@ TEST(LayoutGuess, ASmallImageBehindFillerKeepsItsRows) {
   }
 }
 
-// Behind random filler, data as noisy as electron counts never read as
-// smooth: their start shows in their bytes, which keep to values of their
-// own where the filler's take any.
-TEST(LayoutGuess, NoisyDataBehindFillerStartWhereTheirBytesChangeKind) {
-  testfiles::TTempDir dir;
-  constexpr int32_t width = 301, height = 200;
-  const std::vector<double> smooth = SmoothVolume(width, height, 1);
+// An image as noisy as electron counts, which never reads as smooth.
+std::vector<double> NoisyImage(int32_t Width, int32_t Height) {
   std::vector<double> noisy;
   uint64_t state = 5;
-  for (double v : smooth) {
+  for (double v : SmoothVolume(Width, Height, 1)) {
     state = state * 6364136223846793005u + 1442695040888963407u;
     noisy.push_back(std::round((v + static_cast<double>(state >> 54)) / 8)); // noise of 0..1023
   }
-  for (const auto& [type, order] :
-       {std::pair{vtInt16, boLittleEndian}, std::pair{vtFloat32, boBigEndian},
-        std::pair{vtUInt32, boLittleEndian}}) {
-    std::vector<uint8_t> bytes = Header(3);
-    for (double v : noisy)
-      testfiles::AppendVoxel(bytes, type, order, v);
-    const std::string what = VoxelTypeTable[type].Name;
+  return noisy;
+}
+
+// Where noisy data start shows in their bytes, which keep to values of their
+// own where random filler's take any: behind filler, the data start where it
+// ends; from the first byte on, no header ends amid them, even where one of
+// a common size would leave whole rows to the padding at the file's end.
+TEST(LayoutGuess, NoisyDataStartWhereTheirBytesChangeKind) {
+  testfiles::TTempDir dir;
+  struct TCase {
+    int32_t Width, Height, Header, Padding;
+    TVoxelType Type;
+    TByteOrder Order;
+  };
+  for (const TCase& c : {TCase{301, 200, 777, 0, vtInt16, boLittleEndian},
+                         TCase{301, 200, 777, 0, vtFloat32, boBigEndian},
+                         TCase{301, 200, 777, 0, vtUInt32, boLittleEndian},
+                         TCase{256, 256, 0, 4096, vtUInt16, boLittleEndian}}) {
+    std::vector<uint8_t> bytes = c.Header > 0 ? Header(3) : std::vector<uint8_t>{};
+    for (double v : NoisyImage(c.Width, c.Height))
+      testfiles::AppendVoxel(bytes, c.Type, c.Order, v);
+    bytes.resize(bytes.size() + static_cast<size_t>(c.Padding), 0);
+    const std::string what = std::string(VoxelTypeTable[c.Type].Name) + " behind " +
+                             std::to_string(c.Header) + " padded by " + std::to_string(c.Padding);
     const TLayoutGuess guess = GuessLayout(dir.MakeFile(what + ".raw", bytes));
     ASSERT_FALSE(guess.Candidates.empty()) << what << ": " << guess.Why;
-    EXPECT_TRUE(ReadsTheSame(guess.Candidates[0].Layout, {777, width, height, 1, type, order}))
+    EXPECT_TRUE(
+        ReadsTheSame(guess.Candidates[0].Layout, {c.Header, c.Width, c.Height, 1, c.Type, c.Order}))
         << what << ": best is " << guess.Candidates[0].Layout.HeaderBytes << " bytes, "
         << guess.Candidates[0].Reason;
   }

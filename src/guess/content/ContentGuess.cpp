@@ -387,45 +387,95 @@ int64_t JunkEnd(const std::vector<uint8_t>& Head, int64_t FileSize, const TTypeG
   return NoiseLikeBefore(Head, end) ? end : -1;
 }
 
+// How likely each byte of a voxel is in the data, lane by lane, against
+// bytes that take any value alike: in data each byte of a voxel keeps to
+// values of its own (the high bytes of small numbers, a float's exponent).
+// Sample holds voxels that end at Anchor's phase.
+class TByteOdds {
+public:
+  TByteOdds(int32_t Width, int64_t Anchor, const uint8_t* Sample, int64_t SampleCount)
+      : FWidth(Width)
+      , FPhase(PositiveMod(Anchor, Width))
+      , FLogOdds(static_cast<size_t>(Width)) {
+    const int64_t voxels = SampleCount / Width;
+    FKnown = voxels >= 1024;
+    for (int32_t lane = 0; lane < Width; ++lane) {
+      std::array<int64_t, 256> counts{};
+      for (int64_t i = 0; i < voxels; ++i)
+        ++counts[Sample[i * Width + lane]];
+      for (int32_t b = 0; b < 256; ++b) {
+        FLogOdds[lane][b] = std::log(256.0 * (counts[b] + 0.5) / (voxels + 128.0));
+        FTypical += FKnown ? FLogOdds[lane][b] * counts[b] / voxels : 0.0;
+      }
+    }
+  }
+  bool Known() const { return FKnown; }
+  int32_t Width() const { return FWidth; }
+  int64_t Phase() const { return FPhase; }
+  // What a voxel of the data scores on average: how far its bytes keep to
+  // their own values.
+  double Typical() const { return FTypical; }
+  // Summed log odds of the opening voxels, from the phase to Limit: element i
+  // holds the first i voxels'.
+  std::vector<double> Prefix(const std::vector<uint8_t>& Head, int64_t Limit) const {
+    const int64_t count = std::max<int64_t>(0, (Limit - FPhase) / FWidth);
+    std::vector<double> prefix(static_cast<size_t>(count + 1), 0.0);
+    for (int64_t i = 0; i < count; ++i) {
+      double odds = 0.0;
+      for (int32_t lane = 0; lane < FWidth; ++lane)
+        odds += FLogOdds[lane][Head[static_cast<size_t>(FPhase + i * FWidth + lane)]];
+      prefix[i + 1] = prefix[i] + odds;
+    }
+    return prefix;
+  }
+
+private:
+  int32_t FWidth;
+  int64_t FPhase;
+  std::vector<std::array<double, 256>> FLogOdds;
+  bool FKnown = false;
+  double FTypical = 0.0;
+};
+
 // Where random filler gives way to data too noisy to read as smooth, told by
-// the bytes of each voxel rather than its value: in data each byte of a
-// voxel keeps to values of its own (the high bytes of small numbers, a
-// float's exponent), in filler every byte value turns up alike. Sample holds
-// voxels that end at Anchor's phase. The voxel boundary before which the
-// opening voxels read least like the sample's, or -1 where the bytes tell
-// filler and data apart too weakly.
-int64_t FillerEnd(const std::vector<uint8_t>& Head, int64_t Anchor, const TTypeGuess& Type,
-                  const uint8_t* Sample, int64_t SampleCount) {
+// the bytes of each voxel rather than its value: the voxel boundary before
+// which the opening voxels read least like the sample's, or -1 where the
+// bytes tell filler and data apart too weakly.
+int64_t FillerEnd(const std::vector<uint8_t>& Head, const TByteOdds& Odds) {
   constexpr int64_t run = 32;
-  const int32_t width = BytesPerVoxel[Type.Type];
-  std::vector<std::array<double, 256>> logOdds(static_cast<size_t>(width));
-  const int64_t voxels = SampleCount / width;
-  for (int32_t lane = 0; lane < width; ++lane) {
-    std::array<int64_t, 256> counts{};
-    for (int64_t i = 0; i < voxels; ++i)
-      ++counts[Sample[i * width + lane]];
-    for (int32_t b = 0; b < 256; ++b)
-      logOdds[lane][b] = std::log(256.0 * (counts[b] + 0.5) / (voxels + 128.0));
-  }
-  const int64_t phase = PositiveMod(Anchor, width);
-  const int64_t limit = std::min<int64_t>(std::ssize(Head), MaxContentHeaderBytes + run * width);
-  const int64_t count = (limit - phase) / width;
-  if (voxels < 1024 || count < 2 * run)
+  const int64_t limit =
+      std::min<int64_t>(std::ssize(Head), MaxContentHeaderBytes + run * Odds.Width());
+  const std::vector<double> prefix = Odds.Prefix(Head, limit);
+  if (!Odds.Known() || std::ssize(prefix) <= 2 * run)
     return -1;
-  // How much likelier each opening voxel is as data than as filler, summed.
-  std::vector<double> prefix(static_cast<size_t>(count + 1), 0.0);
-  for (int64_t i = 0; i < count; ++i) {
-    double odds = 0.0;
-    for (int32_t lane = 0; lane < width; ++lane)
-      odds += logOdds[lane][Head[static_cast<size_t>(phase + i * width + lane)]];
-    prefix[i + 1] = prefix[i] + odds;
-  }
   const auto lowest = std::min_element(prefix.begin() + run, prefix.end() - run);
   const int64_t best = lowest - prefix.begin();
   const double before = (prefix[best] - prefix[best - run]) / run;
   const double after = (prefix[best + run] - prefix[best]) / run;
-  const int64_t end = phase + best * width;
+  const int64_t end = Odds.Phase() + best * Odds.Width();
   return before <= -2.0 && after >= 2.0 && NoiseLikeBefore(Head, end) ? end : -1;
+}
+
+// How far the file's bytes read as the data's from its first byte on: run
+// after run of voxels whose bytes keep to the data's values about as well as
+// the data's own, and that are not mostly zeros, which headers are padded
+// with. 0 where the first run does not, or where the data's bytes take any
+// value.
+int64_t DataLikeEnd(const std::vector<uint8_t>& Head, const TByteOdds& Odds) {
+  constexpr int64_t run = 32;
+  const int32_t width = Odds.Width();
+  if (!Odds.Known() || Odds.Typical() < 1.0 || Odds.Phase() != 0)
+    return 0;
+  const std::vector<double> prefix = Odds.Prefix(Head, std::ssize(Head));
+  const auto zeros = [&](int64_t First) {
+    const auto begin = Head.begin() + First * width;
+    return std::count(begin, begin + run * width, uint8_t{0}) * 4 >= 3 * run * width;
+  };
+  int64_t end = 0;
+  for (; end + run < std::ssize(prefix); end += run)
+    if ((prefix[end + run] - prefix[end]) / run < Odds.Typical() / 2 || zeros(end))
+      break;
+  return end * width;
 }
 
 // How far the file reads as smooth as the data from its first byte, read as
@@ -649,13 +699,17 @@ std::vector<TLayoutCandidate> GuessFromContent(platform::TFileStream& Stream, in
     int64_t first = 0;
     facts.Values = Singles(chunk.Data.get() + shift, chunk.Count - shift, group.front(), first);
     facts.ValuesAt = sample.ChunkAt + shift + first;
-    facts.JunkEnd = FillerEnd(Head, anchor, group.front(), pieces.Data.get(), pieces.Count);
+    const TByteOdds odds(BytesPerVoxel[group.front().Type], anchor, pieces.Data.get(),
+                         pieces.Count);
+    facts.JunkEnd = FillerEnd(Head, odds);
     facts.JunkSlack = 2 * BytesPerVoxel[group.front().Type];
     if (facts.JunkEnd < 0) {
       facts.JunkEnd = JunkEnd(Head, FileSize, group.front(), facts.Values);
       facts.JunkSlack = 6 * BytesPerVoxel[group.front().Type];
     }
-    facts.SmoothEnd = facts.Preamble.Text ? 0 : SmoothEnd(Head, group.front(), facts.Values);
+    facts.SmoothEnd = facts.Preamble.Text ? 0
+                                          : std::max(SmoothEnd(Head, group.front(), facts.Values),
+                                                     DataLikeEnd(Head, odds));
     // In a small file the sample may start in the filler: its noise would
     // blur the rows' dips, so the rows are measured past it.
     const int32_t width = BytesPerVoxel[group.front().Type];
