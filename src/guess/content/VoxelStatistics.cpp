@@ -49,7 +49,9 @@ struct TValueStats {
   int64_t Tiny = 0, Huge = 0, Integral = 0, LowByteZero = 0, Wide = 0;
   int64_t UpperHalf = 0; // unsigned 16-bit values of 32768 and more
   int64_t Negatives = 0;
-  int64_t TopByteFull = 0;              // unsigned values whose top byte is all ones
+  int64_t TopByteFull = 0; // unsigned values whose top byte is all ones
+  uint64_t MaxRaw = 0;     // unsigned 16-bit: the highest value, and how many hold it
+  int64_t AtMaxRaw = 0;
   std::array<int64_t, 8> ByteChanges{}; // neighbours whose byte k (0: least significant) differs
   bool Negative = false;
   // Neighbours more than half the type's range apart: an integer image read
@@ -121,6 +123,8 @@ void AddValues(const std::vector<double>& Values, const std::vector<uint64_t>& R
     Stats.Integral += isFloat && v == std::nearbyint(v);
     Stats.LowByteZero += !isFloat && BytesPerVoxel[Type] > 1 && (Raw[i] & 0xFF) == 0;
     Stats.TopByteFull += IsWideUnsigned(Type) && Raw[i] >> (8 * BytesPerVoxel[Type] - 8) == 0xFF;
+    if (Type == vtUInt16 && Raw[i] >= Stats.MaxRaw)
+      Stats.AtMaxRaw = Raw[i] > Stats.MaxRaw ? 1 : Stats.AtMaxRaw + 1, Stats.MaxRaw = Raw[i];
   }
   if (!isFloat) {
     const double half = std::ldexp(1.0, 8 * BytesPerVoxel[Type] - 1);
@@ -261,6 +265,16 @@ int32_t SteadyBitsAmid(uint64_t Changed) {
   return high - low + 1 - std::popcount(Changed);
 }
 
+// Unsigned 16-bit counts shifted to the top bits, clipped at the highest
+// level they can hold: a camera's saturated white. Read as signed, the white
+// turns into the level just below zero, which beside a dark field reads as
+// smooth as the dark field itself.
+bool ClippedAtTheTop(const TValueStats& Stats) {
+  const int32_t clear = Stats.ChangedBits != 0 ? std::countr_zero(Stats.ChangedBits) : 0;
+  return clear >= 2 && Stats.MaxRaw == (0xFFFFu & ~((uint64_t{1} << clear) - 1)) &&
+         Stats.AtMaxRaw * 1000 >= Stats.NonZero;
+}
+
 // SpareLowByte: the low byte is zero in both byte orders' readings, so it
 // cannot tell them apart (8-bit values shifted up by 8 bits in a 32-bit word).
 double ScoreOf(const TValueStats& Stats, TVoxelType Type, bool SpareLowByte) {
@@ -304,7 +318,8 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type, bool SpareLowByte) {
   // Unsigned values crowding the very top of the range are negative numbers
   // of a signed type; read as unsigned, pairs of a narrower width (all ones
   // beside a small negative, zeros beside a small positive) look smooth.
-  score *= std::max(0.0, 1.0 - 2.0 * Share(Stats.TopByteFull, Stats.NonZero));
+  if (!(Type == vtUInt16 && ClippedAtTheTop(Stats)))
+    score *= std::max(0.0, 1.0 - 2.0 * Share(Stats.TopByteFull, Stats.NonZero));
   if ((!IsFloat(Type) || Type == vtFloat16) && BytesPerVoxel[Type] > 1 && Stats.Distinct > 256.0) {
     // Whenever a higher byte of an integer changes, its low byte almost always
     // does too; the other way round is a float or a wrong byte order. Not so
@@ -459,6 +474,7 @@ std::vector<TTypeGuess> RankVoxelTypes(const uint8_t* Bytes, int64_t Count) {
   std::array<std::array<double, 2>, VoxelTypeCount> wraps{};
   std::array<std::array<int32_t, 2>, VoxelTypeCount> steady{};
   std::array<std::array<double, 2>, VoxelTypeCount> distinct{};
+  std::array<bool, 2> clipped{};
   for (int t = 0; t < VoxelTypeCount; ++t) {
     const auto type = static_cast<TVoxelType>(t);
     const int orders = BytesPerVoxel[type] == 1 ? 1 : 2;
@@ -474,6 +490,7 @@ std::vector<TTypeGuess> RankVoxelTypes(const uint8_t* Bytes, int64_t Count) {
       wraps[t][order] = Share(stats[order].WrapJumps, stats[order].NearPairs);
       steady[t][order] = SteadyBitsAmid(stats[order].ChangedBits);
       distinct[t][order] = stats[order].Distinct;
+      clipped[order] |= type == vtUInt16 && ClippedAtTheTop(stats[order]);
       guesses.push_back(
           {type, static_cast<TByteOrder>(order), ScoreOf(stats[order], type, lowBytesClear)});
     }
@@ -488,9 +505,12 @@ std::vector<TTypeGuess> RankVoxelTypes(const uint8_t* Bytes, int64_t Count) {
                                : guess.Type == unsignedType ? twin.Signed
                                                             : guess.Type;
       const double excess = wraps[guess.Type][guess.Order] - wraps[other][guess.Order];
-      if (other != guess.Type && excess > 0.0)
+      if (other != guess.Type && excess > 0.0 && !(guess.Type == vtUInt16 && clipped[guess.Order]))
         guess.Score *= std::max(0.0, 1.0 - 20.0 * excess);
     }
+  for (TTypeGuess& guess : guesses)
+    if (guess.Type == vtInt16 && clipped[guess.Order])
+      guess.Score *= 0.5;
   // Too few values for steady bits amid changing ones to condemn a reading
   // alone (labels leave bits clear) still condemn it beside the other byte
   // order's, whose bits change from their lowest up as counts' do: a dim

@@ -84,6 +84,28 @@ TEST(VoxelStatistics, RanksCountsInSixteenBitWordsInTheirOwnOrder) {
           }
 }
 
+// Counts shifted to the top bits, dim but for specks clipped at the highest
+// level: read as signed, the specks are small negatives beside the dark and
+// look the smoother reading.
+TEST(VoxelStatistics, CountsClippedAtTheTopOfTheirBitsReadAsUnsigned) {
+  const std::vector<double> volume = SmoothVolume(93, 71, 6);
+  for (const int bits : {10, 12})
+    for (TByteOrder order : {boLittleEndian, boBigEndian}) {
+      const double top = std::ldexp(1.0, bits) - 1;
+      std::vector<uint8_t> bytes;
+      for (size_t i = 0; i < volume.size(); ++i) {
+        const bool speck = i % 89 == 0 || i % 89 == 1;
+        const double count = speck ? top : std::round(volume[i] / 1000 * top / 8);
+        testfiles::AppendVoxel(bytes, vtUInt16, order, std::ldexp(count, 16 - bits));
+      }
+      const std::vector<TTypeGuess> ranked =
+          RankVoxelTypes(bytes.data(), static_cast<int64_t>(bytes.size()));
+      ASSERT_FALSE(ranked.empty());
+      EXPECT_EQ(ranked[0].Type, vtUInt16) << bits << ": " << VoxelTypeName(ranked[0].Type);
+      EXPECT_EQ(ranked[0].Order, order) << bits;
+    }
+}
+
 // A bright scene or an offset keeps every value in the upper half: read as
 // signed, all of them would be negative.
 TEST(VoxelStatistics, UnsignedValuesInTheUpperHalfReadAsUnsigned) {
