@@ -91,9 +91,12 @@ double DipAt(const std::vector<double>& Differences, const std::vector<double>& 
   const auto sum = [&Prefix](int64_t From, int64_t To) { return Prefix[To + 1] - Prefix[From]; };
   const double around = sum(lo, hi) - sum(coreLo, coreHi);
   const int64_t n = (hi - lo + 1) - (coreHi - coreLo + 1);
-  if (n < 2 || around <= 0.0)
+  // Values near the ends of a float's range (a wrong reading's) may differ
+  // by more than a float holds.
+  if (n < 2 || !(around > 0.0) || !std::isfinite(around))
     return 0.0;
-  return 1.0 - Differences[static_cast<size_t>(K)] / (around / static_cast<double>(n));
+  const double dip = 1.0 - Differences[static_cast<size_t>(K)] / (around / static_cast<double>(n));
+  return std::isfinite(dip) ? dip : 0.0;
 }
 
 // Whether N is Period times 2 or more, give or take one.

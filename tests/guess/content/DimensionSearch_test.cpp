@@ -34,6 +34,20 @@ TEST(DimensionSearch, FindsTheRowLengthAndTheSliceHeight) {
   }
 }
 
+// A wrong reading as floats spans the whole range of a float, whose
+// neighbours then differ by more than a float holds: no dip may come out as
+// a number that is none, which would leave the candidates unordered.
+TEST(DimensionSearch, DipsStayNumbersWhereTheValuesSpanAFloatsRange) {
+  std::vector<float> values;
+  for (double v : testfiles::SmoothVolume(64, 48, 4))
+    values.push_back(static_cast<float>((v / 450 - 1) * 3e38));
+  const std::vector<double> lags = LagDifferences(values, 1, MaxDimension, 4096);
+  for (const TPeriod& period : FindPeriods(lags, 4, 8))
+    EXPECT_TRUE(std::isfinite(period.Dip)) << period.Count;
+  for (const int64_t k : {8, 63, 64, 65, 200})
+    EXPECT_TRUE(std::isfinite(DipOf(lags, k))) << k;
+}
+
 // A series of tiny volumes repeats whole volumes far more faithfully than rows
 // or slices: the row and the slice still have to come first.
 TEST(DimensionSearch, FindsRowsAndSlicesOfASeriesOfTinyVolumes) {
