@@ -7,6 +7,7 @@
 #include "platform/FileStream.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -95,6 +96,10 @@ std::vector<TLayoutCandidate> Combine(std::vector<TLayoutCandidate> FromHeaders,
   const auto byScore = [](const TLayoutCandidate& A, const TLayoutCandidate& B) {
     return A.Score > B.Score;
   };
+  // A score that is no number would leave the order undefined: it ranks last.
+  for (auto* list : {&FromHeaders, &FromContent})
+    for (TLayoutCandidate& candidate : *list)
+      candidate.Score = std::isnan(candidate.Score) ? 0.0 : candidate.Score;
   std::stable_sort(FromHeaders.begin(), FromHeaders.end(), byScore);
   std::stable_sort(FromContent.begin(), FromContent.end(), byScore);
   std::vector<TLayoutCandidate> fresh, twins;
