@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <span>
 #include <utility>
 
 namespace guess {
@@ -19,7 +20,7 @@ template <typename T> T MedianOf(std::vector<T> Values) {
 // Positions spread over the room without a stride that could line up with a
 // row, keeping the brighter half: the dark background agrees with itself at
 // every lag and would flatten the dips.
-std::vector<int64_t> BrightPositions(const std::vector<float>& Values, int64_t Room,
+std::vector<int64_t> BrightPositions(std::span<const float> Values, int64_t Room,
                                      int32_t Positions) {
   const int64_t tries = std::min<int64_t>(Room, int64_t{4} * Positions);
   std::vector<int64_t> spread;
@@ -54,8 +55,8 @@ std::vector<int64_t> BrightPositions(const std::vector<float>& Values, int64_t R
 
 } // namespace
 
-std::vector<double> LagDifferences(const std::vector<float>& Values, int32_t Stride,
-                                   int32_t MaxSteps, int32_t Positions) {
+std::vector<double> LagDifferences(std::span<const float> Values, int32_t Stride, int32_t MaxSteps,
+                                   int32_t Positions) {
   const auto count = static_cast<int64_t>(Values.size());
   if (Stride < 1 || Positions < 1)
     return {};
@@ -244,10 +245,11 @@ TOtherImage OtherImage(const std::vector<float>& Values, int32_t Width) {
   if (Width < 16 || rows < 16)
     return {};
   const int64_t quarter = rows / 4 * Width;
-  const std::vector<float> head(Values.begin(), Values.begin() + quarter);
-  const std::vector<float> tail(Values.end() - quarter, Values.end());
-  const std::vector<double> headLags = LagDifferences(head, 1, Width, 2048);
-  const std::vector<double> tailLags = LagDifferences(tail, 1, Width, 2048);
+  const std::span<const float> values(Values);
+  const std::vector<double> headLags =
+      LagDifferences(values.first(static_cast<size_t>(quarter)), 1, Width, 2048);
+  const std::vector<double> tailLags =
+      LagDifferences(values.last(static_cast<size_t>(quarter)), 1, Width, 2048);
   int32_t shorter = 0;
   for (const TPeriod& period : FindPeriods(tailLags, 4, 3))
     if (period.Count < Width - 2 && period.Dip >= 0.3 && DipOf(headLags, period.Count) < 0.1 &&

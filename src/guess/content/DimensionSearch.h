@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace guess {
@@ -17,8 +18,8 @@ struct TPeriod {
 // The mean |Values[i] - Values[i + k * Stride]| for k = 0 .. MaxSteps over up
 // to Positions positions i spread over the brighter part of Values; element 0
 // is 0. Shorter when Values cannot hold MaxSteps steps past enough positions.
-std::vector<double> LagDifferences(const std::vector<float>& Values, int32_t Stride,
-                                   int32_t MaxSteps, int32_t Positions);
+std::vector<double> LagDifferences(std::span<const float> Values, int32_t Stride, int32_t MaxSteps,
+                                   int32_t Positions);
 
 // The periods of Differences (as LagDifferences gives them) of MinCount (at
 // least 2) steps or more, strongest dip first; a dip within a sixteenth of a
