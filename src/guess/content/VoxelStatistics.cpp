@@ -49,6 +49,7 @@ struct TValueStats {
   int64_t Tiny = 0, Huge = 0, Integral = 0, LowByteZero = 0, Wide = 0;
   int64_t UpperHalf = 0; // unsigned 16-bit values of 32768 and more
   int64_t Negatives = 0;
+  int64_t NearZero = 0;    // 16-bit integers: non-zero values within 1024 of zero
   int64_t TopByteFull = 0; // unsigned values whose top byte is all ones
   uint64_t MaxRaw = 0;     // unsigned 16-bit: the highest value, and how many hold it
   int64_t AtMaxRaw = 0;
@@ -120,6 +121,7 @@ void AddValues(const std::vector<double>& Values, const std::vector<uint64_t>& R
     Stats.Wide += magnitude >= limits.Wide;
     Stats.UpperHalf += Type == vtUInt16 && v >= 32768.0;
     Stats.Negatives += v < 0.0;
+    Stats.NearZero += BytesPerVoxel[Type] == 2 && !isFloat && magnitude < 1024.0;
     Stats.Integral += isFloat && v == std::nearbyint(v);
     Stats.LowByteZero += !isFloat && BytesPerVoxel[Type] > 1 && (Raw[i] & 0xFF) == 0;
     Stats.TopByteFull += IsWideUnsigned(Type) && Raw[i] >> (8 * BytesPerVoxel[Type] - 8) == 0xFF;
@@ -302,7 +304,12 @@ double ScoreOf(const TValueStats& Stats, TVoxelType Type, bool SpareLowByte) {
   const bool shifted = Stats.ChangedBits != 0 && std::countr_zero(Stats.ChangedBits) >= 2;
   const bool lifted = Type == vtUInt16 && (Share(Stats.UpperHalf, Stats.NonZero) > 0.9 ||
                                            Stats.Span > 32768.0 || shifted);
-  if (!lifted)
+  // So do signed data scaled to fill their range, from far below zero to
+  // far above it, passing through zero; half floats read as integers leave
+  // a gap about zero, where only the tiniest floats would lie.
+  const bool scaled =
+      Type == vtInt16 && Stats.Span > 32768.0 && !shifted && Stats.NearZero * 1000 >= Stats.NonZero;
+  if (!lifted && !scaled)
     score *= 1.0 - 0.6 * std::sqrt(Share(Stats.Wide, Stats.NonZero));
   if (!SpareLowByte)
     score *= 1.0 - Share(Stats.LowByteZero, Stats.NonZero);

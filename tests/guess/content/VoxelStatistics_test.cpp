@@ -106,6 +106,29 @@ TEST(VoxelStatistics, CountsClippedAtTheTopOfTheirBitsReadAsUnsigned) {
     }
 }
 
+// Signed data scaled to fill their range lie mostly far from zero, as the
+// unsigned reading's do (here a dark field at the bottom of the range with
+// bright spots), but pass through zero, where the unsigned reading wraps.
+TEST(VoxelStatistics, SignedDataScaledToFillTheirRangeReadAsSigned) {
+  const auto Spot = [](int32_t X, int32_t Y) {
+    const double dx = X % 50 - 25, dy = Y % 60 - 30;
+    return (dx * dx + dy * dy) / 60.0;
+  };
+  for (TByteOrder order : {boLittleEndian, boBigEndian}) {
+    std::vector<uint8_t> bytes;
+    for (int32_t y = 0; y < 300; ++y)
+      for (int32_t x = 0; x < 200; ++x)
+        testfiles::AppendVoxel(
+            bytes, vtInt16, order,
+            std::round(-30000 + 60000 * std::exp(-Spot(x, y)) + ((x * 7 + y * 13) % 11) * 20));
+    const std::vector<TTypeGuess> ranked =
+        RankVoxelTypes(bytes.data(), static_cast<int64_t>(bytes.size()));
+    ASSERT_FALSE(ranked.empty());
+    EXPECT_EQ(ranked[0].Type, vtInt16) << VoxelTypeName(ranked[0].Type);
+    EXPECT_EQ(ranked[0].Order, order);
+  }
+}
+
 // A bright scene or an offset keeps every value in the upper half: read as
 // signed, all of them would be negative.
 TEST(VoxelStatistics, UnsignedValuesInTheUpperHalfReadAsUnsigned) {
