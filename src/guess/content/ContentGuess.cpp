@@ -216,15 +216,14 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
   const TTypeGuess& best = Facts.Types.front();
   const int64_t rowBytes = int64_t{Width.Count} * BytesPerVoxel[best.Type];
   const TOtherImage other = OtherImage(Facts.Values, Width.Count);
-  const int64_t otherAt = other.Row < 0 ? -1 : Facts.ValuesAt + other.Row * rowBytes;
-  TTail tail = Facts.Tail;
-  tail.ImageStart = otherAt;
-  tail.OtherRowBytes = int64_t{other.Width} * BytesPerVoxel[best.Type];
+  const TImageAfter after = {other.Row < 0 ? -1 : Facts.ValuesAt + other.Row * rowBytes,
+                             int64_t{other.Width} * BytesPerVoxel[best.Type]};
   for (const THeight& height :
        Heights(Facts.Values, Width.Count, rowBytes, Facts.FileSize, Facts.Shapes)) {
     const int64_t sliceBytes = rowBytes * std::max<int64_t>(1, height.Rows);
-    for (const THeaderOption& header : HeaderOptions(Facts.Preamble, Facts.JunkEnd, Facts.JunkSlack,
-                                                     Facts.SmoothEnd, tail, rowBytes, sliceBytes)) {
+    for (const THeaderOption& header :
+         HeaderOptions(Facts.Preamble, Facts.JunkEnd, Facts.JunkSlack, Facts.SmoothEnd, Facts.Tail,
+                       after, rowBytes, sliceBytes)) {
       if (header.Bytes < HeaderFrom)
         continue;
       const int64_t data = header.End - header.Bytes;
@@ -263,10 +262,10 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
         }
         // Zeros that end the file may pad one image to a block size as well
         // as be its own dark rows: both readings go forward.
-        const int64_t padded =
-            height.Rows == 0 && header.End == tail.FileSize && tail.ZeroStart > header.Bytes
-                ? (tail.ZeroStart - header.Bytes + rowBytes - 1) / rowBytes
-                : rows;
+        const int64_t padded = height.Rows == 0 && header.End == Facts.Tail.FileSize &&
+                                       Facts.Tail.ZeroStart > header.Bytes
+                                   ? (Facts.Tail.ZeroStart - header.Bytes + rowBytes - 1) / rowBytes
+                                   : rows;
         const auto addCut = [&](int64_t Rows, double Factor, const char* Why) {
           TLayoutCandidate cut = candidate;
           cut.Layout.RowsPerSlice = static_cast<int32_t>(Rows);
@@ -275,12 +274,12 @@ void AddCandidates(const TContentFacts& Facts, const TPeriod& Width,
           Candidates.push_back(std::move(cut));
         };
         if (padded >= 1 && padded < rows)
-          addCut(padded, tail.AbruptZeros ? 1.02 : 0.99, "; zeros pad the end");
+          addCut(padded, Facts.Tail.AbruptZeros ? 1.02 : 0.99, "; zeros pad the end");
         // Rows that turn into those of a shorter row are another image's.
-        const int64_t seam = (otherAt - header.Bytes + rowBytes / 2) / rowBytes;
-        const int64_t snapped = SeamOfScaledCopy(seam, data, rowBytes, tail.OtherRowBytes);
+        const int64_t seam = (after.At - header.Bytes + rowBytes / 2) / rowBytes;
+        const int64_t snapped = SeamOfScaledCopy(seam, data, rowBytes, after.RowBytes);
         const int64_t first = snapped > 0 ? snapped : seam;
-        if (height.Rows == 0 && otherAt > header.Bytes && first >= 1 && first < rows)
+        if (height.Rows == 0 && after.At > header.Bytes && first >= 1 && first < rows)
           addCut(first, 1.03, "; another image follows");
         Candidates.push_back(std::move(candidate));
       }

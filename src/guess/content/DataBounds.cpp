@@ -23,8 +23,9 @@ struct TDataEnd {
 // header of X bytes, best first. Marked: a text header ends at X; Bare: the
 // data start the file or where a preamble ends, where zeros at the file's end
 // most likely pad it.
-std::vector<TDataEnd> DataEnds(const TTail& Tail, int64_t X, bool Trailers, bool Marked, bool Bare,
-                               int64_t RowBytes, int64_t SliceBytes) {
+std::vector<TDataEnd> DataEnds(const TTail& Tail, const TImageAfter& After, int64_t X,
+                               bool Trailers, bool Marked, bool Bare, int64_t RowBytes,
+                               int64_t SliceBytes) {
   // Voxels rarely read as words: where a trailer does, the data end before
   // it, or a few bytes into it where the last voxels happen to be printable.
   if (Tail.Prose && Tail.TextStart > X) {
@@ -34,9 +35,9 @@ std::vector<TDataEnd> DataEnds(const TTail& Tail, int64_t X, bool Trailers, bool
   }
   std::vector<TDataEnd> ends = {{Tail.FileSize, 0.0, ""}};
   // A preview after the image need not fill whole rows of the image's.
-  if (Tail.ImageStart > X) {
-    const int64_t rows = SeamOfScaledCopy((Tail.ImageStart - X + RowBytes / 2) / RowBytes,
-                                          Tail.FileSize - X, RowBytes, Tail.OtherRowBytes);
+  if (After.At > X) {
+    const int64_t rows = SeamOfScaledCopy((After.At - X + RowBytes / 2) / RowBytes,
+                                          Tail.FileSize - X, RowBytes, After.RowBytes);
     if (rows > 0 && X + rows * RowBytes < Tail.FileSize)
       ends.push_back({X + rows * RowBytes, 0.1, "; another image follows"});
   }
@@ -65,7 +66,8 @@ std::vector<TDataEnd> DataEnds(const TTail& Tail, int64_t X, bool Trailers, bool
 // preamble, a common size.
 std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t JunkEnd,
                                          int64_t JunkSlack, int64_t SmoothEnd, const TTail& Tail,
-                                         int64_t RowBytes, int64_t SliceBytes, bool Trailers) {
+                                         const TImageAfter& After, int64_t RowBytes,
+                                         int64_t SliceBytes, bool Trailers) {
   const int64_t fileSize = Tail.FileSize;
   std::vector<int64_t> places = {0, Preamble.LineEnd, Preamble.TextEnd, Preamble.LinesEnd};
   for (int64_t x = fileSize % SliceBytes; x <= MaxContentHeaderBytes && places.size() < 8;
@@ -94,7 +96,7 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
     // Only a text header ends exactly where it seems to: noise and zeros may
     // run on into the data.
     std::vector<TDataEnd> ends =
-        DataEnds(Tail, x, Trailers, text, x == 0 || marked, RowBytes, SliceBytes);
+        DataEnds(Tail, After, x, Trailers, text, x == 0 || marked, RowBytes, SliceBytes);
     std::erase_if(
         ends, [&](const TDataEnd& E) { return E.At - x < RowBytes || (E.At - x) % RowBytes != 0; });
     if (ends.empty())
@@ -204,10 +206,11 @@ TTail ReadTail(platform::TFileStream& Stream, int64_t FileSize) {
 
 std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t JunkEnd,
                                          int64_t JunkSlack, int64_t SmoothEnd, const TTail& Tail,
-                                         int64_t RowBytes, int64_t SliceBytes) {
+                                         const TImageAfter& After, int64_t RowBytes,
+                                         int64_t SliceBytes) {
   constexpr double convincing = 0.8;
-  std::vector<THeaderOption> options =
-      HeaderOptions(Preamble, JunkEnd, JunkSlack, SmoothEnd, Tail, RowBytes, SliceBytes, false);
+  std::vector<THeaderOption> options = HeaderOptions(Preamble, JunkEnd, JunkSlack, SmoothEnd, Tail,
+                                                     After, RowBytes, SliceBytes, false);
   // Where filler visibly ends but no data of whole rows follow it to the
   // file's end, while zeros end the file, the data may end before the
   // padding: a header of a common size is no proof then.
@@ -215,8 +218,8 @@ std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t Junk
       JunkEnd > 0 && Tail.ZeroStart >= 0 &&
       std::none_of(options.begin(), options.end(), [](const THeaderOption& O) { return O.Marked; });
   if (options.empty() || options.front().Evidence < convincing || startUnfit)
-    options =
-        HeaderOptions(Preamble, JunkEnd, JunkSlack, SmoothEnd, Tail, RowBytes, SliceBytes, true);
+    options = HeaderOptions(Preamble, JunkEnd, JunkSlack, SmoothEnd, Tail, After, RowBytes,
+                            SliceBytes, true);
   return options;
 }
 

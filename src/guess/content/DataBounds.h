@@ -42,10 +42,14 @@ struct TTail {
   // few zeros of their own: the data stop there abruptly, as they do where
   // padding follows, not fade into an image's own dark background.
   bool AbruptZeros = false;
-  // Another image, of rows of OtherRowBytes, starts near here (a preview
-  // after the first image): the data may end where it begins.
-  int64_t ImageStart = -1;
-  int64_t OtherRowBytes = 0;
+};
+
+// Another image, of rows of RowBytes, that starts near At (a preview after
+// the first image), as the rows of one row length show it: the data may end
+// where it begins.
+struct TImageAfter {
+  int64_t At = -1;
+  int64_t RowBytes = 0;
 };
 
 // How the file ends: in a printable trailer, or in zeros. A run of a few
@@ -59,6 +63,7 @@ TTail ReadTail(platform::TFileStream& Stream, int64_t FileSize);
 // (0 where they do not), so that no header ends before it.
 std::vector<THeaderOption> HeaderOptions(const TPreamble& Preamble, int64_t JunkEnd,
                                          int64_t JunkSlack, int64_t SmoothEnd, const TTail& Tail,
-                                         int64_t RowBytes, int64_t SliceBytes);
+                                         const TImageAfter& After, int64_t RowBytes,
+                                         int64_t SliceBytes);
 
 } // namespace guess
