@@ -463,6 +463,7 @@ int64_t FillerEnd(const std::vector<uint8_t>& Head, const TByteOdds& Odds) {
 int64_t DataLikeEnd(const std::vector<uint8_t>& Head, const TByteOdds& Odds) {
   constexpr int64_t run = 32;
   const int32_t width = Odds.Width();
+  // Voxels that end the file off the phase of byte 0 cannot start there.
   if (!Odds.Known() || Odds.Typical() < 1.0 || Odds.Phase() != 0)
     return 0;
   const std::vector<double> prefix = Odds.Prefix(Head, std::ssize(Head));
